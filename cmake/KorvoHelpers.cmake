@@ -1,0 +1,20 @@
+# Sources of a module are the .cpp files of its folder (not its subfolders), so
+# that adding a class family is adding a file.
+function(korvo_module_sources out dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  set(${out} ${srcs} PARENT_SCOPE)
+endfunction()
+
+# Every <name>_test.cpp of a test folder becomes its own GoogleTest program,
+# linked with the given libraries and the test support code.
+function(korvo_test_folder dir prefix)
+  file(GLOB tests CONFIGURE_DEPENDS ${dir}/*_test.cpp)
+  foreach(src ${tests})
+    get_filename_component(name ${src} NAME_WE)
+    set(target ${prefix}_${name})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${ARGN} korvo_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
+      PROPERTIES ENVIRONMENT "KORVO_BUILD_DIR=${CMAKE_BINARY_DIR};KORVO_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endforeach()
+endfunction()
