@@ -6,7 +6,8 @@ function(korvo_module_sources out dir)
 endfunction()
 
 # Every <name>_test.cpp of a test folder becomes its own GoogleTest program,
-# linked with the given libraries and the test support code.
+# linked with the given libraries and the test support code; <name>.cmake beside
+# it, when present, adds what that program alone needs (it sees ${target}).
 function(korvo_test_folder dir prefix)
   file(GLOB tests CONFIGURE_DEPENDS ${dir}/*_test.cpp)
   foreach(src ${tests})
@@ -16,5 +17,9 @@ function(korvo_test_folder dir prefix)
     target_link_libraries(${target} PRIVATE ${ARGN} korvo_test_support GTest::gtest GTest::gmock GTest::gtest_main)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
       PROPERTIES ENVIRONMENT "KORVO_BUILD_DIR=${CMAKE_BINARY_DIR};KORVO_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    # Extra needs of one test program (libraries, dependencies on built tools).
+    if(EXISTS ${dir}/${name}.cmake)
+      include(${dir}/${name}.cmake)
+    endif()
   endforeach()
 endfunction()
