@@ -1,5 +1,6 @@
 // Placeholder until the message tables land: only the fall-back text.
 #include "common/status.h"
+#include "common/status_codes.h"
 
 #include <cstdio>
 
