@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <set>
 
 #include "platform/lasterror.h"
@@ -22,7 +21,6 @@ TEST_F(TempFile, ChosenNameIsCreatedEmptyWithPrefixAndHexDigits) {
   std::string name;
   uint32_t u = GetTempFileName(folder, "LSTXYZ", 0, name);
   ASSERT_NE(u, 0u);
-  EXPECT_TRUE(std::regex_match(name, std::regex(folder + "LST[0-9A-F]{4}\\.TMP")));
   char hex[5];
   std::snprintf(hex, sizeof hex, "%04X", u);
   EXPECT_EQ(name, folder + "LST" + hex + ".TMP");
