@@ -26,4 +26,8 @@ std::string SystemErrorText(uint32_t code) {
   return s;
 }
 
+bool IsSystemErrorCode(uint32_t code) {
+  return code <= static_cast<uint32_t>(INT32_MAX) && strerrorname_np(static_cast<int>(code)) != nullptr;
+}
+
 }  // namespace korvo::platform

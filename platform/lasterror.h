@@ -22,6 +22,9 @@ void SetLastError(uint32_t code);
 uint32_t SetLastErrorFromErrno();
 // The system's text for an error code, without a line end.
 std::string SystemErrorText(uint32_t code);
+// Whether the code is one the system has a text of its own for (an errno
+// value it knows, or 0), as opposed to the "Unknown error" it makes up.
+bool IsSystemErrorCode(uint32_t code);
 
 // Saves the last error (and errno) on construction and restores both on
 // destruction, so diagnostic code can never change what the caller sees.
