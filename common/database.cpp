@@ -1,0 +1,486 @@
+#include "common/database.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/lasterror.h"
+
+namespace korvo {
+
+namespace {
+
+// Diagnostic lines of the database; they go to the trace output once the
+// settings layer provides it.
+[[gnu::format(printf, 1, 2)]] void Trace(const char* format, ...) {
+  platform::LastErrorGuard guard;
+  char line[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+}
+
+uint32_t GetLe32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+void PutLe32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+}  // namespace
+
+Database::Database(const char* path, int recordSize, CompareFn compare)
+    : size_(recordSize > 0 ? recordSize : 0), compare_(compare) {
+  record_.assign(static_cast<std::size_t>(size_) + 1, 0);
+  search_.assign(static_cast<std::size_t>(size_) + 1, 0);
+  // Without a path (or a usable record type) every operation fails.
+  if (!path || !*path || size_ == 0 || !compare) return;
+  path_ = path;
+  CheckHeader();
+  if (RecordFile::Exists(path_)) {
+    open_ = Open();
+    Close();
+  } else {
+    open_ = Create();
+  }
+}
+
+Database::~Database() { Close(); }
+
+void Database::CheckHeader() {
+  unsigned char raw[kHeaderSize] = {};
+  {
+    RecordFile f;
+    try {
+      f.Open(path_, RecordFile::kRead);
+    } catch (const FileException&) {
+      return;
+    }
+    f.ReadExact(raw, sizeof raw);  // a short file leaves zeros
+  }
+  const uint32_t version = GetLe32(raw);
+  const uint32_t stored = GetLe32(raw + 4);
+  if (version < kVersion) {
+    const int removed = std::remove(path_.c_str()) == 0;
+    if (!removed) platform::SetLastErrorFromErrno();
+    Trace("Database: %s old version : %d. Removed=%d\n", path_.c_str(), static_cast<int>(version), removed);
+    return;
+  }
+  if (version == kOldVersion) {
+    PutLe32(raw, kVersion);
+    try {
+      RecordFile f;
+      f.Open(path_, RecordFile::kWrite | RecordFile::kCreate | RecordFile::kNoTruncate);
+      f.Write(raw, sizeof raw);
+    } catch (const FileException&) {
+    }
+    return;
+  }
+  if (stored != static_cast<uint32_t>(size_) + 1) {
+    const int removed = std::remove(path_.c_str()) == 0;
+    const uint32_t error = removed ? 0 : platform::SetLastErrorFromErrno();
+    Trace("Database record size mismatch: new=%d old=%d, remove:%d,error=%d\n", size_, static_cast<int>(stored),
+          removed, static_cast<int>(error));
+  }
+}
+
+bool Database::Create() {
+  if (path_.empty()) return false;
+  try {
+    try {
+      file_.Open(path_, RecordFile::kReadWrite | RecordFile::kCreate);
+      header_ = Header{};
+      header_.version = kVersion;
+      header_.storedSize = static_cast<uint32_t>(size_) + 1;
+      WriteHeader(DBException::kNotCreated);
+      current_ = 0;
+      file_.Close();
+    } catch (const FileException&) {
+      throw DBException(DBException::kNotCreated);
+    }
+  } catch (const DBException&) {
+    file_.Close();
+    return false;
+  }
+  return true;
+}
+
+bool Database::Open() {
+  if (path_.empty()) return false;
+  try {
+    file_.Open(path_, RecordFile::kReadWrite);
+    ReadHeader();
+    current_ = 0;
+    return true;
+  } catch (const FileException&) {
+  } catch (const DBException&) {
+  }
+  file_.Close();
+  return false;
+}
+
+void Database::Close() { file_.Close(); }
+
+void Database::ReadHeader() {
+  unsigned char raw[kHeaderSize];
+  try {
+    file_.Seek(0);
+  } catch (const FileException&) {
+    throw DBException(DBException::kReadFailed);
+  }
+  if (!file_.ReadExact(raw, sizeof raw)) throw DBException(DBException::kShortHeader);
+  Header h;
+  h.version = GetLe32(raw);
+  h.storedSize = GetLe32(raw + 4);
+  h.count = GetLe32(raw + 8);
+  h.serial = GetLe32(raw + 12);
+  std::memcpy(h.reserved, raw + 16, sizeof h.reserved);
+  if (h.version != kVersion) throw DBException(DBException::kWrongVersion);
+  // A file of another record size would be read out of step; a count beyond
+  // int cannot be addressed. Both mean a header not of this database.
+  if (h.storedSize != static_cast<uint32_t>(size_) + 1) throw DBException(DBException::kWrongVersion);
+  if (h.count > static_cast<uint32_t>(INT_MAX)) throw DBException(DBException::kShortHeader);
+  header_ = h;
+}
+
+void Database::WriteHeader(int failureCode) {
+  unsigned char raw[kHeaderSize];
+  PutLe32(raw, header_.version);
+  PutLe32(raw + 4, header_.storedSize);
+  PutLe32(raw + 8, header_.count);
+  PutLe32(raw + 12, header_.serial);
+  std::memcpy(raw + 16, header_.reserved, sizeof header_.reserved);
+  try {
+    file_.Seek(0);
+    file_.Write(raw, sizeof raw);
+  } catch (const FileException&) {
+    throw DBException(failureCode);
+  }
+}
+
+void Database::ReadSlot(int index, unsigned char* slot) {
+  ++slotReads_;
+  try {
+    file_.Seek(SlotOffset(index));
+  } catch (const FileException&) {
+    throw DBException(DBException::kReadFailed);
+  }
+  if (!file_.ReadExact(slot, static_cast<std::size_t>(size_) + 1)) throw DBException(DBException::kReadFailed);
+}
+
+void Database::WriteSlot(int index, const unsigned char* slot, int failureCode) {
+  try {
+    file_.Seek(SlotOffset(index));
+    file_.Write(slot, static_cast<std::size_t>(size_) + 1);
+  } catch (const FileException&) {
+    throw DBException(failureCode);
+  }
+}
+
+void Database::SetKey(const void* record) {
+  search_[0] = 0;
+  std::memcpy(search_.data() + 1, record, static_cast<std::size_t>(size_));
+}
+
+// -1 key equal to lo, -2 below lo, 1 equal to hi, 0 between, 2 above hi.
+int Database::CompareRange(int lo, int hi) {
+  ReadSlot(lo, record_.data());
+  int c = compare_(search_.data() + 1, record_.data() + 1);
+  if (c == 0) return -1;
+  if (c < 0) return -2;
+  ReadSlot(hi, record_.data());
+  c = compare_(search_.data() + 1, record_.data() + 1);
+  if (c == 0) return 1;
+  if (c > 0) return 2;
+  return 0;
+}
+
+// On a match record_ holds the found slot.
+bool Database::Find() {
+  const int count = GetCount();
+  if (count == 0) {
+    current_ = 0;
+    return false;
+  }
+  int lo = 0;
+  int hi = count - 1;
+  switch (CompareRange(lo, hi)) {
+    case -1: current_ = 0; return true;
+    case -2: current_ = 0; return false;
+    case 1: current_ = hi; return true;
+    case 2: current_ = count; return false;
+    default: break;
+  }
+  while (hi - lo > 1) {
+    const int mid = (lo + hi + 1) >> 1;
+    const int r = CompareRange(lo, mid);
+    if (r == -1) {
+      current_ = lo;
+      return true;
+    }
+    if (r == 1) {
+      current_ = mid;
+      return true;
+    }
+    if (r == 0) {
+      hi = mid;
+    } else if (CompareRange(mid, hi) == 1) {
+      current_ = hi;
+      return true;
+    } else {
+      lo = mid;
+    }
+  }
+  current_ = hi;
+  return false;
+}
+
+void Database::InsertAt(int index) {
+  const int count = GetCount();
+  if (index > count) throw DBException(DBException::kInsertBeyondCount);
+  // search_ holds the incoming slot; each displaced slot moves one up.
+  std::vector<unsigned char> incoming = search_;
+  incoming[0] = 0;
+  for (int i = index; i < count; ++i) {
+    ReadSlot(i, record_.data());
+    WriteSlot(i, incoming.data());
+    incoming.swap(record_);
+  }
+  WriteSlot(count, incoming.data(), DBException::kAppendFailed);
+  ++header_.count;
+  WriteHeader(DBException::kAppendFailed);
+}
+
+uint32_t Database::NextSerial() {
+  try {
+    if (header_.serial == kSerialExhausted) return 0;
+    ++header_.serial;
+    WriteHeader(DBException::kWriteFailed);
+    return header_.serial;
+  } catch (const DBException&) {
+    return 0;
+  }
+}
+
+int Database::Add(const void* record) {
+  try {
+    SetKey(record);
+    if (Find()) return -1;
+    const int index = current_;
+    InsertAt(index);
+    return index;
+  } catch (const DBException&) {
+    return -1;
+  }
+}
+
+bool Database::Get(const void* key, void* out) {
+  try {
+    SetKey(key);
+    if (!Find()) return false;
+    std::memcpy(out, record_.data() + 1, static_cast<std::size_t>(size_));
+    return true;
+  } catch (const DBException&) {
+    return false;
+  }
+}
+
+bool Database::GetAt(int index, void* out) {
+  if (index < 0 || index >= GetCount()) return false;
+  try {
+    current_ = index;
+    ReadSlot(index, record_.data());
+    std::memcpy(out, record_.data() + 1, static_cast<std::size_t>(size_));
+    return true;
+  } catch (const DBException&) {
+    return false;
+  }
+}
+
+bool Database::IndexOf(const void* key, int* index) {
+  try {
+    SetKey(key);
+    const bool found = Find();
+    if (index) *index = current_;
+    return found;
+  } catch (const DBException&) {
+    return false;
+  }
+}
+
+int Database::Replace(const void* record) {
+  try {
+    SetKey(record);
+    if (!Find()) return -1;
+    WriteSlot(current_, search_.data());
+    return current_;
+  } catch (const DBException&) {
+    return -1;
+  }
+}
+
+int Database::Delete(const void* key) {
+  try {
+    SetKey(key);
+    if (!Find()) return -1;
+    const int index = current_;
+    const int count = GetCount();
+    for (int i = index + 1; i < count; ++i) {
+      ReadSlot(i, record_.data());
+      WriteSlot(i - 1, record_.data());
+    }
+    --header_.count;
+    WriteHeader(DBException::kWriteFailed);
+    try {
+      file_.SetLength(SlotOffset(header_.count));
+    } catch (const FileException&) {
+      throw DBException(DBException::kWriteFailed);
+    }
+    return index;
+  } catch (const DBException&) {
+    return -1;
+  }
+}
+
+int Database::IsCurrentMarked(void* out) {
+  if (current_ < 0 || current_ >= GetCount()) return -1;
+  try {
+    ReadSlot(current_, record_.data());
+    if (out) std::memcpy(out, record_.data() + 1, static_cast<std::size_t>(size_));
+    return record_[0];
+  } catch (const DBException&) {
+    return -1;
+  }
+}
+
+bool Database::MarkCurrent(bool mark) {
+  if (current_ < 0 || current_ >= GetCount()) return false;
+  const unsigned char status = mark ? 1 : 0;
+  try {
+    file_.Seek(SlotOffset(current_));
+    file_.Write(&status, 1);
+    return true;
+  } catch (const FileException&) {
+    return false;
+  }
+}
+
+bool Database::Compact() {
+  try {
+    const int count = GetCount();
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+      ReadSlot(i, record_.data());
+      if (record_[0] != 0) continue;
+      if (kept != i) WriteSlot(kept, record_.data());
+      ++kept;
+    }
+    header_.count = static_cast<uint32_t>(kept);
+    WriteHeader(DBException::kWriteFailed);
+    if (current_ > kept) current_ = kept;
+    return true;
+  } catch (const DBException&) {
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+LockedDatabase::LockedDatabase(const char* path, int recordSize, Database::CompareFn compare)
+    : db_(path, recordSize, compare) {}
+
+LockedDatabase::Access::Access(LockedDatabase& owner) : owner_(owner) {
+  locked_ = owner_.mutex_.try_lock_for(owner_.lockTimeout_);
+  if (locked_) opened_ = owner_.db_.Open();
+}
+
+LockedDatabase::Access::~Access() {
+  if (opened_) owner_.db_.Close();
+  if (locked_) owner_.mutex_.unlock();
+}
+
+bool LockedDatabase::Add(const void* record) {
+  Access db(*this);
+  return db && db->Add(record) >= 0;
+}
+
+bool LockedDatabase::Replace(const void* record) {
+  Access db(*this);
+  return db && db->Replace(record) >= 0;
+}
+
+bool LockedDatabase::Delete(const void* key) {
+  Access db(*this);
+  return db && db->Delete(key) >= 0;
+}
+
+bool LockedDatabase::Get(const void* key, void* out) {
+  Access db(*this);
+  return db && db->Get(key, out);
+}
+
+int LockedDatabase::GetCount() {
+  Access db(*this);
+  return db ? db->GetCount() : -1;
+}
+
+uint32_t LockedDatabase::NextSerial() {
+  Access db(*this);
+  return db ? db->NextSerial() : 0;
+}
+
+namespace {
+
+// A decimal number with nothing after its digits.
+bool IsWholeNumber(const char* text) {
+  errno = 0;
+  char* end = nullptr;
+  std::strtol(text, &end, 10);
+  if (end == text || *end != '\0') return false;
+  for (const char* p = text; p < end; ++p)
+    if (std::isdigit(static_cast<unsigned char>(*p))) return true;
+  return false;
+}
+
+}  // namespace
+
+Status LockedDatabase::WriteList(const char* selector, const char* path) {
+  if (!selector || !path || !*path) return 0xC00001FE;  // "Internal Error."
+  const bool letter = std::isalpha(static_cast<unsigned char>(selector[0]));
+  if (!letter && !IsWholeNumber(selector)) return 0xC00001FE;  // "Internal Error."
+  if (!mutex_.try_lock_for(lockTimeout_)) return 0xC00013EE;  // "Requested resource is currently not free."
+  int result = 0;
+  RecordFile list;
+  try {
+    list.Open(path, RecordFile::kReadWrite | RecordFile::kCreate | RecordFile::kText);
+    if (!db_.Open()) throw DBException(DBException::kReadFailed);
+    // A letter selector names no records: the list stays empty.
+    if (!letter) {
+      const int count = db_.GetCount();
+      for (int i = 0; i < count; ++i) WriteRecordText(i, list);
+      result = count > 0 ? 1 : 0;
+    }
+    list.Close();
+    db_.Close();
+  } catch (const FileException&) {
+    result = -1;
+  } catch (const DBException&) {
+    result = -1;
+  }
+  if (result < 0) {
+    list.Close();
+    db_.Close();
+    std::remove(path);
+  }
+  mutex_.unlock();
+  return result < 0 ? 0xC000140A : 0;  // "Database error."
+}
+
+}  // namespace korvo
