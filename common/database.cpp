@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/status_codes.h"
 #include "platform/lasterror.h"
 
 namespace korvo {
@@ -452,10 +453,10 @@ bool IsWholeNumber(const char* text) {
 }  // namespace
 
 Status LockedDatabase::WriteList(const char* selector, const char* path) {
-  if (!selector || !path || !*path) return 0xC00001FE;  // "Internal Error."
+  if (!selector || !path || !*path) return kStatusInternalError;
   const bool letter = std::isalpha(static_cast<unsigned char>(selector[0]));
-  if (!letter && !IsWholeNumber(selector)) return 0xC00001FE;  // "Internal Error."
-  if (!mutex_.try_lock_for(lockTimeout_)) return 0xC00013EE;  // "Requested resource is currently not free."
+  if (!letter && !IsWholeNumber(selector)) return kStatusInternalError;
+  if (!mutex_.try_lock_for(lockTimeout_)) return kStatusResourceNotFree;
   int result = 0;
   RecordFile list;
   try {
@@ -480,7 +481,7 @@ Status LockedDatabase::WriteList(const char* selector, const char* path) {
     std::remove(path);
   }
   mutex_.unlock();
-  return result < 0 ? 0xC000140A : 0;  // "Database error."
+  return result < 0 ? kStatusDatabaseError : kStatusSuccess;
 }
 
 }  // namespace korvo
