@@ -1,0 +1,179 @@
+#include "platform/eventlog.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/lasterror.h"
+#include "tests/support/sandbox.h"
+
+namespace korvo::platform {
+namespace {
+
+std::vector<EventRecord> ReadAll(EventLog& log) {
+  std::vector<EventRecord> out;
+  EXPECT_TRUE(log.ReadNewestFirst([&](const EventRecord& r) {
+    out.push_back(r);
+    return true;
+  }));
+  return out;
+}
+
+class EventLogTest : public ::testing::Test {
+ protected:
+  test::Sandbox sandbox_;
+};
+
+TEST_F(EventLogTest, RecordsComeBackNewestFirstWithEveryField) {
+  {
+    EventLog log;
+    ASSERT_TRUE(log.Open("Korvo"));
+    ASSERT_TRUE(log.Report("Korvo Server", kEventInformation, 1, 9000, {"first"}));
+    ASSERT_TRUE(log.Report("Korvo Server", kEventError, 0, 9005, {"two", "", "strings\x1b"}));
+    ASSERT_TRUE(log.Report("other", kEventWarning, 7, 42, {}));
+  }
+  EXPECT_TRUE(std::filesystem::exists(sandbox_.logDir() / "Korvo.evt"));
+  EventLog log;
+  ASSERT_TRUE(log.Open("Korvo"));
+  auto all = ReadAll(log);
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].eventId, 42u);
+  EXPECT_EQ(all[0].type, kEventWarning);
+  EXPECT_EQ(all[0].category, 7);
+  EXPECT_EQ(all[0].source, "other");
+  EXPECT_TRUE(all[0].strings.empty());
+  EXPECT_EQ(all[1].strings, (std::vector<std::string>{"two", "", "strings\x1b"}));
+  EXPECT_EQ(all[1].type, kEventError);
+  EXPECT_EQ(all[2].strings, std::vector<std::string>{"first"});
+  EXPECT_EQ(all[2].source, "Korvo Server");
+  EXPECT_EQ(all[2].recordNumber + 2, all[0].recordNumber);
+  EXPECT_GT(all[2].timeWritten, 1700000000u);
+
+  int seen = 0;
+  log.ReadNewestFirst([&](const EventRecord&) { return ++seen < 2; });
+  EXPECT_EQ(seen, 2) << "the visit stops when asked";
+}
+
+TEST_F(EventLogTest, FullLogOverwritesTheOldestRecords) {
+  EventLog log;
+  ASSERT_TRUE(log.Open("Korvo"));
+  const std::string text(200, 'x');
+  const int total = 6000;  // well over twice the size limit
+  for (int i = 0; i < total; ++i) ASSERT_TRUE(log.Report("s", kEventInformation, 1, 9000, {std::to_string(i), text}));
+  auto all = ReadAll(log);
+  ASSERT_GT(all.size(), 1000u);
+  ASSERT_LT(all.size(), static_cast<size_t>(total));
+  // The newest records survive, contiguous, and nothing older than a dropped one.
+  for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i].strings.at(0), std::to_string(total - 1 - static_cast<int>(i)));
+  EXPECT_LE(std::filesystem::file_size(sandbox_.logDir() / "Korvo.evt"), kDefaultEventLogSize);
+  // The ring uses its whole limit: at most two records' worth lies unused (the
+  // tail before the wrap and the gap before the oldest record).
+  size_t held = 0;
+  for (const auto& r : all) held += 22 + 2 + r.strings[0].size() + 1 + text.size() + 1 + 4;
+  EXPECT_GE(held + 2 * 240, kDefaultEventLogSize - 32);
+}
+
+TEST_F(EventLogTest, ClearEmptiesTheLogAndNumbersGoOn) {
+  EventLog log;
+  ASSERT_TRUE(log.Open("Korvo"));
+  ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"a"}));
+  ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"b"}));
+  uint32_t count = 9;
+  ASSERT_TRUE(log.Clear());
+  ASSERT_TRUE(log.Count(count));
+  EXPECT_EQ(count, 0u);
+  ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"c"}));
+  auto all = ReadAll(log);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].recordNumber, 3u);
+}
+
+TEST_F(EventLogTest, ConcurrentWritersInSeveralProcessesLoseNothing) {
+  const int kProcs = 4, kEach = 300;
+  std::vector<pid_t> kids;
+  for (int p = 0; p < kProcs; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      EventLog log;
+      bool ok = log.Open("Korvo");
+      for (int i = 0; ok && i < kEach; ++i) ok = log.Report("s", kEventInformation, 1, 9000, {std::to_string(p)});
+      _exit(ok ? 0 : 1);
+    }
+    kids.push_back(pid);
+  }
+  for (pid_t pid : kids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EventLog log;
+  ASSERT_TRUE(log.Open("Korvo"));
+  auto all = ReadAll(log);
+  ASSERT_EQ(all.size(), static_cast<size_t>(kProcs * kEach));
+  for (size_t i = 1; i < all.size(); ++i) EXPECT_EQ(all[i - 1].recordNumber, all[i].recordNumber + 1);
+}
+
+TEST_F(EventLogTest, DamagedFilesAreReadAsFarAsTheyGoAndMended) {
+  struct Case {
+    const char* name;
+    size_t cutTo;   // truncate the file to this size (0: leave)
+    bool garbage;   // overwrite the header
+    size_t expectRead;
+  };
+  for (const Case& c : {Case{"truncated record", 32 + 40, false, 1}, Case{"header garbage", 0, true, 0},
+                        Case{"empty file", 1, false, 0}}) {
+    SCOPED_TRACE(c.name);
+    const auto path = sandbox_.logDir() / "Korvo.evt";
+    std::filesystem::remove(path);
+    {
+      EventLog log;
+      ASSERT_TRUE(log.Open("Korvo"));
+      ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"one"}));  // 37 bytes
+      ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"two"}));
+    }
+    if (c.cutTo) std::filesystem::resize_file(path, c.cutTo);
+    if (c.garbage) {
+      auto data = test::Sandbox::readFile(path);
+      data.replace(0, 8, "garbage!");
+      test::Sandbox::writeFile(path, data);
+    }
+    EventLog log;
+    ASSERT_TRUE(log.Open("Korvo"));
+    EXPECT_EQ(ReadAll(log).size(), c.expectRead);
+    ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"three"}));
+    auto all = ReadAll(log);
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all[0].strings.at(0), "three");
+  }
+}
+
+TEST_F(EventLogTest, BadNamesAndOversizedRecordsAreRefused) {
+  EventLog log;
+  for (const char* bad : {"", "../x", "a/b", ".hidden"}) {
+    EXPECT_FALSE(log.Open(bad)) << bad;
+    EXPECT_EQ(GetLastError(), static_cast<uint32_t>(EINVAL));
+  }
+  ASSERT_TRUE(log.Open("Korvo"));
+  EXPECT_FALSE(log.Report("s", kEventError, 1, 1, {std::string(kDefaultEventLogSize, 'x')}));
+  EXPECT_EQ(GetLastError(), static_cast<uint32_t>(EMSGSIZE));
+  uint32_t count = 1;
+  ASSERT_TRUE(log.Count(count));
+  EXPECT_EQ(count, 0u);
+}
+
+TEST_F(EventLogTest, AnUnwritableFolderFailsToOpen) {
+  sandbox_.setEnv("KORVO_LOG_DIR", (sandbox_.root() / "file" / "sub").string());
+  test::Sandbox::writeFile(sandbox_.path("file"), "not a folder");
+  EventLog log;
+  EXPECT_FALSE(log.Open("Korvo"));
+  EXPECT_NE(GetLastError(), 0u);
+}
+
+}  // namespace
+}  // namespace korvo::platform
