@@ -1,0 +1,101 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "platform/lasterror.h"
+
+extern char** environ;
+
+namespace korvo::platform {
+
+pid_t StartProcess(const std::vector<std::string>& argv) {
+  if (argv.empty()) {
+    SetLastError(EINVAL);
+    return -1;
+  }
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+  if (rc != 0) {
+    SetLastError(static_cast<uint32_t>(rc));
+    return -1;
+  }
+  return pid;
+}
+
+bool WaitProcess(pid_t pid, int& exitCode) {
+  int status = 0;
+  pid_t got;
+  while ((got = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (got != pid) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return true;
+}
+
+bool RunProcess(const std::vector<std::string>& argv) {
+  pid_t pid = StartProcess(argv);
+  int code = -1;
+  return pid > 0 && WaitProcess(pid, code) && code == 0;
+}
+
+bool RunProcessOutput(const std::vector<std::string>& argv, std::string& out) {
+  out.clear();
+  if (argv.empty()) {
+    SetLastError(EINVAL);
+    return false;
+  }
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (rc != 0) {
+    close(fds[0]);
+    SetLastError(static_cast<uint32_t>(rc));
+    return false;
+  }
+  char buf[4096];
+  for (;;) {
+    ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  int code = -1;
+  return WaitProcess(pid, code) && code == 0;
+}
+
+std::string ModuleFileName() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n < 0) {
+    SetLastErrorFromErrno();
+    return {};
+  }
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+}  // namespace korvo::platform

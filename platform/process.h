@@ -1,0 +1,31 @@
+// Starting programs (posix_spawn). The caller reaps what it starts.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace korvo::platform {
+
+// Starts argv[0] (looked up in PATH when it has no '/') with the process's
+// environment; returns its pid, or -1 with the last error set.
+pid_t StartProcess(const std::vector<std::string>& argv);
+// Waits for a started process; true with its exit code (128 + signal when it
+// was killed).
+bool WaitProcess(pid_t pid, int& exitCode);
+// Starts argv and waits for it; true when it ran and exited with 0.
+bool RunProcess(const std::vector<std::string>& argv);
+
+// Full file name of the running program.
+std::string ModuleFileName();
+
+}  // namespace korvo::platform
+
+namespace korvo::platform {
+
+// Starts argv with its standard output read into out and waits for it; true
+// when it ran and exited with 0.
+bool RunProcessOutput(const std::vector<std::string>& argv, std::string& out);
+
+}  // namespace korvo::platform
