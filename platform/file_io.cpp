@@ -1,0 +1,180 @@
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "platform/lasterror.h"
+
+namespace korvo::platform {
+
+namespace {
+
+bool Fail() {
+  SetLastErrorFromErrno();
+  return false;
+}
+
+bool FailWith(uint32_t code) {
+  SetLastError(code);
+  return false;
+}
+
+// A reset connection means the same to callers as a closed one.
+bool FailSocket() {
+  if (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN) return FailWith(kErrorBrokenPipe);
+  return Fail();
+}
+
+bool ReceiveOnce(Handle h, void* buffer, uint32_t count, int flags, uint32_t* done, bool* truncated) {
+  iovec iov{buffer, count};
+  msghdr msg{};
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  ssize_t n;
+  do n = recvmsg(h, &msg, flags | MSG_CMSG_CLOEXEC);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) return FailSocket();
+  *done = static_cast<uint32_t>(n);
+  *truncated = (msg.msg_flags & MSG_TRUNC) != 0;
+  // A message socket delivers 0 bytes only when the peer has gone.
+  if (n == 0) return FailWith(kErrorBrokenPipe);
+  return true;
+}
+
+}  // namespace
+
+Handle OpenFileHandle(const char* path, bool read, bool write, uint32_t creation) {
+  if (!path || !*path) {
+    SetLastError(kErrorFileNotFound);
+    return kInvalidHandle;
+  }
+  int flags = O_CLOEXEC;
+  flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  switch (creation) {
+    case kCreateNew: flags |= O_CREAT | O_EXCL; break;
+    case kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
+    case kOpenExisting: break;
+    case kOpenAlways: flags |= O_CREAT; break;
+    case kTruncateExisting: flags |= O_TRUNC; break;
+    default: SetLastError(EINVAL); return kInvalidHandle;
+  }
+  int fd;
+  do fd = open(path, flags, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) SetLastErrorFromErrno();
+  return fd;
+}
+
+bool CloseHandle(Handle h) {
+  if (h < 0) return FailWith(EBADF);
+  // Retrying close after EINTR could close a descriptor another thread got.
+  if (close(h) != 0 && errno != EINTR) return Fail();
+  return true;
+}
+
+bool IsValidHandle(Handle h) { return h >= 0 && fcntl(h, F_GETFD) != -1; }
+
+bool IsSocketHandle(Handle h) {
+  struct stat st;
+  return fstat(h, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+bool ReadHandle(Handle h, bool socket, void* buffer, uint32_t count, uint32_t* done, bool* truncated) {
+  *done = 0;
+  *truncated = false;
+  if (count == 0) return FailWith(EINVAL);
+  if (socket) return ReceiveOnce(h, buffer, count, 0, done, truncated);
+  ssize_t n;
+  do n = read(h, buffer, count);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) return Fail();
+  if (n == 0) return FailWith(kErrorHandleEof);
+  *done = static_cast<uint32_t>(n);
+  return true;
+}
+
+bool ReceiveWithTimeout(Handle h, void* buffer, uint32_t count, int timeoutMs, uint32_t* done, bool* truncated) {
+  *done = 0;
+  *truncated = false;
+  if (count == 0) return FailWith(EINVAL);
+  if (timeoutMs < 0) return ReceiveOnce(h, buffer, count, 0, done, truncated);
+  // The common case: the message is already there.
+  if (ReceiveOnce(h, buffer, count, MSG_DONTWAIT, done, truncated)) return true;
+  if (GetLastError() != EAGAIN && GetLastError() != EWOULDBLOCK) return false;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left < 0) left = 0;
+    pollfd p{h, POLLIN, 0};
+    int r = poll(&p, 1, static_cast<int>(left));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return Fail();
+    if (r == 0) return FailWith(kErrorTimeout);
+    if (ReceiveOnce(h, buffer, count, MSG_DONTWAIT, done, truncated)) return true;
+    if (GetLastError() != EAGAIN && GetLastError() != EWOULDBLOCK) return false;
+  }
+}
+
+bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint32_t* done) {
+  *done = 0;
+  if (count == 0) return FailWith(EINVAL);
+  if (socket) {
+    ssize_t n;
+    do n = send(h, buffer, count, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) return FailSocket();
+    *done = static_cast<uint32_t>(n);
+    return *done == count ? true : FailWith(EIO);
+  }
+  const char* p = static_cast<const char*>(buffer);
+  while (*done < count) {
+    ssize_t n = write(h, p + *done, count - *done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail();
+    if (n == 0) return FailWith(EIO);
+    *done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+int64_t SeekHandle(Handle h, int64_t distance, uint32_t origin) {
+  int whence = origin == kSeekBegin ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : origin == kSeekEnd ? SEEK_END : -1;
+  if (whence < 0) {
+    SetLastError(EINVAL);
+    return -1;
+  }
+  off_t pos = lseek(h, distance, whence);
+  if (pos < 0) {
+    SetLastErrorFromErrno();
+    return -1;
+  }
+  return pos;
+}
+
+bool TruncateHandle(Handle h) {
+  off_t pos = lseek(h, 0, SEEK_CUR);
+  if (pos < 0) return Fail();
+  if (ftruncate(h, pos) != 0) return Fail();
+  return true;
+}
+
+bool HandleSize(Handle h, uint64_t* size) {
+  struct stat st;
+  if (fstat(h, &st) != 0) return Fail();
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool DeleteFileByName(const char* path) {
+  if (!path || !*path) return FailWith(kErrorFileNotFound);
+  if (unlink(path) != 0) return Fail();
+  return true;
+}
+
+}  // namespace korvo::platform

@@ -1,0 +1,60 @@
+// File descriptors as the handle-based callers expect them: every call reports
+// failure through the thread's last error, and sockets and files share one
+// read/write path so a stream need not know what it holds.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+
+namespace korvo::platform {
+
+using Handle = int;
+inline constexpr Handle kInvalidHandle = -1;
+
+// A read at end of file: the call "succeeded" with nothing, which callers
+// treat as a failure with this error.
+inline constexpr uint32_t kErrorHandleEof = ENODATA;
+// A server name that names another machine: there is no remote transport.
+inline constexpr uint32_t kErrorHostUnreachable = EHOSTUNREACH;
+// A wait that was cancelled from another thread.
+inline constexpr uint32_t kErrorOperationAborted = ECANCELED;
+
+// How an open treats an existing or missing file (the Windows numbering).
+inline constexpr uint32_t kCreateNew = 1;
+inline constexpr uint32_t kCreateAlways = 2;
+inline constexpr uint32_t kOpenExisting = 3;
+inline constexpr uint32_t kOpenAlways = 4;
+inline constexpr uint32_t kTruncateExisting = 5;
+
+// Seek origins.
+inline constexpr uint32_t kSeekBegin = 0;
+inline constexpr uint32_t kSeekCurrent = 1;
+inline constexpr uint32_t kSeekEnd = 2;
+
+// Opens a file; kInvalidHandle with the last error set on failure.
+Handle OpenFileHandle(const char* path, bool read, bool write, uint32_t creation);
+bool CloseHandle(Handle h);
+// True when h is an open descriptor of this process.
+bool IsValidHandle(Handle h);
+bool IsSocketHandle(Handle h);
+
+// Reads what one call delivers, at most count bytes. On a message socket one
+// call reads one message; *truncated tells that the message was longer and
+// its rest is gone. End of file fails with kErrorHandleEof, a peer that went
+// away with kErrorBrokenPipe.
+bool ReadHandle(Handle h, bool socket, void* buffer, uint32_t count, uint32_t* done, bool* truncated);
+// As ReadHandle on a socket, waiting at most timeoutMs for the message to
+// come (fails with kErrorTimeout); a negative time-out waits without limit.
+bool ReceiveWithTimeout(Handle h, void* buffer, uint32_t count, int timeoutMs, uint32_t* done, bool* truncated);
+// Writes all count bytes (one message on a message socket). A peer that went
+// away fails with kErrorBrokenPipe and never raises SIGPIPE.
+bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint32_t* done);
+
+// Moves the file position; the new position, or -1 with the last error set.
+int64_t SeekHandle(Handle h, int64_t distance, uint32_t origin);
+// Cuts the file at its current position.
+bool TruncateHandle(Handle h);
+bool HandleSize(Handle h, uint64_t* size);
+bool DeleteFileByName(const char* path);
+
+}  // namespace korvo::platform
