@@ -54,5 +54,51 @@ TEST_F(StatusTextWithoutTable, MissingKorvoCoreValueFallsThrough) {
   EXPECT_EQ(system.find_first_of("\r\n"), std::string::npos);
 }
 
+void SetKorvoCore(const std::string& name) {
+  ASSERT_EQ(KvWriteRegStr(nullptr, "KorvoCore", name.c_str()), 1);
+}
+
+TEST_F(StatusTextWithoutTable, FindsTextsInTheKorvoCoreLibrary) {
+  SetKorvoCore(KORVO_CORE_LIBRARY);
+  struct Row {
+    Status code;
+    std::string text;
+  };
+  const Row rows[] = {
+      {kStatusSuccess, "Success."},
+      {kStatusCategoryModem, "Modem."},
+      {kStatusServerTooBusy, "Server is too busy."},
+      {kStatusNotRegisteredUser,
+       "User has no permissions to perform this command.\r\n(User is not a registered user at this Korvo server)."},
+      {EACCES, "Permission denied"},
+      {0xC0001234, "Error: 4660 (C0001234), error description string not found."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << std::hex << row.code);
+    EXPECT_EQ(GetStatusText(row.code), row.text);
+  }
+  sandbox_.setEnv("LANG", "hr_HR.UTF-8");
+  EXPECT_EQ(GetStatusText(kStatusServerTooBusy), "Poslužitelj je prezauzet.");
+  EXPECT_EQ(GetStatusText(kStatusCategoryServer), "Posluzitelj.");
+}
+
+// A "KorvoCore" value that names nothing usable is as good as none.
+TEST_F(StatusTextWithoutTable, KorvoCoreWithoutTableFallsThrough) {
+  const std::string notLibrary = sandbox_.path("KorvoCore.so").string();
+  test::Sandbox::writeFile(notLibrary, "not a shared library\n");
+  const std::string names[] = {
+      "",
+      sandbox_.path("missing/libkorvocore.so").string(),
+      notLibrary,
+      "libm.so.6",  // a library, but without a message table
+  };
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    SetKorvoCore(name);
+    EXPECT_EQ(GetStatusText(kStatusServerTooBusy), kTooBusyFallBack);
+    EXPECT_EQ(GetStatusText(kStatusCategoryModem), "No such file or directory");
+  }
+}
+
 }  // namespace
 }  // namespace korvo
