@@ -63,7 +63,7 @@ const KvMessages* ProgramTable() {
 // for this one look-up only.
 std::optional<std::string> KorvoCoreText(Status code) {
   char name[260];
-  if (!KvReadRegStr(nullptr, "KorvoCore", name, sizeof name) || !*name) return std::nullopt;
+  if (!KvGetKorvoCoreName(name, sizeof name) || !*name) return std::nullopt;
   void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
   if (!library) return std::nullopt;
   auto text = FindText(static_cast<const KvMessages*>(dlsym(library, kMessageTableSymbol)), code);
