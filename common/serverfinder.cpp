@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/trace.h"
+
 namespace korvo {
 
 namespace {
@@ -10,8 +12,6 @@ namespace {
 constexpr int kPasses = 5;
 constexpr size_t kEntryBufferSize = 512;
 constexpr const char* kProviderPrefix = "Microsoft";
-
-void TraceLastError(const char*) {}
 
 }  // namespace
 
@@ -31,7 +31,7 @@ int ServerFinder::FindAll() {
 void ServerFinder::Walk(const platform::NetResource* resource) {
   auto enumeration = neighbourhood_.OpenEnum(resource);
   if (!enumeration) {
-    TraceLastError("WnetOpenEnum failed");
+    DebugPrintLastError("WnetOpenEnum failed");
     return;
   }
   platform::NetResource entry;
@@ -44,7 +44,7 @@ void ServerFinder::Walk(const platform::NetResource* resource) {
       Walk(&entry);
     }
   }
-  if (!enumeration->Close()) TraceLastError("WNetCloseEnum failed");
+  if (!enumeration->Close()) DebugPrintLastError("WNetCloseEnum failed");
 }
 
 void ServerFinder::Probe(const platform::NetResource& machine) {

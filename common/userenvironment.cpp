@@ -12,16 +12,10 @@ namespace {
 
 constexpr uint32_t kPathSize = 260;
 
-bool ReadUser(const char* name, std::string& out) {
+// An empty value counts as missing: it names no folder and no server.
+bool Read(int (*getter)(char*, uint32_t), std::string& out) {
   char buffer[kPathSize] = {};
-  if (!KvReadRegUserStr(nullptr, name, buffer, sizeof buffer) || !buffer[0]) return false;
-  out = buffer;
-  return true;
-}
-
-bool ReadMachine(const char* name, std::string& out) {
-  char buffer[kPathSize] = {};
-  if (!KvReadRegStr(nullptr, name, buffer, sizeof buffer) || !buffer[0]) return false;
+  if (!getter(buffer, sizeof buffer) || !buffer[0]) return false;
   out = buffer;
   return true;
 }
@@ -37,17 +31,17 @@ UserEnvironment::UserEnvironment() { Load(); }
 
 void UserEnvironment::Load() {
   std::string path;
-  bool havePath = ReadUser("DataPath", path);
+  bool havePath = Read(KvGetDataPath, path);
   if (!havePath) {
     std::string parent;
     char user[kPathSize] = {};
-    if (ReadMachine("DefaultUsersDataPath", parent) && platform::GetUserName(user, sizeof user) && user[0]) {
+    if (Read(KvGetKorvoDefaultUsersDataPath, parent) && platform::GetUserName(user, sizeof user) && user[0]) {
       path = WithSlash(parent) + user + "/";
       havePath = true;
     }
   }
   if (havePath) SetDataPath(path);
-  bool haveServer = ReadUser("DefaultServer", defaultServer_) || ReadMachine("DefaultServer", defaultServer_);
+  bool haveServer = Read(KvGetDefaultServer, defaultServer_) || Read(KvGetKorvoDefaultServer, defaultServer_);
   valid_ = havePath && haveServer ? 1 : 0;
 }
 

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "common/settings.h"
 #include "platform/lasterror.h"
 #include "tests/support/sandbox.h"
 
@@ -122,6 +123,7 @@ TEST_F(Finder, OnlyContainersOfMicrosoftProvidersAreFollowed) {
 }
 
 TEST_F(Finder, MachinesWithoutServerAreSkippedSilently) {
+  SetDebugFlags(1);
   net.passes = {{{"", {Res(kMs)}}, {kMs, {Res("\\\\desk1"), Res("\\\\hub"), Res("\\\\desk2")}}}};
   net.servers = {"\\\\hub\\PIPE\\Korvo"};
   EXPECT_EQ(Find(), (std::vector<std::string>{"HUB"}));
@@ -135,11 +137,16 @@ TEST_F(Finder, AnEntryTooLargeForTheBufferEndsItsLevel) {
   EXPECT_EQ(Find(), (std::vector<std::string>{"FIRST"}));
 }
 
-TEST_F(Finder, AnUnlistableContainerIsPassedOver) {
+TEST_F(Finder, AnUnlistableContainerIsTracedAndPassedOver) {
+  SetDebugFlags(1);
   net.passes = {{{"", {Res("LOCKED"), Res(kMs)}}, {kMs, {Res("\\\\hub")}}}};
   net.unlistable = {"LOCKED"};
   net.servers = {"\\\\hub\\PIPE\\Korvo"};
   EXPECT_EQ(Find(), (std::vector<std::string>{"HUB"}));
+  std::string once = "WnetOpenEnum failed E:" + platform::SystemErrorText(EACCES) + "\n";
+  std::string trace;
+  for (int i = 0; i < 5; ++i) trace += once;
+  EXPECT_EQ(test::Sandbox::readFile(box.traceFile()), trace);
 }
 
 TEST_F(Finder, NamesAlreadyListedAreKeptAndNotRepeated) {
