@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <strings.h>
 
 #include "platform/lasterror.h"
+#include "platform/local_socket.h"
 
 extern char** environ;
 
@@ -59,36 +59,18 @@ class ListEnumeration : public NetEnumeration {
 class SocketConnection : public ServerConnection {
  public:
   explicit SocketConnection(int fd) : fd_(fd) {}
-  ~SocketConnection() override { ::close(fd_); }
+  ~SocketConnection() override { CloseHandle(fd_); }
 
  private:
   int fd_;
 };
 
-std::string ServerSocketPath() {
-  const char* dir = std::getenv("KORVO_PIPE_DIR");
-  return std::string(dir && *dir ? dir : "/run/korvo") + "/Korvo";
-}
-
-std::unique_ptr<ServerConnection> ConnectLocal() {
-  std::string path = ServerSocketPath();
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) {
-    SetLastError(ENAMETOOLONG);
-    return nullptr;
-  }
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    SetLastErrorFromErrno();
-    return nullptr;
-  }
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    SetLastErrorFromErrno();
-    ::close(fd);
-    return nullptr;
-  }
+// A busy server is not waited for: the probe only asks whether one is there.
+std::unique_ptr<ServerConnection> ConnectLocal(const std::string& pipeName) {
+  std::string path = PipeNameToSocketPath(pipeName.c_str());
+  if (path.empty()) return nullptr;
+  Handle fd = LocalSocketConnect(path, 0);
+  if (fd == kInvalidHandle) return nullptr;
   return std::make_unique<SocketConnection>(fd);
 }
 
@@ -211,9 +193,8 @@ std::vector<AnnouncedHost> ParseAnnouncements(const std::string& browseOutput) {
 LanNeighbourhood::LanNeighbourhood(std::string browseProgram) : browseProgram_(std::move(browseProgram)) {}
 
 std::string LanNeighbourhood::ThisMachine() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
-  std::string machine = name;
+  std::string machine = ComputerName();
+  if (machine.empty()) return "localhost";
   return machine.substr(0, machine.find('.'));
 }
 
@@ -244,7 +225,7 @@ std::unique_ptr<ServerConnection> LanNeighbourhood::OpenServer(const std::string
     return nullptr;
   }
   std::string host = pipeName.substr(2, pipeName.size() - 2 - suffix.size());
-  if (host == "." || SameName(host, ThisMachine())) return ConnectLocal();
+  if (IsThisMachine(host.c_str())) return ConnectLocal("\\\\.\\Pipe\\Korvo");
   for (const auto& announced : announced_) {
     if (SameName(announced.machine, host)) return ConnectTcp(announced);
   }
