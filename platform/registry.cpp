@@ -297,6 +297,23 @@ bool WriteAll(int fd, std::string_view data) {
 
 std::string LockPath(const std::filesystem::path& hive) { return hive.string() + ".lock"; }
 
+// Temporary files are "<hive>.tmp-XXXXXX".
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr size_t kTempSuffix = 6;
+
+// Under the exclusive lock no writer is between creating its temporary file
+// and renaming it, so any temporary file of this hive is left over from a
+// writer that died: remove it.
+void RemoveStaleTemporaries(const std::filesystem::path& hive) {
+  std::string prefix = hive.filename().string() + std::string(kTempInfix);
+  std::filesystem::path dir = hive.parent_path();
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.empty() ? "." : dir, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() == prefix.size() + kTempSuffix && name.starts_with(prefix)) std::filesystem::remove(entry.path(), ec);
+  }
+}
+
 mode_t DefaultMode(RegistryHive hive) { return hive == RegistryHive::LocalMachine ? 0644 : 0600; }
 
 // Reads and parses the hive; the caller holds the lock (or has none to take).
@@ -334,7 +351,7 @@ bool ReadHive(RegistryHive hive, const std::filesystem::path& path, RegistryHive
 }
 
 bool WriteHive(RegistryHive hive, const std::filesystem::path& path, std::string_view text) {
-  std::string tmp = path.string() + ".XXXXXX";
+  std::string tmp = path.string() + std::string(kTempInfix) + std::string(kTempSuffix, 'X');
   Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
   if (fd.get() < 0) {
     SetLastErrorFromErrno();
@@ -491,6 +508,7 @@ RegistryUpdate UpdateRegistryHive(RegistryHive hive, const std::function<bool(Re
   }
   RegistryHiveData data;
   if (!ReadHive(hive, path, data)) return RegistryUpdate::kOpenFailed;
+  RemoveStaleTemporaries(path);
   if (!change(data)) return RegistryUpdate::kRefused;
   if (!WriteHive(hive, path, data.Serialize(RegistryRootName(hive)))) return RegistryUpdate::kWriteFailed;
   return RegistryUpdate::kDone;

@@ -95,7 +95,7 @@ enum class RegistryUpdate {
 
 // Read-modify-write under the exclusive lock: `change` edits the current
 // contents, which are then written back atomically. Creates the hive (and its
-// folder) when missing.
+// folder) when missing, and removes temporary files left by writers that died.
 RegistryUpdate UpdateRegistryHive(RegistryHive hive, const std::function<bool(RegistryHiveData&)>& change);
 
 }  // namespace korvo::platform

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -260,9 +261,17 @@ TEST(RegistryFiles, KilledWritersLeaveAWholeHive) {
     for (int later = n + 1; later <= n + 5; ++later)
       EXPECT_EQ(data.FindValue("Software\\T", "w" + std::to_string(i) + "_" + std::to_string(later)), nullptr);
   }
-  // A write still succeeds afterwards: a killed writer's lock died with it.
+  // A write still succeeds afterwards (a killed writer's lock died with it) and
+  // clears what killed writers left behind, sparing other files.
+  Sandbox::writeFile(box.path("machine.reg.tmp-abcdef"), "left over");
+  Sandbox::writeFile(box.path("machine.reg.backup"), "mine");
   EXPECT_EQ(UpdateRegistryHive(RegistryHive::LocalMachine, [](RegistryHiveData&) { return true; }),
             RegistryUpdate::kDone);
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(box.root()))
+    if (e.is_regular_file()) files.push_back(e.path().filename().string());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"machine.reg", "machine.reg.backup", "machine.reg.lock"}));
 }
 
 }  // namespace
