@@ -74,7 +74,8 @@ int Read(RegistryHive hive, const char* subkey, const char* name, void* buffer, 
   if (!value) return 0;
   const std::vector<uint8_t>& bytes = value->data;
   bool addNul = isString && (bytes.empty() || bytes.back() != 0);
-  if (!buffer || bytes.size() + (addNul ? 1 : 0) > size) {
+  if (!buffer) size = 0;
+  if (bytes.size() + (addNul ? 1 : 0) > size) {
     korvo::platform::SetLastError(korvo::platform::kErrorMoreData);
     if (tracing == Tracing::kTraced) DebugPrint("Read RegQueryValueEx '%s':'%s'\n", Show(subkey), Show(name));
     return 0;

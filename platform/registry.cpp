@@ -237,7 +237,7 @@ class Parser {
     bool expectByte = false;  // after a comma
     for (;;) {
       while (pos < l.size() && (l[pos] == ' ' || l[pos] == '\t')) ++pos;
-      if (pos == l.size()) return !expectByte || out.empty();
+      if (pos == l.size()) return !expectByte;
       if (l[pos] == '\\' && Trim(l.substr(pos + 1)).empty()) {
         if (line_ + 1 >= lines_.size()) return false;
         l = Trim(lines_[++line_]);
