@@ -64,6 +64,19 @@ TEST_F(Settings, ValueLargerThanTheBufferFails) {
   EXPECT_EQ(KvReadRegUserDword("Blob", "b", &x), 0);  // 5 bytes do not fit a DWORD
 }
 
+TEST_F(Settings, ReadsOfHandWrittenValuesAreTerminatedAndWhole) {
+  // A string stored without its NUL still reads as a terminated text (it needs
+  // the room for the NUL); a DWORD read of a shorter value does not keep stale bytes.
+  MachineHive("\"NoNul\"=hex(1):61,62\n\"Short\"=hex:05\n");
+  std::memset(buf_, 'x', sizeof buf_);
+  EXPECT_EQ(KvReadRegStr(nullptr, "NoNul", buf_, 2), 0);
+  EXPECT_EQ(KvReadRegStr(nullptr, "NoNul", buf_, 3), 1);
+  EXPECT_STREQ(buf_, "ab");
+  uint32_t x = 0xFFFFFFFF;
+  EXPECT_EQ(KvReadRegDword(nullptr, "Short", &x), 1);
+  EXPECT_EQ(x, 5u);
+}
+
 TEST_F(Settings, EmptySubkeyIsTheBaseKey) {
   ASSERT_EQ(KvWriteRegStr("", "InstallPath", "/opt/korvo/"), 1);
   ASSERT_EQ(KvWriteRegDword(nullptr, "SetupServer", 0x11E), 1);
