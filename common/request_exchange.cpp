@@ -1,0 +1,99 @@
+#include "common/request_exchange.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "common/fields.h"
+#include "common/status_codes.h"
+
+namespace korvo {
+
+namespace {
+std::atomic<int64_t> gDisconnectPauseMs{100};
+}  // namespace
+
+RequestResult::RequestResult(Status s) : status(s), text(GetStatusText(s)) {}
+
+RequestResult BuildRequestResult(Status status, const ReceivedMessage& lastReply) {
+  if (status == kStatusSuccess) return RequestResult(0, "");
+  if (status != kStatusServerErrorOrWrongMessage) return RequestResult(status);
+  if (lastReply.tag != kTagError) return RequestResult(kStatusServerWrongMessage);
+  std::vector<std::string> fields(2);
+  DecodeFields(lastReply.Text(), fields);
+  Status code = static_cast<Status>(ParseDecimal(fields[0]));
+  if (code == 0 || fields[1].empty()) return RequestResult(kStatusServerErrorIndication);
+  return RequestResult(code, GetStatusText(kStatusServerErrorIndicationText) + "\n" + fields[1]);
+}
+
+void RequestExchange::SetDisconnectPause(std::chrono::milliseconds pause) { gDisconnectPauseMs = pause.count(); }
+
+std::chrono::milliseconds RequestExchange::DisconnectPause() {
+  return std::chrono::milliseconds(gDisconnectPauseMs.load());
+}
+
+RequestResult RequestExchange::Run(const char* server, uint32_t code, const char* payload, ReceivedMessage* reply,
+                                   uint32_t expectedTag) {
+  ReceivedMessage last;
+  if (reply) *reply = last;
+  if (!link_.Open(server)) return RequestResult(kStatusCannotConnect);
+  Status status = 0;
+  try {
+    link_.SendText(kTagIntroduce, userName_);
+    link_.SendData(kTagGetServerVersion, nullptr, 0);
+    uint32_t version = 0;
+    if (link_.Receive(&last) != 0) {
+      status = kStatusGetMessageFromServer;
+    } else if (last.tag != kTagOk) {
+      status = kStatusServerErrorOrWrongMessage;
+    } else if (!last.Word(&version)) {
+      // No version word: not a reply this client understands.
+      status = kStatusServerErrorOrWrongMessage;
+    } else if (version < kMinCompatibleVersion) {
+      status = kStatusServerVersionIncompatible;
+    } else {
+      const uint8_t word[4] = {static_cast<uint8_t>(kProtocolVersion), static_cast<uint8_t>(kProtocolVersion >> 8), 0, 0};
+      link_.SendData(kTagReportClientVersion, word, sizeof word);
+      status = Transact(code, payload, &last, expectedTag);
+    }
+  } catch (const ClientServerExchangeException& e) {
+    status = e.status;
+  }
+  if (auto pause = DisconnectPause(); pause.count() > 0) std::this_thread::sleep_for(pause);
+  link_.Close();
+  if (reply) *reply = last;
+  return BuildRequestResult(status, last);
+}
+
+Status RequestExchange::Request(uint32_t code, const char* payload, ReceivedMessage* reply, uint32_t expectedTag) {
+  link_.SendText(code, payload);
+  if (link_.Receive(reply) != 0) return kStatusGetMessageFromServer;
+  return reply->tag == expectedTag ? 0 : kStatusServerErrorOrWrongMessage;
+}
+
+Status RequestExchange::Transact(uint32_t code, const char* payload, ReceivedMessage* reply, uint32_t expectedTag) {
+  return Request(code, payload, reply, expectedTag);
+}
+
+Status ReceiveFileExchange::Transact(uint32_t code, const char* payload, ReceivedMessage* reply, uint32_t) {
+  if (Status s = Request(code, payload, reply, kTagOk)) return s;
+  return link_.ReceiveFile(file1_.c_str());
+}
+
+Status SendFilesExchange::Transact(uint32_t code, const char* payload, ReceivedMessage* reply, uint32_t expectedTag) {
+  if (Status s = Request(code, payload, reply, expectedTag)) return s;
+  if (link_.SendFile(file1_.c_str()) != 0 || link_.SendFile(file2_.c_str()) != 0) return kStatusPutFileToServer;
+  if (link_.Receive(reply) != 0) return kStatusGetMessageFromServer;
+  return reply->tag == expectedTag ? 0 : kStatusServerErrorOrWrongMessage;
+}
+
+Status ReceiveFilesExchange::Transact(uint32_t code, const char* payload, ReceivedMessage* reply,
+                                      uint32_t expectedTag) {
+  if (Status s = Request(code, payload, reply, expectedTag)) return s;
+  if (Status s = link_.ReceiveFile(file1_.c_str())) return s;
+  if (Status s = link_.ReceiveFile(file2_.c_str())) return s;
+  link_.SendData(kTagOk, nullptr, 0);
+  return 0;
+}
+
+}  // namespace korvo
