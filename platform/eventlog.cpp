@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "platform/lasterror.h"
+#include "platform/registry.h"
 
 namespace korvo::platform {
 
@@ -271,8 +272,13 @@ std::string EventLogDir() {
 
 std::string EventLogPath(const std::string& logName) { return EventLogDir() + "/" + logName + ".evt"; }
 
-uint32_t EventLog::SizeLimit(const std::string&) {
-  return kDefaultEventLogSize;
+uint32_t EventLog::SizeLimit(const std::string& logName) {
+  RegistryHiveData hive;
+  const RegistryValue* v = nullptr;
+  if (LoadRegistryHive(RegistryHive::LocalMachine, hive))
+    v = hive.FindValue(std::string(kEventLogKey) + "\\" + logName, "MaxSize");
+  if (!v || v->type != kRegDword || v->data.size() != 4) return kDefaultEventLogSize;
+  return std::clamp(Get32(v->data.data()), kMinEventLogSize, kMaxEventLogSize);
 }
 
 EventLog::~EventLog() { Close(); }

@@ -1,0 +1,165 @@
+#include "server/faxserver.h"
+
+#include <filesystem>
+#include <vector>
+
+#include "common/settings.h"
+#include "common/status_codes.h"
+#include "platform/eventlog.h"
+#include "platform/lasterror.h"
+#include "platform/process.h"
+#include "platform/service.h"
+#include "server/journal.h"
+#include "server/shell.h"
+#include "server/syslog.h"
+#include "server/trace.h"
+
+namespace korvo {
+
+FaxServer* g_FaxServer = nullptr;
+SysLog* g_SysLog = nullptr;
+Journal* g_Journal = nullptr;
+
+namespace {
+
+ServerPaths gPaths;
+
+bool StartSysLog(const ServerPaths& paths) {
+  DebugTrace("Opening server event log  .....");
+  int ok = 0;
+  auto* log = new SysLog(paths.logFile.c_str(), kSysLogMaxSize, &ok);
+  if (!ok) {
+    delete log;
+    AddToMessageLog(platform::kEventError, kEventLogFailed, "Failed to create Event Log");
+    DebugTrace("FAILED !\n");
+    return false;
+  }
+  g_SysLog = log;
+  DebugTrace("done.\n");
+  g_SysLog->Info("Fax Server: Starting Version %s", kServerVersionText);
+  return true;
+}
+
+void StopSysLog() {
+  delete g_SysLog;
+  g_SysLog = nullptr;
+}
+
+bool StartJournal(const ServerPaths& paths) {
+  DebugTrace("Opening journal database  .....");
+  int ok = 0;
+  auto* journal = new Journal(paths.journal.c_str(), &ok);
+  if (!ok) {
+    delete journal;
+    g_SysLog->Error("Fax Server: Failed to start journal database module!");
+    DebugTrace("FAILED !\n");
+    return false;
+  }
+  g_Journal = journal;
+  g_SysLog->Info("Fax Server: Journal database module started");
+  DebugTrace("done.\n");
+  return true;
+}
+
+void StopJournal() {
+  delete g_Journal;
+  g_Journal = nullptr;
+}
+
+// The start-up order. Shutdown walks it backwards.
+const std::vector<StartupStep>& Steps() {
+  static const std::vector<StartupStep> steps = {
+      {"DELETE SysLog !\n", StartSysLog, StopSysLog},
+      {"DELETE Journal !\n", StartJournal, StopJournal},
+  };
+  return steps;
+}
+
+ServerPaths BuildPaths(const std::string& root) {
+  ServerPaths p;
+  p.root = root;
+  p.queueDir = root + "/Queue";
+  p.configDir = root + "/Config";
+  p.booksDir = root + "/Books";
+  p.tempDir = root + "/Temp";
+  p.queueList = p.queueDir + "/Queue.lst";
+  p.logFile = p.configDir + "/Korvo.log";
+  p.regUsers = p.configDir + "/RegUsers.dbs";
+  p.junkSenders = p.configDir + "/Denied.dbs";
+  p.journal = p.configDir + "/Journal.dbs";
+  p.addressBook = p.booksDir + "/Address.bok";
+  return p;
+}
+
+}  // namespace
+
+const ServerPaths& GetServerPaths() { return gPaths; }
+
+FaxServer::FaxServer(int* ok) {
+  *ok = 0;
+  g_FaxServer = this;
+  char root[260];
+  if (!KvReadRegStr("Server", "RootPath", root, sizeof root)) return;
+  rootPath_ = root;
+  gPaths = BuildPaths(rootPath_);
+  for (const auto* dir : {&gPaths.root, &gPaths.queueDir, &gPaths.configDir, &gPaths.booksDir, &gPaths.tempDir}) {
+    std::error_code ec;
+    std::filesystem::create_directories(*dir, ec);
+  }
+  for (const auto& step : Steps()) {
+    if (!step.start(gPaths)) return;
+    ++built_;
+  }
+  ReportStatusToSCMgr(platform::kServiceRunning, 0, 0);
+  g_SysLog->Info("Fax Server: Started");
+  DebugTrace("Fax Server Daemon started.\n");
+  *ok = 1;
+}
+
+FaxServer::~FaxServer() {
+  const auto& steps = Steps();
+  if (g_SysLog) g_SysLog->Info("Fax Server: Shutdown");
+  for (size_t i = built_; i-- > 0;)
+    if (steps[i].shutdownBegins) steps[i].shutdownBegins();
+  for (size_t i = built_; i-- > 0;) {
+    DebugTrace("%s", steps[i].deleteTrace);
+    steps[i].stop();
+  }
+  built_ = 0;
+  DebugTrace("Fax Server Daemon Stoped.\n");
+  lock_.Close();
+  if (g_FaxServer == this) g_FaxServer = nullptr;
+}
+
+Status FaxServer::Suspend() {
+  platform::MutexLock hold(lock_, kServerLockTimeout);
+  if (!hold.locked()) return kStatusResourceNotFree;
+  if (suspended_) return kStatusServerSuspended;
+  suspended_ = true;
+  const auto& steps = Steps();
+  for (size_t i = built_; i-- > 0;)
+    if (steps[i].suspend) steps[i].suspend(true);
+  return kStatusSuccess;
+}
+
+Status FaxServer::Resume() {
+  platform::MutexLock hold(lock_, kServerLockTimeout);
+  if (!hold.locked()) return kStatusResourceNotFree;
+  if (!suspended_) return kStatusServerNotSuspended;
+  suspended_ = false;
+  const auto& steps = Steps();
+  for (size_t i = 0; i < built_; ++i)
+    if (steps[i].suspend) steps[i].suspend(false);
+  return kStatusSuccess;
+}
+
+bool FaxServer::StopServer() {
+  if (IsConsoleMode()) {
+    ServiceStop();
+    return true;
+  }
+  // systemd answers with SIGTERM, the service's STOP.
+  return platform::RunProcess({"systemctl", "--no-ask-password", "--no-block", "stop", "korvo.service"});
+}
+
+}  // namespace korvo

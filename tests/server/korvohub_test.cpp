@@ -1,0 +1,353 @@
+// KorvoHub as a process: command line, console mode, service mode under a
+// stand-in for systemd's notification socket, start-up and shutdown.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/settings.h"
+#include "platform/eventlog.h"
+#include "tests/support/sandbox.h"
+
+extern char** environ;
+
+namespace korvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPatienceMs = 60000;  // only ever reached when something hangs
+
+// The program as a child process with its standard output in a pipe. The
+// destructor kills and reaps it if the test did not.
+class Hub {
+ public:
+  explicit Hub(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {(test::BuildDir() / "server" / "korvohub").string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    if (posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    out_ = fds[0];
+  }
+  ~Hub() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+    if (out_ >= 0) close(out_);
+  }
+  bool started() const { return pid_ > 0; }
+
+  // Reads output until it holds the text; false at end of output.
+  bool WaitFor(const std::string& text) {
+    while (output_.find(text) == std::string::npos)
+      if (!ReadMore()) return false;
+    return true;
+  }
+  void Signal(int sig) { kill(pid_, sig); }
+  // Reaps the process after reading the rest of its output; its exit code,
+  // or -1 when it did not exit normally.
+  int Wait() {
+    while (ReadMore()) {
+    }
+    int status = 0;
+    while (pid_ > 0 && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& output() const { return output_; }
+
+ private:
+  bool ReadMore() {
+    if (out_ < 0) return false;
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, kPatienceMs) <= 0) return false;
+    char buf[4096];
+    ssize_t n = read(out_, buf, sizeof buf);
+    if (n <= 0) return false;
+    output_.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string output_;
+};
+
+// Stands in for systemd: the notification socket of the service.
+class Notify {
+ public:
+  explicit Notify(test::Sandbox& sandbox) {
+    path_ = sandbox.path("notify").string();
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    sandbox.setEnv("NOTIFY_SOCKET", path_);
+  }
+  ~Notify() { close(fd_); }
+  // Messages until one holds the text; all of them seen so far.
+  bool WaitFor(const std::string& text) {
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, kPatienceMs) <= 0) return false;
+      char buf[1024];
+      ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) return false;
+      std::string m(buf, static_cast<size_t>(n));
+      seen_.push_back(m);
+      if (m.find(text) != std::string::npos) return true;
+    }
+  }
+  const std::vector<std::string>& seen() const { return seen_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::vector<std::string> seen_;
+};
+
+struct Entry {
+  uint32_t id;
+  uint16_t type;
+  std::string text;
+};
+
+// The entries of a log, oldest first.
+std::vector<Entry> LogEntries(const char* logName) {
+  std::vector<Entry> out;
+  platform::EventLog log;
+  if (!log.Open(logName)) return out;
+  log.ReadNewestFirst([&](const platform::EventRecord& r) {
+    out.insert(out.begin(), Entry{r.eventId, r.type, r.strings.empty() ? "" : r.strings[0]});
+    return true;
+  });
+  return out;
+}
+
+std::vector<uint32_t> Ids(const std::vector<Entry>& entries) {
+  std::vector<uint32_t> ids;
+  for (const auto& e : entries) ids.push_back(e.id);
+  return ids;
+}
+
+std::vector<std::string> Texts(const std::vector<Entry>& entries) {
+  std::vector<std::string> texts;
+  for (const auto& e : entries) texts.push_back(e.text);
+  return texts;
+}
+
+// Positions of the lines in the text, in the order given; npos for a
+// missing one.
+bool InOrder(const std::string& text, const std::vector<std::string>& lines) {
+  size_t at = 0;
+  for (const auto& line : lines) {
+    at = text.find(line, at);
+    if (at == std::string::npos) {
+      ADD_FAILURE() << "missing or out of order: \"" << line << "\" in\n" << text;
+      return false;
+    }
+    at += line.size();
+  }
+  return true;
+}
+
+class KorvoHubTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("INVOCATION_ID");
+    root_ = sandbox_.path("server");
+  }
+  void SetRoot() { ASSERT_EQ(KvWriteRegStr("Server", "RootPath", root_.c_str()), 1); }
+
+  test::Sandbox sandbox_;
+  fs::path root_;
+};
+
+const std::vector<std::string> kStartupLines = {
+    "Opening server event log  .....done.\n",
+    "Fax Server: Starting Version 1.30\n",
+    "Opening journal database  .....",
+    "Fax Server: Journal database module started\n",
+    "done.\n",
+    "Fax Server: Started\n",
+    "Fax Server Daemon started.\n",
+};
+// The same steps in the trace channel, which has no log lines.
+const std::vector<std::string> kStartupTraces = {
+    "Opening server event log  .....", "done.\n", "Opening journal database  .....", "done.\n",
+    "Fax Server Daemon started.\n"};
+const std::vector<std::string> kShutdownTraces = {"DELETE Journal !\n", "DELETE SysLog !\n",
+                                                  "Fax Server Daemon Stoped.\n"};
+const std::vector<std::string> kShutdownLines = {
+    "Fax Server: Shutdown\n",
+    "DELETE Journal !\n",
+    "DELETE SysLog !\n",
+    "Fax Server Daemon Stoped.\n",
+};
+
+TEST_F(KorvoHubTest, DebugRunsInTheConsoleAndStopsOnCtrlC) {
+  SetRoot();
+  Hub hub({"-debug"});
+  ASSERT_TRUE(hub.started());
+  ASSERT_TRUE(hub.WaitFor("Fax Server Daemon started.\n")) << hub.output();
+  EXPECT_TRUE(InOrder(hub.output(), kStartupLines));
+  for (const char* dir : {"", "Queue", "Config", "Books", "Temp"}) EXPECT_TRUE(fs::is_directory(root_ / dir)) << dir;
+  EXPECT_TRUE(fs::exists(root_ / "Config" / "Journal.dbs"));
+
+  hub.Signal(SIGINT);
+  EXPECT_EQ(hub.Wait(), 0);
+  EXPECT_TRUE(InOrder(hub.output(), kShutdownLines));
+  // The server's own log has its lines; the shell writes nothing in console mode.
+  EXPECT_EQ(Texts(LogEntries("Korvo")),
+            (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Fax Server: Journal database module started",
+                                      "Fax Server: Started", "Fax Server: Shutdown"}));
+  EXPECT_TRUE(LogEntries("System").empty());
+}
+
+TEST_F(KorvoHubTest, ServiceReportsToSystemdAndTakesItsControls) {
+  SetRoot();
+  ASSERT_EQ(KvWriteRegDword(nullptr, "DebugFlags", 1), 1);
+  Notify notify(sandbox_);
+  Hub hub({});
+  ASSERT_TRUE(hub.started());
+  ASSERT_TRUE(notify.WaitFor("READY=1"));
+  EXPECT_EQ(notify.seen().front(), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=10000000");
+  // Pause and continue are logged and change nothing else; each answers with
+  // the current state.
+  hub.Signal(SIGUSR1);
+  ASSERT_TRUE(notify.WaitFor("STATUS=Running"));
+  hub.Signal(SIGUSR2);
+  ASSERT_TRUE(notify.WaitFor("STATUS=Running"));
+  hub.Signal(SIGTERM);
+  ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
+  EXPECT_EQ(hub.Wait(), 0);
+  EXPECT_EQ(notify.seen()[notify.seen().size() - 2], "STOPPING=1\nSTATUS=Stopping");
+
+  EXPECT_TRUE(InOrder(hub.output(), {"Korvo -install          to install the service\n",
+                                     "Korvo -remove           to remove the service\n",
+                                     "Korvo -debug <params>   to run as a console app for debugging\n",
+                                     "\nStartServiceCtrlDispatcher being called.\n",
+                                     "This may take several seconds.  Please wait.\n"}));
+  EXPECT_EQ(hub.output().find("Opening"), std::string::npos) << "traces reach the console only under -debug";
+  const auto shell = LogEntries("System");
+  EXPECT_EQ(Ids(shell), (std::vector<uint32_t>{9000, 9011, 9012, 9010}));
+  EXPECT_EQ(Texts(shell), (std::vector<std::string>{"Korvo Service started", "Korvo Service paused",
+                                                    "Korvo Service resumed", "Korvo Service stopped"}));
+  // The traces show the modules deleted in the reverse order of start-up.
+  const std::string trace = test::Sandbox::readFile(sandbox_.traceFile());
+  EXPECT_TRUE(InOrder(trace, kStartupTraces));
+  EXPECT_TRUE(InOrder(trace, kShutdownTraces));
+}
+
+TEST_F(KorvoHubTest, WithoutRootPathNothingIsMadeAndTheServiceStops) {
+  Notify notify(sandbox_);
+  Hub hub({});
+  ASSERT_TRUE(hub.started());
+  ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
+  EXPECT_EQ(hub.Wait(), 1);
+  EXPECT_FALSE(fs::exists(root_));
+  const auto shell = LogEntries("System");
+  ASSERT_EQ(shell.size(), 1u);
+  EXPECT_EQ(shell[0].id, 9005u);
+  EXPECT_EQ(shell[0].type, platform::kEventError);
+  EXPECT_EQ(shell[0].text.rfind("Could not start Korvo Service. The Service ALREADY started?, (Error:", 0), 0u)
+      << shell[0].text;
+  EXPECT_TRUE(LogEntries("Korvo").empty());
+  for (const auto& m : notify.seen()) EXPECT_EQ(m.find("READY=1"), std::string::npos);
+}
+
+TEST_F(KorvoHubTest, AFailedStepStopsStartUpAndIsReported) {
+  SetRoot();
+  test::Sandbox::writeFile(root_ / "Config", "a file where the folder belongs");
+  Notify notify(sandbox_);
+  Hub hub({});
+  ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
+  EXPECT_EQ(hub.Wait(), 1);
+  EXPECT_EQ(Ids(LogEntries("System")), std::vector<uint32_t>{9005});
+  EXPECT_EQ(Texts(LogEntries("Korvo")),
+            (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Journal database initialization failed",
+                                      "Fax Server: Failed to start journal database module!",
+                                      "Could not start Korvo Service. The Service ALREADY started?",
+                                      "Fax Server: Shutdown"}));
+}
+
+TEST_F(KorvoHubTest, InstallAndRemoveTakeAnyPrefixAndCase) {
+  const fs::path unit = sandbox_.systemdDir() / "korvo.service";
+  struct Case {
+    std::vector<std::string> install;
+    const char* remove;
+    const char* userLine;
+  };
+  for (const Case& c : {Case{{"-install"}, "-remove", nullptr}, Case{{"/install"}, "/REMOVE", nullptr},
+                        Case{{"-INSTALL", "faxuser"}, "/Remove", "User=faxuser\n"},
+                        Case{{"/InStAlL", "OFFICE\\fax", "pw"}, "-rEmOvE", "User=fax\n"}}) {
+    SCOPED_TRACE(c.install[0]);
+    Hub install(c.install);
+    EXPECT_EQ(install.Wait(), 0);
+    EXPECT_EQ(install.output(), "") << "install messages go to the log, not the console";
+    const std::string text = test::Sandbox::readFile(unit);
+    EXPECT_NE(text.find("ExecStart=\"" + (test::BuildDir() / "server" / "korvohub").string() + "\""), std::string::npos)
+        << text;
+    if (c.userLine) EXPECT_NE(text.find(c.userLine), std::string::npos) << text;
+    else EXPECT_EQ(text.find("User="), std::string::npos);
+    Hub again(c.install);
+    EXPECT_EQ(again.Wait(), 0);
+    Hub remove({c.remove});
+    EXPECT_EQ(remove.Wait(), 0);
+    EXPECT_FALSE(fs::exists(unit));
+    Hub removeAgain({c.remove});
+    EXPECT_EQ(removeAgain.Wait(), 0);
+
+    auto entries = LogEntries("System");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(Ids(entries), (std::vector<uint32_t>{9088, 9088, 9088, 9088}));
+    EXPECT_EQ(entries[0].text, "Korvo Server installed.\n");
+    EXPECT_EQ(entries[1].text, "CreateService failed - File exists (0x11)\n");
+    EXPECT_EQ(entries[2].text, "Korvo Server removed.\n");
+    EXPECT_EQ(entries[3].text, "OpenService failed - No such file or directory (0x2)\n");
+    platform::EventLog log;
+    ASSERT_TRUE(log.Open("System"));
+    ASSERT_TRUE(log.Clear());
+  }
+}
+
+TEST_F(KorvoHubTest, OutsideSystemdTheDispatcherFails) {
+  for (std::vector<std::string> args : {std::vector<std::string>{}, {"-bogus"}, {"install"}, {"-debugx"}}) {
+    SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
+    Hub hub(args);
+    EXPECT_EQ(hub.Wait(), 1);
+    EXPECT_NE(hub.output().find("This may take several seconds.  Please wait.\n"), std::string::npos);
+    auto entries = LogEntries("System");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].id, 9006u);
+    EXPECT_EQ(entries[0].text.rfind("StartServiceCtrlDispatcher failed., (Error:", 0), 0u) << entries[0].text;
+    platform::EventLog log;
+    ASSERT_TRUE(log.Open("System"));
+    ASSERT_TRUE(log.Clear());
+  }
+}
+
+}  // namespace
+}  // namespace korvo
