@@ -17,9 +17,11 @@ namespace korvo {
 
 namespace {
 
+// The database hands records at any alignment (after their status byte).
 int CompareJobIds(const void* a, const void* b) {
-  uint32_t x = static_cast<const JournalRecord*>(a)->jobId;
-  uint32_t y = static_cast<const JournalRecord*>(b)->jobId;
+  uint32_t x, y;
+  std::memcpy(&x, static_cast<const char*>(a) + offsetof(JournalRecord, jobId), sizeof x);
+  std::memcpy(&y, static_cast<const char*>(b) + offsetof(JournalRecord, jobId), sizeof y);
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
