@@ -41,11 +41,21 @@ std::string Text(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
 }
 
+// A text as a list field: the field mark and line ends would split the line
+// for the reader, so they become blanks.
+template <size_t N>
+std::string FieldText(const char (&field)[N]) {
+  std::string text = Text(field);
+  for (char& c : text)
+    if (c == kFieldEnd || c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
 std::string ListLine(const JournalRecord& r) {
   const char* transport = r.senderLan && r.recipientLan ? "Tx/Rx (LAN)" : r.direction == 1 ? "Tx (Modem)" : "Rx (Modem)";
   std::vector<std::string> fields = {
-      std::to_string(r.imageId),   std::to_string(r.jobId),     Text(r.senderName),         Text(r.recipientName),
-      Text(r.subject),             std::to_string(r.submitTime), std::to_string(r.dueTime), std::to_string(r.seconds),
+      std::to_string(r.imageId),   std::to_string(r.jobId),     FieldText(r.senderName),    FieldText(r.recipientName),
+      FieldText(r.subject),             std::to_string(r.submitTime), std::to_string(r.dueTime), std::to_string(r.seconds),
       std::to_string(r.pageCount), std::to_string(r.pages),     std::to_string(r.state),    std::to_string(r.attempts),
       std::to_string(r.priority),  std::to_string(r.returned),  transport};
   std::string line;

@@ -169,7 +169,12 @@ Status SysLog::DumpToFile(const char* fileName) {
   uint32_t lines = 0;
   log.ReadNewestFirst([&](const platform::EventRecord& r) {
     if (r.eventId != kEventId || r.strings.size() != 1) return true;
-    out += std::to_string(r.type) + '\x1B' + std::to_string(r.timeWritten) + '\x1B' + r.strings[0] + "\x1B\r\n";
+    // The field mark and line ends in a text would split the line for the
+    // reader, so they become blanks.
+    std::string text = r.strings[0];
+    for (char& c : text)
+      if (c == '\x1B' || c == '\r' || c == '\n') c = ' ';
+    out += std::to_string(r.type) + '\x1B' + std::to_string(r.timeWritten) + '\x1B' + text + "\x1B\r\n";
     return ++lines < kMaxDumpLines;
   });
   // The file is cut to the dump, so nothing of an earlier content trails it.

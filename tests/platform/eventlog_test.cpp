@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/lasterror.h"
+#include "platform/registry.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo::platform {
@@ -76,6 +77,37 @@ TEST_F(EventLogTest, FullLogOverwritesTheOldestRecords) {
   size_t held = 0;
   for (const auto& r : all) held += 22 + 2 + r.strings[0].size() + 1 + text.size() + 1 + 4;
   EXPECT_GE(held + 2 * 240, kDefaultEventLogSize - 32);
+}
+
+TEST_F(EventLogTest, TheRegisteredSizeLimitIsKeptAndANewOneKeepsTheNewest) {
+  auto setLimit = [](uint32_t size) {
+    return UpdateRegistryHive(RegistryHive::LocalMachine, [&](RegistryHiveData& hive) {
+      const std::string key = std::string(kEventLogKey) + "\\Korvo";
+      return hive.CreateKey(key) &&
+             hive.SetValue(key, "MaxSize", {kRegDword, {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24)}});
+    }) == RegistryUpdate::kDone;
+  };
+  const auto file = sandbox_.logDir() / "Korvo.evt";
+  EventLog log;
+  ASSERT_TRUE(log.Open("Korvo"));
+  for (int i = 0; i < 2000; ++i) ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {std::to_string(i) + std::string(100, 'x')}));
+  const size_t before = ReadAll(log).size();
+  ASSERT_EQ(before, 2000u);
+
+  ASSERT_TRUE(setLimit(0x10000));
+  ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"2000"}));
+  auto all = ReadAll(log);
+  ASSERT_LT(all.size(), before);
+  EXPECT_LE(std::filesystem::file_size(file), 0x10000u);
+  for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i].strings[0].substr(0, 4), std::to_string(2000 - i).substr(0, 4));
+
+  // Out of range values are brought into range; a value of another type is ignored.
+  for (auto [size, expect] : {std::pair{0x100u, kMinEventLogSize}, std::pair{0xFFFFFFFFu, kMaxEventLogSize},
+                              std::pair{0x30000u, 0x30000u}}) {
+    ASSERT_TRUE(setLimit(size));
+    EXPECT_EQ(EventLog::SizeLimit("Korvo"), expect);
+  }
+  EXPECT_EQ(EventLog::SizeLimit("Other"), kDefaultEventLogSize);
 }
 
 TEST_F(EventLogTest, ClearEmptiesTheLogAndNumbersGoOn) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -153,6 +154,16 @@ TEST_F(JournalTest, ClearDeletesEverythingAndLogsIt) {
   std::filesystem::create_directories(path_);  // the database is gone and cannot come back
   EXPECT_EQ(journal_->Clear(), kStatusInternalError);
   EXPECT_EQ(LogTexts().back(), "Could not clear '" + path_ + "'");
+}
+
+TEST_F(JournalTest, TextsCannotSplitTheirListLine) {
+  JournalImageInfo image = Image("ana", true);
+  image.subject = "a\x1B" "b\r\nc";
+  ASSERT_EQ(journal_->Add(Journal::BuildRecord(Job(1, "bob", true), image)), kStatusSuccess);
+  const auto lines = List(Journal::kListAll, "");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("\x1B" "a b  c\x1B"), std::string::npos);
+  EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '\x1B'), 15);
 }
 
 TEST_F(JournalTest, TextsTooLongForTheirFieldsAreCut) {

@@ -138,6 +138,12 @@ TEST_F(SysLogTest, DumpFailures) {
   EXPECT_EQ(Log().Clear(), kStatusOpenEventLog);
 }
 
+TEST_F(SysLogTest, TextsCannotSplitTheirDumpLine) {
+  Log().Error("[%s] Operation '%s' failed.", "eve\x1B" "4\r\nforged", "x");
+  EXPECT_EQ(Split(Dump(), "\r\n").size(), 1u);
+  EXPECT_NE(Dump().find("\x1B[eve 4  forged] Operation 'x' failed.\x1B\r\n"), std::string::npos);
+}
+
 TEST_F(SysLogTest, ClearEmptiesTheLog) {
   Log().Info("a");
   Log().Error("b");
