@@ -1,0 +1,138 @@
+#include "common/user_record.h"
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "common/fields.h"
+#include "common/settings.h"
+#include "common/status_codes.h"
+
+namespace korvo {
+
+void UserRecord::Clear() { std::memset(this, 0, sizeof *this); }
+
+void UserRecord::Set(std::string_view name, std::string_view full, std::string_view desc, uint32_t r) {
+  Clear();
+  userName.Assign(name);
+  fullName.Assign(full);
+  description.Assign(desc);
+  rights = r;
+}
+
+bool UserRecord::Decode(std::string_view text) {
+  Clear();
+  std::vector<std::string> f(kFieldCount);
+  DecodeFields(text, f);
+  userName.Assign(f[0]);
+  fullName.Assign(f[1]);
+  rights = ParseUnsignedDecimal(f[2]);
+  description.Assign(f[3]);
+  email.Assign(f[4]);
+  organisation.Assign(f[5]);
+  faxNumber.Assign(f[6]);
+  phoneNumber.Assign(f[7]);
+  return true;
+}
+
+std::string UserRecord::Encode() const {
+  std::string text;
+  EncodeFields(&text,
+               {userName.Str(), fullName.Str(), std::to_string(rights), description.Str(), email.Str(),
+                organisation.Str(), faxNumber.Str(), phoneNumber.Str()},
+               kFieldCount);
+  return text;
+}
+
+namespace {
+
+int CompareNoCase(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const int x = std::tolower(static_cast<unsigned char>(a[i]));
+    const int y = std::tolower(static_cast<unsigned char>(b[i]));
+    if (x != y) return x - y;
+  }
+  return (a.size() > b.size()) - (a.size() < b.size());
+}
+
+bool IsAdministrator(std::string_view name) { return CompareNoCase(name, kAdministratorName) == 0; }
+
+}  // namespace
+
+int CompareUserNames(const void* a, const void* b) {
+  return CompareNoCase(static_cast<const UserRecord*>(a)->userName.Get(),
+                       static_cast<const UserRecord*>(b)->userName.Get());
+}
+
+UserDatabase::UserDatabase(const std::string& path, bool* success)
+    : LockedDatabase(path.c_str(), sizeof(UserRecord), CompareUserNames) {
+  const bool ok = IsOpen() && EnsureAdministrator();
+  if (success) *success = ok;
+}
+
+bool UserDatabase::EnsureAdministrator() {
+  Access db(*this);
+  if (!db) return false;
+  if (db->GetCount() > 0) return true;
+  UserRecord admin;
+  admin.Set(kAdministratorName, "", "", kAdministratorRights);
+  return db->Add(&admin) >= 0;
+}
+
+bool UserDatabase::AddUser(std::string_view text) {
+  UserRecord user;
+  if (!user.Decode(text) || user.userName.Empty()) return false;
+  return Add(&user);
+}
+
+bool UserDatabase::EditUser(std::string_view text) {
+  UserRecord user;
+  return user.Decode(text) && Replace(&user);
+}
+
+bool UserDatabase::DeleteUser(std::string_view text) {
+  UserRecord user;
+  if (!user.Decode(text) || IsAdministrator(user.userName.Get())) return false;
+  return Delete(&user);
+}
+
+uint32_t UserDatabase::GetRights(std::string_view name) {
+  UserRecord key, user;
+  key.Set(name, "", "", 0);
+  return Get(&key, &user) ? user.rights : 0;
+}
+
+namespace {
+
+// An empty field takes the server's value when it can be read.
+template <std::size_t N>
+void FillFromServer(FixedText<N>& field, const char* value) {
+  if (!field.Empty()) return;
+  char buffer[N] = {};
+  if (KvReadRegStr("Server", value, buffer, N)) field.Assign(std::string_view(buffer, strnlen(buffer, N)));
+}
+
+}  // namespace
+
+Status UserDatabase::GetUser(std::string_view name, UserRecord* user) {
+  UserRecord key, found;
+  key.Set(name, "", "", 0);
+  Access db(*this);
+  if (!db.Locked()) return kStatusServerTooBusy;
+  if (!db.Opened()) return kStatusDatabaseError;
+  if (!db->Get(&key, &found)) return kStatusRecordNotFound;
+  FillFromServer(found.organisation, "Organization");
+  FillFromServer(found.phoneNumber, "MainPhoneNumber");
+  FillFromServer(found.faxNumber, "MainFaxNumber");
+  if (user) *user = found;
+  return kStatusSuccess;
+}
+
+void UserDatabase::WriteRecordText(int index, RecordFile& file) {
+  UserRecord user;
+  if (!Db().GetAt(index, &user)) throw DBException(DBException::kReadFailed);
+  file.WriteLine(user.Encode());
+}
+
+}  // namespace korvo

@@ -1,0 +1,77 @@
+// Registered users: the 360-byte record of Config/RegUsers.dbs and its book.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/database.h"
+#include "common/fixed_text.h"
+#include "common/status.h"
+
+namespace korvo {
+
+static_assert(std::endian::native == std::endian::little, "stored records are little-endian");
+
+inline constexpr char kAdministratorName[] = "Administrator";
+inline constexpr uint32_t kAdministratorRights = 63;
+
+// Text form: user name, full name, rights (unsigned decimal), description,
+// e-mail address, organisation, fax number, phone number.
+struct UserRecord {
+  static constexpr int kFieldCount = 8;
+
+  UserRecord() { Clear(); }
+  void Clear();
+  // A cleared record with these four fields.
+  void Set(std::string_view name, std::string_view fullName, std::string_view description, uint32_t rights);
+  // The 8 fields of the text into the record, each cut to its array.
+  bool Decode(std::string_view text);
+  std::string Encode() const;
+
+  uint32_t rights;
+  FixedText<32> userName;  // the key, compared without regard to case
+  FixedText<64> fullName;
+  FixedText<64> description;
+  FixedText<64> email;
+  FixedText<64> organisation;
+  FixedText<32> faxNumber;
+  FixedText<32> phoneNumber;
+  uint32_t reserved;  // zero
+};
+static_assert(sizeof(UserRecord) == 360);
+static_assert(offsetof(UserRecord, userName) == 4 && offsetof(UserRecord, fullName) == 36 &&
+              offsetof(UserRecord, description) == 100 && offsetof(UserRecord, email) == 164 &&
+              offsetof(UserRecord, organisation) == 228 && offsetof(UserRecord, faxNumber) == 292 &&
+              offsetof(UserRecord, phoneNumber) == 324 && offsetof(UserRecord, reserved) == 356);
+
+// Case-insensitive order of the user names.
+int CompareUserNames(const void* a, const void* b);
+
+class UserDatabase : public LockedDatabase {
+ public:
+  // success: the file opened and holds at least the administrator.
+  UserDatabase(const std::string& path, bool* success);
+
+  // Adds "Administrator" with rights 63 when the book holds no record.
+  bool EnsureAdministrator();
+  // False for an empty user name, a name already present or a failure.
+  bool AddUser(std::string_view text);
+  // Replaces the user of that name.
+  bool EditUser(std::string_view text);
+  // The administrator (in any letter case) is never deleted.
+  bool DeleteUser(std::string_view text);
+  // The rights word; 0 for an unknown user or on any failure.
+  uint32_t GetRights(std::string_view name);
+  // The user with the server's organisation, phone and fax numbers filled
+  // in where the record leaves them empty. 0xC00013EC when the book is
+  // busy, 0xC000140F for an unknown user, 0xC000140A when the file fails.
+  Status GetUser(std::string_view name, UserRecord* user);
+
+ protected:
+  void WriteRecordText(int index, RecordFile& file) override;
+};
+
+}  // namespace korvo
