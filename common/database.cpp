@@ -31,6 +31,12 @@ uint32_t GetLe32(const unsigned char* p) {
          static_cast<uint32_t>(p[3]) << 24;
 }
 
+// A slot buffer holds the status byte just before an aligned record, so the
+// compare functions may read the record's fields in place.
+constexpr std::size_t kRecordOffset = 8;
+unsigned char* Slot(std::vector<unsigned char>& buf) { return buf.data() + kRecordOffset - 1; }
+unsigned char* Rec(std::vector<unsigned char>& buf) { return buf.data() + kRecordOffset; }
+
 void PutLe32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
@@ -39,8 +45,8 @@ void PutLe32(unsigned char* p, uint32_t v) {
 
 Database::Database(const char* path, int recordSize, CompareFn compare)
     : size_(recordSize > 0 ? recordSize : 0), compare_(compare) {
-  record_.assign(static_cast<std::size_t>(size_) + 1, 0);
-  search_.assign(static_cast<std::size_t>(size_) + 1, 0);
+  record_.assign(static_cast<std::size_t>(size_) + kRecordOffset, 0);
+  search_.assign(static_cast<std::size_t>(size_) + kRecordOffset, 0);
   // Without a path (or a usable record type) every operation fails.
   if (!path || !*path || size_ == 0 || !compare) return;
   path_ = path;
@@ -186,18 +192,18 @@ void Database::WriteSlot(int index, const unsigned char* slot, int failureCode) 
 }
 
 void Database::SetKey(const void* record) {
-  search_[0] = 0;
-  std::memcpy(search_.data() + 1, record, static_cast<std::size_t>(size_));
+  Slot(search_)[0] = 0;
+  std::memcpy(Rec(search_), record, static_cast<std::size_t>(size_));
 }
 
 // -1 key equal to lo, -2 below lo, 1 equal to hi, 0 between, 2 above hi.
 int Database::CompareRange(int lo, int hi) {
-  ReadSlot(lo, record_.data());
-  int c = compare_(search_.data() + 1, record_.data() + 1);
+  ReadSlot(lo, Slot(record_));
+  int c = compare_(Rec(search_), Rec(record_));
   if (c == 0) return -1;
   if (c < 0) return -2;
-  ReadSlot(hi, record_.data());
-  c = compare_(search_.data() + 1, record_.data() + 1);
+  ReadSlot(hi, Slot(record_));
+  c = compare_(Rec(search_), Rec(record_));
   if (c == 0) return 1;
   if (c > 0) return 2;
   return 0;
@@ -248,13 +254,13 @@ void Database::InsertAt(int index) {
   if (index > count) throw DBException(DBException::kInsertBeyondCount);
   // search_ holds the incoming slot; each displaced slot moves one up.
   std::vector<unsigned char> incoming = search_;
-  incoming[0] = 0;
+  Slot(incoming)[0] = 0;
   for (int i = index; i < count; ++i) {
-    ReadSlot(i, record_.data());
-    WriteSlot(i, incoming.data());
+    ReadSlot(i, Slot(record_));
+    WriteSlot(i, Slot(incoming));
     incoming.swap(record_);
   }
-  WriteSlot(count, incoming.data(), DBException::kAppendFailed);
+  WriteSlot(count, Slot(incoming), DBException::kAppendFailed);
   ++header_.count;
   WriteHeader(DBException::kAppendFailed);
 }
@@ -286,7 +292,7 @@ bool Database::Get(const void* key, void* out) {
   try {
     SetKey(key);
     if (!Find()) return false;
-    std::memcpy(out, record_.data() + 1, static_cast<std::size_t>(size_));
+    std::memcpy(out, Rec(record_), static_cast<std::size_t>(size_));
     return true;
   } catch (const DBException&) {
     return false;
@@ -297,8 +303,8 @@ bool Database::GetAt(int index, void* out) {
   if (index < 0 || index >= GetCount()) return false;
   try {
     current_ = index;
-    ReadSlot(index, record_.data());
-    std::memcpy(out, record_.data() + 1, static_cast<std::size_t>(size_));
+    ReadSlot(index, Slot(record_));
+    std::memcpy(out, Rec(record_), static_cast<std::size_t>(size_));
     return true;
   } catch (const DBException&) {
     return false;
@@ -320,7 +326,7 @@ int Database::Replace(const void* record) {
   try {
     SetKey(record);
     if (!Find()) return -1;
-    WriteSlot(current_, search_.data());
+    WriteSlot(current_, Slot(search_));
     return current_;
   } catch (const DBException&) {
     return -1;
@@ -334,8 +340,8 @@ int Database::Delete(const void* key) {
     const int index = current_;
     const int count = GetCount();
     for (int i = index + 1; i < count; ++i) {
-      ReadSlot(i, record_.data());
-      WriteSlot(i - 1, record_.data());
+      ReadSlot(i, Slot(record_));
+      WriteSlot(i - 1, Slot(record_));
     }
     --header_.count;
     WriteHeader(DBException::kWriteFailed);
@@ -353,9 +359,9 @@ int Database::Delete(const void* key) {
 int Database::IsCurrentMarked(void* out) {
   if (current_ < 0 || current_ >= GetCount()) return -1;
   try {
-    ReadSlot(current_, record_.data());
-    if (out) std::memcpy(out, record_.data() + 1, static_cast<std::size_t>(size_));
-    return record_[0];
+    ReadSlot(current_, Slot(record_));
+    if (out) std::memcpy(out, Rec(record_), static_cast<std::size_t>(size_));
+    return Slot(record_)[0];
   } catch (const DBException&) {
     return -1;
   }
@@ -378,9 +384,9 @@ bool Database::Compact() {
     const int count = GetCount();
     int kept = 0;
     for (int i = 0; i < count; ++i) {
-      ReadSlot(i, record_.data());
-      if (record_[0] != 0) continue;
-      if (kept != i) WriteSlot(kept, record_.data());
+      ReadSlot(i, Slot(record_));
+      if (Slot(record_)[0] != 0) continue;
+      if (kept != i) WriteSlot(kept, Slot(record_));
       ++kept;
     }
     header_.count = static_cast<uint32_t>(kept);

@@ -39,7 +39,8 @@ class DBException {
 
 class Database {
  public:
-  // Negative, 0 or positive, on two records without their status bytes.
+  // Negative, 0 or positive, on two records without their status bytes
+  // (each aligned as new aligns).
   using CompareFn = int (*)(const void* a, const void* b);
 
   static constexpr uint32_t kVersion = 0xDB01;
@@ -121,7 +122,7 @@ class Database {
   RecordFile file_;
   Header header_;
   int size_;
-  std::vector<unsigned char> record_;  // status byte + record
+  std::vector<unsigned char> record_;  // status byte + record, see Slot()
   std::vector<unsigned char> search_;  // status byte + key
   CompareFn compare_;
   int current_ = 0;
