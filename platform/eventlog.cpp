@@ -169,22 +169,49 @@ uint32_t LengthAt(int fd, uint32_t pos, uint32_t limit) {
   return len >= kRecordMin && len <= limit - pos ? len : 0;
 }
 
-// The records in order, oldest first; stops at the first damaged one.
+bool ReadRecord(int fd, uint32_t pos, uint32_t len, EventRecord& r) {
+  std::vector<unsigned char> b(len);
+  return ReadAt(fd, b.data(), len, kHeaderSize + pos) && Decode(b, r);
+}
+
+// The records of [start, stop), oldest first. Around a damaged stretch the
+// records before it (read forwards) and after it (read backwards through the
+// trailing lengths) are kept, so damage never hides the newest records.
+void LoadSegment(int fd, uint32_t start, uint32_t stop, std::vector<EventRecord>& out) {
+  uint32_t pos = start;
+  while (pos < stop) {
+    uint32_t len = LengthAt(fd, pos, stop);
+    EventRecord r;
+    if (!len || !ReadRecord(fd, pos, len, r)) break;
+    out.push_back(std::move(r));
+    pos += len;
+  }
+  std::vector<EventRecord> tail;
+  uint32_t end = stop;
+  while (end >= pos + kRecordMin) {
+    unsigned char b[4];
+    if (!ReadAt(fd, b, 4, kHeaderSize + end - 4)) break;
+    uint32_t len = Get32(b);
+    EventRecord r;
+    if (len < kRecordMin || len > end - pos || !ReadRecord(fd, end - len, len, r)) break;
+    tail.push_back(std::move(r));
+    end -= len;
+  }
+  out.insert(out.end(), std::make_move_iterator(tail.rbegin()), std::make_move_iterator(tail.rend()));
+}
+
+// The records in order, oldest first; only what the file holds is looked at.
 std::vector<EventRecord> LoadAll(int fd, const Header& h) {
   std::vector<EventRecord> out;
-  auto segment = [&](uint32_t pos, uint32_t stop) {
-    while (pos < stop && out.size() < h.count) {
-      uint32_t len = LengthAt(fd, pos, stop);
-      std::vector<unsigned char> b(len);
-      EventRecord r;
-      if (!len || !ReadAt(fd, b.data(), len, kHeaderSize + pos) || !Decode(b, r)) return false;
-      out.push_back(std::move(r));
-      pos += len;
-    }
-    return true;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size <= kHeaderSize) return out;
+  const auto held = static_cast<uint32_t>(std::min<off_t>(st.st_size - kHeaderSize, kMaxEventLogSize));
+  auto segment = [&](uint32_t start, uint32_t stop) {
+    if (start < held) LoadSegment(fd, start, std::min(stop, held), out);
   };
   if (h.wrap) {
-    if (segment(h.oldest, h.wrap)) segment(0, h.end);
+    segment(h.oldest, h.wrap);
+    segment(0, h.end);
   } else {
     segment(h.oldest, h.end);
   }
