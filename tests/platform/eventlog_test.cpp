@@ -156,17 +156,20 @@ TEST_F(EventLogTest, DamagedFilesAreReadAsFarAsTheyGoAndMended) {
     const char* name;
     size_t cutTo;   // truncate the file to this size (0: leave)
     bool garbage;   // overwrite the header
-    size_t expectRead;
+    size_t damageAt;  // overwrite 4 bytes there (0: leave)
+    std::vector<std::string> expectRead;  // newest first
   };
-  for (const Case& c : {Case{"truncated record", 32 + 40, false, 1}, Case{"header garbage", 0, true, 0},
-                        Case{"empty file", 1, false, 0}}) {
+  // Each record below is 32 bytes: "one" at 32..64 of the file, "two" after it.
+  for (const Case& c : {Case{"truncated record", 32 + 40, false, 0, {"one"}}, Case{"header garbage", 0, true, 0, {}},
+                        Case{"empty file", 1, false, 0, {}}, Case{"damaged older record", 0, false, 60, {"two"}},
+                        Case{"damaged newer record", 0, false, 64, {"one"}}}) {
     SCOPED_TRACE(c.name);
     const auto path = sandbox_.logDir() / "Korvo.evt";
     std::filesystem::remove(path);
     {
       EventLog log;
       ASSERT_TRUE(log.Open("Korvo"));
-      ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"one"}));  // 37 bytes
+      ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"one"}));
       ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"two"}));
     }
     if (c.cutTo) std::filesystem::resize_file(path, c.cutTo);
@@ -175,9 +178,16 @@ TEST_F(EventLogTest, DamagedFilesAreReadAsFarAsTheyGoAndMended) {
       data.replace(0, 8, "garbage!");
       test::Sandbox::writeFile(path, data);
     }
+    if (c.damageAt) {
+      auto data = test::Sandbox::readFile(path);
+      data.replace(c.damageAt, 4, "\xFF\xFF\xFF\x7F");
+      test::Sandbox::writeFile(path, data);
+    }
     EventLog log;
     ASSERT_TRUE(log.Open("Korvo"));
-    EXPECT_EQ(ReadAll(log).size(), c.expectRead);
+    std::vector<std::string> read;
+    for (const auto& r : ReadAll(log)) read.push_back(r.strings.at(0));
+    EXPECT_EQ(read, c.expectRead);
     ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"three"}));
     auto all = ReadAll(log);
     ASSERT_FALSE(all.empty());
