@@ -1,0 +1,502 @@
+#include "common/faxclient.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "common/archive.h"
+#include "common/settings.h"
+#include "common/status_codes.h"
+#include "common/userenvironment.h"
+#include "platform/username.h"
+#include "tests/common/fake_server.h"
+#include "tests/support/sandbox.h"
+
+namespace korvo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeServer;
+using test::FakeSession;
+
+const std::string kEsc = "\x1B";
+std::string Nul(const std::string& s) { return s + std::string(1, '\0'); }
+
+std::string LoginName() {
+  char name[260] = {};
+  platform::GetUserName(name, sizeof name);
+  return name;
+}
+
+AddressEntry SampleAddress() {
+  AddressEntry e;
+  e.firstName = "Ana";
+  e.lastName = "Kovač";
+  e.company = "Velmora";
+  e.faxNumber = "012345";
+  e.phoneNumber = "0123";
+  e.address = "Ilica 1";
+  e.comment = "note";
+  e.id = 12;
+  return e;
+}
+
+RegisteredUserEntry SampleUser() {
+  RegisteredUserEntry u;
+  u.userName = "jane";
+  u.fullName = "Jane Roe";
+  u.rights = 0x8000001A;
+  u.description = "desk";
+  u.email = "jane@example.org";
+  u.company = "Velmora";
+  u.faxNumber = "555";
+  u.phoneNumber = "556";
+  return u;
+}
+
+std::string Encoded(const std::vector<std::string>& fields) {
+  std::string s;
+  for (const auto& f : fields) s += f + kEsc;
+  return s;
+}
+
+class Client : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RequestExchange::SetDisconnectPause(std::chrono::milliseconds(0));
+    data = box.path("data/jane").string() + "/";
+    ASSERT_EQ(KvWriteRegUserStr(nullptr, "DataPath", data.c_str()), 1);
+    ASSERT_EQ(GetUserEnvironment().GetDataPath(), data);
+  }
+  void TearDown() override { RequestExchange::SetDisconnectPause(std::chrono::milliseconds(100)); }
+
+  std::unique_ptr<FakeServer> Serve(FakeServer::Handler h) {
+    auto s = std::make_unique<FakeServer>(box.pipeDir().string() + "/Korvo", std::move(h));
+    EXPECT_TRUE(s->ok());
+    return s;
+  }
+  // Files left in the data folder (temporary files must be gone).
+  std::vector<std::string> DataFiles() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(data)) {
+      if (e.is_regular_file()) names.push_back(e.path().filename().string());
+    }
+    return names;
+  }
+
+  test::Sandbox box;
+  std::string data;
+  FaxClient client;
+};
+
+FakeServer::Handler OkText(const std::string& text) {
+  return [text](FakeSession& s, FakeServer::Request&) { s.SendText(0, text); };
+}
+FakeServer::Handler OkBytes(const std::string& bytes) {
+  return [bytes](FakeSession& s, FakeServer::Request&) { s.Send(0, bytes); };
+}
+FakeServer::Handler Ok() { return OkBytes(""); }
+FakeServer::Handler Refuse(uint32_t code, const std::string& text) {
+  return [code, text](FakeSession& s, FakeServer::Request&) { s.SendError(code, text); };
+}
+std::string Word(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+
+// One request per row: what the method sends, the reply it gets, and what it
+// makes of it.
+struct RequestCase {
+  const char* name;
+  std::function<RequestResult(FaxClient&, std::string& out)> call;
+  uint32_t tag;
+  std::string payload;  // bytes on the wire, the NUL of a text included
+  FakeServer::Handler reply;
+  std::string out;  // the out value as the call describes it
+};
+
+TEST_F(Client, EachMethodSendsItsRequestAndReadsItsReply) {
+  ModemRecord modem;
+  modem.id = -2;
+  ConnectionSettings params;
+  params.stationId = "KORVO HUB";
+  params.retryAttempts = 5;
+  params.retryInterval = -3;
+  RequestCase cases[] = {
+      {"AddAddress", [](FaxClient& c, std::string& out) { int32_t id = 0; auto r = c.AddAddress(".", SampleAddress(), id); out = std::to_string(id); return r; },
+       7010, Nul(Encoded(SampleAddress().ToArray())), OkText("42"), "42"},
+      {"ChangeAddress", [](FaxClient& c, std::string&) { return c.ChangeAddress(".", 7030, SampleAddress()); },
+       7030, Nul(Encoded(SampleAddress().ToArray())), Ok(), ""},
+      {"ChangeUser", [](FaxClient& c, std::string&) { return c.ChangeUser(".", 7510, SampleUser()); },
+       7510, Nul("jane" + kEsc + "Jane Roe" + kEsc + "2147483674" + kEsc + "desk" + kEsc + "jane@example.org" + kEsc + "Velmora" + kEsc + "555" + kEsc + "556" + kEsc), Ok(), ""},
+      {"GetUser", [](FaxClient& c, std::string& out) { RegisteredUserEntry u; auto r = c.GetUser(".", "jane", u); out = u.fullName + "/" + std::to_string(u.rights); return r; },
+       7540, Nul("jane"), OkText(Encoded(SampleUser().ToArray())), "Jane Roe/2147483674"},
+      {"AddJunkSender", [](FaxClient& c, std::string& out) { JunkSenderEntry j; j.stationId = "+385 1 555"; j.description = "ads"; int32_t id = 0; auto r = c.AddJunkSender(".", j, id); out = std::to_string(id); return r; },
+       7810, Nul("+385 1 555" + kEsc + "ads" + kEsc + "0" + kEsc), OkText("-7"), "-7"},
+      {"ChangeJunkSender", [](FaxClient& c, std::string&) { JunkSenderEntry j; j.stationId = "x"; j.id = 9; return c.ChangeJunkSender(".", 7820, j); },
+       7820, Nul("x" + kEsc + kEsc + "9" + kEsc), Ok(), ""},
+      {"AddModem", [modem](FaxClient& c, std::string& out) { int32_t id = 0; auto r = c.AddModem(".", modem, id); out = std::to_string(id); return r; },
+       8020, Nul(modem.Encode()), OkText("3"), "3"},
+      {"EditModem", [modem](FaxClient& c, std::string&) { return c.EditModem(".", modem); }, 8030, Nul(modem.Encode()), Ok(), ""},
+      {"DeleteModem", [modem](FaxClient& c, std::string&) { return c.DeleteModem(".", modem); }, 8040, Nul("-2"), Ok(), ""},
+      {"SendNumber", [](FaxClient& c, std::string&) { return c.SendNumber(".", 6010, static_cast<uint32_t>(-1)); }, 6010, Nul("4294967295"), Ok(), ""},
+      {"GetServerTime", [](FaxClient& c, std::string& out) { uint32_t t = 0; auto r = c.GetServerTime(".", t); out = std::to_string(t); return r; },
+       2150, "", OkBytes(Word(1700000000) + "rest"), "1700000000"},
+      {"GetServerVersion", [](FaxClient& c, std::string& out) { uint32_t v = 0; auto r = c.GetServerVersion(".", v); out = std::to_string(v); return r; },
+       2140, "", OkBytes(Word(MakeVersion(1, 30))), "286"},
+      {"GetServerParameters", [](FaxClient& c, std::string& out) { ConnectionSettings p; auto r = c.GetServerParameters(".", p); out = p.stationId + "/" + std::to_string(p.retryAttempts) + "/" + std::to_string(p.retryInterval); return r; },
+       2120, "", OkText("HUB" + kEsc + "7" + kEsc + "-4" + kEsc), "HUB/7/-4"},
+      {"SetServerParameters", [params](FaxClient& c, std::string&) { return c.SetServerParameters(".", params); },
+       2130, Nul("KORVO HUB" + kEsc + "5" + kEsc + "-3" + kEsc), Ok(), ""},
+      {"IsServerSuspended N", [](FaxClient& c, std::string& out) { int f = 7; auto r = c.IsServerSuspended(".", f); out = std::to_string(f); return r; },
+       3040, "", OkText("N"), "0"},
+      {"IsServerSuspended Y", [](FaxClient& c, std::string& out) { int f = 7; auto r = c.IsServerSuspended(".", f); out = std::to_string(f); return r; },
+       3040, "", OkText("Y"), "1"},
+      {"IsServerSuspended empty", [](FaxClient& c, std::string& out) { int f = 7; auto r = c.IsServerSuspended(".", f); out = std::to_string(f); return r; },
+       3040, "", Ok(), "0"},
+      {"SendCommand", [](FaxClient& c, std::string&) { return c.SendCommand(".", 3020); }, 3020, "", Ok(), ""},
+      {"SendDebugMessage", [](FaxClient& c, std::string&) { return c.SendDebugMessage("."); }, 88, Nul("Debug message !!!"), Ok(), ""},
+      {"GetPermissions", [](FaxClient& c, std::string& out) { uint32_t b = 0; auto r = c.GetPermissions(".", b); out = std::to_string(b); return r; },
+       2020, "", OkText("26"), "26"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto server = Serve(c.reply);
+    std::string out;
+    RequestResult r = c.call(client, out);
+    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.text, "");
+    EXPECT_EQ(out, c.out);
+    auto requests = server->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].user, client.GetUserName());
+    EXPECT_EQ(requests[0].message.tag, c.tag);
+    EXPECT_EQ(requests[0].message.payload, c.payload);
+    EXPECT_EQ(requests[0].message.length, c.payload.size());
+  }
+}
+
+TEST_F(Client, ErrorRepliesLeaveOutValuesAlone) {
+  auto server = Serve(Refuse(kStatusNoPermission, "User has no permissions to perform this command."));
+  int32_t id = 5;
+  uint32_t word = 5;
+  int flag = 5;
+  RegisteredUserEntry user = SampleUser();
+  ConnectionSettings params;
+  params.stationId = "keep";
+  std::vector<RequestResult> results = {
+      client.AddAddress(".", SampleAddress(), id),      client.AddJunkSender(".", JunkSenderEntry(), id),
+      client.AddModem(".", ModemRecord(), id),          client.GetUser(".", "x", user),
+      client.GetServerTime(".", word),                  client.GetServerVersion(".", word),
+      client.GetServerParameters(".", params),          client.IsServerSuspended(".", flag),
+      client.GetPermissions(".", word),
+  };
+  for (const auto& r : results) {
+    EXPECT_EQ(r.status, kStatusNoPermission);
+    EXPECT_EQ(r.text, GetStatusText(kStatusServerErrorIndicationText) + "\nUser has no permissions to perform this command.");
+  }
+  EXPECT_EQ(id, 5);
+  EXPECT_EQ(word, 5u);
+  EXPECT_EQ(flag, 5);
+  EXPECT_EQ(user.fullName, "Jane Roe");
+  EXPECT_EQ(params.stationId, "keep");
+}
+
+TEST_F(Client, AShortNumberReplyIsAWrongMessage) {
+  auto server = Serve(OkBytes("ab"));
+  uint32_t time = 5;
+  EXPECT_EQ(client.GetServerTime(".", time).status, kStatusServerWrongMessage);
+  EXPECT_EQ(client.GetServerVersion(".", time).status, kStatusServerWrongMessage);
+  EXPECT_EQ(time, 5u);
+}
+
+TEST_F(Client, RecordsThatDoNotFitTheirBufferAreRefusedUnsent) {
+  auto server = Serve(OkText("1"));
+  AddressEntry longAddress = SampleAddress();
+  longAddress.comment = std::string(250, 'c');
+  RegisteredUserEntry bigUser = SampleUser();
+  bigUser.description = std::string(300, 'd');  // over 256, within 512
+  RegisteredUserEntry hugeUser = SampleUser();
+  hugeUser.description = std::string(520, 'd');
+  JunkSenderEntry longJunk;
+  longJunk.description = std::string(260, 'j');
+  ConnectionSettings longParams;
+  longParams.stationId = std::string(255, 's');
+  int32_t id = 5;
+  struct Case {
+    const char* name;
+    std::function<RequestResult()> call;
+    Status status;
+  } cases[] = {
+      {"server address", [&] { return client.AddAddress(".", longAddress, id); }, kStatusDbDataTooLarge},
+      {"local address", [&] { return client.AddAddress(nullptr, longAddress, id); }, kStatusDbDataTooLarge},
+      {"address edit", [&] { return client.ChangeAddress(".", 7030, longAddress); }, kStatusDbDataTooLarge},
+      {"junk sender", [&] { return client.ChangeJunkSender(".", 7830, longJunk); }, kStatusDbDataTooLarge},
+      {"parameters", [&] { return client.SetServerParameters(".", longParams); }, kStatusDbDataTooLarge},
+      {"huge user", [&] { return client.ChangeUser(".", 7530, hugeUser); }, kStatusDbDataTooLarge},
+      {"user name", [&] { RegisteredUserEntry u; return client.GetUser(".", std::string(5000, 'u').c_str(), u); }, kStatusDbDataTooLarge},
+      {"selector", [&] { return client.DownloadList(".", 5000, std::string(5000, 's').c_str(), data + "list"); }, kStatusDbDataTooLarge},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RequestResult r = c.call();
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.text, GetStatusText(c.status));
+  }
+  EXPECT_EQ(id, 5);
+  EXPECT_EQ(server->connections(), 0);
+  EXPECT_FALSE(fs::exists(GetUserEnvironment().GetLocalBookPath()));
+  EXPECT_EQ(client.ChangeUser(".", 7530, bigUser).status, 0u);
+  EXPECT_EQ(server->requests().size(), 1u);
+}
+
+TEST_F(Client, ServerMethodsNeedAServerName) {
+  auto server = Serve(Ok());
+  uint32_t word = 0;
+  EXPECT_EQ(client.GetPermissions(nullptr, word).status, kStatusCannotConnect);
+  EXPECT_EQ(client.SendCommand(nullptr, 3000).status, kStatusCannotConnect);
+  EXPECT_EQ(client.GetFax(nullptr, 1, data + "h", data + "i").status, kStatusCannotConnect);
+  EXPECT_EQ(client.SendFaxFiles(nullptr, data + "h", data + "i").status, kStatusCannotConnect);
+  EXPECT_EQ(server->connections(), 0);
+}
+
+TEST_F(Client, ThisMachineByNameIsTheLocalServer) {
+  auto server = Serve(OkText("2"));
+  uint32_t bits = 0;
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  EXPECT_EQ(client.GetPermissions(host, bits).status, 0u);
+  EXPECT_EQ(bits, 2u);
+}
+
+TEST_F(Client, DownloadListWritesTheFileAndSendsTheSelector) {
+  std::string list = "line one\r\nline two\r\n" + std::string(9000, 'x');
+  auto server = Serve([list](FakeSession& s, FakeServer::Request&) {
+    s.Send(0);
+    s.SendFile(list);
+  });
+  std::string path = data + "list.txt";
+  uint32_t counter = 9;
+  EXPECT_EQ(client.DownloadList(".", 5000, nullptr, path).status, 0u);
+  EXPECT_EQ(test::Sandbox::readFile(path), list);
+  EXPECT_EQ(client.DownloadListCounted(".", 5010, "0", path, counter).status, 0u);
+  EXPECT_EQ(counter, 0u);
+  auto requests = server->requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].message.tag, 5000u);
+  EXPECT_EQ(requests[0].message.length, 0u);
+  EXPECT_EQ(requests[1].message.payload, Nul("0"));
+}
+
+TEST_F(Client, CountedDownloadZeroesItsCounterOnFailureToo) {
+  auto server = Serve(Refuse(kStatusCreateList, "Could not create the requested list."));
+  uint32_t counter = 9;
+  EXPECT_EQ(client.DownloadListCounted(".", 5026, nullptr, data + "l", counter).status, kStatusCreateList);
+  EXPECT_EQ(counter, 0u);
+}
+
+TEST_F(Client, GetFaxReceivesHeaderThenImage) {
+  auto server = Serve([](FakeSession& s, FakeServer::Request& r) {
+    s.Send(0);
+    s.SendFile("header bytes");
+    s.SendFile(std::string(8192, 'i'));
+    test::WireMessage last;
+    r.notes.push_back(s.Receive(last) ? std::to_string(last.tag) + "/" + std::to_string(last.length) : "none");
+  });
+  std::string header = data + "InBox/FAX0001.kvf", image = data + "InBox/FAX0001.fax";
+  EXPECT_EQ(client.GetFax(".", -1, header, image).status, 0u);
+  EXPECT_EQ(test::Sandbox::readFile(header), "header bytes");
+  EXPECT_EQ(test::Sandbox::readFile(image), std::string(8192, 'i'));
+  auto requests = server->requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].message.tag, 4010u);
+  EXPECT_EQ(requests[0].message.payload, Nul("-1"));
+  EXPECT_EQ(requests[0].notes, std::vector<std::string>{"0/0"});  // the client's closing Ok
+}
+
+TEST_F(Client, SendFaxSendsTheSavedHeaderThenTheImageAndDeletesTheHeader) {
+  std::string received[2];
+  auto server = Serve([&received](FakeSession& s, FakeServer::Request&) {
+    s.Send(0);
+    s.ReceiveFile(received[0]);
+    s.ReceiveFile(received[1]);
+    s.Send(0);
+  });
+  FaxHeader header;
+  header.subject = "Quarterly";
+  header.priority = FaxHeader::kPriorityNormal;
+  header.recipients.AddTail(FaxSenderOrRecipient("012345", 0, "Ana", "Velmora", "0123", "012345"));
+  std::string image = data + "OutBox/CPT0001.fax";
+  test::Sandbox::writeFile(image, std::string(5000, 'p'));
+  std::string expected = data + "expected.kvf";
+  FaxHeader copy(header);
+  ASSERT_EQ(copy.SaveToFile(expected), 1);
+  std::string expectedBytes = test::Sandbox::readFile(expected);
+  fs::remove(expected);
+
+  EXPECT_EQ(client.SendFax(".", header, image).status, 0u);
+  server->requests();
+  EXPECT_EQ(received[0], expectedBytes);
+  EXPECT_EQ(received[1], std::string(5000, 'p'));
+  EXPECT_TRUE(DataFiles().empty());
+}
+
+TEST_F(Client, SendFaxThatCannotSaveItsHeaderOpensNoConnection) {
+  auto server = Serve(Ok());
+  std::string image = box.path("img.fax").string();
+  test::Sandbox::writeFile(image, "p");
+  // The data folder is gone and a file holds its name: no header fits there.
+  fs::remove_all(data);
+  test::Sandbox::writeFile(box.path("data/jane"), "a file");
+  RequestResult r = client.SendFax(".", FaxHeader(), image);
+  EXPECT_EQ(r.status, kStatusCreateFaxHeader);
+  EXPECT_EQ(r.text, GetStatusText(kStatusCreateFaxHeader));
+  EXPECT_EQ(server->connections(), 0);
+}
+
+TEST_F(Client, SendFaxFilesRefusedKeepsTheServersStatus) {
+  auto server = Serve(Refuse(kStatusServerSuspended, "Korvo Server is in SUSPENDED mode."));
+  test::Sandbox::writeFile(data + "a", "a");
+  test::Sandbox::writeFile(data + "b", "b");
+  EXPECT_EQ(client.SendFaxFiles(".", data + "a", data + "b").status, kStatusServerSuspended);
+}
+
+TEST_F(Client, GetUserListAppendsTheUsersAndDeletesItsFile) {
+  RegisteredUserEntry admin;
+  admin.userName = "Administrator";
+  admin.rights = 0x1E;
+  std::string file = Encoded(admin.ToArray()) + "\r\n" + Encoded(SampleUser().ToArray()) + "\r\n";
+  auto server = Serve([file](FakeSession& s, FakeServer::Request&) {
+    s.Send(0);
+    s.SendFile(file);
+  });
+  RegisteredUserEntry earlier;
+  earlier.userName = "earlier";
+  UserEntryList list = {earlier};
+  EXPECT_EQ(client.GetUserList(".", list).status, 0u);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].userName, "earlier");
+  EXPECT_EQ(list[1].userName, "Administrator");
+  EXPECT_EQ(list[1].rights, 0x1Eu);
+  EXPECT_EQ(list[2].fullName, "Jane Roe");
+  auto requests = server->requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].message.tag, 7500u);
+  EXPECT_EQ(requests[0].message.payload, Nul("0"));
+  EXPECT_TRUE(DataFiles().empty());
+}
+
+TEST_F(Client, AnEmptyOrRefusedUserListLeavesTheListAlone) {
+  {
+    auto server = Serve([](FakeSession& s, FakeServer::Request&) {
+      s.Send(0);
+      s.SendFile("");
+    });
+    UserEntryList list;
+    EXPECT_EQ(client.GetUserList(".", list).status, 0u);
+    EXPECT_TRUE(list.empty());
+  }
+  auto server = Serve(Refuse(kStatusNoPermission, "no"));
+  UserEntryList list(1);
+  EXPECT_EQ(client.GetUserList(".", list).status, kStatusNoPermission);
+  EXPECT_EQ(list.size(), 1u);
+  EXPECT_TRUE(DataFiles().empty());
+}
+
+TEST_F(Client, ActForUserNeedsTheAdministrationRight) {
+  std::string own = client.GetUserName();
+  EXPECT_EQ(own, LoginName().size() < 32 ? LoginName() : "");
+  {
+    auto server = Serve(OkText("14"));  // every right but administration
+    EXPECT_EQ(client.ActForUser(".", "jane"), 0);
+    EXPECT_STREQ(client.GetUserName(), own.c_str());
+  }
+  auto server = Serve(OkText("16"));
+  EXPECT_EQ(client.ActForUser(".", std::string(32, 'n').c_str()), 0);
+  EXPECT_EQ(client.ActForUser(".", nullptr), 0);
+  EXPECT_STREQ(client.GetUserName(), own.c_str());
+  std::string longest(31, 'm');
+  EXPECT_EQ(client.ActForUser(".", longest.c_str()), 1);
+  EXPECT_EQ(client.GetUserName(), longest);
+  uint32_t bits = 0;
+  client.GetPermissions(".", bits);
+  // The next ActForUser asks with the caller's own name again.
+  EXPECT_EQ(client.ActForUser(".", "jane"), 1);
+  auto requests = server->requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].user, own);
+  EXPECT_EQ(requests[1].user, longest);
+  EXPECT_EQ(requests[2].user, own);
+  EXPECT_STREQ(client.GetUserName(), "jane");
+}
+
+TEST_F(Client, ActForUserWithoutAServerKeepsTheOwnName) {
+  EXPECT_EQ(client.ActForUser(".", "jane"), 0);
+  EXPECT_EQ(client.ActForUser(nullptr, "jane"), 0);
+  EXPECT_EQ(std::string(client.GetUserName()), LoginName().size() < 32 ? LoginName() : "");
+}
+
+TEST_F(Client, LocalBookWorksWithoutAServer) {
+  int32_t id = 0;
+  RequestResult added = client.AddAddress(nullptr, SampleAddress(), id);
+  EXPECT_EQ(added.status, 0u);
+  EXPECT_EQ(added.text, GetStatusText(0));
+  EXPECT_NE(id, 0);
+  EXPECT_TRUE(fs::exists(GetUserEnvironment().GetLocalBookPath()));
+
+  AddressEntry edited = SampleAddress();
+  edited.id = id;
+  edited.comment = "edited";
+  RequestResult changed = client.ChangeAddress(nullptr, 7030, edited);
+  EXPECT_EQ(changed.status, 0u);
+  EXPECT_EQ(changed.text, "");
+
+  std::string list = data + "book.txt";
+  uint32_t counter = 9;
+  EXPECT_EQ(client.DownloadListCounted(nullptr, 7000, "0", list, counter).status, 0u);
+  EXPECT_EQ(counter, 0u);
+  std::string text = test::Sandbox::readFile(list);
+  EXPECT_NE(text.find("edited"), std::string::npos);
+  EXPECT_NE(text.find("Velmora"), std::string::npos);
+  EXPECT_EQ(client.DownloadList(nullptr, 7000, "Nothing", list).status, 0u);
+  EXPECT_EQ(test::Sandbox::readFile(list), "");
+
+  struct Case {
+    uint32_t code;
+    Status status;
+  } refused[] = {{7010, kStatusWrongMessageId}, {7500, kStatusWrongMessageId}};
+  for (const auto& c : refused) {
+    RequestResult r = client.ChangeAddress(nullptr, c.code, edited);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.text, GetStatusText(c.status));
+  }
+  EXPECT_EQ(client.ChangeAddress(nullptr, 7020, edited).status, 0u);
+  EXPECT_EQ(client.ChangeAddress(nullptr, 7020, edited).status, kStatusLocalBookRemove);
+  EXPECT_EQ(client.ChangeAddress(nullptr, 7030, edited).status, kStatusLocalBookEdit);
+  client.DownloadList(nullptr, 7000, "0", list);
+  EXPECT_EQ(test::Sandbox::readFile(list), "");
+}
+
+TEST_F(Client, LocalAddFailingGivesItsStatus) {
+  // The book's file cannot be made: a folder that is not empty holds its name.
+  test::Sandbox::writeFile(GetUserEnvironment().GetLocalBookPath() + "/inside", "x");
+  int32_t id = 5;
+  RequestResult r = client.AddAddress(nullptr, SampleAddress(), id);
+  EXPECT_EQ(r.status, kStatusAddAddress);
+  EXPECT_EQ(r.text, GetStatusText(kStatusAddAddress));
+  EXPECT_EQ(id, 5);
+}
+
+TEST(TempFiles, MakeAndDelete) {
+  test::Sandbox box;
+  std::string folder = box.root().string() + "/";
+  std::string name = FaxClient::MakeTempFileName(folder, "LST");
+  ASSERT_FALSE(name.empty());
+  EXPECT_EQ(name.rfind(folder + "LST", 0), 0u);
+  EXPECT_TRUE(fs::exists(name));
+  FaxClient::DeleteTempFile(name);
+  EXPECT_FALSE(fs::exists(name));
+  EXPECT_EQ(FaxClient::MakeTempFileName(folder + "missing/", "LST"), "");
+  FaxClient::DeleteTempFile("");
+}
+
+}  // namespace
+}  // namespace korvo
