@@ -8,7 +8,8 @@
 // record whose text does not fit is refused with 0xC0001F5E and nothing is
 // sent. Out values are written only on success, except the counter of
 // DownloadListCounted (0 in every case) and the id of a local AddAddress
-// (written as soon as the book assigned it).
+// (written as soon as the book assigned it). A method that needs a server
+// and is given none returns 0xC000044C without connecting.
 #pragma once
 
 #include <cstdint>
@@ -91,7 +92,8 @@ class FaxClient {
   RequestResult DownloadList(const char* server, uint32_t code, const char* selector, const std::string& path);
   RequestResult DownloadListCounted(const char* server, uint32_t code, const char* selector,
                                     const std::string& path, uint32_t& counter);
-  // Appends the server's registered users to the list.
+  // Appends the server's registered users to the list, through a temporary
+  // "LST" file in the data folder (0xC000046A when none can be made there).
   RequestResult GetUserList(const char* server, UserEntryList& list);
   // Sends two files with request 4000: the fax header file, then the image.
   RequestResult SendFaxFiles(const char* server, const std::string& file1, const std::string& file2);
