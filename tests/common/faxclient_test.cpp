@@ -339,16 +339,20 @@ TEST_F(Client, SendFaxSendsTheSavedHeaderThenTheImageAndDeletesTheHeader) {
   EXPECT_TRUE(DataFiles().empty());
 }
 
-TEST_F(Client, SendFaxThatCannotSaveItsHeaderOpensNoConnection) {
+TEST_F(Client, ADataFolderThatCannotHoldTemporaryFilesOpensNoConnection) {
   auto server = Serve(Ok());
   std::string image = box.path("img.fax").string();
   test::Sandbox::writeFile(image, "p");
-  // The data folder is gone and a file holds its name: no header fits there.
+  // The data folder is gone and a file holds its name.
   fs::remove_all(data);
   test::Sandbox::writeFile(box.path("data/jane"), "a file");
-  RequestResult r = client.SendFax(".", FaxHeader(), image);
-  EXPECT_EQ(r.status, kStatusCreateFaxHeader);
-  EXPECT_EQ(r.text, GetStatusText(kStatusCreateFaxHeader));
+  RequestResult sent = client.SendFax(".", FaxHeader(), image);
+  EXPECT_EQ(sent.status, kStatusCreateFaxHeader);
+  EXPECT_EQ(sent.text, GetStatusText(kStatusCreateFaxHeader));
+  UserEntryList list(1);
+  RequestResult listed = client.GetUserList(".", list);
+  EXPECT_EQ(listed.status, kStatusGetFileFromServer);
+  EXPECT_EQ(list.size(), 1u);
   EXPECT_EQ(server->connections(), 0);
 }
 
