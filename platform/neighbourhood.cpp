@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -183,9 +184,16 @@ std::vector<AnnouncedHost> ParseAnnouncements(const std::string& browseOutput) {
     char* end = nullptr;
     unsigned long port = std::strtoul(fields[8].c_str(), &end, 10);
     if (machine.empty() || fields[7].empty() || end == fields[8].c_str() || *end || port == 0 || port > 65535) continue;
-    bool known = false;
-    for (const auto& h : hosts) known = known || SameName(h.machine, machine);
-    if (!known) hosts.push_back({machine, fields[7], static_cast<uint16_t>(port)});
+    // One entry per machine; an IPv4 address is preferred, as a link-local
+    // IPv6 one is announced without the interface it needs.
+    AnnouncedHost host{machine, fields[7], static_cast<uint16_t>(port)};
+    bool ipv4 = fields[2] == "IPv4";
+    auto known = std::find_if(hosts.begin(), hosts.end(), [&](const AnnouncedHost& h) { return SameName(h.machine, machine); });
+    if (known == hosts.end()) {
+      hosts.push_back(host);
+    } else if (ipv4 && known->address.find(':') != std::string::npos) {
+      *known = host;
+    }
   }
   return hosts;
 }

@@ -100,7 +100,9 @@ TEST(Announcements, ResolvedKorvoServicesGiveTheirHostsOnce) {
       "=;eth0;IPv4;Broken;_korvo._tcp;local;bad.local;192.168.1.7;0;\n"
       "=;eth0;IPv4;Broken;_korvo._tcp;local;bad2.local;192.168.1.8;port;\n"
       "=;eth0;IPv4;Short;_korvo._tcp;local;short.local\n"
+      "=;eth1;IPv6;Korvo on Office;_korvo._tcp;local;Office.local;fe80::2;4510;\n"
       "=;eth1;IPv4;Korvo on Office;_korvo._tcp;local;Office.local;10.0.0.2;4510;\n"
+      "=;eth1;IPv6;Korvo on Office;_korvo._tcp;local;office.local;fe80::3;4510;\n"
       "garbage\n";
   auto hosts = ParseAnnouncements(output);
   ASSERT_EQ(hosts.size(), 2u);
@@ -108,6 +110,7 @@ TEST(Announcements, ResolvedKorvoServicesGiveTheirHostsOnce) {
   EXPECT_EQ(hosts[0].address, "192.168.1.5");
   EXPECT_EQ(hosts[0].port, 4510);
   EXPECT_EQ(hosts[1].machine, "Office");
+  EXPECT_EQ(hosts[1].address, "10.0.0.2");
   EXPECT_TRUE(ParseAnnouncements("").empty());
 }
 
