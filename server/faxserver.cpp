@@ -3,8 +3,10 @@
 #include <filesystem>
 #include <vector>
 
+#include "common/book_records.h"
 #include "common/settings.h"
 #include "common/status_codes.h"
+#include "common/user_record.h"
 #include "platform/eventlog.h"
 #include "platform/lasterror.h"
 #include "platform/process.h"
@@ -19,6 +21,9 @@ namespace korvo {
 FaxServer* g_FaxServer = nullptr;
 SysLog* g_SysLog = nullptr;
 Journal* g_Journal = nullptr;
+UserDatabase* g_UserDatabase = nullptr;
+AddressDatabase* g_AddressBook = nullptr;
+JunkSenderDatabase* g_JunkSenderBook = nullptr;
 
 namespace {
 
@@ -66,11 +71,73 @@ void StopJournal() {
   g_Journal = nullptr;
 }
 
+bool StartUserDatabase(const ServerPaths& paths) {
+  DebugTrace("Opening reg. users database  .....");
+  bool ok = false;
+  auto* users = new UserDatabase(paths.regUsers, &ok);
+  if (!ok) {
+    delete users;
+    g_SysLog->Error("Fax Server: Failed to start user administration module!");
+    DebugTrace("FAILED !\n");
+    return false;
+  }
+  g_UserDatabase = users;
+  g_SysLog->Info("Fax Server: User administration module started");
+  DebugTrace("done.\n");
+  return true;
+}
+
+void StopUserDatabase() {
+  delete g_UserDatabase;
+  g_UserDatabase = nullptr;
+}
+
+bool StartAddressBook(const ServerPaths& paths) {
+  bool ok = false;
+  auto* book = new AddressDatabase(paths.addressBook, &ok);
+  if (!ok) {
+    delete book;
+    g_SysLog->Error("Fax Server: Failed to open or create the address book!");
+    DebugTrace("FAILED !\n");
+    return false;
+  }
+  g_AddressBook = book;
+  DebugTrace("done.\n");
+  return true;
+}
+
+void StopAddressBook() {
+  delete g_AddressBook;
+  g_AddressBook = nullptr;
+}
+
+bool StartJunkSenderBook(const ServerPaths& paths) {
+  bool ok = false;
+  auto* book = new JunkSenderDatabase(paths.junkSenders, &ok);
+  if (!ok) {
+    delete book;
+    g_SysLog->Error("Fax Server: Failed to open or create the junk senders book!");
+    DebugTrace("FAILED !\n");
+    return false;
+  }
+  g_JunkSenderBook = book;
+  DebugTrace("done.\n");
+  return true;
+}
+
+void StopJunkSenderBook() {
+  delete g_JunkSenderBook;
+  g_JunkSenderBook = nullptr;
+}
+
 // The start-up order. Shutdown walks it backwards.
 const std::vector<StartupStep>& Steps() {
   static const std::vector<StartupStep> steps = {
       {"DELETE SysLog !\n", StartSysLog, StopSysLog},
       {"DELETE Journal !\n", StartJournal, StopJournal},
+      {"DELETE UAdmin !\n", StartUserDatabase, StopUserDatabase},
+      {"DELETE AddrBook !\n", StartAddressBook, StopAddressBook},
+      {"DELETE JunkBook !\n", StartJunkSenderBook, StopJunkSenderBook},
   };
   return steps;
 }

@@ -13,6 +13,9 @@ namespace korvo {
 
 class SysLog;
 class Journal;
+class UserDatabase;
+class AddressDatabase;
+class JunkSenderDatabase;
 class FaxServer;
 
 // The process-wide module pointers: set during start-up, before any thread
@@ -20,6 +23,9 @@ class FaxServer;
 extern FaxServer* g_FaxServer;
 extern SysLog* g_SysLog;
 extern Journal* g_Journal;
+extern UserDatabase* g_UserDatabase;         // registered users
+extern AddressDatabase* g_AddressBook;       // the global address book
+extern JunkSenderDatabase* g_JunkSenderBook;  // denied senders
 
 inline constexpr char kServerVersionText[] = "1.30";
 inline constexpr uint32_t kSysLogMaxSize = 0x80000;

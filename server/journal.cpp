@@ -135,10 +135,10 @@ JournalRecord Journal::BuildRecord(const JournalJobInfo& job, const JournalImage
   r.jobId = job.jobId;
   SetText(r.senderAddress, image.sender.address);
   r.senderLan = image.sender.lan ? 1 : 0;
-  SetText(r.senderName, image.sender.displayName);
+  SetText(r.senderName, image.sender.GetDisplayName());
   SetText(r.recipientAddress, job.recipient.address);
   r.recipientLan = job.recipient.lan ? 1 : 0;
-  SetText(r.recipientName, job.recipient.displayName);
+  SetText(r.recipientName, job.recipient.GetDisplayName());
   SetText(r.subject, image.subject);
   r.submitTime = job.submitTime;
   r.dueTime = job.dueTime;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/database.h"
+#include "common/fax_header.h"
 #include "common/status.h"
 #include "platform/sync.h"
 
@@ -42,18 +43,12 @@ static_assert(offsetof(JournalRecord, senderLan) == 40 && offsetof(JournalRecord
               offsetof(JournalRecord, priority) == 312 && offsetof(JournalRecord, direction) == 316 &&
               offsetof(JournalRecord, unused) == 324);
 
-// One party of a job as the journal keeps it.
-struct JournalParty {
-  std::string address;
-  bool lan = false;
-  std::string displayName;
-};
-
-// What a journal record takes from a finished job and from its image.
+// What a journal record takes from a finished job and from its image (the
+// queue's job and image hold these).
 struct JournalJobInfo {
   uint32_t imageId = 0;
   uint32_t jobId = 0;
-  JournalParty recipient;
+  FaxSenderOrRecipient recipient;
   uint32_t submitTime = 0;
   uint32_t dueTime = 0;
   uint32_t seconds = 0;
@@ -65,7 +60,7 @@ struct JournalJobInfo {
   uint32_t returned = 0;
 };
 struct JournalImageInfo {
-  JournalParty sender;
+  FaxSenderOrRecipient sender;  // the submitting party
   std::string subject;
   uint16_t pageCount = 0;
 };

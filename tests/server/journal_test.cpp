@@ -21,7 +21,7 @@ JournalJobInfo Job(uint32_t id, std::string to, bool lan, uint32_t direction = 1
   JournalJobInfo job;
   job.imageId = 100 + id;
   job.jobId = id;
-  job.recipient = {std::move(to), lan, "To " + std::to_string(id)};
+  job.recipient = FaxSenderOrRecipient(std::move(to), lan, "To " + std::to_string(id), "", "", "");
   job.submitTime = 1000 + id;
   job.dueTime = 2000 + id;
   job.seconds = 30;
@@ -35,8 +35,7 @@ JournalJobInfo Job(uint32_t id, std::string to, bool lan, uint32_t direction = 1
 
 JournalImageInfo Image(std::string from, bool lan) {
   JournalImageInfo image;
-  image.sender = {std::move(from), lan, ""};
-  image.sender.displayName = image.sender.address;
+  image.sender = FaxSenderOrRecipient(std::move(from), lan, "", "", "", "");  // shown by its address
   image.subject = "Offer";
   image.pageCount = 3;
   return image;
@@ -168,9 +167,9 @@ TEST_F(JournalTest, TextsCannotSplitTheirListLine) {
 
 TEST_F(JournalTest, TextsTooLongForTheirFieldsAreCut) {
   JournalJobInfo job = Job(1, std::string(40, 'r'), false);
-  job.recipient.displayName = std::string(62, 'n') + "\xC4\x8D";  // the two-byte letter does not fit
+  job.recipient.name = std::string(62, 'n') + "\xC4\x8D";  // the two-byte letter does not fit
   JournalImageInfo image = Image(std::string(31, 's'), false);
-  image.sender.displayName = std::string(100, 'm');
+  image.sender.name = std::string(100, 'm');
   image.subject = std::string(200, 'j');
   const JournalRecord r = Journal::BuildRecord(job, image);
   EXPECT_EQ(std::string(r.recipientAddress), std::string(31, 'r'));

@@ -99,6 +99,7 @@ class Notify {
  public:
   explicit Notify(test::Sandbox& sandbox) {
     path_ = sandbox.path("notify").string();
+    unlink(path_.c_str());
     fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -106,7 +107,10 @@ class Notify {
     bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     sandbox.setEnv("NOTIFY_SOCKET", path_);
   }
-  ~Notify() { close(fd_); }
+  ~Notify() {
+    close(fd_);
+    unlink(path_.c_str());
+  }
   // Messages until one holds the text; all of them seen so far.
   bool WaitFor(const std::string& text) {
     for (;;) {
@@ -192,17 +196,26 @@ const std::vector<std::string> kStartupLines = {
     "Opening journal database  .....",
     "Fax Server: Journal database module started\n",
     "done.\n",
+    "Opening reg. users database  .....",
+    "Fax Server: User administration module started\n",
+    "done.\n",
+    "done.\n",
+    "done.\n",
     "Fax Server: Started\n",
     "Fax Server Daemon started.\n",
 };
 // The same steps in the trace channel, which has no log lines.
 const std::vector<std::string> kStartupTraces = {
     "Opening server event log  .....", "done.\n", "Opening journal database  .....", "done.\n",
-    "Fax Server Daemon started.\n"};
-const std::vector<std::string> kShutdownTraces = {"DELETE Journal !\n", "DELETE SysLog !\n",
+    "Opening reg. users database  .....", "done.\n", "done.\n", "done.\n", "Fax Server Daemon started.\n"};
+const std::vector<std::string> kShutdownTraces = {"DELETE JunkBook !\n", "DELETE AddrBook !\n", "DELETE UAdmin !\n",
+                                                  "DELETE Journal !\n", "DELETE SysLog !\n",
                                                   "Fax Server Daemon Stoped.\n"};
 const std::vector<std::string> kShutdownLines = {
     "Fax Server: Shutdown\n",
+    "DELETE JunkBook !\n",
+    "DELETE AddrBook !\n",
+    "DELETE UAdmin !\n",
     "DELETE Journal !\n",
     "DELETE SysLog !\n",
     "Fax Server Daemon Stoped.\n",
@@ -223,8 +236,11 @@ TEST_F(KorvoHubTest, DebugRunsInTheConsoleAndStopsOnCtrlC) {
   // The server's own log has its lines; the shell writes nothing in console mode.
   EXPECT_EQ(Texts(LogEntries("Korvo")),
             (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Fax Server: Journal database module started",
-                                      "Fax Server: Started", "Fax Server: Shutdown"}));
+                                      "Fax Server: User administration module started", "Fax Server: Started",
+                                      "Fax Server: Shutdown"}));
   EXPECT_TRUE(LogEntries("System").empty());
+  for (const char* file : {"Config/RegUsers.dbs", "Books/Address.bok", "Config/Denied.dbs"})
+    EXPECT_TRUE(fs::exists(root_ / file)) << file;
 }
 
 TEST_F(KorvoHubTest, ServiceReportsToSystemdAndTakesItsControls) {
@@ -286,18 +302,53 @@ TEST_F(KorvoHubTest, WithoutRootPathNothingIsMadeAndTheServiceStops) {
 }
 
 TEST_F(KorvoHubTest, AFailedStepStopsStartUpAndIsReported) {
-  SetRoot();
-  test::Sandbox::writeFile(root_ / "Config", "a file where the folder belongs");
-  Notify notify(sandbox_);
-  Hub hub({});
-  ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
-  EXPECT_EQ(hub.Wait(), 1);
-  EXPECT_EQ(Ids(LogEntries("System")), std::vector<uint32_t>{9005});
-  EXPECT_EQ(Texts(LogEntries("Korvo")),
-            (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Journal database initialization failed",
-                                      "Fax Server: Failed to start journal database module!",
-                                      "Could not start Korvo Service. The Service ALREADY started?",
-                                      "Fax Server: Shutdown"}));
+  const std::string started = "Fax Server: Starting Version 1.30";
+  const std::string journal = "Fax Server: Journal database module started";
+  const std::string users = "Fax Server: User administration module started";
+  const std::string failed = "Could not start Korvo Service. The Service ALREADY started?";
+  struct Case {
+    const char* blocker;  // a folder with content where the file belongs, or a file for a folder
+    bool asFile;
+    std::vector<std::string> log;
+    std::vector<std::string> deleted;
+  };
+  for (const Case& c : {
+           Case{"Config", true,
+                {started, "Journal database initialization failed", "Fax Server: Failed to start journal database module!"},
+                {"DELETE SysLog !\n"}},
+           Case{"Config/RegUsers.dbs/x", false, {started, journal, "Fax Server: Failed to start user administration module!"},
+                {"DELETE Journal !\n", "DELETE SysLog !\n"}},
+           Case{"Books/Address.bok/x", false, {started, journal, users, "Fax Server: Failed to open or create the address book!"},
+                {"DELETE UAdmin !\n", "DELETE Journal !\n", "DELETE SysLog !\n"}},
+           Case{"Config/Denied.dbs/x", false,
+                {started, journal, users, "Fax Server: Failed to open or create the junk senders book!"},
+                {"DELETE AddrBook !\n", "DELETE UAdmin !\n", "DELETE Journal !\n", "DELETE SysLog !\n"}},
+       }) {
+    SCOPED_TRACE(c.blocker);
+    fs::remove_all(root_);
+    fs::remove_all(sandbox_.logDir());
+    fs::remove(sandbox_.traceFile());
+    SetRoot();
+    ASSERT_EQ(KvWriteRegDword(nullptr, "DebugFlags", 1), 1);
+    if (c.asFile) test::Sandbox::writeFile(root_ / c.blocker, "a file where the folder belongs");
+    else fs::create_directories(root_ / c.blocker);
+    Notify notify(sandbox_);
+    Hub hub({});
+    ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
+    EXPECT_EQ(hub.Wait(), 1);
+    EXPECT_EQ(Ids(LogEntries("System")), std::vector<uint32_t>{9005});
+    auto log = c.log;
+    log.push_back(failed);
+    log.push_back("Fax Server: Shutdown");
+    EXPECT_EQ(Texts(LogEntries("Korvo")), log);
+    // What was built goes again, newest first; nothing else.
+    const std::string trace = test::Sandbox::readFile(sandbox_.traceFile());
+    EXPECT_NE(trace.find("FAILED !\n"), std::string::npos);
+    EXPECT_TRUE(InOrder(trace, c.deleted));
+    size_t deletes = 0;
+    for (size_t at = 0; (at = trace.find("DELETE ", at)) != std::string::npos; ++at) ++deletes;
+    EXPECT_EQ(deletes, c.deleted.size());
+  }
 }
 
 TEST_F(KorvoHubTest, InstallAndRemoveTakeAnyPrefixAndCase) {
