@@ -169,31 +169,30 @@ uint32_t LengthAt(int fd, uint32_t pos, uint32_t limit) {
   return len >= kRecordMin && len <= limit - pos ? len : 0;
 }
 
-bool ReadRecord(int fd, uint32_t pos, uint32_t len, EventRecord& r) {
-  std::vector<unsigned char> b(len);
-  return ReadAt(fd, b.data(), len, kHeaderSize + pos) && Decode(b, r);
+// The record at pos of the data area, when it is whole.
+bool RecordAt(const std::vector<unsigned char>& data, uint32_t pos, uint32_t len, EventRecord& r) {
+  return Decode(std::vector<unsigned char>(data.begin() + pos, data.begin() + pos + len), r);
 }
 
-// The records of [start, stop), oldest first. Around a damaged stretch the
-// records before it (read forwards) and after it (read backwards through the
-// trailing lengths) are kept, so damage never hides the newest records.
-void LoadSegment(int fd, uint32_t start, uint32_t stop, std::vector<EventRecord>& out) {
+// The records of [start, stop) of the data area, oldest first. Around a
+// damaged stretch the records before it (read forwards) and after it (read
+// backwards through the trailing lengths) are kept, so damage never hides the
+// newest records.
+void LoadSegment(const std::vector<unsigned char>& data, uint32_t start, uint32_t stop, std::vector<EventRecord>& out) {
   uint32_t pos = start;
-  while (pos < stop) {
-    uint32_t len = LengthAt(fd, pos, stop);
+  while (pos + kRecordMin <= stop) {
+    uint32_t len = Get32(&data[pos]);
     EventRecord r;
-    if (!len || !ReadRecord(fd, pos, len, r)) break;
+    if (len < kRecordMin || len > stop - pos || !RecordAt(data, pos, len, r)) break;
     out.push_back(std::move(r));
     pos += len;
   }
   std::vector<EventRecord> tail;
   uint32_t end = stop;
   while (end >= pos + kRecordMin) {
-    unsigned char b[4];
-    if (!ReadAt(fd, b, 4, kHeaderSize + end - 4)) break;
-    uint32_t len = Get32(b);
+    uint32_t len = Get32(&data[end - 4]);
     EventRecord r;
-    if (len < kRecordMin || len > end - pos || !ReadRecord(fd, end - len, len, r)) break;
+    if (len < kRecordMin || len > end - pos || !RecordAt(data, end - len, len, r)) break;
     tail.push_back(std::move(r));
     end -= len;
   }
@@ -205,9 +204,12 @@ std::vector<EventRecord> LoadAll(int fd, const Header& h) {
   std::vector<EventRecord> out;
   struct stat st;
   if (fstat(fd, &st) != 0 || st.st_size <= kHeaderSize) return out;
-  const auto held = static_cast<uint32_t>(std::min<off_t>(st.st_size - kHeaderSize, kMaxEventLogSize));
+  const auto held = static_cast<uint32_t>(
+      std::min<off_t>({st.st_size - kHeaderSize, kMaxEventLogSize, off_t{std::max(h.end, h.wrap)}}));
+  std::vector<unsigned char> data(held);
+  if (!ReadAt(fd, data.data(), held, kHeaderSize)) return out;
   auto segment = [&](uint32_t start, uint32_t stop) {
-    if (start < held) LoadSegment(fd, start, std::min(stop, held), out);
+    if (start < held) LoadSegment(data, start, std::min(stop, held), out);
   };
   if (h.wrap) {
     segment(h.oldest, h.wrap);
