@@ -25,37 +25,33 @@ std::string ConnectionSettings::Encode() const {
 
 namespace {
 
-int32_t ServerNumber(const char* name, uint32_t lower, uint32_t upper, uint32_t fallback) {
+int32_t Checked(int (*get)(uint32_t*), int (*set)(uint32_t), uint32_t lower, uint32_t upper, uint32_t fallback) {
   uint32_t value = 0;
-  if (KvReadRegDword("Server", name, &value) && value >= lower && value <= upper) return static_cast<int32_t>(value);
-  KvWriteRegDword("Server", name, fallback);
+  if (get(&value) && value >= lower && value <= upper) return static_cast<int32_t>(value);
+  set(fallback);
   return static_cast<int32_t>(fallback);
 }
 
 }  // namespace
 
 void ConnectionSettings::LoadDefaults() {
-  retryInterval = ServerNumber("RetryTimeout", 1, 60, 3);
-  retryAttempts = ServerNumber("RetryAttempts", 1, 10, 5);
+  retryInterval = Checked(GetRetryTimeout, SetRetryTimeout, 1, 60, 3);
+  retryAttempts = Checked(GetRetryAttempts, SetRetryAttempts, 1, 10, 5);
 
-  char buffer[260] = {};
-  if (KvReadRegStr("Server", "StationIdentifier", buffer, 64)) {
-    const std::size_t n = strnlen(buffer, 64);
-    if (n > 0 && n <= kStationIdLength) {
-      stationId.assign(buffer, n);
-      return;
-    }
+  std::string current;
+  if (GetStationIdentifierString(current) && !current.empty() && current.size() <= kStationIdLength) {
+    stationId = current;
+    return;
   }
-  std::memset(buffer, 0, sizeof buffer);
-  if (!KvReadRegUserStr(nullptr, "DefaultServer", buffer, sizeof buffer) &&
-      !KvReadRegStr(nullptr, "DefaultServer", buffer, sizeof buffer)) {
+  char server[260] = {};
+  if (!KvGetDefaultServer(server, sizeof server) && !KvGetKorvoDefaultServer(server, sizeof server)) {
     stationId.clear();
     return;
   }
   // A longer name would be refused again at the next start and cannot be
   // sent as an identifier.
-  stationId.assign(buffer, strnlen(buffer, kStationIdLength));
-  KvWriteRegStr("Server", "StationIdentifier", stationId.c_str());
+  stationId.assign(server, strnlen(server, kStationIdLength));
+  SetStationIdentifierString(stationId);
 }
 
 }  // namespace korvo

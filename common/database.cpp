@@ -3,28 +3,17 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/status_codes.h"
+#include "common/trace.h"
 #include "platform/lasterror.h"
 
 namespace korvo {
 
 namespace {
-
-// Diagnostic lines of the database; they go to the trace output once the
-// settings layer provides it.
-[[gnu::format(printf, 1, 2)]] void Trace(const char* format, ...) {
-  platform::LastErrorGuard guard;
-  char line[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-}
 
 uint32_t GetLe32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -77,7 +66,7 @@ void Database::CheckHeader() {
   if (version < kVersion) {
     const int removed = std::remove(path_.c_str()) == 0;
     if (!removed) platform::SetLastErrorFromErrno();
-    Trace("Database: %s old version : %d. Removed=%d\n", path_.c_str(), static_cast<int>(version), removed);
+    DebugPrint("Database: %s old version : %d. Removed=%d\n", path_.c_str(), static_cast<int>(version), removed);
     return;
   }
   if (version == kOldVersion) {
@@ -93,7 +82,7 @@ void Database::CheckHeader() {
   if (stored != static_cast<uint32_t>(size_) + 1) {
     const int removed = std::remove(path_.c_str()) == 0;
     const uint32_t error = removed ? 0 : platform::SetLastErrorFromErrno();
-    Trace("Database record size mismatch: new=%d old=%d, remove:%d,error=%d\n", size_, static_cast<int>(stored),
+    DebugPrint("Database record size mismatch: new=%d old=%d, remove:%d,error=%d\n", size_, static_cast<int>(stored),
           removed, static_cast<int>(error));
   }
 }

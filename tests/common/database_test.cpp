@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/settings.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo {
@@ -205,6 +206,17 @@ TEST_F(DatabaseTest, IncompatibleFilesAreRecreatedEmpty) {
     EXPECT_TRUE(db.IsOpen());
     EXPECT_EQ(Contents(), FileBytes(0, 0));
   }
+}
+
+TEST_F(DatabaseTest, RemovalIsTraced) {
+  SetDebugFlags(1);
+  sandbox_.writeFile(Path(), FileBytes(0, 0, {}, 0xDB01, 9));
+  { Database db(Path().c_str(), 4, CompareInts); }
+  sandbox_.writeFile(Path(), FileBytes(0, 0, {}, 0x0100));
+  { Database db(Path().c_str(), 4, CompareInts); }
+  const std::string trace = test::Sandbox::readFile(sandbox_.traceFile());
+  EXPECT_NE(trace.find("Database record size mismatch: new=4 old=9, remove:1,error=0\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("Database: " + Path() + " old version : 256. Removed=1\n"), std::string::npos) << trace;
 }
 
 TEST_F(DatabaseTest, NewerVersionIsKeptButNotUsed) {

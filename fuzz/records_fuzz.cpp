@@ -1,0 +1,100 @@
+// Arbitrary bytes as a fax header file, as a record database file (once as
+// they are, once behind a valid header so the slot operations run on them),
+// and as record texts.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/book_records.h"
+#include "common/database.h"
+#include "common/fax_header.h"
+#include "common/modem_record.h"
+#include "common/user_record.h"
+
+namespace {
+
+std::string TempPath() {
+  static const std::string path = [] {
+    char dir[] = "/tmp/korvo-records-fuzz-XXXXXX";
+    if (!mkdtemp(dir)) std::abort();
+    static std::string folder = dir;
+    std::atexit([] {
+      std::remove((folder + "/file").c_str());
+      rmdir(folder.c_str());
+    });
+    return folder + "/file";
+  }();
+  return path;
+}
+
+void WriteFile(const std::string& path, const uint8_t* data, std::size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) std::abort();
+  if (size) std::fwrite(data, 1, size, f);
+  std::fclose(f);
+}
+
+void Exercise(korvo::Database& db, const uint8_t* data, std::size_t size) {
+  if (!db.Open()) return;
+  korvo::AddressRecord r;
+  for (std::size_t i = 0; i < 8; ++i) {
+    r.id = static_cast<int32_t>(i < size ? data[i] : i) - 64;
+    int index = 0;
+    db.IndexOf(&r, &index);
+    db.Get(&r, &r);
+    db.GetAt(index, &r);
+    switch ((i < size ? data[size - 1 - i] : 0) % 5) {
+      case 0: db.Add(&r); break;
+      case 1: db.Delete(&r); break;
+      case 2: db.Replace(&r); break;
+      case 3: db.MarkCurrent(true); db.IsCurrentMarked(&r); break;
+      default: db.Compact(); db.NextSerial(); break;
+    }
+  }
+  db.Close();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  const std::string path = TempPath();
+
+  WriteFile(path, data, size);
+  korvo::FaxHeader header;
+  header.LoadFromFile(path);
+  {
+    korvo::Database db(path.c_str(), sizeof(korvo::AddressRecord), korvo::CompareAddressIds);
+    Exercise(db, data, size);
+  }
+
+  // A valid header claiming up to 16 slots, then the bytes as slots.
+  std::string file(32, '\0');
+  const uint32_t version = 0xDB01, stored = sizeof(korvo::AddressRecord) + 1;
+  const uint32_t count = size ? data[0] % 17 : 0;
+  std::memcpy(file.data(), &version, 4);
+  std::memcpy(file.data() + 4, &stored, 4);
+  std::memcpy(file.data() + 8, &count, 4);
+  file.append(reinterpret_cast<const char*>(data), size);
+  WriteFile(path, reinterpret_cast<const uint8_t*>(file.data()), file.size());
+  {
+    korvo::Database db(path.c_str(), sizeof(korvo::AddressRecord), korvo::CompareAddressIds);
+    Exercise(db, data, size);
+  }
+
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  korvo::UserRecord user;
+  user.Decode(text);
+  korvo::ModemRecord modem;
+  modem.Decode(text);
+  (void)modem.Encode();
+  korvo::AddressRecord address;
+  address.Decode(text);
+  (void)address.Encode();
+  header.LoadFromBytes(text);
+  std::remove(path.c_str());
+  return 0;
+}
