@@ -69,6 +69,7 @@ int CompareAddressIds(const void* a, const void* b);  // address records
 class JunkSenderDatabase : public LockedDatabase {
  public:
   JunkSenderDatabase(const std::string& path, bool* success);
+  using LockedDatabase::Add;
 
   // Decodes the text, gives it the next id (stored in id at once) and adds
   // it: 0, or 0xC000140D when the id or the add fails.
@@ -84,6 +85,7 @@ class JunkSenderDatabase : public LockedDatabase {
 class AddressDatabase : public LockedDatabase {
  public:
   AddressDatabase(const std::string& path, bool* success);
+  using LockedDatabase::Add;
 
   // As for junk senders; 0xC000140C on failure.
   Status Add(std::string_view text, int32_t* id);

@@ -103,7 +103,7 @@ TEST(AddressDatabase, ExtremeIdsStayInOrder) {
   AddressRecord r;
   for (int32_t id : {INT_MAX, INT_MIN, 0, -1, 1}) {
     r.id = id;
-    EXPECT_TRUE(static_cast<LockedDatabase&>(book).Add(&r)) << id;
+    EXPECT_TRUE(book.Add(&r)) << id;
   }
   const std::string list = sandbox.path("list").string();
   ASSERT_EQ(book.WriteList("0", list.c_str()), kStatusSuccess);

@@ -243,6 +243,14 @@ TEST_F(DatabaseTest, CountBeyondTheSlotsFailsWithoutHarm) {
   EXPECT_EQ(Contents(), damaged);
 }
 
+TEST_F(DatabaseTest, FileOfAnotherRecordSizeIsNotReadAfterConstruction) {
+  Database db(Path().c_str(), 4, CompareInts);
+  const std::string other = FileBytes(1, 0, {}, 0xDB01, 9) + std::string(9, 'x');
+  sandbox_.writeFile(Path(), other);
+  EXPECT_FALSE(db.Open());
+  EXPECT_EQ(Contents(), other);
+}
+
 TEST_F(DatabaseTest, OperationsFailWhenTheFileIsGone) {
   Database db(Path().c_str(), 4, CompareInts);
   std::filesystem::remove(Path());
