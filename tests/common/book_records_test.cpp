@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <set>
+#include <thread>
 
 #include "common/fields.h"
 #include "common/status_codes.h"
@@ -67,6 +69,30 @@ TEST(JunkSenderDatabase, AddFailsWithItsStatus) {
   JunkSenderDatabase closed("", &ok);
   EXPECT_FALSE(ok);
   EXPECT_EQ(closed.Add(Text({"x"}, 3), &id), kStatusAddJunkSender);
+}
+
+TEST(AddressDatabase, ConcurrentAddsGetDistinctIdsAndAllArrive) {
+  test::Sandbox sandbox;
+  bool ok = false;
+  AddressDatabase book(sandbox.path("Address.bok").string(), &ok);
+  constexpr int kThreads = 4, kEach = 25;
+  std::vector<std::vector<int32_t>> ids(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        int32_t id = 0;
+        if (book.Add(Text({"T" + std::to_string(t)}, 10), &id) == kStatusSuccess) ids[t].push_back(id);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  std::set<int32_t> all;
+  for (const auto& v : ids) all.insert(v.begin(), v.end());
+  EXPECT_EQ(all.size(), static_cast<std::size_t>(kThreads * kEach));
+  EXPECT_EQ(*all.begin(), 1);
+  EXPECT_EQ(*all.rbegin(), kThreads * kEach);
+  EXPECT_EQ(book.GetCount(), kThreads * kEach);
 }
 
 TEST(AddressDatabase, RecordLayoutAndIds) {
