@@ -46,14 +46,39 @@ std::string UserRecord::Encode() const {
 
 namespace {
 
-int CompareNoCase(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const int x = std::tolower(static_cast<unsigned char>(a[i]));
-    const int y = std::tolower(static_cast<unsigned char>(b[i]));
-    if (x != y) return x - y;
+// The order of the Windows "word sort" that user books written there are
+// kept in, for 8-bit names: letter case is ignored, punctuation sorts before
+// digits and digits before letters, and hyphens and apostrophes only decide
+// between names that are otherwise equal.
+int SortWeight(unsigned char c) {
+  const int lower = std::tolower(c);
+  if (std::isalpha(c)) return 0x200 + lower;
+  if (std::isdigit(c)) return 0x100 + c;
+  return c;  // punctuation, control characters; bytes from 0x80 go last
+}
+
+bool IgnoredAtFirst(char c) { return c == '-' || c == '\''; }
+
+int CompareWeights(std::string_view a, std::string_view b, bool skipIgnored) {
+  std::size_t i = 0, j = 0;
+  for (;;) {
+    if (skipIgnored) {
+      while (i < a.size() && IgnoredAtFirst(a[i])) ++i;
+      while (j < b.size() && IgnoredAtFirst(b[j])) ++j;
+    }
+    if (i == a.size() || j == b.size()) return (i < a.size()) - (j < b.size());
+    int x = SortWeight(static_cast<unsigned char>(a[i])), y = SortWeight(static_cast<unsigned char>(b[j]));
+    if (static_cast<unsigned char>(a[i]) >= 0x80) x += 0x300;
+    if (static_cast<unsigned char>(b[j]) >= 0x80) y += 0x300;
+    if (x != y) return x < y ? -1 : 1;
+    ++i;
+    ++j;
   }
-  return (a.size() > b.size()) - (a.size() < b.size());
+}
+
+int CompareNoCase(std::string_view a, std::string_view b) {
+  const int c = CompareWeights(a, b, true);
+  return c != 0 ? c : CompareWeights(a, b, false);
 }
 
 bool IsAdministrator(std::string_view name) { return CompareNoCase(name, kAdministratorName) == 0; }

@@ -47,7 +47,7 @@ static_assert(offsetof(UserRecord, userName) == 4 && offsetof(UserRecord, fullNa
               offsetof(UserRecord, organisation) == 228 && offsetof(UserRecord, faxNumber) == 292 &&
               offsetof(UserRecord, phoneNumber) == 324 && offsetof(UserRecord, reserved) == 356);
 
-// Case-insensitive order of the user names.
+// Case-insensitive order of the user names, as Windows sorted them.
 int CompareUserNames(const void* a, const void* b);
 
 class UserDatabase : public LockedDatabase {

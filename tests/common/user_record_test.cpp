@@ -64,6 +64,21 @@ TEST(UserRecord, LongTextsAreCutToTheirArrays) {
   EXPECT_EQ(r.userName.Get(), std::string(31, 'z'));
 }
 
+TEST(CompareUserNames, WordSortOrder) {
+  // Each name sorts before the next one.
+  const char* names[] = {"", "_x", "1", "9", "a", "A_B", "a1", "Ab", "co-op", "coop", "coops", "zed", "\xC5\xBD" "an"};
+  UserRecord a, b;
+  for (std::size_t i = 0; i + 1 < std::size(names); ++i) {
+    a.Set(names[i], "", "", 0);
+    b.Set(names[i + 1], "", "", 0);
+    EXPECT_LT(CompareUserNames(&a, &b), 0) << names[i] << " " << names[i + 1];
+    EXPECT_GT(CompareUserNames(&b, &a), 0) << names[i] << " " << names[i + 1];
+  }
+  a.Set("JaNe", "", "", 0);
+  b.Set("jane", "", "", 0);
+  EXPECT_EQ(CompareUserNames(&a, &b), 0);
+}
+
 TEST_F(UserDatabaseTest, NewBookHoldsTheAdministrator) {
   bool ok = false;
   UserDatabase users(Path(), &ok);
