@@ -1,13 +1,14 @@
 #include "server/shell.h"
 
 #include <strings.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/eventlog.h"
 #include "platform/lasterror.h"
@@ -83,7 +84,7 @@ void CmdRemoveService() {
     InstallMessage("Stopping %s.", kServiceDisplayName);
     while (platform::QueryServiceState(kServiceName) == platform::kServiceStopPending) {
       InstallMessage("%s", ".");
-      usleep(1000 * 1000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     }
     if (platform::QueryServiceState(kServiceName) == platform::kServiceStopped)
       InstallMessage("\n%s stopped.\n", kServiceDisplayName);
@@ -208,7 +209,7 @@ bool ServiceStart(int argc, char** argv) {
   AddToMessageLog(platform::kEventError, kEventStartFailed, kFailed);
   DebugTrace("%s\n", kFailed);
   if (g_SysLog) g_SysLog->Error("%s", kFailed);
-  usleep(100 * 1000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   // The modules built so far go as in a shutdown, so none outlives its threads.
   delete server;
   gStartFailed = true;

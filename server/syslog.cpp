@@ -1,13 +1,11 @@
 #include "server/syslog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "common/settings.h"
@@ -56,17 +54,6 @@ void FormatEntry(char (&text)[256], const char* format, va_list args) {
     size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
     if (lead >= 0xC0 && len - (start - 1) < need) text[start - 1] = 0;
   }
-}
-
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -158,11 +145,11 @@ void SysLog::ErrorFromResource(uint32_t stringId, ...) {
 }
 
 Status SysLog::DumpToFile(const char* fileName) {
-  int fd = fileName ? open(fileName, O_RDWR | O_CLOEXEC) : -1;
-  if (fd < 0) return kStatusInternalError;
+  std::FILE* file = fileName ? std::fopen(fileName, "r+b") : nullptr;
+  if (!file) return kStatusInternalError;
   platform::EventLog log;
   if (!log.Open(kLogName)) {
-    close(fd);
+    std::fclose(file);
     return kStatusOpenEventLog;
   }
   std::string out;
@@ -177,10 +164,12 @@ Status SysLog::DumpToFile(const char* fileName) {
     out += std::to_string(r.type) + '\x1B' + std::to_string(r.timeWritten) + '\x1B' + text + "\x1B\r\n";
     return ++lines < kMaxDumpLines;
   });
+  bool ok = std::fwrite(out.data(), 1, out.size(), file) == out.size();
+  ok = std::fclose(file) == 0 && ok;
   // The file is cut to the dump, so nothing of an earlier content trails it.
-  bool ok = WriteAll(fd, out) && ftruncate(fd, static_cast<off_t>(out.size())) == 0;
-  ok = close(fd) == 0 && ok;
-  return ok ? kStatusSuccess : kStatusInternalError;
+  std::error_code ec;
+  if (ok) std::filesystem::resize_file(fileName, out.size(), ec);
+  return ok && !ec ? kStatusSuccess : kStatusInternalError;
 }
 
 Status SysLog::Clear() {
