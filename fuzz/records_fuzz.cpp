@@ -88,6 +88,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   korvo::UserRecord user;
   user.Decode(text);
+
+  // Names from the text into a user book: every added name must be found.
+  std::remove(path.c_str());
+  {
+    bool ok = false;
+    korvo::UserDatabase users(path, &ok);
+    if (ok) {
+      std::size_t start = 0;
+      for (int i = 0; i < 6 && start <= text.size(); ++i) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string name = text.substr(start, end - start);
+        start = end + 1;
+        std::erase_if(name, [](char c) { return c == '\x1B' || c == '\0'; });
+        if (users.AddUser(name + "\x1B\x1B" "2\x1B") && users.GetRights(name) != 2) std::abort();
+      }
+    }
+  }
   korvo::ModemRecord modem;
   modem.Decode(text);
   (void)modem.Encode();
