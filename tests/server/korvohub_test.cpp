@@ -221,26 +221,41 @@ const std::vector<std::string> kShutdownLines = {
     "Fax Server Daemon Stoped.\n",
 };
 
-TEST_F(KorvoHubTest, DebugRunsInTheConsoleAndStopsOnCtrlC) {
-  SetRoot();
-  Hub hub({"-debug"});
-  ASSERT_TRUE(hub.started());
-  ASSERT_TRUE(hub.WaitFor("Fax Server Daemon started.\n")) << hub.output();
-  EXPECT_TRUE(InOrder(hub.output(), kStartupLines));
-  for (const char* dir : {"", "Queue", "Config", "Books", "Temp"}) EXPECT_TRUE(fs::is_directory(root_ / dir)) << dir;
-  EXPECT_TRUE(fs::exists(root_ / "Config" / "Journal.dbs"));
+TEST_F(KorvoHubTest, DebugRunsInTheConsoleAndStopsOnCtrlCOrCtrlBreak) {
+  for (int sig : {SIGINT, SIGQUIT}) {
+    SCOPED_TRACE(sig);
+    fs::remove_all(root_);
+    fs::remove_all(sandbox_.logDir());
+    SetRoot();
+    Hub hub({"-debug"});
+    ASSERT_TRUE(hub.started());
+    ASSERT_TRUE(hub.WaitFor("Fax Server Daemon started.\n")) << hub.output();
+    EXPECT_TRUE(InOrder(hub.output(), kStartupLines));
+    for (const char* dir : {"", "Queue", "Config", "Books", "Temp"}) EXPECT_TRUE(fs::is_directory(root_ / dir)) << dir;
+    for (const char* file : {"Config/Journal.dbs", "Config/RegUsers.dbs", "Books/Address.bok", "Config/Denied.dbs"})
+      EXPECT_TRUE(fs::exists(root_ / file)) << file;
 
-  hub.Signal(SIGINT);
+    hub.Signal(sig);
+    EXPECT_EQ(hub.Wait(), 0);
+    EXPECT_TRUE(InOrder(hub.output(), kShutdownLines));
+    // The server's own log has its lines; the shell writes nothing in console mode.
+    EXPECT_EQ(Texts(LogEntries("Korvo")),
+              (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Fax Server: Journal database module started",
+                                        "Fax Server: User administration module started", "Fax Server: Started",
+                                        "Fax Server: Shutdown"}));
+    EXPECT_TRUE(LogEntries("System").empty());
+  }
+}
+
+TEST_F(KorvoHubTest, DebugWithoutRootPathSaysSoAndMakesNothing) {
+  Hub hub({"/DEBUG"});
   EXPECT_EQ(hub.Wait(), 0);
-  EXPECT_TRUE(InOrder(hub.output(), kShutdownLines));
-  // The server's own log has its lines; the shell writes nothing in console mode.
-  EXPECT_EQ(Texts(LogEntries("Korvo")),
-            (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Fax Server: Journal database module started",
-                                      "Fax Server: User administration module started", "Fax Server: Started",
-                                      "Fax Server: Shutdown"}));
+  EXPECT_NE(hub.output().find("Could not start Korvo Service. The Service ALREADY started?\n"), std::string::npos)
+      << hub.output();
+  EXPECT_EQ(hub.output().find("Opening"), std::string::npos);
+  EXPECT_FALSE(fs::exists(root_));
   EXPECT_TRUE(LogEntries("System").empty());
-  for (const char* file : {"Config/RegUsers.dbs", "Books/Address.bok", "Config/Denied.dbs"})
-    EXPECT_TRUE(fs::exists(root_ / file)) << file;
+  EXPECT_TRUE(LogEntries("Korvo").empty());
 }
 
 TEST_F(KorvoHubTest, ServiceReportsToSystemdAndTakesItsControls) {
