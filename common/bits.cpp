@@ -68,9 +68,8 @@ void BitCursor::Reset() {
 BitBuffer::BitBuffer(uint32_t capacity, uint32_t growStep, uint32_t bitOrder)
     : data_(static_cast<size_t>(capacity) + kSlack, 0), capacity_(capacity), growStep_(growStep), order_(bitOrder) {}
 
-bool BitBuffer::Reserve(uint64_t bits) {
+bool BitBuffer::Grow(uint64_t bits) {
   const uint64_t need = bitCount_ + bits;
-  if (need <= static_cast<uint64_t>(capacity_) * 8) return true;
   if (growStep_ == 0) return false;
   uint64_t capacity = capacity_;
   while (capacity * 8 < need) capacity += growStep_;
@@ -92,27 +91,6 @@ void BitBuffer::PutBit(char bit) {
 
 void BitBuffer::PutBits(std::string_view bits) {
   for (char c : bits) PutBit(c);
-}
-
-void BitBuffer::SetOnes(uint32_t first, uint32_t count) {
-  uint32_t i = first / 8;
-  const uint32_t o = first % 8;
-  const bool msb = order_ == kMsbFirst;
-  if (o != 0) {
-    const uint32_t k = std::min(8 - o, count);
-    const uint32_t bits = (1u << k) - 1;
-    data_[i++] |= static_cast<uint8_t>(msb ? bits << (8 - o - k) : bits << o);
-    count -= k;
-  }
-  if (count >= 8) {
-    std::memset(&data_[i], 0xFF, count / 8);
-    i += count / 8;
-    count %= 8;
-  }
-  if (count != 0) {
-    const uint32_t bits = (1u << count) - 1;
-    data_[i] |= static_cast<uint8_t>(msb ? bits << (8 - count) : bits);
-  }
 }
 
 void BitBuffer::PutRepeated(char bit, uint32_t count) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct BitLength {
   static BitLength FromBits(uint32_t bits) { return {bits / 8 + (bits % 8 != 0), bits}; }
   static BitLength FromBytes(uint32_t bytes) { return {bytes, bytes * 8}; }
 };
+
+class HuffmanEncoder;
+class HuffmanDecompression;
 
 // Growable output. The storage keeps a few zeroed bytes past the capacity so
 // that whole words can be merged in; a bit is only ever written once, so
@@ -68,9 +72,22 @@ class BitBuffer {
   void Clear();
 
  private:
+  // The coder writes whole lines straight into the storage once Reserve has
+  // made room for them.
+  friend class HuffmanEncoder;
+  friend class HuffmanDecompression;
+
   // Grows until `bits` more bits fit; false when the buffer may not grow.
-  bool Reserve(uint64_t bits);
+  bool Reserve(uint64_t bits) {
+    return bitCount_ + bits <= static_cast<uint64_t>(capacity_) * 8 || Grow(bits);
+  }
+  bool Grow(uint64_t bits);
   void SetOnes(uint32_t first, uint32_t count);
+  // Appends bits within the reserved room.
+  void AppendUnchecked(bool one, uint32_t count) {
+    if (one && count != 0) SetOnes(bitCount_, count);
+    bitCount_ += count;
+  }
 
   std::vector<uint8_t> data_;
   uint32_t capacity_;
@@ -122,6 +139,48 @@ class BitArray {
   uint32_t order_;
   uint32_t position_ = 0;
 };
+
+inline void BitBuffer::SetOnes(uint32_t first, uint32_t count) {
+  uint8_t* p = &data_[first / 8];
+  const uint32_t o = first % 8;
+  const bool msb = order_ == kMsbFirst;
+  if (count <= 64 - o) {
+    // Within one 8-byte window (the storage's slack keeps it inside).
+    if (msb) {
+      const uint64_t mask = (~0ull << (64 - count)) >> o;
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      w = __builtin_bswap64(__builtin_bswap64(w) | mask);
+      std::memcpy(p, &w, 8);
+    } else {
+      const uint64_t mask = (count == 64 ? ~0ull : (1ull << count) - 1) << o;
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      w |= mask;
+      std::memcpy(p, &w, 8);
+    }
+    return;
+  }
+  if (o != 0) {
+    const uint32_t k = 8 - o;
+    const uint32_t bits = (1u << k) - 1;
+    *p++ |= static_cast<uint8_t>(msb ? bits : bits << o);
+    count -= k;
+  }
+  // Word stores: fills of a line or less are the common case, where the
+  // string instruction a compiler makes of a fill loop costs more than it
+  // saves; the empty asm hides the constant from that rewrite.
+  uint64_t one = ~0ull;
+  asm("" : "+r"(one));
+  const uint64_t ones[4] = {one, one, one, one};
+  for (; count >= 256; count -= 256, p += 32) std::memcpy(p, ones, 32);
+  for (; count >= 64; count -= 64, p += 8) std::memcpy(p, &one, 8);
+  for (; count >= 8; count -= 8) *p++ = 0xFF;
+  if (count != 0) {
+    const uint32_t bits = (1u << count) - 1;
+    *p |= static_cast<uint8_t>(msb ? bits << (8 - count) : bits);
+  }
+}
 
 // The byte with its bits in reverse order.
 uint8_t ReverseBits(uint8_t byte);

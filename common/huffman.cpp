@@ -56,7 +56,129 @@ void HuffmanEncoder::PutEol() {
   output_.PutWord(CodeWords::For(output_.Order()).eol, 12);
 }
 
+namespace {
+
+// Codes least significant bit first through a 64-bit accumulator, four bytes
+// at a time, into room the buffer has already reserved.
+class LsbWriter {
+ public:
+  LsbWriter(uint8_t* data, uint32_t bitCount)
+      : p_(data + bitCount / 8), acc_(*p_), bits_(bitCount % 8), start_(bitCount - bitCount % 8) {}
+  void Put(uint32_t word, unsigned length) {
+    acc_ |= static_cast<uint64_t>(word) << bits_;
+    bits_ += length;
+    if (bits_ >= 32) {
+      const uint32_t low = static_cast<uint32_t>(acc_);
+      std::memcpy(p_, &low, 4);
+      p_ += 4;
+      acc_ >>= 32;
+      bits_ -= 32;
+      written_ += 32;
+    }
+  }
+  // Stores the rest; gives the new bit count.
+  uint32_t Flush() {
+    std::memcpy(p_, &acc_, 8);  // within the reserved room and the slack
+    return start_ + written_ + bits_;
+  }
+
+ private:
+  uint8_t* p_;
+  uint64_t acc_;
+  unsigned bits_;
+  uint32_t start_;
+  uint32_t written_ = 0;
+};
+
+// Length of the run of `one` bits from `pos` in msb-first data, a word at a
+// time; never reads past `byteLength`.
+uint32_t MsbRun(const uint8_t* data, uint32_t byteLength, uint32_t bitLength, uint32_t pos, bool one) {
+  const uint32_t from = pos;
+  const uint64_t same = one ? ~0ull : 0;
+  while (pos < bitLength) {
+    const uint32_t i = pos / 8, o = pos % 8;
+    uint64_t w = 0;
+    if (o == 0) {
+      // Whole words of the run's colour.
+      const uint32_t words = std::min((byteLength - i) / 8, (bitLength - pos) / 64);
+      uint32_t k = 0;
+      for (; k < words; ++k) {
+        std::memcpy(&w, data + i + 8 * k, 8);
+        if (w != same) break;
+      }
+      if (k != 0) {
+        pos += 64 * k;
+        continue;
+      }
+      w = 0;
+    }
+    if (i + 8 <= byteLength) {
+      std::memcpy(&w, data + i, 8);
+      w = __builtin_bswap64(w);
+    } else {
+      for (uint32_t k = 0; i + k < byteLength; ++k) w |= static_cast<uint64_t>(data[i + k]) << (56 - 8 * k);
+    }
+    w <<= o;
+    const uint64_t x = one ? ~w : w;
+    const uint32_t valid = std::min<uint32_t>(64 - o, bitLength - pos);
+    const uint32_t n = x == 0 ? 64 : static_cast<uint32_t>(std::countl_zero(x));
+    if (n < valid) return pos + n - from;
+    pos += valid;
+  }
+  return pos - from;
+}
+
+}  // namespace
+
+bool HuffmanEncoder::EncodeLineFast() {
+  const uint32_t bitLength = source_.BitLengthInBits();
+  uint32_t pos = source_.Position();
+  // Room for the worst line: fill, EOL, white 0, then at most 25 bits a pixel.
+  if (source_.Order() != kMsbFirst || output_.Order() == kMsbFirst ||
+      !output_.Reserve(19 + 8 + 25ull * (bitLength - pos)))
+    return false;
+  const CodeWords& codes = CodeWords::For(kLsbFirst);
+  ++lineCount_;
+  output_.FillForEol('0');
+  LsbWriter out(output_.data_.data(), output_.bitCount_);
+  out.Put(codes.eol, 12);
+  const uint8_t* data = source_.Data();
+  const uint32_t byteLength = source_.ByteLength();
+  uint32_t error = 0;
+  if (pos >= bitLength) {
+    error = kHuffmanEmptyLine;
+  } else {
+    // Photometric 0: 1 bits are black.
+    const bool oneIsBlack = photometric_ == 0;
+    bool one = (data[pos / 8] >> (7 - pos % 8)) & 1;
+    if (one == oneIsBlack) out.Put(codes.word[0][0], codes.length[0][0]);
+    while (pos < bitLength) {
+      const uint32_t run = MsbRun(data, byteLength, bitLength, pos, one);
+      const int colour = one == oneIsBlack ? 1 : 0;
+      if (run >= 64) {
+        const uint32_t index = 63 + run / 64;
+        if (index > kMaxMakeUpIndex) {
+          // No single make-up code is that long; the line cannot have this width.
+          pos += std::min<uint32_t>(run, 0xFFFF);
+          error = kHuffmanBadWidth;
+          break;
+        }
+        out.Put(codes.word[colour][index], codes.length[colour][index]);
+      }
+      out.Put(codes.word[colour][run % 64], codes.length[colour][run % 64]);
+      pos += run;
+      one = !one;
+    }
+  }
+  output_.bitCount_ = out.Flush();
+  source_.SetPosition(pos);
+  if (error == 0 && pos != width_) error = kHuffmanBadWidth;
+  if (error != 0) throw new HuffmanException(error);
+  return true;
+}
+
 void HuffmanEncoder::EncodeLine() {
+  if (EncodeLineFast()) return;
   const CodeWords& codes = CodeWords::For(output_.Order());
   ++lineCount_;
   PutEol();
@@ -156,10 +278,9 @@ struct Lookup {
   uint8_t type;
 };
 
-// Walk results of every 13-bit pattern, made from the trees, indexed with the
-// first bit as bit 12 (msb) or as bit 0 (lsb).
+// Walk results of every 13-bit pattern, made from the trees, indexed with
+// the first bit as bit 0.
 struct LookupTables {
-  Lookup msb[2][kLookupSize];
   Lookup lsb[2][kLookupSize];
 
   LookupTables() {
@@ -184,7 +305,6 @@ struct LookupTables {
                    : e->kind == kTerminatingCode ? kLookTerminating
                                                  : kLookMakeUp;
         }
-        msb[c][i] = l;
         uint32_t r = 0;
         for (unsigned b = 0; b < kLookupBits; ++b)
           if (i & (1u << b)) r |= 1u << (kLookupBits - 1 - b);
@@ -201,13 +321,17 @@ struct LookupTables {
 
 }  // namespace
 
+// The coded data through a 64-bit accumulator, first bit at bit 0 whatever
+// the data's bit order.
 struct HuffmanDecompression::Reader {
   const uint8_t* data;
   uint32_t byteLength;
   uint32_t bitLength;
   bool msb;
-  uint32_t pos;
-  const Lookup (*table)[kLookupSize];
+  uint32_t pos;       // bits consumed
+  uint32_t next;      // next byte to load
+  uint64_t acc = 0;   // loaded, unconsumed bits
+  uint32_t accBits = 0;
 
   explicit Reader(const BitArray& a)
       : data(a.Data()),
@@ -215,37 +339,77 @@ struct HuffmanDecompression::Reader {
         bitLength(a.BitLengthInBits()),
         msb(a.Order() == kMsbFirst),
         pos(a.Position()),
-        table(msb ? LookupTables::Get().msb : LookupTables::Get().lsb) {}
-
-  uint32_t Peek() const {
-    const uint32_t i = pos / 8, o = pos % 8;
-    uint32_t w = 0;
-    if (i + 4 <= byteLength) std::memcpy(&w, data + i, 4);
-    else if (i < byteLength) std::memcpy(&w, data + i, byteLength - i);
-    if (msb) return (__builtin_bswap32(w) >> (32 - kLookupBits - o)) & (kLookupSize - 1);
-    return (w >> o) & (kLookupSize - 1);
+        next(a.Position() / 8) {
+    if (pos % 8 != 0 && next < byteLength) {
+      acc = Byte(next++) >> (pos % 8);
+      accBits = 8 - pos % 8;
+    }
   }
 
-  // Position of the next 1 bit, or the bit length when there is none.
-  uint32_t FindOne(uint32_t from) const {
-    while (from < bitLength) {
-      const uint32_t o = from % 8;
-      const uint8_t byte = data[from / 8];
-      const uint32_t v = msb ? static_cast<uint8_t>(byte << o) : static_cast<uint32_t>(byte >> o);
-      if (v != 0) {
-        const uint32_t k = msb ? static_cast<uint32_t>(std::countl_zero(static_cast<uint8_t>(v)))
-                               : static_cast<uint32_t>(std::countr_zero(v));
-        return std::min(from + k, bitLength);
-      }
-      from += 8 - o;
-      while (bitLength - std::min(from, bitLength) >= 64) {
-        uint64_t w;
-        std::memcpy(&w, data + from / 8, 8);
-        if (w != 0) break;
-        from += 64;
-      }
+  uint64_t Byte(uint32_t i) const { return msb ? ReverseBits(data[i]) : data[i]; }
+
+  static uint64_t ReverseEachByte(uint64_t w) {
+    w = ((w >> 1) & 0x5555555555555555ull) | ((w & 0x5555555555555555ull) << 1);
+    w = ((w >> 2) & 0x3333333333333333ull) | ((w & 0x3333333333333333ull) << 2);
+    return ((w >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((w & 0x0F0F0F0F0F0F0F0Full) << 4);
+  }
+
+  void Refill() {
+    if (next + 8 <= byteLength) {
+      uint64_t w;
+      std::memcpy(&w, data + next, 8);
+      if (msb) w = ReverseEachByte(w);
+      acc |= w << accBits;
+      const uint32_t take = (63 - accBits) / 8;
+      next += take;
+      accBits += take * 8;
+      return;
     }
-    return bitLength;
+    while (accBits <= 56 && next < byteLength) {
+      acc |= Byte(next++) << accBits;
+      accBits += 8;
+    }
+  }
+
+  // The next 13 bits (zeros past the end).
+  uint32_t Peek() {
+    if (accBits < kLookupBits) Refill();
+    return static_cast<uint32_t>(acc) & (kLookupSize - 1);
+  }
+
+  void Consume(uint32_t n) {
+    acc >>= n;
+    accBits -= n;
+    pos += n;
+  }
+
+  void ToEnd() {
+    pos = bitLength;
+    next = byteLength;
+    acc = 0;
+    accBits = 0;
+  }
+
+  // Reads up to and including the next 1 bit; false (at the end) when there is none.
+  bool SkipPastOne() {
+    for (;;) {
+      if (accBits == 0) {
+        Refill();
+        if (accBits == 0) break;
+      }
+      if (acc != 0) {
+        const uint32_t k = static_cast<uint32_t>(std::countr_zero(acc));
+        if (k < accBits) {
+          if (k >= bitLength - pos) break;
+          Consume(k + 1);
+          return true;
+        }
+      }
+      if (accBits >= bitLength - pos) break;
+      Consume(accBits);
+    }
+    ToEnd();
+    return false;
   }
 };
 
@@ -257,33 +421,26 @@ HuffmanDecompression::HuffmanDecompression(BitArray& source, BitBuffer* output, 
                                            uint32_t width)
     : source_(source), output_(output), invert_(invert), convention_(convention), width_(width) {}
 
-HuffmanDecompression::~HuffmanDecompression() = default;
+#define KORVO_HOT __attribute__((always_inline)) inline
 
-int HuffmanDecompression::NextCode(int colour, uint32_t& run, uint32_t& kind) {
-  Reader& r = *reader_;
+KORVO_HOT int HuffmanDecompression::NextCode(Reader& r, int colour, uint32_t& run, uint32_t& kind) {
   const uint32_t remaining = r.bitLength - r.pos;
   if (remaining == 0) return kWalkEndOfData;
-  const Lookup l = r.table[colour][r.Peek()];
+  const Lookup l = LookupTables::Get().lsb[colour][r.Peek()];
   if (l.length > remaining) {
-    r.pos = r.bitLength;
+    r.ToEnd();
     return kWalkInsideCode;
   }
-  r.pos += l.length;
+  r.Consume(l.length);
   switch (l.type) {
     case kLookInvalid:
       return kWalkInvalid;
-    case kLookFillEol: {
+    case kLookFillEol:
       // Any number of fill zeros may come before the 1 of the EOL.
-      const uint32_t one = r.FindOne(r.pos);
-      if (one >= r.bitLength) {
-        r.pos = r.bitLength;
-        return kWalkInsideCode;
-      }
-      r.pos = one + 1;
+      if (!r.SkipPastOne()) return kWalkInsideCode;
       run = kEolRun;
       kind = kSpecialCode;
       return kWalkOk;
-    }
     case kLookEol:
       run = kEolRun;
       kind = kSpecialCode;
@@ -295,45 +452,48 @@ int HuffmanDecompression::NextCode(int colour, uint32_t& run, uint32_t& kind) {
   }
 }
 
-void HuffmanDecompression::SkipToEol(int status) {
+KORVO_HOT void HuffmanDecompression::SkipToEol(Reader& r, int status) {
   if (status == kWalkInsideCode || status == kWalkEndOfData) return;
   for (;;) {
     uint32_t run, kind;
-    status = NextCode(0, run, kind);
+    status = NextCode(r, 0, run, kind);
     if (status == kWalkOk && run == kEolRun) return;
     if (status == kWalkInsideCode || status == kWalkEndOfData) return;
   }
 }
 
-void HuffmanDecompression::ExpectEol() {
+KORVO_HOT void HuffmanDecompression::ExpectEol(Reader& r) {
   uint32_t run, kind;
-  const int status = NextCode(0, run, kind);
-  if (status != kWalkOk || run != kEolRun) SkipToEol(status);
+  const int status = NextCode(r, 0, run, kind);
+  if (status != kWalkOk || run != kEolRun) SkipToEol(r, status);
 }
 
-void HuffmanDecompression::Write(int colourIndex, uint32_t count) {
+KORVO_HOT void HuffmanDecompression::Write(int colourIndex, uint32_t count) {
   if (!output_ || count == 0) return;
-  const bool white = colourIndex == 0;
-  output_->PutRepeated(white == (convention_ == 1) ? '1' : '0', count);
+  const bool one = (colourIndex == 0) == (convention_ == 1);
+  if (lineReserved_) output_->AppendUnchecked(one, count);
+  else output_->PutRepeated(one ? '1' : '0', count);
 }
 
-bool HuffmanDecompression::DecodeLine(bool last) {
+KORVO_HOT bool HuffmanDecompression::DecodeLine(Reader& r, bool last) {
   int colour = 0;
   int index = invert_ != 0 ? 1 : 0;
   uint32_t codes = 0, total = 0, written = 0;
+  // A line writes exactly its width; with room for it, runs go straight in.
+  lineReserved_ = output_ && output_->Reserve(width_);
   try {
     for (;;) {
       uint32_t run = 0, kind = 0;
-      const int status = NextCode(colour, run, kind);
+      const int status = NextCode(r, colour, run, kind);
       if (status != kWalkOk) {
-        SkipToEol(status);
+        SkipToEol(r, status);
         throw new RecoverableError;
       }
       if (run == kEolRun) throw new RecoverableError;  // the line ended early or is empty
       ++codes;
       total += run;
       if (total > width_) {
-        SkipToEol(kWalkOk);
+        SkipToEol(r, kWalkOk);
         throw new RecoverableError;
       }
       Write(index, run);
@@ -342,7 +502,7 @@ bool HuffmanDecompression::DecodeLine(bool last) {
         colour ^= 1;
         index ^= 1;
         if (total == width_) {
-          if (!last) ExpectEol();
+          if (!last) ExpectEol(r);
           break;
         }
       }
@@ -355,28 +515,28 @@ bool HuffmanDecompression::DecodeLine(bool last) {
 }
 
 void HuffmanDecompression::DecodeLines(uint32_t count, uint32_t padBits) {
-  reader_ = std::make_unique<Reader>(source_);
+  Reader r(source_);
   try {
-    ExpectEol();
+    ExpectEol(r);
     for (uint32_t i = 0; i < count; ++i) {
-      DecodeLine(i + 1 == count);
+      DecodeLine(r, i + 1 == count);
       if (output_ && padBits > 0) output_->PutRepeated('0', padBits);
     }
   } catch (...) {
-    source_.SetPosition(reader_->pos);
+    source_.SetPosition(r.pos);
     throw;
   }
-  source_.SetPosition(reader_->pos);
+  source_.SetPosition(r.pos);
 }
 
 bool HuffmanDecompression::CountLines(uint16_t& count) {
-  reader_ = std::make_unique<Reader>(source_);
+  Reader r(source_);
   count = 0;
   bool ended = false;
-  ExpectEol();
+  ExpectEol(r);
   uint32_t empty = 0, total = 0;
   for (;;) {
-    if (DecodeLine(false)) {
+    if (DecodeLine(r, false)) {
       // The EOL after the last line is read by that line; the other five of
       // RTC are five empty lines. Past the end of the data every line is empty.
       if (++empty == 5) {
@@ -390,7 +550,7 @@ bool HuffmanDecompression::CountLines(uint16_t& count) {
     if (total > 0xFFFF) break;  // more lines than a page can declare
     count = static_cast<uint16_t>(total);
   }
-  source_.SetPosition(reader_->pos);
+  source_.SetPosition(r.pos);
   return ended;
 }
 

@@ -56,6 +56,9 @@ class HuffmanEncoder {
 
  private:
   void PutEol();
+  // Msb-first lines into lsb-first pages, a word at a time; false when the
+  // general path must do it.
+  bool EncodeLineFast();
 
   BitArray& source_;
   BitBuffer& output_;
@@ -108,7 +111,6 @@ class HuffmanDecompression {
   // `output` may be null (counting only). `invert` non-zero writes the first
   // run of every line with colour index 1; `convention` 1 writes white as '1'.
   HuffmanDecompression(BitArray& source, BitBuffer* output, uint32_t invert, uint32_t convention, uint32_t width);
-  ~HuffmanDecompression();
 
   // Decodes `count` lines, writing `padBits` zero bits after each line.
   void DecodeLines(uint32_t count, uint32_t padBits);
@@ -117,10 +119,10 @@ class HuffmanDecompression {
 
  private:
   struct Reader;
-  bool DecodeLine(bool last);
-  int NextCode(int colour, uint32_t& run, uint32_t& kind);
-  void SkipToEol(int status);
-  void ExpectEol();
+  bool DecodeLine(Reader& r, bool last);
+  int NextCode(Reader& r, int colour, uint32_t& run, uint32_t& kind);
+  void SkipToEol(Reader& r, int status);
+  void ExpectEol(Reader& r);
   void Write(int colourIndex, uint32_t count);
 
   BitArray& source_;
@@ -128,7 +130,7 @@ class HuffmanDecompression {
   uint32_t invert_;
   uint32_t convention_;
   uint32_t width_;
-  std::unique_ptr<Reader> reader_;
+  bool lineReserved_ = false;
 };
 
 // Finds the first EOL in received data (least significant bit first).
