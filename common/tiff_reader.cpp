@@ -71,7 +71,9 @@ void TiffTagSpec::Accept(const uint8_t* entry, std::FILE* file) {
       if (count <= 4) {
         text_.assign(reinterpret_cast<const char*>(v), count);
       } else {
-        std::string text(count, '\0');  // ReadAt refuses a count past the file before this grows
+        // A count past the end of the file is refused before anything is allocated.
+        if (count > FileSize(file)) throw new FileReadingException;
+        std::string text(count, '\0');
         ReadAt(file, Get32(v), text.data(), count);
         text_ = std::move(text);
       }
