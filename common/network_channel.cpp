@@ -71,24 +71,19 @@ int ClientPipeChannel::Connect(const char* server) {
   if (path.empty()) return NoteError();
   Handle h = platform::LocalSocketConnect(path, BusyWaitMs());
   if (h == kInvalidHandle) return NoteError();
+  // The time-out belongs to the socket, so whoever takes the handle keeps it.
+  if (!platform::SetReceiveTimeout(h, ReadTimeoutMs())) {
+    NoteError();
+    platform::CloseHandle(h);
+    return 0;
+  }
   SetHandle(h);
   ownsHandle_ = 1;
   return 1;
 }
 
 int ClientPipeChannel::Read(void* buffer, uint32_t count, uint32_t* done) {
-  uint32_t got = 0;
-  if (done) *done = 0;
-  truncated_ = false;
-  if (handle_ == kInvalidHandle) return 0;
-  bool ok = platform::ReceiveWithTimeout(handle_, buffer, count, static_cast<int>(ReadTimeoutMs()), &got, &truncated_);
-  if (done) *done = got;
-  if (!ok) return NoteError();
-  if (truncated_) {
-    platform::SetLastError(platform::kErrorMoreData);
-    return NoteErrorAndContinue();
-  }
-  return 1;
+  return Stream::Read(buffer, count, done);
 }
 
 int ClientPipeChannel::Write(const void* buffer, uint32_t count, uint32_t* done) {
@@ -133,22 +128,6 @@ int ClientPipe::Connect(const char* server) {
   TakeHandle(channel_.get());
   // The handle is closed once, by this pipe; the channel forgets it.
   channel_->ReleaseHandle();
-  readTimeoutMs_ = static_cast<int>(ClientPipeChannel::ReadTimeoutMs());
-  return 1;
-}
-
-int ClientPipe::Read(void* buffer, uint32_t count, uint32_t* done) {
-  uint32_t got = 0;
-  if (done) *done = 0;
-  truncated_ = false;
-  if (handle_ == kInvalidHandle) return 0;
-  bool ok = platform::ReceiveWithTimeout(handle_, buffer, count, readTimeoutMs_, &got, &truncated_);
-  if (done) *done = got;
-  if (!ok) return NoteError();
-  if (truncated_) {
-    platform::SetLastError(platform::kErrorMoreData);
-    return NoteErrorAndContinue();
-  }
   return 1;
 }
 

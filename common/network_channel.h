@@ -85,7 +85,6 @@ class ClientPipeChannel : public HandshakeChannel {
   static void OverrideTimeouts(std::optional<uint32_t> readMs, std::optional<uint32_t> busyWaitMs);
 
  private:
-  uint32_t reserved_[2] = {};
   char pipeName_[128] = {};
   uint32_t access_ = kDefaultAccess;
   uint32_t share_ = 0;
@@ -103,24 +102,21 @@ class ClientPipe : public NetworkChannel {
   int Close() override { return Stream::Close(); }
   // The server name, or this machine by "." or its own name.
   int Connect(const char* server) override;
-  // Reads wait at most the read time-out: a server that stops answering
-  // ends the request instead of hanging the client.
-  int Read(void* buffer, uint32_t count, uint32_t* done) override;
+  // Reads wait at most the read time-out (set on the socket by the
+  // channel): a server that stops answering ends the request instead of
+  // hanging the client.
   int Receive(void* buffer, uint32_t count, uint32_t* done) override { return Read(buffer, count, done); }
   int Send(const void* buffer, uint32_t count, uint32_t* done) override { return Write(buffer, count, done); }
 
  private:
   std::unique_ptr<ClientPipeChannel> channel_;
-  int readTimeoutMs_ = ClientPipeChannel::kDefaultReadTimeoutMs;
 };
 
 class ServerPipeChannel : public Stream {
  public:
-  static constexpr uint32_t kOpenMode = 0x40000003;  // duplex, overlapped
-  static constexpr uint32_t kPipeMode = 6;           // message type and read mode
+  // A message socket is duplex and keeps message bounds by itself; of the
+  // pipe's parameters only the number of instances remains, as the backlog.
   static constexpr uint32_t kMaxInstances = 255;
-  static constexpr uint32_t kBufferSize = 4096;
-  static constexpr uint32_t kDefaultTimeoutMs = 10000;
 
   ServerPipeChannel() = default;
   ~ServerPipeChannel() override;
@@ -144,12 +140,7 @@ class ServerPipeChannel : public Stream {
 
  private:
   char pipeName_[128] = {};
-  uint32_t openMode_ = kOpenMode;
-  uint32_t pipeMode_ = kPipeMode;
-  uint32_t maxInstances_ = kMaxInstances;
-  uint32_t outBufferSize_ = kBufferSize;
-  uint32_t inBufferSize_ = kBufferSize;
-  uint32_t defaultTimeout_ = kDefaultTimeoutMs;
+  uint32_t maxInstances_ = kMaxInstances;  // the backlog of waiting clients
   platform::LocalListener listener_;
 };
 
@@ -185,6 +176,7 @@ class Pipe : public NetworkChannel {
   ~Pipe() override;
   const RuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
 
+  using Stream::Open;
   // Server: listens on "\\.\PIPE\Korvo" and waits for one client. Client:
   // opens "\\<server>\PIPE\Korvo", waiting on a busy server.
   int Open(int server, const char* serverName);

@@ -113,7 +113,8 @@ class Stream {
   int WriteLong(uint32_t value);
   // Length + 1, then the text with its NUL; a null text is written as "".
   int WriteString(const char* text);
-  // Copies count bytes in blocks of 4096; a short block fails.
+  // Copies count bytes in blocks of 4096 (one message each on a channel); a
+  // short block fails.
   int CopyTo(Stream& target, uint32_t count);
 
   Handle GetHandle() const { return handle_; }

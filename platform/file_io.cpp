@@ -1,12 +1,9 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <chrono>
 
 #include "platform/lasterror.h"
 
@@ -30,14 +27,16 @@ bool FailSocket() {
   return Fail();
 }
 
-bool ReceiveOnce(Handle h, void* buffer, uint32_t count, int flags, uint32_t* done, bool* truncated) {
+bool ReceiveOnce(Handle h, void* buffer, uint32_t count, uint32_t* done, bool* truncated) {
   iovec iov{buffer, count};
   msghdr msg{};
   msg.msg_iov = &iov;
   msg.msg_iovlen = 1;
   ssize_t n;
-  do n = recvmsg(h, &msg, flags | MSG_CMSG_CLOEXEC);
+  do n = recvmsg(h, &msg, MSG_CMSG_CLOEXEC);
   while (n < 0 && errno == EINTR);
+  // A blocking socket only says "again" when its receive time-out ran out.
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return FailWith(kErrorTimeout);
   if (n < 0) return FailSocket();
   *done = static_cast<uint32_t>(n);
   *truncated = (msg.msg_flags & MSG_TRUNC) != 0;
@@ -88,7 +87,7 @@ bool ReadHandle(Handle h, bool socket, void* buffer, uint32_t count, uint32_t* d
   *done = 0;
   *truncated = false;
   if (count == 0) return FailWith(EINVAL);
-  if (socket) return ReceiveOnce(h, buffer, count, 0, done, truncated);
+  if (socket) return ReceiveOnce(h, buffer, count, done, truncated);
   ssize_t n;
   do n = read(h, buffer, count);
   while (n < 0 && errno == EINTR);
@@ -98,27 +97,12 @@ bool ReadHandle(Handle h, bool socket, void* buffer, uint32_t count, uint32_t* d
   return true;
 }
 
-bool ReceiveWithTimeout(Handle h, void* buffer, uint32_t count, int timeoutMs, uint32_t* done, bool* truncated) {
-  *done = 0;
-  *truncated = false;
-  if (count == 0) return FailWith(EINVAL);
-  if (timeoutMs < 0) return ReceiveOnce(h, buffer, count, 0, done, truncated);
-  // The common case: the message is already there.
-  if (ReceiveOnce(h, buffer, count, MSG_DONTWAIT, done, truncated)) return true;
-  if (GetLastError() != EAGAIN && GetLastError() != EWOULDBLOCK) return false;
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left < 0) left = 0;
-    pollfd p{h, POLLIN, 0};
-    int r = poll(&p, 1, static_cast<int>(left));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return Fail();
-    if (r == 0) return FailWith(kErrorTimeout);
-    if (ReceiveOnce(h, buffer, count, MSG_DONTWAIT, done, truncated)) return true;
-    if (GetLastError() != EAGAIN && GetLastError() != EWOULDBLOCK) return false;
-  }
+bool SetReceiveTimeout(Handle h, uint32_t ms) {
+  // A zero timeval would mean no limit at all.
+  timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+  if (ms == 0) tv.tv_usec = 1;
+  if (setsockopt(h, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return Fail();
+  return true;
 }
 
 bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint32_t* done) {

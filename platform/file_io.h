@@ -43,9 +43,9 @@ bool IsSocketHandle(Handle h);
 // its rest is gone. End of file fails with kErrorHandleEof, a peer that went
 // away with kErrorBrokenPipe.
 bool ReadHandle(Handle h, bool socket, void* buffer, uint32_t count, uint32_t* done, bool* truncated);
-// As ReadHandle on a socket, waiting at most timeoutMs for the message to
-// come (fails with kErrorTimeout); a negative time-out waits without limit.
-bool ReceiveWithTimeout(Handle h, void* buffer, uint32_t count, int timeoutMs, uint32_t* done, bool* truncated);
+// Socket reads then wait at most ms for a message and fail with
+// kErrorTimeout (0 waits as little as the system allows).
+bool SetReceiveTimeout(Handle h, uint32_t ms);
 // Writes all count bytes (one message on a message socket). A peer that went
 // away fails with kErrorBrokenPipe and never raises SIGPIPE.
 bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint32_t* done);

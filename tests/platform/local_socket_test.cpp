@@ -114,7 +114,8 @@ TEST_F(LocalSocketTest, APeerThatWentAwayIsABrokenPipe) {
   // No SIGPIPE: the write fails with the same error.
   EXPECT_FALSE(WriteHandle(server.h, true, "x", 1, &done));
   EXPECT_EQ(GetLastError(), kErrorBrokenPipe);
-  EXPECT_FALSE(ReceiveWithTimeout(server.h, buf, sizeof buf, 1000, &done, &truncated));
+  ASSERT_TRUE(SetReceiveTimeout(server.h, 1000));
+  EXPECT_FALSE(ReadHandle(server.h, true, buf, sizeof buf, &done, &truncated));
   EXPECT_EQ(GetLastError(), kErrorBrokenPipe);
 }
 
@@ -126,10 +127,11 @@ TEST_F(LocalSocketTest, ATimedReceiveGivesUpWhenNothingComes) {
   char buf[4];
   uint32_t done = 0;
   bool truncated = false;
-  EXPECT_FALSE(ReceiveWithTimeout(client.h, buf, sizeof buf, 0, &done, &truncated));
+  ASSERT_TRUE(SetReceiveTimeout(client.h, 0));
+  EXPECT_FALSE(ReadHandle(client.h, true, buf, sizeof buf, &done, &truncated));
   EXPECT_EQ(GetLastError(), kErrorTimeout);
   ASSERT_TRUE(WriteHandle(server.h, true, "ok", 2, &done));
-  ASSERT_TRUE(ReceiveWithTimeout(client.h, buf, sizeof buf, 0, &done, &truncated));
+  ASSERT_TRUE(ReadHandle(client.h, true, buf, sizeof buf, &done, &truncated));
   EXPECT_EQ(done, 2u);
 }
 
