@@ -204,9 +204,10 @@ int ServerPipeChannel::Close() {
 
 // ---- ServerPipe
 
-ServerPipe::~ServerPipe() = default;
+ServerPipe::~ServerPipe() { ServerPipe::Close(); }
 
 int ServerPipe::Close() {
+  std::lock_guard lock(closeMutex_);
   int ok = Stream::Close();
   if (channel_) ok = channel_->Close() || ok;
   return ok;
@@ -252,7 +253,9 @@ int ServerPipe::HandOver(Stream& target) {
 }
 
 void ServerPipe::Interrupt() {
+  std::lock_guard lock(closeMutex_);
   if (channel_) channel_->Interrupt();
+  else if (handle_ != kInvalidHandle) platform::ShutdownHandle(handle_);
 }
 
 int ServerPipe::GetPeerUser(std::string* userName, uint32_t* uid) {

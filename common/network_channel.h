@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -159,14 +160,17 @@ class ServerPipe : public NetworkChannel {
   int Send(const void* buffer, uint32_t count, uint32_t* done) override { return Write(buffer, count, done); }
   int WaitForClient() override;
   int HandOver(Stream& target) override;
-  // Wakes a WaitForClient blocked on another thread (it then fails), so the
-  // listener thread can be joined. Safe to call from any thread.
+  // Wakes a WaitForClient (listener) or a Receive (session) blocked on
+  // another thread: the wait fails, a session's read as a broken pipe. So
+  // listener and session threads can always be joined. Any thread may call
+  // it, also while the owning thread closes the channel.
   void Interrupt();
   // The local user on the other end of a session channel.
   int GetPeerUser(std::string* userName, uint32_t* uid = nullptr);
 
  private:
   std::unique_ptr<ServerPipeChannel> channel_;  // none on a session channel
+  std::mutex closeMutex_;                        // Close against Interrupt
 };
 
 class Pipe : public NetworkChannel {

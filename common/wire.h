@@ -125,7 +125,9 @@ class MessageLink {
   int Listen(const RuntimeClass& channelClass, const std::atomic<bool>* stop = nullptr);
   int WaitForClient();
   int HandOver(Stream& target);
-  // Wakes a WaitForClient blocked on another thread (a listening ServerPipe).
+  // Wakes a WaitForClient or Receive blocked on another thread (on a
+  // ServerPipe: a listener's wait fails, a session's receive gives
+  // kStatusDisconnect).
   void Interrupt();
 
   NetworkChannel* GetChannel() const { return channel_.get(); }

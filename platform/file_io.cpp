@@ -127,6 +127,11 @@ bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint
   return true;
 }
 
+bool ShutdownHandle(Handle h) {
+  if (shutdown(h, SHUT_RDWR) != 0) return Fail();
+  return true;
+}
+
 int64_t SeekHandle(Handle h, int64_t distance, uint32_t origin) {
   int whence = origin == kSeekBegin ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : origin == kSeekEnd ? SEEK_END : -1;
   if (whence < 0) {

@@ -50,6 +50,10 @@ bool SetReceiveTimeout(Handle h, uint32_t ms);
 // away fails with kErrorBrokenPipe and never raises SIGPIPE.
 bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint32_t* done);
 
+// Ends both directions of a connected socket without closing it: a read
+// blocked on another thread returns as if the peer had gone.
+bool ShutdownHandle(Handle h);
+
 // Moves the file position; the new position, or -1 with the last error set.
 int64_t SeekHandle(Handle h, int64_t distance, uint32_t origin);
 // Cuts the file at its current position.

@@ -163,6 +163,24 @@ TEST_F(ChannelTest, InterruptEndsAWaitingListener) {
   EXPECT_EQ(listener.GetError(), platform::kErrorOperationAborted);
 }
 
+TEST_F(ChannelTest, InterruptEndsAWaitingSession) {
+  Connect();
+  int result = -1;
+  uint32_t error = 0;
+  std::thread t([&] {
+    char buf[4];
+    uint32_t done = 0;
+    result = session.Receive(buf, sizeof buf, &done);
+    error = session.GetError();
+  });
+  session.Interrupt();
+  t.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(error, platform::kErrorBrokenPipe);
+  EXPECT_EQ(session.Close(), 1);
+  session.Interrupt();  // closed: nothing to wake, nothing touched
+}
+
 TEST(ClientPipeChannelTest, BuildsThePipeNameAndNeverIntroduces) {
   test::Sandbox sandbox;
   ClientPipeChannel channel;

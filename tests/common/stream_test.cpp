@@ -40,6 +40,12 @@ TEST_F(StreamTest, ClosingTwiceAndAttachedHandles) {
   { Stream attached(fd); EXPECT_FALSE(attached.OwnsHandle()); }
   EXPECT_NE(fcntl(fd, F_GETFD), -1);  // still open
   close(fd);
+  // A handle closed behind the stream's back: the close fails, the stream
+  // is closed all the same.
+  Stream stale(fd);
+  EXPECT_EQ(stale.Close(), 0);
+  EXPECT_EQ(stale.GetError(), static_cast<uint32_t>(EBADF));
+  EXPECT_FALSE(stale.IsOpen());
 
   Stream missing(sandbox.path("none").c_str());
   EXPECT_FALSE(missing.IsOpen());

@@ -394,6 +394,17 @@ TEST(ServerHandshakeTest, TakesUserAndVersionAndAnswersTheVersionQuery) {
   EXPECT_TRUE(hs.ClientVersionAccepted());
 }
 
+TEST_F(LinkTest, AnInterruptedSessionReceiveIsADisconnect) {
+  Status status = 0;
+  std::thread t([&] {
+    ReceivedMessage m;
+    status = server.Receive(&m);
+  });
+  server.Interrupt();
+  t.join();
+  EXPECT_EQ(status, kStatusDisconnect);
+}
+
 TEST(ListenTest, TheStopFlagAndUnusableClassesEndTheListen) {
   test::Sandbox sandbox;
   std::atomic<bool> stop{true};
