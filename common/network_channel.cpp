@@ -6,6 +6,7 @@
 
 #include "common/settings.h"
 #include "platform/lasterror.h"
+#include "platform/username.h"
 
 namespace korvo {
 
@@ -44,7 +45,10 @@ int NetworkChannel::HandOver(Stream&) { return 0; }
 // ---- HandshakeChannel
 
 int HandshakeChannel::Connect(const char*) { return 0; }
-int HandshakeChannel::SendUserName() { return 0; }
+int HandshakeChannel::SendUserName() {
+  if (!platform::GetUserName(userName_, sizeof userName_)) std::snprintf(userName_, sizeof userName_, "~unknown");
+  return 0;  // the name is never sent
+}
 int HandshakeChannel::SendVersion() { return 0; }
 int HandshakeChannel::SendReserved() { return 0; }
 int HandshakeChannel::Introduce() { return SendUserName() && SendVersion() && SendReserved() && SendReserved(); }
