@@ -165,7 +165,8 @@ bool LocalListener::Listen(const std::string& path, int backlog) {
   int r = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   if (r != 0 && errno == EADDRINUSE) {
     // Only a file that nobody listens on may be taken over.
-    Handle probe = NewSocket();
+    // Non-blocking: a live server with a full backlog must not hold us up.
+    Handle probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     bool stale = probe >= 0 && connect(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 && errno == ECONNREFUSED;
     if (probe >= 0) close(probe);
     if (stale) {

@@ -187,6 +187,17 @@ TEST_F(LocalSocketTest, AStaleSocketFileIsReplacedButALiveServerIsNot) {
   EXPECT_TRUE(std::filesystem::exists(path));  // the live server's file stays
 }
 
+TEST_F(LocalSocketTest, ABusyLiveServerIsNotMistakenForAStaleFile) {
+  LocalListener live;
+  ASSERT_TRUE(live.Listen(path, 0));
+  Fd waiting(LocalSocketConnect(path, 0));  // fills the backlog
+  ASSERT_GE(waiting.h, 0);
+  LocalListener second;
+  EXPECT_FALSE(second.Listen(path, 4));  // returns at once, the file kept
+  EXPECT_EQ(GetLastError(), static_cast<uint32_t>(EADDRINUSE));
+  EXPECT_TRUE(std::filesystem::exists(path));
+}
+
 TEST_F(LocalSocketTest, InterruptEndsABlockedAccept) {
   LocalListener listener;
   ASSERT_TRUE(listener.Listen(path, 4));
