@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -56,7 +57,23 @@ bool TakeRingLines(std::string& text) {
 
 }  // namespace
 
-SerialPort::~SerialPort() { Close(); }
+SerialPort::SerialPort() : cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+SerialPort::~SerialPort() {
+  Close();
+  if (cancelFd_ >= 0) ::close(cancelFd_);
+}
+
+void SerialPort::Cancel() {
+  if (cancelFd_ < 0) return;
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(cancelFd_, &one, sizeof one);
+}
+
+void SerialPort::ResetCancel() {
+  uint64_t count;
+  if (cancelFd_ >= 0) [[maybe_unused]] ssize_t n = ::read(cancelFd_, &count, sizeof count);
+}
 
 std::string SerialPort::DevicePath(const std::string& portName) {
   if (!portName.empty() && portName[0] == '/') return portName;
@@ -161,13 +178,17 @@ void SerialPort::Close() {
 }
 
 bool SerialPort::WaitFor(short events, uint32_t ms) {
-  pollfd p{fd_, events, 0};
+  pollfd p[2] = {{fd_, events, 0}, {cancelFd_, POLLIN, 0}};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    const int r = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    const int r = ::poll(p, cancelFd_ >= 0 ? 2 : 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
     if (r > 0) {
-      if (p.revents & events) return true;
+      if (p[1].revents & POLLIN) {
+        SetLastError(ECANCELED);
+        return false;
+      }
+      if (p[0].revents & events) return true;
       SetLastError(EIO);  // hung up or failed
       return false;
     }

@@ -11,6 +11,7 @@
 // 150 ms. Tests shorten them through SetTiming.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -46,7 +47,7 @@ class SerialPort {
 
   using TraceFn = void (*)(const char* text);
 
-  SerialPort() = default;
+  SerialPort();
   ~SerialPort();
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
@@ -96,6 +97,12 @@ class SerialPort {
   bool IsDsrOn();
   bool IsRingOn();
 
+  // Makes every read, write and wait of the line fail at once (ECANCELED),
+  // across reopening, until ResetCancel; safe from another thread while one
+  // uses the line.
+  void Cancel();
+  void ResetCancel();
+
  private:
   bool WaitFor(short events, uint32_t ms);
   // Moves what the device holds into in_; waits up to ms for the first byte.
@@ -104,6 +111,7 @@ class SerialPort {
   void Fail(SetupStep step, uint32_t error);
 
   int fd_ = -1;
+  int cancelFd_ = -1;  // an eventfd, readable once cancelled
   bool pty_ = false;
   uint32_t lastError_ = 0;
   SetupStep failedStep_ = SetupStep::kNone;

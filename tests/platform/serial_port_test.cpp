@@ -9,8 +9,10 @@
 
 #include <cerrno>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/lasterror.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo::platform {
@@ -239,6 +241,23 @@ TEST_F(SerialPortTest, DsrIsTheOtherSideBeingOpen) {
   EXPECT_FALSE(port_.IsRingOn());
   uint8_t byte;
   EXPECT_FALSE(port_.ReadByte(byte));
+}
+
+TEST_F(SerialPortTest, CancelEndsWaitsUntilReset) {
+  SerialPort::Timing slow = Fast();
+  slow.readTimeoutMs = 60000;
+  port_.SetTiming(slow);
+  std::thread reader([&] {
+    uint8_t byte;
+    EXPECT_FALSE(port_.ReadByte(byte));
+    EXPECT_EQ(GetLastError(), static_cast<uint32_t>(ECANCELED));
+  });
+  port_.Cancel();
+  reader.join();
+  EXPECT_FALSE(port_.SendCommand("AT"));
+  port_.ResetCancel();
+  EXPECT_TRUE(port_.SendCommand("AT"));
+  EXPECT_EQ(pty_.Received(), "AT\r");
 }
 
 TEST(SerialPortClosed, ReadsAsOff) {
