@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "platform/service.h"
 #include "server/journal.h"
+#include "server/modem_subsystem.h"
 #include "server/shell.h"
 #include "server/syslog.h"
 #include "server/trace.h"
@@ -130,6 +131,40 @@ void StopJunkSenderBook() {
   g_JunkSenderBook = nullptr;
 }
 
+bool StartModems(const ServerPaths&) {
+  DebugTrace("Starting modem subsystem  .....");
+  int ok = 0;
+  auto* modems = new ModemSubsystem(g_JunkSenderBook, &ok);
+  if (!ok) {
+    delete modems;
+    g_SysLog->Error("Fax Server: Failed to start the modem subsystem!");
+    DebugTrace("FAILED !\n");
+    return false;
+  }
+  g_ModemSubsystem = modems;
+  g_SysLog->Info("Fax Server: Modem Subsystem Started");
+  DebugTrace("done.\n");
+  return true;
+}
+
+void StopModems() {
+  delete g_ModemSubsystem;
+  g_ModemSubsystem = nullptr;
+}
+
+// Sessions report to the modules started after this one, which go first.
+void ModemsShutdownBegins() {
+  if (g_ModemSubsystem) g_ModemSubsystem->StopSessions();
+}
+
+void SuspendModems(bool on) {
+  if (!g_ModemSubsystem) return;
+  if (on)
+    g_ModemSubsystem->Suspend();
+  else
+    g_ModemSubsystem->Resume();
+}
+
 // The start-up order. Shutdown walks it backwards.
 const std::vector<StartupStep>& Steps() {
   static const std::vector<StartupStep> steps = {
@@ -138,6 +173,7 @@ const std::vector<StartupStep>& Steps() {
       {"DELETE UAdmin !\n", StartUserDatabase, StopUserDatabase},
       {"DELETE AddrBook !\n", StartAddressBook, StopAddressBook},
       {"DELETE JunkBook !\n", StartJunkSenderBook, StopJunkSenderBook},
+      {"DELETE FaxModem !\n", StartModems, StopModems, ModemsShutdownBegins, SuspendModems},
   };
   return steps;
 }

@@ -201,18 +201,25 @@ const std::vector<std::string> kStartupLines = {
     "done.\n",
     "done.\n",
     "done.\n",
+    "Starting modem subsystem  .....",
+    "No installed modems found in database !\n",
+    "Fax Server: Modem Subsystem Started\n",
+    "done.\n",
     "Fax Server: Started\n",
     "Fax Server Daemon started.\n",
 };
 // The same steps in the trace channel, which has no log lines.
 const std::vector<std::string> kStartupTraces = {
     "Opening server event log  .....", "done.\n", "Opening journal database  .....", "done.\n",
-    "Opening reg. users database  .....", "done.\n", "done.\n", "done.\n", "Fax Server Daemon started.\n"};
-const std::vector<std::string> kShutdownTraces = {"DELETE JunkBook !\n", "DELETE AddrBook !\n", "DELETE UAdmin !\n",
+    "Opening reg. users database  .....", "done.\n", "done.\n", "done.\n", "Starting modem subsystem  .....",
+    "done.\n", "Fax Server Daemon started.\n"};
+const std::vector<std::string> kShutdownTraces = {"DELETE FaxModem !\n", "DELETE JunkBook !\n",
+                                                  "DELETE AddrBook !\n", "DELETE UAdmin !\n",
                                                   "DELETE Journal !\n", "DELETE SysLog !\n",
                                                   "Fax Server Daemon Stoped.\n"};
 const std::vector<std::string> kShutdownLines = {
     "Fax Server: Shutdown\n",
+    "DELETE FaxModem !\n",
     "DELETE JunkBook !\n",
     "DELETE AddrBook !\n",
     "DELETE UAdmin !\n",
@@ -241,7 +248,9 @@ TEST_F(KorvoHubTest, DebugRunsInTheConsoleAndStopsOnCtrlCOrCtrlBreak) {
     // The server's own log has its lines; the shell writes nothing in console mode.
     EXPECT_EQ(Texts(LogEntries("Korvo")),
               (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Fax Server: Journal database module started",
-                                        "Fax Server: User administration module started", "Fax Server: Started",
+                                        "Fax Server: User administration module started",
+                                        "No installed modems found in database !",
+                                        "Fax Server: Modem Subsystem Started", "Fax Server: Started",
                                         "Fax Server: Shutdown"}));
     EXPECT_TRUE(LogEntries("System").empty());
   }
