@@ -749,15 +749,16 @@ struct Exchange::Impl {
     if (m.st == St::Online) return false;  // the computer's move
     if (m.isCaller) {
       auto& p = c->pages.back();
+      // The modem's buffer is the part of the page not yet on the line.
+      std::size_t transit = p.bytes.size() - p.arrived;
+      if (m.swFlow && !m.xoffSent && transit > 2048) {
+        raw(m, std::string(1, static_cast<char>(kXoff)));
+        m.xoffSent = true;
+      } else if (m.xoffSent && transit < 512) {
+        raw(m, std::string(1, static_cast<char>(kXon)));
+        m.xoffSent = false;
+      }
       if (m.st == St::TxData || m.st == St::TxEnding) {
-        std::size_t transit = p.bytes.size() - p.arrived;
-        if (m.swFlow && !m.xoffSent && transit > 2048 && m.st == St::TxData) {
-          raw(m, std::string(1, static_cast<char>(kXoff)));
-          m.xoffSent = true;
-        } else if (m.xoffSent && (transit < 512 || m.st == St::TxEnding)) {
-          raw(m, std::string(1, static_cast<char>(kXon)));
-          m.xoffSent = false;
-        }
         if (m.st == St::TxEnding && (p.crossed || c->down)) {
           result(m, "OK");
           m.st = St::Online;

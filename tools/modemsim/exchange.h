@@ -39,34 +39,34 @@ struct Faults {
   bool noCarrier = false;     // this modem reports NO CARRIER after every dial
   int hangUpAfterPage = 0;    // the line drops once page N (from 1) of a call crossed it
   int rtnPage = 0;            // page N (from 1) of a call is judged RTN by the receiving modem
-  std::vector<std::string> errorOn;  // command lines starting with one of these answer ERROR
+  std::vector<std::string> errorOn{};  // command lines starting with one of these answer ERROR
   bool silent = false;        // never answers anything
   bool class1Only = false;    // class list "0,1"
   bool notFax = false;        // class list "0"; every +F command answers ERROR
   int corruptEvery = 0;       // every Nth page byte sent to or from this modem is damaged
-  std::string vanishOn;       // the modem disappears (DSR loss) at a command line starting so
+  std::string vanishOn{};      // the modem disappears (DSR loss) at a command line starting so
 };
 
 struct ModemConfig {
-  std::string name;                  // symlink name in the exchange's folder
-  std::string number;                // its phone number (digits)
+  std::string name{};                // symlink name in the exchange's folder
+  std::string number{};              // its phone number (digits)
   std::string classes = "0,1,2,2.0"; // answer to AT+FCLASS=?
   std::string manufacturer = "Korvo";
   std::string model = "Simulated fax modem";
   std::string revision = "1.0";
-  Faults faults;
+  Faults faults{};
 };
 
 struct ExchangeConfig {
   // Folder of the port symlinks; empty: a fresh /tmp/kvXXXXXX, removed afterwards.
   // Port paths must stay within 31 characters.
-  std::filesystem::path dir;
+  std::filesystem::path dir{};
   std::chrono::milliseconds ringPeriod{6000};     // one RING per period
   std::chrono::milliseconds answerTimeout{60000}; // caller gives up: NO CARRIER
   std::chrono::milliseconds dialDelay{0};         // from ATD to the first ring
   bool pace = false;                              // page data at the negotiated bit rate
   std::chrono::milliseconds minPageTime{0};       // no page crosses the line faster
-  std::vector<ModemConfig> modems;
+  std::vector<ModemConfig> modems{};
 };
 
 // One page as the receiving modem took it off the line: direct bit order (first

@@ -1,0 +1,2 @@
+# The program test runs the built modemsim.
+add_dependencies(${target} modemsim)
