@@ -105,6 +105,7 @@ ExchangeConfig ParseConfig(std::istream& in) {
     else if (key == "answer-timeout-ms") cfg.answerTimeout = ms();
     else if (key == "dial-delay-ms") cfg.dialDelay = ms();
     else if (key == "min-page-ms") cfg.minPageTime = ms();
+    else if (key == "fill-after-page") cfg.fillAfterPage = static_cast<std::size_t>(Number(key, value));
     else if (key == "pace") cfg.pace = Number(key, value) != 0;
     else throw std::invalid_argument("unknown setting: " + line);
   }

@@ -49,6 +49,8 @@ struct LinePage {
   std::size_t arrived = 0;          // bytes that reached the far modem
   double credit = 0;                // pacing: bytes the line may still carry
   Clock::time_point start, tick;
+  bool receiving = false;           // the far computer takes the page (after DC2)
+  Clock::time_point rxStart;
   bool ended = false;               // the sender ended the page
   bool crossed = false;             // ended and wholly at the far modem
   std::string dcs;
@@ -643,9 +645,12 @@ struct Exchange::Impl {
     finish(R::Ok);
   }
 
+  // The device goes away with the modem, like an unplugged USB modem's.
   void vanish(Modem& m) {
     hangUp(m, true);
     closeTerminal(m);
+    std::error_code ec;
+    std::filesystem::remove(m.link, ec);
     m.reset();
   }
 
@@ -666,7 +671,13 @@ struct Exchange::Impl {
       switch (m.st) {
         case St::TxData: txData(m, b); continue;
         case St::RxWaitDc2:
-          if (b == kDc2 || b == kXon) { m.st = St::RxData; m.delivered = 0; }
+          if (b == kDc2 || b == kXon) {
+            m.st = St::RxData;
+            m.delivered = 0;
+            auto& p = m.call->pages[m.rxPage];
+            p.receiving = true;
+            p.rxStart = p.tick = Clock::now();
+          }
           continue;
         case St::Idle:
         case St::Online: break;
@@ -695,9 +706,11 @@ struct Exchange::Impl {
     for (std::size_t k = 0; k < c.pages.size(); ++k) {
       auto& p = c.pages[k];
       if (p.crossed) continue;
+      // A paced line carries the page while the far computer takes it, as a
+      // modem with a small buffer would; the sender's modem fills up meanwhile.
       if (!cfg.pace) {
         p.arrived = p.bytes.size();
-      } else {
+      } else if (p.receiving) {
         int br = Params(p.dcs)[1];
         double rate = 2400.0 * (std::clamp(br, 0, 5) + 1) / 8;  // bytes per second
         p.credit += rate * std::chrono::duration<double>(now - p.tick).count();
@@ -707,7 +720,9 @@ struct Exchange::Impl {
         if (p.arrived == p.bytes.size() && !p.ended) p.credit = 0;  // the line idles, no saving up
       }
       p.tick = now;
-      if (p.ended && p.arrived == p.bytes.size() && now >= p.start + cfg.minPageTime) {
+      // The shortest page time holds for the receiving computer, which measures it.
+      bool longEnough = cfg.minPageTime.count() == 0 || (p.receiving && now >= p.rxStart + cfg.minPageTime);
+      if (p.ended && p.arrived == p.bytes.size() && longEnough) {
         p.crossed = true;
         changed.notify_all();
       }
@@ -855,7 +870,7 @@ struct Exchange::Impl {
           progressed = true;
         }
         if (p.crossed && m.delivered == p.bytes.size()) {
-          raw(m, {static_cast<char>(kDle), static_cast<char>(kEtx)});
+          raw(m, std::string(cfg.fillAfterPage, '\0') + static_cast<char>(kDle) + static_cast<char>(kEtx));
           int quality = pageJudgedBad(m, m.rxPage + 1) ? 2 : 1;
           // Only the copy quality: efax takes further values for bad lines.
           info(m, rep(m, "+FPTS:", "+FPS:") + std::to_string(quality));

@@ -66,6 +66,9 @@ struct ExchangeConfig {
   std::chrono::milliseconds dialDelay{0};         // from ATD to the first ring
   bool pace = false;                              // page data at the negotiated bit rate
   std::chrono::milliseconds minPageTime{0};       // no page crosses the line faster
+  // Zero bytes a receiving modem gives after each page, before DLE ETX, as the
+  // line idles after RTC (efax finds RTC only with bits after it).
+  std::size_t fillAfterPage = 2;
   std::vector<ModemConfig> modems{};
 };
 
@@ -104,8 +107,8 @@ class Exchange {
 
   // Faults may be changed while the exchange runs.
   void setFaults(std::size_t modem, const Faults& faults);
-  // DSR loss: the terminal goes away (the call, if any, drops); plug brings back a
-  // fresh terminal behind the same port path.
+  // DSR loss: the terminal and its port path go away (the call, if any, drops);
+  // plug brings back a fresh terminal behind the same port path.
   void unplug(std::size_t modem);
   void plug(std::size_t modem);
 
@@ -126,6 +129,7 @@ class Exchange {
 // Configuration text: one setting per line, '#' starts a comment.
 //   dir /tmp/kv1            ring-ms 200            answer-timeout-ms 5000
 //   dial-delay-ms 0         pace 1                 min-page-ms 1000
+//   fill-after-page 2
 //   modem name=m1 number=100 [classes=0,1,2,2.0] [manufacturer="..."]
 //         [model="..."] [revision=...] [no-answer] [busy] [no-carrier] [silent]
 //         [class1] [not-fax] [hangup-after-page=N] [rtn-page=N] [corrupt-every=N]
