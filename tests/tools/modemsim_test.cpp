@@ -431,6 +431,15 @@ TEST_P(Session, LineDropsAfterThePageOfTheFault) {
   EXPECT_EQ(call.pages.size(), 1u);
 }
 
+TEST_P(Session, HangUpByTheComputerReachesTheFarEnd) {
+  Start(Config());
+  Connect();
+  EXPECT_EQ(caller->ask("ATH0"), (Lines{"OK"}));
+  EXPECT_EQ(callee->until("OK"), (Lines{HangUp("70"), "OK"})) << "the answer to ATA";
+  ASSERT_TRUE(ex->waitForCalls(1, 10s));
+  EXPECT_EQ(ex->calls().at(0).outcome, "dropped");
+}
+
 TEST_P(Session, BitOrderOfEachEnd) {
   struct Case {
     int callerBor, calleeBor;
@@ -616,7 +625,10 @@ TEST(Program, RunsTheExchangeUntilTerminated) {
     EXPECT_EQ(t.ask("ATD200"), (Lines{"BUSY"}));
   }
   // The record follows each ended call.
-  while (Sandbox::readFile(record).find("outcome=busy") == std::string::npos) std::this_thread::sleep_for(5ms);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Sandbox::readFile(record).find("outcome=busy") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(5ms);
   kill(pid, SIGTERM);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);

@@ -37,7 +37,7 @@ struct Faults {
   bool noAnswer = false;      // calls to this modem ring nowhere; the caller gets NO CARRIER
   bool busy = false;          // calls to this modem find the line busy
   bool noCarrier = false;     // this modem reports NO CARRIER after every dial
-  int hangUpAfterPage = 0;    // the line drops once page N (from 1) of a call crossed it
+  int hangUpAfterPage = 0;    // the line drops once page N (from 1) of a call was confirmed
   int rtnPage = 0;            // page N (from 1) of a call is judged RTN by the receiving modem
   std::vector<std::string> errorOn{};  // command lines starting with one of these answer ERROR
   bool silent = false;        // never answers anything
@@ -88,7 +88,7 @@ struct CallRecord {
   // "dropped" (line dropped by a fault, a hang-up or a vanished modem)
   std::string outcome;
   bool answered = false;
-  bool ended = false;
+  bool ended = false;         // both modems have left the call
   std::string tsi, csi;        // local ids of caller and callee as the far end saw them
   std::string dis, dcs;        // callee capabilities, negotiated parameters
   std::vector<PageRecord> pages;
