@@ -317,24 +317,37 @@ void ModemPort::UpdateConfiguration(const ModemRecord& record) { config_ = recor
 
 bool ModemPort::StartSession(SessionFn fn) {
   if (!fn) return false;
-  JoinSession();
+  ReapSessions();
+  auto done = std::make_shared<std::atomic<bool>>(false);
   try {
-    session_ = std::thread([this, fn] { fn(*this); });
+    std::thread thread([this, fn, done] {
+      fn(*this);
+      done->store(true);
+    });
+    sessions_.push_back({std::move(thread), std::move(done)});
   } catch (const std::exception&) {
     return false;
   }
   return true;
 }
 
-void ModemPort::JoinSession() {
-  if (session_.joinable()) session_.join();
+void ModemPort::ReapSessions() {
+  for (auto it = sessions_.begin(); it != sessions_.end();) {
+    if (it->done->load()) {
+      it->thread.join();
+      it = sessions_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 void ModemPort::StopSession() {
-  if (!session_.joinable()) return;
+  if (sessions_.empty()) return;
   stopping_ = true;
   serial_.Cancel();
-  session_.join();
+  for (auto& session : sessions_) session.thread.join();
+  sessions_.clear();
   serial_.ResetCancel();
   stopping_ = false;
 }
@@ -533,12 +546,12 @@ bool ModemPort::InitialiseModem() {
   if (!SendCommandWaitOk(BasicCommandSet::Get(BasicCommandSet::kReset)))
     DebugTrace("Modem on port %s doesn't respond (Check if properly connected)!\n", name);
   if (!SendCommandWaitOk(BasicCommandSet::Get(BasicCommandSet::kBasicInit))) {
-    DebugTrace("Modem command on port %s failed [BasicInit]!", name);
+    DebugTrace("Modem command on port %s failed [BasicInit]!\n", name);
     return false;
   }
   if (!SpeakerCommand()) {
     LogFailure("SpeakerVolume");
-    DebugTrace("Modem command on port %s failed [SpeakerVolume]!", name);
+    DebugTrace("Modem command on port %s failed [SpeakerVolume]!\n", name);
   }
   if (!FaxClassQuerry()) return false;
   if (!SendCommandWaitOk(commands_->Get(FaxCommandSet::kSelectClass))) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/modem_record.h"
 #include "platform/serial_port.h"
@@ -161,7 +162,7 @@ class ModemPort {
   bool WaitStepOk(const char* step);
   void LogFailure(const char* step);
   bool StartSession(SessionFn fn);
-  void JoinSession();
+  void ReapSessions();
   bool OpenLine();
   void SleepMs(uint32_t ms);
 
@@ -179,7 +180,14 @@ class ModemPort {
   const FaxCommandSet* commands_ = &FaxCommandSet::Class20();
   const FaxResponseSet* responses_ = &FaxResponseSet::Class20();
   ModemPortTiming timing_;
-  std::thread session_;
+  // Session threads not yet joined: a session that has left the port in its
+  // next state may still be winding down when the port is picked again, and
+  // is joined once it is done rather than waited for.
+  struct Session {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Session> sessions_;
   std::atomic<bool> stopping_{false};
 };
 

@@ -307,7 +307,8 @@ int ModemSubsystem::FindFreePort() {
 bool ModemSubsystem::StartSend(int portIndex, const char* number, std::shared_ptr<SendRequestList> list) {
   if (suspended_ || portIndex < 0) return false;
   platform::MutexLock hold(lock_, kRequestLockMs);
-  if (!hold.locked() || portIndex >= static_cast<int>(ports_.size())) return false;
+  // Asked again under the lock: shutdown suspends before it stops the sessions.
+  if (!hold.locked() || suspended_ || portIndex >= static_cast<int>(ports_.size())) return false;
   return ports_[portIndex]->StartSendThread(portIndex, number, std::move(list));
 }
 
