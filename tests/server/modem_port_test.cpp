@@ -379,7 +379,17 @@ class ResponseWaitTest : public ModemPortTest {
     ASSERT_TRUE(port_->Initialise());
     b.silent = true;
     modem_->SetBehaviour(b);
+    // The test pushes every line before the port reads it: no read waits long.
+    ModemPortTiming quick = ModemPort::DefaultTiming();
+    quick.serial.readTimeoutMs = 50;
+    port_->SetTiming(quick);
     modem_->ClearCommands();
+  }
+  // The commands since the last clear, once the modem has taken n of them.
+  std::vector<std::string> WaitForCommands(size_t n) {
+    for (int i = 0; i < 500 && modem_->commands().size() < n; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return modem_->commands();
   }
   std::unique_ptr<FakeModem> modem_;
   std::unique_ptr<ModemPort> port_;
@@ -483,6 +493,63 @@ TEST_F(ResponseWaitTest, Class2EndOfPageNeedsOkAfterDleEtx) {
   EXPECT_EQ(modem_->raw(), "\x10\x03" "AT+FET=0\r");
   EXPECT_FALSE(port_->FaxEndThePageOrDocument(kPpmEop));  // no OK this time
   EXPECT_EQ(port_->hangUpCode, 0x41u);
+}
+
+TEST_F(ResponseWaitTest, DialAnswerAndCallWaitingWriteTheirTexts) {
+  Open("0,1,2");
+  ModemRecord r = port_->Configuration();
+  r.dialPrefix.Assign("9,");
+  r.callWaiting = 1;
+  port_->UpdateConfiguration(r);
+  ASSERT_TRUE(port_->PrepareSend("12345", Jobs({1})));
+  EXPECT_TRUE(port_->Dial());
+  EXPECT_TRUE(port_->Answer());
+  EXPECT_TRUE(port_->CallWaiting(0));
+  EXPECT_TRUE(port_->CallWaiting(1));
+  r.dialMode = 0;
+  port_->UpdateConfiguration(r);
+  EXPECT_TRUE(port_->Dial());
+  EXPECT_EQ(WaitForCommands(7),
+            (std::vector<std::string>{"ATDT9,12345", "ATA", "ATD *70", "ATH0", "ATD *71", "ATH0", "ATDP9,12345"}));
+}
+
+TEST_F(ResponseWaitTest, DataBitOrderIsAClass2Step) {
+  Open("0,1,2");
+  modem_->Send("\r\nOK\r\n");
+  EXPECT_TRUE(port_->FaxSelectDataBitOrder(1));
+  modem_->Send("\r\nERROR\r\n");
+  EXPECT_FALSE(port_->FaxSelectDataBitOrder(0));
+  EXPECT_EQ(WaitForCommands(2), (std::vector<std::string>{"AT+FBOR=1", "AT+FBOR=0"}));
+
+  Open("0,1,2,2.0");
+  EXPECT_TRUE(port_->FaxSelectDataBitOrder(1));
+  EXPECT_TRUE(modem_->commands().empty());
+}
+
+TEST_F(ResponseWaitTest, ConnectWaits) {
+  Open("0,1,2,2.0");
+  const struct {
+    const char* lines;
+    bool fax;     // WaitFaxConnect
+    bool data;    // WaitConnect on the same lines
+    uint32_t hangUp;
+  } cases[] = {
+      {"\r\n+FCO\r\n", true, false, 0},
+      {"\r\nNO CARRIER\r\n", false, false, 0},
+      {"\r\n+FCS:1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n", false, true, 0},
+      {"\r\n+FHS:48\r\n", false, false, 0x48},
+  };
+  for (const auto& c : cases) {
+    port_->Serial().Purge();
+    modem_->Send(c.lines);
+    EXPECT_EQ(port_->WaitFaxConnect(), c.fax) << c.lines;
+    port_->Serial().Purge();
+    port_->hangUpCode = 0;
+    modem_->Send(c.lines);
+    EXPECT_EQ(port_->WaitConnect(), c.data) << c.lines;
+    EXPECT_EQ(port_->hangUpCode, c.hangUp) << c.lines;
+  }
+  EXPECT_STREQ(port_->dcs, "1,5,0,2,0,0,0,0");
 }
 
 }  // namespace
