@@ -12,7 +12,6 @@ static_assert(std::endian::native == std::endian::little, "word merges assume a 
 
 namespace {
 
-constexpr uint32_t kSlack = 8;  // zeroed bytes past the capacity for word merges
 
 struct ReverseTable {
   uint8_t value[256];
@@ -66,7 +65,11 @@ void BitCursor::Reset() {
 // --- BitBuffer
 
 BitBuffer::BitBuffer(uint32_t capacity, uint32_t growStep, uint32_t bitOrder)
-    : data_(static_cast<size_t>(capacity) + kSlack, 0), capacity_(capacity), growStep_(growStep), order_(bitOrder) {}
+    : data_(new uint8_t[static_cast<size_t>(capacity) + kSlack]),
+      storage_(static_cast<uint64_t>(capacity) + kSlack),
+      capacity_(capacity),
+      growStep_(growStep),
+      order_(bitOrder) {}
 
 bool BitBuffer::Grow(uint64_t bits) {
   const uint64_t need = bitCount_ + bits;
@@ -75,8 +78,11 @@ bool BitBuffer::Grow(uint64_t bits) {
   while (capacity * 8 < need) capacity += growStep_;
   // The bit count is 32 bits wide.
   if (capacity * 8 > UINT32_MAX) throw new BitArrayException;
+  std::unique_ptr<uint8_t[]> grown(new uint8_t[capacity + kSlack]);
+  std::memcpy(grown.get(), data_.get(), zeroed_);
+  data_ = std::move(grown);
   capacity_ = static_cast<uint32_t>(capacity);
-  data_.resize(static_cast<size_t>(capacity_) + kSlack, 0);
+  storage_ = capacity + kSlack;
   return true;
 }
 
@@ -144,9 +150,9 @@ void BitBuffer::PutWord(uint32_t word, unsigned length) {
 }
 
 void BitBuffer::Clear() {
-  data_.clear();
-  data_.shrink_to_fit();
-  data_.resize(kSlack, 0);
+  data_.reset(new uint8_t[kSlack]);
+  storage_ = kSlack;
+  zeroed_ = 0;
   capacity_ = 0;
   bitCount_ = 0;
 }

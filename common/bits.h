@@ -4,9 +4,11 @@
 // same bit for bit.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -41,9 +43,8 @@ struct BitLength {
 class HuffmanEncoder;
 class HuffmanDecompression;
 
-// Growable output. The storage keeps a few zeroed bytes past the capacity so
-// that whole words can be merged in; a bit is only ever written once, so
-// writing '0' is leaving the zero in place.
+// Growable output. Every write reserves its room first, which zeroes it; a
+// bit is only ever written once, so writing '0' is leaving the zero in place.
 class BitBuffer {
  public:
   BitBuffer(uint32_t capacity, uint32_t growStep, uint32_t bitOrder);
@@ -68,7 +69,7 @@ class BitBuffer {
   uint32_t Capacity() const { return capacity_; }
   uint32_t Order() const { return order_; }
   BitCursor Cursor() const { return BitCursor::At(order_, bitCount_); }
-  const uint8_t* Data() const { return data_.empty() ? nullptr : data_.data(); }
+  const uint8_t* Data() const { return data_.get(); }
   void Clear();
 
  private:
@@ -77,9 +78,20 @@ class BitBuffer {
   friend class HuffmanEncoder;
   friend class HuffmanDecompression;
 
-  // Grows until `bits` more bits fit; false when the buffer may not grow.
+  // Zeroed bytes past the capacity, so that whole words can be merged in.
+  static constexpr uint32_t kSlack = 8;
+
+  // Grows until `bits` more bits fit (false when the buffer may not grow) and
+  // zeroes the room. Storage is zeroed only as it is reserved, just before it
+  // is written, so a large bitmap is not cleared twice.
   bool Reserve(uint64_t bits) {
-    return bitCount_ + bits <= static_cast<uint64_t>(capacity_) * 8 || Grow(bits);
+    if (bitCount_ + bits > static_cast<uint64_t>(capacity_) * 8 && !Grow(bits)) return false;
+    const uint64_t end = std::min<uint64_t>((bitCount_ + bits) / 8 + 1 + kSlack, storage_);
+    if (end > zeroed_) {
+      std::memset(data_.get() + zeroed_, 0, end - zeroed_);
+      zeroed_ = end;
+    }
+    return true;
   }
   bool Grow(uint64_t bits);
   void SetOnes(uint32_t first, uint32_t count);
@@ -89,7 +101,9 @@ class BitBuffer {
     bitCount_ += count;
   }
 
-  std::vector<uint8_t> data_;
+  std::unique_ptr<uint8_t[]> data_;
+  uint64_t storage_;      // capacity + slack
+  uint64_t zeroed_ = 0;   // bytes from the start that are written or zero
   uint32_t capacity_;
   uint32_t growStep_;
   uint32_t order_;

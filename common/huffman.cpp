@@ -140,7 +140,7 @@ bool HuffmanEncoder::EncodeLineFast() {
   const CodeWords& codes = CodeWords::For(kLsbFirst);
   ++lineCount_;
   output_.FillForEol('0');
-  LsbWriter out(output_.data_.data(), output_.bitCount_);
+  LsbWriter out(output_.data_.get(), output_.bitCount_);
   out.Put(codes.eol, 12);
   const uint8_t* data = source_.Data();
   const uint32_t byteLength = source_.ByteLength();
