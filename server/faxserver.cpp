@@ -11,6 +11,7 @@
 #include "platform/lasterror.h"
 #include "platform/process.h"
 #include "platform/service.h"
+#include "server/ipcserver.h"
 #include "server/journal.h"
 #include "server/modem_subsystem.h"
 #include "server/shell.h"
@@ -165,6 +166,27 @@ void SuspendModems(bool on) {
     g_ModemSubsystem->Resume();
 }
 
+bool StartIpcServer(const ServerPaths&) {
+  DebugTrace("Starting IPC server  .....");
+  int ok = 0;
+  auto* ipc = new IpcServer(&ok);
+  if (!ok) {
+    delete ipc;
+    g_SysLog->Error("Fax Server:  Failed to start IPC server!");
+    DebugTrace("FAILED !\n");
+    return false;
+  }
+  g_IpcServer = ipc;
+  g_SysLog->Info("Fax Server: IPC Started");
+  DebugTrace("done.\n");
+  return true;
+}
+
+void StopIpcServer() {
+  delete g_IpcServer;
+  g_IpcServer = nullptr;
+}
+
 // The start-up order. Shutdown walks it backwards.
 const std::vector<StartupStep>& Steps() {
   static const std::vector<StartupStep> steps = {
@@ -174,6 +196,7 @@ const std::vector<StartupStep>& Steps() {
       {"DELETE AddrBook !\n", StartAddressBook, StopAddressBook},
       {"DELETE JunkBook !\n", StartJunkSenderBook, StopJunkSenderBook},
       {"DELETE FaxModem !\n", StartModems, StopModems, ModemsShutdownBegins, SuspendModems},
+      {"DELETE IpcServer !\n", StartIpcServer, StopIpcServer, IpcServer::BeginStop, IpcServer::SetSuspended},
   };
   return steps;
 }

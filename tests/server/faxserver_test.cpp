@@ -17,6 +17,7 @@ class FaxServerTest : public ::testing::Test {
     unsetenv("NOTIFY_SOCKET");
     root_ = sandbox_.path("root").string();
     ASSERT_EQ(KvWriteRegStr("Server", "RootPath", root_.c_str()), 1);
+    ASSERT_EQ(KvWriteRegDword("Server", "Pipes", 1), 1);
   }
   test::Sandbox sandbox_;
   std::string root_;

@@ -184,7 +184,11 @@ class KorvoHubTest : public ::testing::Test {
     unsetenv("INVOCATION_ID");
     root_ = sandbox_.path("server");
   }
-  void SetRoot() { ASSERT_EQ(KvWriteRegStr("Server", "RootPath", root_.c_str()), 1); }
+  void SetRoot() {
+    ASSERT_EQ(KvWriteRegStr("Server", "RootPath", root_.c_str()), 1);
+    ASSERT_EQ(KvWriteRegDword("Server", "TcpIp", 0), 1);
+    ASSERT_EQ(KvWriteRegDword("Server", "Pipes", 1), 1);
+  }
 
   test::Sandbox sandbox_;
   fs::path root_;
@@ -205,6 +209,10 @@ const std::vector<std::string> kStartupLines = {
     "No installed modems found in database !\n",
     "Fax Server: Modem Subsystem Started\n",
     "done.\n",
+    "Starting IPC server  .....",
+    "Fax Server: Named Pipes protocol enabled\n",
+    "Fax Server: IPC Started\n",
+    "done.\n",
     "Fax Server: Started\n",
     "Fax Server Daemon started.\n",
 };
@@ -212,13 +220,14 @@ const std::vector<std::string> kStartupLines = {
 const std::vector<std::string> kStartupTraces = {
     "Opening server event log  .....", "done.\n", "Opening journal database  .....", "done.\n",
     "Opening reg. users database  .....", "done.\n", "done.\n", "done.\n", "Starting modem subsystem  .....",
-    "done.\n", "Fax Server Daemon started.\n"};
-const std::vector<std::string> kShutdownTraces = {"DELETE FaxModem !\n", "DELETE JunkBook !\n",
+    "done.\n", "Starting IPC server  .....", "done.\n", "Fax Server Daemon started.\n"};
+const std::vector<std::string> kShutdownTraces = {"DELETE IpcServer !\n", "DELETE FaxModem !\n", "DELETE JunkBook !\n",
                                                   "DELETE AddrBook !\n", "DELETE UAdmin !\n",
                                                   "DELETE Journal !\n", "DELETE SysLog !\n",
                                                   "Fax Server Daemon Stoped.\n"};
 const std::vector<std::string> kShutdownLines = {
     "Fax Server: Shutdown\n",
+    "DELETE IpcServer !\n",
     "DELETE FaxModem !\n",
     "DELETE JunkBook !\n",
     "DELETE AddrBook !\n",
@@ -250,7 +259,9 @@ TEST_F(KorvoHubTest, DebugRunsInTheConsoleAndStopsOnCtrlCOrCtrlBreak) {
               (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Fax Server: Journal database module started",
                                         "Fax Server: User administration module started",
                                         "No installed modems found in database !",
-                                        "Fax Server: Modem Subsystem Started", "Fax Server: Started",
+                                        "Fax Server: Modem Subsystem Started",
+                                        "Fax Server: Named Pipes protocol enabled", "Fax Server: IPC Started",
+                                        "Fax Server: Started",
                                         "Fax Server: Shutdown"}));
     EXPECT_TRUE(LogEntries("System").empty());
   }

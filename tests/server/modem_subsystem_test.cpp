@@ -434,6 +434,7 @@ TEST_F(ModemSubsystemTest, TheServerStartsTheSubsystemAfterTheJunkSenderBook) {
   unsetenv("NOTIFY_SOCKET");
   FakeModem m1;
   Store({Record(m1.path())});
+  ASSERT_EQ(KvWriteRegDword("Server", "Pipes", 1), 1);  // the IPC server needs a transport
   int ok = 0;
   {
     FaxServer server(&ok);

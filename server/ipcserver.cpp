@@ -1,0 +1,444 @@
+#include "server/ipcserver.h"
+
+#include <strings.h>
+
+#include <chrono>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <system_error>
+
+#include "common/settings.h"
+#include "common/status_codes.h"
+#include "common/user_record.h"
+#include "platform/lasterror.h"
+#include "platform/file_io.h"
+#include "server/faxserver.h"
+#include "server/syslog.h"
+#include "server/trace.h"
+
+namespace korvo {
+
+IpcServer* g_IpcServer = nullptr;
+
+namespace {
+
+// Plain flags written by one thread and read by the others.
+std::atomic<bool> gStop{false};
+std::atomic<bool> gSuspended{false};
+std::atomic<int> gSessionCount{0};
+
+using Clock = std::chrono::steady_clock;
+
+// A session's end of the local socket. Every read waits at most the read
+// time-out, and a whole message must come within it: a client that connects
+// and sends nothing, or stops halfway, would otherwise hold its session
+// thread for ever.
+class SessionPipe : public ServerPipe {
+ public:
+  explicit SessionPipe(uint32_t timeoutMs) : timeoutMs_(timeoutMs) {}
+
+  void StartMessage() { deadline_ = Clock::now() + std::chrono::milliseconds(timeoutMs_); }
+  void EndMessage() { deadline_.reset(); }
+
+  int Read(void* buffer, uint32_t count, uint32_t* done) override {
+    int64_t wait = timeoutMs_;
+    if (deadline_) {
+      wait = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - Clock::now()).count();
+      if (wait < 0) wait = 0;
+    }
+    // The socket's receive time-out; a read that runs out fails with
+    // kErrorTimeout.
+    if (static_cast<uint32_t>(wait) != socketTimeoutMs_) {
+      if (!platform::SetReceiveTimeout(handle_, static_cast<uint32_t>(wait))) {
+        if (done) *done = 0;
+        return NoteError();
+      }
+      socketTimeoutMs_ = static_cast<uint32_t>(wait);
+    }
+    return ServerPipe::Read(buffer, count, done);
+  }
+
+ private:
+  uint32_t timeoutMs_;
+  uint32_t socketTimeoutMs_ = 0xFFFFFFFFu;  // none set yet
+  std::optional<Clock::time_point> deadline_;
+};
+
+uint32_t SessionReadTimeoutMs() {
+  uint32_t value = 0;
+  if (!GetReadTimeout(&value)) return ClientPipeChannel::kDefaultReadTimeoutMs;
+  return value > ClientPipeChannel::kMaxReadTimeoutMs ? ClientPipeChannel::kMaxReadTimeoutMs : value;
+}
+
+// The channel a listener hands a new client to.
+std::unique_ptr<NetworkChannel> NewSessionChannel(const RuntimeClass& transport) {
+  if (&transport == &ServerPipe::kRuntimeClass) return std::make_unique<SessionPipe>(SessionReadTimeoutMs());
+  std::unique_ptr<Stream> object(transport.CreateObject());
+  auto* channel = dynamic_cast<NetworkChannel*>(object.get());
+  if (!channel) return nullptr;
+  object.release();
+  return std::unique_ptr<NetworkChannel>(channel);
+}
+
+// The codes the session answers itself, and the tags of the protocol, which
+// are read and get no reply.
+bool AnsweredBySession(uint32_t code) {
+  switch (code) {
+    case kTagOk:
+    case kTagError:
+    case kTagData:
+    case kTagIntroduce:
+    case kTagReportClientVersion:
+    case 2020:
+    case kTagGetServerVersion:
+    case 2150:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A fax sent on a session that began while the server was suspended is
+// refused even after a resume, until the client connects again.
+Status RefuseFaxWhileSuspended(Session& session) {
+  if (session.suspended()) {
+    session.ReplyError(kStatusServerSuspended);
+    session.LogFailure();
+    return 0;
+  }
+  session.ReplyError(kStatusUnsupportedMessage);
+  session.LogFailure();
+  return 0;
+}
+
+std::map<uint32_t, RequestHandler>& HandlerSlots() {
+  static std::map<uint32_t, RequestHandler> slots = [] {
+    std::map<uint32_t, RequestHandler> m;
+    size_t count = 0;
+    const RequestCode* table = RequestCode::Table(&count);
+    for (size_t i = 0; i < count; ++i)
+      if (!AnsweredBySession(table[i].code)) m.emplace(table[i].code, nullptr);
+    m[4000] = RefuseFaxWhileSuspended;
+    return m;
+  }();
+  return slots;
+}
+
+int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+
+// Binary words travel little-endian.
+void PutWord(uint8_t (&out)[4], uint32_t v) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+// ---- Session
+
+Session::Session(std::unique_ptr<NetworkChannel> channel, bool suspended)
+    : connectTime_(Now()), suspended_(suspended) {
+  if (auto* pipe = dynamic_cast<ServerPipe*>(channel.get())) {
+    std::string name;
+    uint32_t uid = 0;
+    if (pipe->GetPeerUser(&name, &uid)) {
+      peerKnown_ = true;
+      peerUid_ = uid;
+      peerUser_ = name.substr(0, kMaxUserName);
+    }
+  }
+  link_.SetChannel(std::move(channel));
+}
+
+Session::~Session() {
+  std::lock_guard hold(channelMutex_);
+  link_.Close();
+}
+
+void Session::Run() {
+  ++gSessionCount;
+  while (HandleRequest() == 0) {
+  }
+  --gSessionCount;
+  // The client reads the last reply before the connection goes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(kClosePauseMs));
+  std::lock_guard hold(channelMutex_);
+  link_.Close();
+}
+
+void Session::Wake() {
+  std::lock_guard hold(channelMutex_);
+  link_.Interrupt();
+}
+
+Status Session::HandleRequest() {
+  auto* pipe = dynamic_cast<SessionPipe*>(link_.GetChannel());
+  if (pipe) pipe->StartMessage();
+  Status status = link_.Receive(&message_);
+  if (pipe) pipe->EndMessage();
+  if (status != 0) {
+    if (status == kStatusDisconnect) return status;
+    if (link_.GetChannel() && link_.GetChannel()->GetError() == platform::kErrorTimeout) {
+      DebugTrace("[%s] No message within the read time-out, session ends.\n", userName_.c_str());
+      return kStatusDisconnect;
+    }
+    LogStatus(status);
+    return status;
+  }
+  const RequestCode* entry = RequestCode::Find(message_.tag);
+  if (!entry) {
+    LogStatus(kStatusUnsupportedMessage);
+    return kStatusUnsupportedMessage;
+  }
+  request_ = *entry;
+  try {
+    if (!entry->Permits(rights_)) {
+      LogFailure();
+      if (g_SysLog) g_SysLog->ErrorFromResource(SysLog::kStringNoPermissions, userName_.c_str());
+      status = (rights_ & kRightRegistered) ? kStatusNoPermission : kStatusNotRegisteredUser;
+      link_.SendError(status);
+      return status;
+    }
+    const bool handshake =
+        entry->code == kTagIntroduce || entry->code == kTagGetServerVersion || entry->code == kTagReportClientVersion;
+    if (!handshake && clientVersion_ < kMinCompatibleVersion) {
+      link_.SendError(kStatusClientVersionIncompatible);
+      LogFailure();
+      return kStatusClientVersionIncompatible;
+    }
+    if (entry->log && g_SysLog) g_SysLog->Info("[%s] %s", userName_.c_str(), entry->name);
+    status = Dispatch();
+  } catch (const ClientServerExchangeException& e) {
+    LogStatus(e.status);
+    return e.status;
+  }
+  ++requestCount_;
+  return status;
+}
+
+Status Session::Dispatch() {
+  switch (message_.tag) {
+    case kTagIntroduce:
+      Introduce();
+      return 0;
+    case kTagReportClientVersion:
+      // A report without its 4 bytes reports nothing.
+      if (!message_.Word(&clientVersion_)) clientVersion_ = 0;
+      return 0;
+    case 2020:
+      ReplyOk(std::to_string(rights_).c_str());
+      return 0;
+    case kTagGetServerVersion: {
+      uint8_t word[4];
+      PutWord(word, kProtocolVersion);
+      ReplyOk(word, sizeof word);
+      return 0;
+    }
+    case 2150: {
+      uint8_t word[4];
+      PutWord(word, static_cast<uint32_t>(Now()));
+      ReplyOk(word, sizeof word);
+      return 0;
+    }
+    case kTagOk:
+    case kTagError:
+    case kTagData:
+      return 0;
+    default:
+      break;
+  }
+  if (RequestHandler handler = IpcServer::Handler(message_.tag)) return handler(*this);
+  // Not served by this server yet: an answer all the same, so the client
+  // does not wait out its time-out.
+  ReplyError(kStatusUnsupportedMessage);
+  LogFailure();
+  return 0;
+}
+
+void Session::Introduce() {
+  std::string claimed(PayloadText().substr(0, kMaxUserName));
+  // A different name than the peer's own is acting for that user: only root
+  // and administrators may.
+  if (!peerKnown_ || strcasecmp(claimed.c_str(), peerUser_.c_str()) != 0) {
+    const bool allowed = peerKnown_ && (peerUid_ == 0 || (RightsOf(peerUser_) & kRightAdministration) != 0);
+    if (!allowed) {
+      const std::string own = peerKnown_ ? peerUser_ : std::string(kUnknownUser);
+      if (g_SysLog) g_SysLog->Error("[%s] Not allowed to act for user '%s'", own.c_str(), claimed.c_str());
+      claimed = peerKnown_ ? peerUser_ : std::string(kUnknownUser);
+    }
+  }
+  userName_ = claimed;
+  rights_ = RightsOf(userName_);
+}
+
+uint32_t Session::RightsOf(const std::string& name) const {
+  // 0 for an unknown user and when the book cannot be locked in its time.
+  return g_UserDatabase ? g_UserDatabase->GetRights(name) : 0;
+}
+
+Status Session::SendFiles(const char* file1, const char* file2) {
+  if (Status s = link_.SendFile(file1)) return s;
+  return link_.SendFile(file2);
+}
+
+Status Session::ReceiveFiles(const char* file1, const char* file2) {
+  if (Status s = link_.ReceiveFile(file1)) return s;
+  return link_.ReceiveFile(file2);
+}
+
+void Session::LogFailure() {
+  if (g_SysLog) g_SysLog->ErrorFromResource(SysLog::kStringOperationFailed, userName_.c_str(), request_.name);
+}
+
+void Session::LogStatus(Status status) {
+  if (g_SysLog) g_SysLog->Error("[%s] %s", userName_.c_str(), GetStatusText(status).c_str());
+}
+
+// ---- IpcServer
+
+IpcServer::IpcServer(int* ok) {
+  *ok = 0;
+  gStop = false;
+  std::vector<const RuntimeClass*> transports;
+  uint32_t value = 0;
+  if (!KvReadRegDword("Server", "TcpIp", &value)) {
+    if (g_SysLog) g_SysLog->Error("Fax Server: TCP/IP registry key not found");
+  } else if (value == 1) {
+    transports.push_back(&Socket::kRuntimeClass);
+    if (g_SysLog) g_SysLog->Info("Fax Server: TCP/IP protocol enabled");
+  }
+  if (!KvReadRegDword("Server", "Pipes", &value)) {
+    if (g_SysLog) g_SysLog->Error("Fax Server: Named pipes registry key not found");
+  } else if (value == 1) {
+    transports.push_back(&ServerPipe::kRuntimeClass);
+    if (g_SysLog) g_SysLog->Info("Fax Server: Named Pipes protocol enabled");
+  }
+  if (transports.empty()) {
+    if (g_SysLog) g_SysLog->Error("Fax Server: No IPC protocol enabled, exiting");
+    return;
+  }
+  for (const RuntimeClass* transport : transports) {
+    auto listener = std::make_unique<Listener>();
+    listener->transport = transport;
+    listeners_.push_back(std::move(listener));
+  }
+  for (auto& listener : listeners_) {
+    // The channel listens before start-up goes on, so a client that comes
+    // right after start-up finds the socket.
+    if (!OpenListener(*listener)) continue;
+    Listener* l = listener.get();
+    try {
+      l->thread = std::thread([this, l] { Listen(*l); });
+    } catch (const std::system_error&) {
+      if (g_SysLog) g_SysLog->Error("Fax Server: Could not start IPCServer for %s protocol", l->transport->className);
+      l->link.Close();
+    }
+  }
+  *ok = 1;
+}
+
+IpcServer::~IpcServer() {
+  gStop = true;
+  // Listening channels live until their thread has been joined.
+  for (auto& l : listeners_)
+    if (l->thread.joinable()) l->link.Interrupt();
+  for (auto& l : listeners_) {
+    if (l->thread.joinable()) l->thread.join();
+    l->link.Close();
+  }
+  // No listener is left to add sessions.
+  std::list<SessionSlot> sessions;
+  {
+    std::lock_guard hold(sessionsMutex_);
+    sessions.swap(sessions_);
+  }
+  for (auto& s : sessions) s.session->Wake();
+  for (auto& s : sessions)
+    if (s.thread.joinable()) s.thread.join();
+  if (g_IpcServer == this) g_IpcServer = nullptr;
+}
+
+bool IpcServer::OpenListener(Listener& l) {
+  const RuntimeClass& transport = *l.transport;
+  std::unique_ptr<Stream> object(transport.CreateObject());
+  auto* created = dynamic_cast<NetworkChannel*>(object.get());
+  if (!created) {
+    if (g_SysLog) g_SysLog->Error("Fax Server: Could not start IPCServer for %s protocol", "unknown");
+    return false;
+  }
+  object.release();
+  l.link.SetChannel(std::unique_ptr<NetworkChannel>(created));
+  if (!created->Connect(nullptr)) {
+    if (g_SysLog) g_SysLog->Error("Fax Server: Could not start IPCServer for %s protocol", transport.className);
+    l.link.Close();
+    return false;
+  }
+  return true;
+}
+
+void IpcServer::Listen(Listener& l) {
+  const RuntimeClass& transport = *l.transport;
+  NetworkChannel* channel = l.link.GetChannel();
+  while (!gStop) {
+    std::unique_ptr<NetworkChannel> session = NewSessionChannel(transport);
+    if (!session || !channel->WaitForClient() || !channel->HandOver(*session)) {
+      // Keeps a persistent failure (no free descriptors) from spinning.
+      if (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    ReapSessions();
+    if (gStop) break;
+    StartSession(std::move(session));
+  }
+  // The channel goes with the server, after this thread was joined.
+}
+
+void IpcServer::StartSession(std::unique_ptr<NetworkChannel> channel) {
+  std::lock_guard hold(sessionsMutex_);
+  sessions_.emplace_back();
+  SessionSlot& slot = sessions_.back();
+  slot.session = std::make_unique<Session>(std::move(channel), gSuspended.load());
+  try {
+    slot.thread = std::thread([&slot] {
+      slot.session->Run();
+      slot.done = true;
+    });
+  } catch (const std::system_error&) {
+    sessions_.pop_back();
+  }
+}
+
+void IpcServer::ReapSessions() {
+  std::list<SessionSlot> ended;
+  {
+    std::lock_guard hold(sessionsMutex_);
+    for (auto it = sessions_.begin(); it != sessions_.end();) {
+      auto next = std::next(it);
+      if (it->done) ended.splice(ended.end(), sessions_, it);
+      it = next;
+    }
+  }
+  for (auto& s : ended) s.thread.join();
+}
+
+int IpcServer::SessionCount() { return gSessionCount.load(); }
+void IpcServer::SetSuspended(bool on) { gSuspended = on; }
+bool IpcServer::IsSuspended() { return gSuspended.load(); }
+bool IpcServer::Stopping() { return gStop.load(); }
+void IpcServer::BeginStop() { gStop = true; }
+
+bool IpcServer::SetHandler(uint32_t code, RequestHandler handler) {
+  auto& slots = HandlerSlots();
+  auto it = slots.find(code);
+  if (it == slots.end()) return false;
+  it->second = handler;
+  return true;
+}
+
+RequestHandler IpcServer::Handler(uint32_t code) {
+  const auto& slots = HandlerSlots();
+  auto it = slots.find(code);
+  return it == slots.end() ? nullptr : it->second;
+}
+
+}  // namespace korvo
