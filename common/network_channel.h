@@ -40,7 +40,7 @@ class NetworkChannel : public Stream {
   int HandOver(Stream& target) override;
 };
 
-// Stands in for a introduction handshake that this channel never offered:
+// Stands in for an introduction handshake that this channel never offered:
 // every step returns 0, so the introduction always fails. Requests introduce
 // themselves through the message layer instead.
 class HandshakeChannel : public Stream {
