@@ -27,6 +27,8 @@ namespace {
 std::atomic<bool> gStop{false};
 std::atomic<bool> gSuspended{false};
 std::atomic<int> gSessionCount{0};
+// ReadTimeout, read once at start-up.
+std::atomic<uint32_t> gSessionTimeoutMs{ClientPipeChannel::kDefaultReadTimeoutMs};
 
 using Clock = std::chrono::steady_clock;
 
@@ -73,7 +75,7 @@ uint32_t SessionReadTimeoutMs() {
 
 // The channel a listener hands a new client to.
 std::unique_ptr<NetworkChannel> NewSessionChannel(const RuntimeClass& transport) {
-  if (&transport == &ServerPipe::kRuntimeClass) return std::make_unique<SessionPipe>(SessionReadTimeoutMs());
+  if (&transport == &ServerPipe::kRuntimeClass) return std::make_unique<SessionPipe>(gSessionTimeoutMs.load());
   std::unique_ptr<Stream> object(transport.CreateObject());
   auto* channel = dynamic_cast<NetworkChannel*>(object.get());
   if (!channel) return nullptr;
@@ -299,6 +301,7 @@ void Session::LogStatus(Status status) {
 IpcServer::IpcServer(int* ok) {
   *ok = 0;
   gStop = false;
+  gSessionTimeoutMs = SessionReadTimeoutMs();
   std::vector<const RuntimeClass*> transports;
   uint32_t value = 0;
   if (!KvReadRegDword("Server", "TcpIp", &value)) {
