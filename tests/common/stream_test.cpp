@@ -52,6 +52,23 @@ TEST_F(StreamTest, ClosingTwiceAndAttachedHandles) {
   EXPECT_EQ(missing.GetError(), platform::kErrorFileNotFound);
 }
 
+TEST_F(StreamTest, ReopeningDoesNotLeakTheFirstHandle) {
+  auto fds = [] {
+    int n = 0;
+    for (int fd = 0; fd < 1024; ++fd) n += fcntl(fd, F_GETFD) != -1;
+    return n;
+  };
+  int before = fds();
+  {
+    TextFile f;
+    ASSERT_EQ(f.Open(file("a", "1").c_str()), 1);
+    ASSERT_EQ(f.Open(file("b", "2").c_str()), 1);
+    ASSERT_EQ(f.Create(sandbox.path("c").c_str()), 1);
+    EXPECT_EQ(fds(), before + 1);
+  }
+  EXPECT_EQ(fds(), before);
+}
+
 TEST_F(StreamTest, ReadsAndWritesFollowTheResultRules) {
   Stream s(file("a", "abc").c_str());
   char buf[8];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <string>
 #include <vector>
@@ -343,6 +344,19 @@ TEST_F(LinkTest, FileTransferFailures) {
   EXPECT_EQ(Next(server), "abc");
   Raw(client, Header(kTagError, 0));
   EXPECT_EQ(server.SendFile(src.c_str()), kStatusPutFileToClient);
+}
+
+TEST_F(LinkTest, AFileTooLargeForTheLengthFieldIsNotSent) {
+  // Sparse: costs no disk space.
+  auto big = sandbox.path("big");
+  test::Sandbox::writeFile(big, "");
+  std::filesystem::resize_file(big, (uint64_t{1} << 32) + 1);
+  EXPECT_EQ(client.SendFile(big.c_str()), kStatusPutFileToServer);
+  // Nothing went out: the next message is the marker.
+  client.SendText(88, "end");
+  ReceivedMessage m;
+  ASSERT_EQ(server.Receive(&m), 0u);
+  EXPECT_EQ(m.tag, 88u);
 }
 
 TEST(ServerHandshakeTest, TakesUserAndVersionAndAnswersTheVersionQuery) {
