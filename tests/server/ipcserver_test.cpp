@@ -158,9 +158,15 @@ TEST_F(IpcServerTest, RightsDecideWhichRequestsPass) {
     ReceivedMessage reply;
     EXPECT_EQ(exchange.Run(".", c.code, nullptr, &reply).status, c.expect);
   }
+  // A longer name is cut to the 31 characters of a user name.
+  const std::string longName(40, 'x');
+  RequestExchange longer(longName.c_str());
+  ReceivedMessage reply;
+  EXPECT_EQ(longer.Run(".", FaxClient::kGetFax, nullptr, &reply).status, kStatusNotRegisteredUser);
   server_.reset();  // every session has written its lines
   const auto log = LogTexts();
   auto has = [&](const std::string& line) { return std::find(log.begin(), log.end(), line) != log.end(); };
+  EXPECT_TRUE(has("[" + longName.substr(0, 31) + "] User has no permissions"));
   EXPECT_TRUE(has("[stranger] Operation 'Get a fax from server' failed."));
   EXPECT_TRUE(has("[stranger] User has no permissions"));
   EXPECT_TRUE(has("[reader] Operation 'Add a registered user' failed."));

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "common/faxclient.h"
 #include "common/settings.h"
+#include "common/status_codes.h"
 #include "platform/eventlog.h"
 #include "tests/support/sandbox.h"
 
@@ -276,6 +278,27 @@ TEST_F(KorvoHubTest, DebugWithoutRootPathSaysSoAndMakesNothing) {
   EXPECT_FALSE(fs::exists(root_));
   EXPECT_TRUE(LogEntries("System").empty());
   EXPECT_TRUE(LogEntries("Korvo").empty());
+}
+
+TEST_F(KorvoHubTest, ServesClientsOnItsSocketUntilItStops) {
+  SetRoot();
+  Hub hub({"-debug"});
+  ASSERT_TRUE(hub.WaitFor("Fax Server Daemon started.\n")) << hub.output();
+  uint32_t version = 0;
+  ASSERT_EQ(FaxClient().GetServerVersion(".", version).status, 0u);
+  EXPECT_EQ(version, 0x011Eu);
+  // The refusal's text comes from the server's own message table.
+  RequestExchange exchange("stranger");
+  ReceivedMessage reply;
+  const RequestResult refused = exchange.Run(".", FaxClient::kAddUser, nullptr, &reply);
+  EXPECT_EQ(refused.status, kStatusNotRegisteredUser);
+  EXPECT_NE(refused.text.find("(User is not a registered user at this Korvo server)."), std::string::npos)
+      << refused.text;
+  hub.Signal(SIGINT);
+  EXPECT_EQ(hub.Wait(), 0);
+  EXPECT_NE(FaxClient().GetServerVersion(".", version).status, 0u);
+  const auto texts = Texts(LogEntries("Korvo"));
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "[stranger] User has no permissions"), texts.end());
 }
 
 TEST_F(KorvoHubTest, ServiceReportsToSystemdAndTakesItsControls) {
