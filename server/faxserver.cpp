@@ -14,6 +14,7 @@
 #include "server/ipcserver.h"
 #include "server/journal.h"
 #include "server/modem_subsystem.h"
+#include "server/queue.h"
 #include "server/shell.h"
 #include "server/syslog.h"
 #include "server/trace.h"
@@ -166,6 +167,43 @@ void SuspendModems(bool on) {
     g_ModemSubsystem->Resume();
 }
 
+bool StartQueue(const ServerPaths& paths) {
+  DebugTrace("Starting spooler queue  .....");
+  QueueConfig config;
+  config.listPath = paths.queueList;
+  config.queueDir = paths.queueDir;
+  int ok = 0;
+  auto* queue = new Queue(config, &ok);
+  if (!ok) {
+    delete queue;
+    g_SysLog->Error("Fax Server: Failed to start spooler queue!");
+    DebugTrace("FAILED !\n");
+    return false;
+  }
+  g_Queue = queue;
+  g_SysLog->Info("Fax Server: Spooler Queue Started");
+  DebugTrace("done.\n");
+  return true;
+}
+
+void StopQueue() {
+  delete g_Queue;
+  g_Queue = nullptr;
+}
+
+// No batch is handed to a port once the sessions are being stopped.
+void QueueShutdownBegins() {
+  if (g_Queue) g_Queue->StopScheduler();
+}
+
+void SuspendQueue(bool on) {
+  if (!g_Queue) return;
+  if (on)
+    g_Queue->Pause();
+  else
+    g_Queue->Resume();
+}
+
 bool StartIpcServer(const ServerPaths&) {
   DebugTrace("Starting IPC server  .....");
   int ok = 0;
@@ -196,6 +234,7 @@ const std::vector<StartupStep>& Steps() {
       {"DELETE AddrBook !\n", StartAddressBook, StopAddressBook},
       {"DELETE JunkBook !\n", StartJunkSenderBook, StopJunkSenderBook},
       {"DELETE FaxModem !\n", StartModems, StopModems, ModemsShutdownBegins, SuspendModems},
+      {"DELETE FaxQue !\n", StartQueue, StopQueue, QueueShutdownBegins, SuspendQueue},
       {"DELETE IpcServer !\n", StartIpcServer, StopIpcServer, IpcServer::BeginStop, IpcServer::SetSuspended},
   };
   return steps;

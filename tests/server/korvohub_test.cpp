@@ -18,6 +18,9 @@
 #include "common/settings.h"
 #include "common/status_codes.h"
 #include "platform/eventlog.h"
+#include "server/faxserver.h"
+#include "server/queue.h"
+#include "tests/server/queue_fixture.h"
 #include "tests/support/sandbox.h"
 
 extern char** environ;
@@ -211,6 +214,9 @@ const std::vector<std::string> kStartupLines = {
     "No installed modems found in database !\n",
     "Fax Server: Modem Subsystem Started\n",
     "done.\n",
+    "Starting spooler queue  .....",
+    "Fax Server: Spooler Queue Started\n",
+    "done.\n",
     "Starting IPC server  .....",
     "Fax Server: Named Pipes protocol enabled\n",
     "Fax Server: IPC Started\n",
@@ -222,14 +228,16 @@ const std::vector<std::string> kStartupLines = {
 const std::vector<std::string> kStartupTraces = {
     "Opening server event log  .....", "done.\n", "Opening journal database  .....", "done.\n",
     "Opening reg. users database  .....", "done.\n", "done.\n", "done.\n", "Starting modem subsystem  .....",
-    "done.\n", "Starting IPC server  .....", "done.\n", "Fax Server Daemon started.\n"};
-const std::vector<std::string> kShutdownTraces = {"DELETE IpcServer !\n", "DELETE FaxModem !\n", "DELETE JunkBook !\n",
+    "done.\n", "Starting spooler queue  .....", "done.\n", "Starting IPC server  .....", "done.\n",
+    "Fax Server Daemon started.\n"};
+const std::vector<std::string> kShutdownTraces = {"DELETE IpcServer !\n", "DELETE FaxQue !\n", "DELETE FaxModem !\n", "DELETE JunkBook !\n",
                                                   "DELETE AddrBook !\n", "DELETE UAdmin !\n",
                                                   "DELETE Journal !\n", "DELETE SysLog !\n",
                                                   "Fax Server Daemon Stoped.\n"};
 const std::vector<std::string> kShutdownLines = {
     "Fax Server: Shutdown\n",
     "DELETE IpcServer !\n",
+    "DELETE FaxQue !\n",
     "DELETE FaxModem !\n",
     "DELETE JunkBook !\n",
     "DELETE AddrBook !\n",
@@ -256,12 +264,13 @@ TEST_F(KorvoHubTest, DebugRunsInTheConsoleAndStopsOnCtrlCOrCtrlBreak) {
     hub.Signal(sig);
     EXPECT_EQ(hub.Wait(), 0);
     EXPECT_TRUE(InOrder(hub.output(), kShutdownLines));
+    EXPECT_TRUE(fs::exists(root_ / "Queue" / "Queue.lst"));
     // The server's own log has its lines; the shell writes nothing in console mode.
     EXPECT_EQ(Texts(LogEntries("Korvo")),
               (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Fax Server: Journal database module started",
                                         "Fax Server: User administration module started",
                                         "No installed modems found in database !",
-                                        "Fax Server: Modem Subsystem Started",
+                                        "Fax Server: Modem Subsystem Started", "Fax Server: Spooler Queue Started",
                                         "Fax Server: Named Pipes protocol enabled", "Fax Server: IPC Started",
                                         "Fax Server: Started",
                                         "Fax Server: Shutdown"}));
@@ -462,6 +471,90 @@ TEST_F(KorvoHubTest, OutsideSystemdTheDispatcherFails) {
     platform::EventLog log;
     ASSERT_TRUE(log.Open("System"));
     ASSERT_TRUE(log.Clear());
+  }
+}
+
+// A server process that starts up like the hub, then submits faxes to the
+// queue one after another, writing one byte to the pipe after each accepted
+// one (and never returns: the test kills it).
+[[noreturn]] void SubmittingServer(int confirm, const std::string& image, int count) {
+  int ok = 0;
+  auto* server = new FaxServer(&ok);
+  for (int i = 0; ok && g_Queue && i < count; ++i) {
+    FaxHeader header;
+    header.sender = test::Lan("alice");
+    header.subject = "Fax " + std::to_string(i);
+    header.sendTime = ScheduleTimeInfo();  // due now
+    header.recipients.AddTail(test::Fax("555" + std::to_string(i)));
+    if (g_Queue->InsertFax(image.c_str(), header, Queue::kKindSubmitted, 0, JobState::Queued) != 1) break;
+    if (write(confirm, "k", 1) != 1) break;
+  }
+  (void)server;
+  for (;;) pause();
+}
+
+// The jobs a fresh start finds in the root's Queue.lst (read from a copy, so
+// this check saves nothing itself).
+std::vector<FaxReq> QueuedJobs(test::Sandbox& sandbox, const fs::path& root) {
+  auto copy = sandbox.path("copy.lst");
+  test::Sandbox::writeFile(copy, test::Sandbox::readFile(root / "Queue" / "Queue.lst"));
+  test::FakePorts ports(0);
+  QueueConfig config;
+  config.listPath = copy.string();
+  config.queueDir = (root / "Queue").string();
+  config.ports = &ports;
+  config.periodMs = platform::kInfinite;
+  int ok = 0;
+  auto jobs = Queue(config, &ok).Jobs();
+  fs::remove(copy);
+  return jobs;
+}
+
+TEST_F(KorvoHubTest, FaxesAcceptedBeforeAKillAreQueuedAfterTheRestart) {
+  struct Case {
+    int submit;   // faxes the server accepts
+    int waitFor;  // confirmations read before the kill
+  };
+  // Killed idle right after an accepted fax; killed while it goes on saving.
+  for (const Case c : {Case{1, 1}, Case{200, 25}}) {
+    SCOPED_TRACE(c.submit);
+    fs::remove_all(root_);
+    SetRoot();
+    fs::create_directories(root_ / "Temp");
+    const std::string image = (root_ / "Temp" / "FAX0001.TMP").string();
+    test::WriteFaxFile(image, 2);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(fds[0]);
+      SubmittingServer(fds[1], image, c.submit);
+    }
+    close(fds[1]);
+    int confirmed = 0;
+    char byte;
+    while (confirmed < c.waitFor && read(fds[0], &byte, 1) == 1) ++confirmed;
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(fds[0]);
+    ASSERT_EQ(confirmed, c.waitFor);
+
+    // Whatever moment the kill hit, the list is whole and holds every
+    // accepted fax; the hub starts on it and keeps them.
+    auto jobs = QueuedJobs(sandbox_, root_);
+    ASSERT_GE(jobs.size(), static_cast<size_t>(confirmed));
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      EXPECT_EQ(jobs[i].jobId, i + 1);
+      EXPECT_EQ(jobs[i].recipient.address, "555" + std::to_string(i));
+    }
+    Hub hub({"-debug"});
+    ASSERT_TRUE(hub.WaitFor("Fax Server Daemon started.\n")) << hub.output();
+    hub.Signal(SIGINT);
+    EXPECT_EQ(hub.Wait(), 0);
+    EXPECT_EQ(QueuedJobs(sandbox_, root_).size(), jobs.size());
+    EXPECT_FALSE(fs::exists(root_ / "Queue" / "Queue.lst.new"));
   }
 }
 

@@ -1,0 +1,19 @@
+// Whole-file replacement that survives a crash: the new contents go to a
+// temporary file beside the target, are flushed to the disk and renamed over
+// the target, so a crash leaves either the old file or the new one, never a
+// torn one.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace korvo::platform {
+
+// True when the bytes are on the disk under path; false with the last error
+// set (the target is then unchanged and the temporary file gone).
+bool ReplaceFileDurably(const std::string& path, std::string_view bytes);
+
+// Whole contents of a file; false with the last error set when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+}  // namespace korvo::platform

@@ -1,0 +1,705 @@
+#include "server/queue.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <ctime>
+#include <exception>
+
+#include "common/fields.h"
+#include "common/settings.h"
+#include "common/status_codes.h"
+#include "common/tiff_reader.h"
+#include "platform/durable_file.h"
+#include "platform/file_io.h"
+#include "platform/tempfile.h"
+#include "server/faxserver.h"
+#include "server/journal.h"
+#include "server/modem_subsystem.h"
+#include "server/syslog.h"
+#include "server/trace.h"
+
+namespace korvo {
+
+Queue* g_Queue = nullptr;
+
+namespace {
+
+constexpr char kNobody[] = "~nobody";
+
+// The server's modem subsystem, whichever exists at the time of the call.
+class ModemSubsystemPorts : public SendPorts {
+ public:
+  int FindFreePort() override { return g_ModemSubsystem ? g_ModemSubsystem->FindFreePort() : -1; }
+  bool StartSend(int port, const char* number, std::shared_ptr<SendRequestList> list) override {
+    return g_ModemSubsystem && g_ModemSubsystem->StartSend(port, number, std::move(list));
+  }
+  void ReleasePort(int port) override {
+    if (g_ModemSubsystem) g_ModemSubsystem->ReleasePort(port);
+  }
+  bool QueryPort(int port, uint32_t jobId, int32_t* pages, int32_t* seconds, int32_t* state) override {
+    return g_ModemSubsystem && g_ModemSubsystem->QueryPort(port, jobId, pages, seconds, state);
+  }
+  bool AbortRequest(int port, uint32_t jobId) override {
+    return g_ModemSubsystem && g_ModemSubsystem->AbortRequest(port, jobId);
+  }
+};
+
+ModemSubsystemPorts gModemPorts;
+
+// RetryTimeout 1-60 (else 3) and RetryAttempts 1-10 (else 5), replaced values written back.
+void RetrySettings(uint32_t* interval, uint32_t* attempts) {
+  uint32_t v = 0;
+  if (!GetRetryTimeout(&v) || v < 1 || v > 60) {
+    v = 3;
+    SetRetryTimeout(v);
+  }
+  *interval = v;
+  if (!GetRetryAttempts(&v) || v < 1 || v > 10) {
+    v = 5;
+    SetRetryAttempts(v);
+  }
+  *attempts = v;
+}
+
+// The field mark and line ends would split a list line for its reader.
+std::string FieldText(std::string text) {
+  for (char& c : text)
+    if (c == kFieldEnd || c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
+template <size_t N>
+bool CopyPath(char (&field)[N], const std::string& path) {
+  if (path.size() >= N) return false;
+  std::snprintf(field, N, "%s", path.c_str());
+  return true;
+}
+
+void DeleteFile(const std::string& path) {
+  if (!path.empty()) platform::DeleteFileByName(path.c_str());
+}
+
+}  // namespace
+
+void FaxImg::Serialize(Archive& ar) {
+  ar.Transfer(id);
+  ar.Transfer(pageCount);
+  ar.Transfer(refCount);
+  ar.Transfer(path);
+  ar.Transfer(subject);
+  ar.Transfer(flags);
+  sender.Serialize(ar);
+}
+
+void FaxReq::Serialize(Archive& ar) {
+  ar.Transfer(direction);
+  ar.Transfer(imageId);
+  ar.Transfer(jobId);
+  ar.Transfer(submitTime);
+  ar.Transfer(dueTime);
+  ar.Transfer(seconds);
+  ar.Transfer(priority);
+  ar.Transfer(retryInterval);
+  ar.Transfer(attemptsAllowed);
+  ar.Transfer(attemptsMade);
+  ar.Transfer(pages);
+  ar.Transfer(state);
+  ar.Transfer(port);
+  ar.Transfer(coverPath);
+  ar.Transfer(sending);
+  ar.Transfer(checkedOut);
+  ar.Transfer(saferDialing);
+  ar.Transfer(drop);
+  ar.Transfer(returned);
+  recipient.Serialize(ar);
+}
+
+Queue::Queue(const QueueConfig& config, int* ok) : config_(config), ports_(config.ports ? config.ports : &gModemPorts) {
+  *ok = 0;
+  Load();
+  lastSave_ = Now();
+  try {
+    scheduler_ = std::thread([this] { SchedulerThread(); });
+    *ok = 1;
+  } catch (const std::exception&) {
+    DebugTrace("Cannot create scheduler thread !\n");
+  }
+}
+
+Queue::~Queue() {
+  StopScheduler();
+  mutex_.Lock(platform::kInfinite);
+  Save();
+  mutex_.Close();
+  stop_.Close();
+}
+
+void Queue::StopScheduler() {
+  stop_.Set();
+  if (scheduler_.joinable() && scheduler_.get_id() != std::this_thread::get_id()) scheduler_.join();
+}
+
+int64_t Queue::Now() const { return config_.clock ? config_.clock() : static_cast<int64_t>(std::time(nullptr)); }
+
+// ---- Queue.lst ----
+
+std::string Queue::Encode(uint32_t imageCounter, uint32_t jobCounter, std::vector<FaxImg>& images,
+                          std::vector<FaxReq>& jobs) {
+  Archive ar;
+  ar.WriteDword(imageCounter);
+  ar.WriteDword(jobCounter);
+  ar.WriteWord(kListVersion);
+  ar.WriteCount(static_cast<uint32_t>(images.size()));
+  for (auto& image : images) image.Serialize(ar);
+  ar.WriteCount(static_cast<uint32_t>(jobs.size()));
+  for (auto& job : jobs) job.Serialize(ar);
+  return ar.Bytes();
+}
+
+void Queue::Load() {
+  images_.clear();
+  imageIndex_.clear();
+  jobs_.clear();
+  imageCounter_ = jobCounter_ = 0;
+  std::string bytes;
+  if (!platform::ReadWholeFile(config_.listPath, bytes)) return;
+  try {
+    Archive ar(bytes);
+    uint32_t imageCounter = ar.ReadDword();
+    uint32_t jobCounter = ar.ReadDword();
+    if (ar.ReadWord() != kListVersion) return;
+    std::list<FaxImg> images;
+    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
+      FaxImg image;
+      image.Serialize(ar);
+      images.push_back(std::move(image));
+    }
+    JobList jobs;
+    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
+      FaxReq job;
+      job.Serialize(ar);
+      jobs.push_back(std::move(job));
+    }
+    images_ = std::move(images);
+    jobs_ = std::move(jobs);
+    imageCounter_ = imageCounter;
+    jobCounter_ = jobCounter;
+  } catch (const ArchiveException&) {
+    DebugTrace("Queue list damaged, starting empty: %s\n", config_.listPath.c_str());
+    return;
+  }
+  for (auto& image : images_) imageIndex_[image.id] = &image;
+  // No port holds a job after a restart: what was being sent is queued again.
+  for (auto& job : jobs_) {
+    job.sending = 0;
+    if (JobState::IsActive(job.state)) job.state = JobState::Queued;
+  }
+}
+
+bool Queue::Save() {
+  std::vector<FaxImg> images(images_.begin(), images_.end());
+  std::vector<FaxReq> jobs(jobs_.begin(), jobs_.end());
+  if (platform::ReplaceFileDurably(config_.listPath, Encode(imageCounter_, jobCounter_, images, jobs))) return true;
+  DebugTrace("Save queue list failed: %s\n", config_.listPath.c_str());
+  return false;
+}
+
+bool Queue::SaveChange() {
+  if (!Save()) return false;
+  lastSave_ = Now();
+  return true;
+}
+
+// ---- lookups and order ----
+
+FaxImg* Queue::FindImage(uint32_t imageId) {
+  auto it = imageIndex_.find(imageId);
+  return it == imageIndex_.end() ? nullptr : it->second;
+}
+
+Queue::JobList::iterator Queue::FindJob(uint32_t jobId) {
+  for (auto it = jobs_.begin(); it != jobs_.end(); ++it)
+    if (it->jobId == jobId) return it;
+  return jobs_.end();
+}
+
+// Before the first job not due earlier whose priority the new job beats.
+void Queue::InsertInOrder(JobList& from, JobList::iterator job) {
+  auto at = jobs_.begin();
+  for (; at != jobs_.end(); ++at)
+    if (at != job && at->dueTime >= job->dueTime && job->priority < at->priority) break;
+  jobs_.splice(at, from, job);
+}
+
+void Queue::InsertInOrder(FaxReq&& job) {
+  JobList one;
+  one.push_back(std::move(job));
+  InsertInOrder(one, one.begin());
+}
+
+int Queue::TimeTest(const FaxReq& job, int64_t now) const {
+  const int64_t delta = now - job.dueTime;
+  if (delta <= kHoldingTime) return delta < 0 ? 1 : 0;
+  return 2;
+}
+
+// ---- submission ----
+
+int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state) {
+  platform::MutexLock hold(mutex_, kLockTimeout);
+  if (!hold.locked()) return 0;
+  FaxImg image;
+  image.id = ++imageCounter_;
+  image.path = imagePath ? imagePath : "";
+  image.subject = header.subject;
+  image.sender = header.sender;
+  image.flags = header.flags;
+  image.pageCount = CountTiffPages(image.path);
+  if (image.pageCount == 0) {
+    DebugTrace("Insert image failed [totalNrOfPages == 0] !\n");
+    return 0;
+  }
+  // Without a job the image would only wait for the next pass to delete it.
+  if (header.recipients.IsEmpty()) {
+    DebugTrace("Insert image failed [no recipients] !\n");
+    return 0;
+  }
+  images_.push_back(image);
+  FaxImg& stored = images_.back();
+  imageIndex_[stored.id] = &stored;
+
+  uint32_t interval = 0, attempts = 0;
+  RetrySettings(&interval, &attempts);
+  const int32_t now = static_cast<int32_t>(Now());
+  std::vector<uint32_t> inserted;
+  std::vector<std::string> lanLines;
+  for (const auto& recipient : header.recipients) {
+    FaxReq job;
+    job.jobId = ++jobCounter_;
+    job.recipient = recipient;
+    job.imageId = stored.id;
+    job.submitTime = now;
+    job.dueTime = header.sendTime.time;
+    job.priority = header.priority;
+    job.retryInterval = interval;
+    job.attemptsAllowed = attempts;
+    job.seconds = seconds;
+    job.saferDialing = (header.flags & FaxHeader::kSaferDialing) ? 1 : 0;
+    const bool lanDelivery = recipient.lan && kind == kKindSubmitted;
+    if (lanDelivery) {
+      job.direction = 0;
+      job.state = JobState::Ok;
+      job.pages = stored.pageCount;
+    } else {
+      job.direction = kind;
+      job.state = state;
+      job.pages = 0;
+    }
+    if ((header.flags & FaxHeader::kSendCoverPage) && config_.drawCoverPage) {
+      std::string cover;
+      if (platform::GetTempFileName(config_.queueDir + "/", "COV", 0, cover) != 0) {
+        if (config_.drawCoverPage(cover, header.sender, recipient, header.subject, header.sendTime.time,
+                                  stored.pageCount) == kStatusSuccess) {
+          job.coverPath = cover;
+        } else {
+          DeleteFile(cover);
+        }
+      }
+    }
+    InsertInOrder(std::move(job));
+    DebugTrace("Insert request = %d\n", 1);
+    inserted.push_back(jobCounter_);
+    if (lanDelivery) {
+      char line[512];
+      std::snprintf(line, sizeof line, "FAX to '%s' pages %d, %d sec, on LAN, OK.", recipient.address.c_str(),
+                    stored.pageCount, seconds);
+      lanLines.push_back(line);
+    }
+  }
+  stored.refCount = static_cast<uint16_t>(inserted.size());
+
+  // The sender is told the fax is queued only once it is on the disk.
+  if (!SaveChange()) {
+    for (uint32_t id : inserted) {
+      auto it = FindJob(id);
+      if (it == jobs_.end()) continue;
+      DeleteFile(it->coverPath);
+      jobs_.erase(it);
+    }
+    imageIndex_.erase(stored.id);
+    images_.pop_back();
+    DebugTrace("Insert image failed [queue list not saved] !\n");
+    return 0;
+  }
+  if (g_SysLog)
+    for (const auto& line : lanLines) g_SysLog->Info("%s", line.c_str());
+  return 1;
+}
+
+// ---- scheduler ----
+
+void Queue::SchedulerThread() {
+  for (;;) {
+    if (config_.periodMs != platform::kInfinite) SchedulerPass();
+    if (stop_.Wait(config_.periodMs)) break;
+  }
+}
+
+bool Queue::SchedulerPass() {
+  platform::MutexLock hold(mutex_, kLockTimeout);
+  if (!hold.locked()) return false;
+  const int64_t now = Now();
+  ScheduleDueJobs(now);
+  bool changed = RemoveDropped();
+  changed = DropUnusedImages() || changed;
+  if (changed || now - lastSave_ >= kSavePeriod) {
+    if (Save()) lastSave_ = now;
+  }
+  return true;
+}
+
+void Queue::ScheduleDueJobs(int64_t now) {
+  for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+    FaxReq& job = *it;
+    if (job.direction != 1 || job.sending || job.drop) continue;
+    switch (TimeTest(job, now)) {
+      case 0: {
+        if (job.recipient.lan) break;
+        int port = ports_->FindFreePort();
+        if (port < 0) {
+          if (!noFreeModems_) {
+            if (g_SysLog) g_SysLog->Info("<<< No free modems [start of time interval] !");
+            noFreeModems_ = true;
+          }
+          break;
+        }
+        StartBatch(it, now, port);
+        if (noFreeModems_) {
+          if (g_SysLog) g_SysLog->Info(">>> No free modems [end of time interval] !");
+          noFreeModems_ = false;
+        }
+        break;
+      }
+      case 2:
+        if (const FaxImg* image = FindImage(job.imageId)) {
+          job.state = JobState::Expired;
+          Journalize(job, *image);
+        }
+        job.drop = 1;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void Queue::StartBatch(JobList::iterator first, int64_t now, int port) {
+  try {
+    auto list = std::make_shared<SendRequestList>();
+    const std::string number = first->recipient.address;
+    std::vector<FaxReq*> batch;
+    for (auto it = first; it != jobs_.end(); ++it) {
+      FaxReq& job = *it;
+      if (job.direction != 1 || job.sending || job.drop) continue;
+      const int t = TimeTest(job, now);
+      if (t == 1) break;
+      if (t == 2 || job.recipient.lan) continue;
+      const FaxImg* image = FindImage(job.imageId);
+      if (!image) continue;
+      if (image->pageCount == 0) {
+        job.drop = 1;
+        continue;
+      }
+      if (job.recipient.address != number) continue;
+      SendRequestEntry entry;
+      entry.state = JobState::Scheduled;
+      entry.jobId = job.jobId;
+      entry.saferDialing = job.saferDialing;
+      // A cut path would name another file: such a job is not handed out.
+      if (!CopyPath(entry.coverPath, job.coverPath) || !CopyPath(entry.imagePath, image->path)) {
+        DebugTrace("Path too long for job %u\n", job.jobId);
+        continue;
+      }
+      entry.pages = job.pages;
+      list->Add(entry);
+      batch.push_back(&job);
+    }
+    DebugTrace("counter = %d \n", list->GetCount());
+    if (list->IsEmpty()) {
+      ports_->ReleasePort(port);
+      return;
+    }
+    if (!ports_->StartSend(port, number.c_str(), list)) {
+      ports_->ReleasePort(port);
+      if (g_SysLog) g_SysLog->Error("Send request list to ModemSubSystem ... FAILED!");
+      return;
+    }
+    for (FaxReq* job : batch) {
+      job->sending = 1;
+      job->port = port;
+      job->state = JobState::Sending;
+    }
+  } catch (const std::exception&) {
+    if (g_SysLog) g_SysLog->Error("Memory allocation failed !");
+  }
+}
+
+void Queue::Journalize(const FaxReq& job, const FaxImg& image) {
+  if (!g_Journal) return;
+  JournalJobInfo info;
+  info.imageId = job.imageId;
+  info.jobId = job.jobId;
+  info.recipient = job.recipient;
+  info.submitTime = static_cast<uint32_t>(job.submitTime);
+  info.dueTime = static_cast<uint32_t>(job.dueTime);
+  info.seconds = static_cast<uint32_t>(job.seconds);
+  info.pages = job.pages;
+  info.state = static_cast<uint32_t>(job.state);
+  info.attempts = static_cast<uint32_t>(job.attemptsMade);
+  info.priority = job.priority;
+  info.direction = static_cast<uint32_t>(job.direction);
+  info.returned = static_cast<uint32_t>(job.returned);
+  JournalImageInfo imageInfo;
+  imageInfo.sender = image.sender;
+  imageInfo.subject = image.subject;
+  imageInfo.pageCount = image.pageCount;
+  lastJournalStatus_ = g_Journal->Add(Journal::BuildRecord(info, imageInfo));
+}
+
+void Queue::ReleaseJobFiles(const FaxReq& job) {
+  DeleteFile(job.coverPath);
+  if (FaxImg* image = FindImage(job.imageId))
+    if (image->refCount > 0) --image->refCount;
+}
+
+void Queue::CompleteJob(JobList::iterator job) {
+  ReleaseJobFiles(*job);
+  lastJournalStatus_ = kStatusSuccess;
+  // A job whose image is gone (a damaged Queue.lst) leaves without an entry.
+  if (const FaxImg* image = FindImage(job->imageId)) Journalize(*job, *image);
+  jobs_.erase(job);
+}
+
+bool Queue::RemoveDropped() {
+  bool any = false;
+  for (auto it = jobs_.begin(); it != jobs_.end();) {
+    if (!it->drop) {
+      ++it;
+      continue;
+    }
+    ReleaseJobFiles(*it);
+    it = jobs_.erase(it);
+    any = true;
+  }
+  return any;
+}
+
+bool Queue::DropUnusedImages() {
+  bool any = false;
+  for (auto it = images_.begin(); it != images_.end();) {
+    if (it->refCount != 0) {
+      ++it;
+      continue;
+    }
+    DeleteFile(it->path);
+    imageIndex_.erase(it->id);
+    it = images_.erase(it);
+    any = true;
+  }
+  return any;
+}
+
+// ---- results ----
+
+Status Queue::SetJobResult(uint32_t jobId, int setResult, int32_t state, int32_t pages, int32_t seconds) {
+  platform::MutexLock hold(mutex_, kLockTimeout);
+  if (!hold.locked()) return kStatusSuccess;
+  auto it = FindJob(jobId);
+  if (it == jobs_.end()) return kStatusRequestAlreadyDeleted;
+  if (setResult == 1 && !it->recipient.lan) {
+    it->pages = static_cast<uint16_t>(pages);
+    it->seconds += seconds;
+    it->state = state;
+    it->sending = 0;
+  }
+  CompleteJob(it);
+  Status result = lastJournalStatus_;
+  if (!SaveChange() && result == kStatusSuccess) result = kStatusInternalError;
+  return result;
+}
+
+int Queue::RetryJob(uint32_t jobId, int32_t state, int32_t pages, int32_t seconds) {
+  platform::MutexLock hold(mutex_, kLockTimeout);
+  if (!hold.locked()) return 0;
+  auto it = FindJob(jobId);
+  if (it == jobs_.end()) return 0;
+  FaxReq& job = *it;
+  job.seconds += seconds;
+  job.pages = static_cast<uint16_t>(pages);
+  ++job.attemptsMade;
+  job.state = state;
+  job.sending = 0;
+  if (job.attemptsMade < static_cast<int64_t>(job.attemptsAllowed)) {
+    job.saferDialing = 1;
+    if (job.priority != 255) ++job.priority;
+    job.dueTime += static_cast<int32_t>(job.retryInterval * 60);
+    JobList moving;
+    moving.splice(moving.begin(), jobs_, it);
+    InsertInOrder(moving, moving.begin());
+  } else {
+    job.direction = 0;
+    job.returned = 1;
+  }
+  SaveChange();
+  return 1;
+}
+
+Status Queue::DeleteJob(const char* jobIdText) {
+  const uint32_t jobId = static_cast<uint32_t>(ParseDecimal(jobIdText ? jobIdText : ""));
+  int32_t pages = 0, seconds = 0, state = 0;
+  {
+    platform::MutexLock hold(mutex_, kLockTimeout);
+    if (!hold.locked()) return kStatusServerTooBusy;
+    auto it = FindJob(jobId);
+    if (it == jobs_.end()) return kStatusRequestAlreadyDeleted;
+    if (it->direction == 1 && !it->recipient.lan && it->sending) {
+      ports_->AbortRequest(it->port, jobId);
+      if (!ports_->QueryPort(it->port, jobId, &pages, &seconds, &state)) {
+        state = JobState::UserCanceled;
+        pages = it->pages;
+        seconds = 0;
+      }
+    }
+  }
+  // The port completes an aborted job when it reports back.
+  if (state == JobState::UserCanceled) return kStatusMarkedForDeletion;
+  return SetJobResult(jobId, 1, JobState::UserCanceled, pages, seconds);
+}
+
+// ---- downloads ----
+
+int Queue::CheckOutJob(uint32_t jobId, FaxHeader* header, std::string* imagePath, std::string* coverPath) {
+  platform::MutexLock hold(mutex_, kLockTimeout);
+  if (!hold.locked()) return 0;
+  auto it = FindJob(jobId);
+  if (it == jobs_.end() || it->direction != 0 || it->checkedOut) return 0;
+  const FaxImg* image = FindImage(it->imageId);
+  if (!image || image->pageCount == 0) return 0;
+  it->checkedOut = 1;
+  if (header) {
+    header->sender = image->sender;
+    header->subject = image->subject;
+    header->priority = it->priority;
+    header->sendTime = ScheduleTimeInfo(0, it->submitTime);
+    header->flags = image->flags;
+    header->queueField = it->returned;
+    header->queueWord = image->pageCount;
+    header->recipients.RemoveAll();
+    header->recipients.AddTail(it->recipient);
+  }
+  if (imagePath) *imagePath = image->path;
+  if (coverPath) *coverPath = it->coverPath;
+  return 1;
+}
+
+void Queue::ReleaseJob(uint32_t jobId) {
+  platform::MutexLock hold(mutex_, kLockTimeout);
+  if (!hold.locked()) return;
+  auto it = FindJob(jobId);
+  if (it != jobs_.end()) it->checkedOut = 0;
+}
+
+// ---- lists ----
+
+std::string Queue::ListLine(const FaxReq& job, const FaxImg& image) {
+  const char* transport = image.sender.lan && job.recipient.lan ? "Tx/Rx (LAN)"
+                          : job.direction == 1                  ? "Tx (Modem)"
+                                                                : "Rx (Modem)";
+  std::vector<std::string> fields = {std::to_string(job.imageId),
+                                     std::to_string(job.jobId),
+                                     FieldText(image.sender.GetDisplayName()),
+                                     FieldText(job.recipient.GetDisplayName()),
+                                     FieldText(image.subject),
+                                     std::to_string(job.submitTime),
+                                     std::to_string(job.dueTime),
+                                     std::to_string(job.seconds),
+                                     std::to_string(image.pageCount),
+                                     std::to_string(job.pages),
+                                     std::to_string(job.state),
+                                     std::to_string(job.attemptsMade),
+                                     std::to_string(job.priority),
+                                     std::to_string(job.returned),
+                                     transport};
+  std::string line;
+  EncodeFields(&line, fields, static_cast<int>(fields.size()));
+  return line + "\r\n";
+}
+
+Status Queue::WriteList(uint32_t requestCode, const char* userName, const char* fileName) {
+  platform::MutexLock hold(mutex_, kLockTimeout);
+  if (!hold.locked()) return kStatusResourceNotFree;
+  std::FILE* file = fileName ? std::fopen(fileName, "wb") : nullptr;
+  if (!file) return kStatusInternalError;
+  const char* user = userName ? userName : "";
+  bool ok = true;
+  for (auto& job : jobs_) {
+    if (job.drop) continue;
+    const FaxImg* image = FindImage(job.imageId);
+    const bool incoming = job.direction == 0;
+    bool listed = false;
+    switch (requestCode) {
+      case 5000: listed = incoming; break;
+      case 5010: listed = incoming && job.recipient.address == kNobody; break;
+      case 5026: listed = incoming && !job.returned && strcasecmp(job.recipient.address.c_str(), user) == 0; break;
+      case 5030: listed = job.returned && image && strcasecmp(image->sender.address.c_str(), user) == 0; break;
+      case 5020:
+        listed = incoming && ((!job.returned && strcasecmp(job.recipient.address.c_str(), user) == 0) ||
+                              (job.returned && image && strcasecmp(image->sender.address.c_str(), user) == 0));
+        break;
+      case 6000: listed = job.direction == 1; break;
+      case 6020: listed = job.direction == 1 && image && strcasecmp(image->sender.address.c_str(), user) == 0; break;
+      default: break;
+    }
+    if (!listed) continue;
+    if (job.direction == 1 && job.sending) {
+      int32_t pages = 0, seconds = 0, state = 0;
+      if (ports_->QueryPort(job.port, job.jobId, &pages, &seconds, &state)) {
+        job.pages = static_cast<uint16_t>(pages);
+        job.state = state;
+      }
+    }
+    if (!image) continue;
+    const std::string line = ListLine(job, *image);
+    if (std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
+      ok = false;
+      break;
+    }
+  }
+  ok = std::fclose(file) == 0 && ok;
+  return ok ? kStatusSuccess : kStatusInternalError;
+}
+
+// ---- inspection ----
+
+std::vector<FaxReq> Queue::Jobs() {
+  platform::MutexLock hold(mutex_, platform::kInfinite);
+  return std::vector<FaxReq>(jobs_.begin(), jobs_.end());
+}
+
+std::vector<FaxImg> Queue::Images() {
+  platform::MutexLock hold(mutex_, platform::kInfinite);
+  return std::vector<FaxImg>(images_.begin(), images_.end());
+}
+
+uint32_t Queue::ImageCounter() {
+  platform::MutexLock hold(mutex_, platform::kInfinite);
+  return imageCounter_;
+}
+
+uint32_t Queue::JobCounter() {
+  platform::MutexLock hold(mutex_, platform::kInfinite);
+  return jobCounter_;
+}
+
+}  // namespace korvo

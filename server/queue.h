@@ -1,0 +1,212 @@
+// The spool queue: every fax the server has not finished with (outgoing jobs
+// waiting to be sent or retried, received faxes, faxes delivered on the LAN,
+// returned faxes), saved in Queue/Queue.lst, and the scheduler thread that
+// hands due jobs to free modem ports in batches per fax number.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "common/archive.h"
+#include "common/fax_header.h"
+#include "common/job_state.h"
+#include "common/status.h"
+#include "platform/sync.h"
+#include "server/send_request.h"
+
+namespace korvo {
+
+class Queue;
+extern Queue* g_Queue;
+
+// One image file with what all jobs of one submission share.
+struct FaxImg {
+  uint32_t id = 0;
+  std::string path;
+  uint16_t pageCount = 0;  // never 0 for a stored image
+  std::string subject;
+  FaxSenderOrRecipient sender;
+  uint32_t flags = 0;  // the header's option flags
+  uint16_t refCount = 0;  // jobs that use the image
+
+  void Serialize(Archive& ar);
+};
+
+// One job for one recipient.
+struct FaxReq {
+  int32_t direction = 0;  // 1 outgoing and not finished; 0 incoming, LAN-delivered or returned
+  uint32_t imageId = 0;
+  uint32_t jobId = 0;
+  FaxSenderOrRecipient recipient;
+  int32_t submitTime = 0;  // seconds since 1970
+  int32_t dueTime = 0;
+  int32_t seconds = 0;  // of connection, over all attempts
+  uint8_t priority = 0;  // 0 urgent, 100 normal, one more per retry
+  uint32_t retryInterval = 0;  // minutes
+  uint32_t attemptsAllowed = 0;
+  int32_t attemptsMade = 0;
+  uint16_t pages = 0;
+  int32_t state = JobState::Undefined;
+  int32_t port = 0;
+  std::string coverPath;  // the job's own cover page file, empty when none
+  int32_t sending = 0;
+  int32_t checkedOut = 0;
+  int32_t saferDialing = 0;
+  int32_t drop = 0;
+  int32_t returned = 0;
+
+  void Serialize(Archive& ar);
+};
+
+// The modem subsystem's side of scheduling, so the queue can be driven
+// against any set of ports.
+class SendPorts {
+ public:
+  virtual ~SendPorts() = default;
+  // A free port, now reserved, or -1.
+  virtual int FindFreePort() = 0;
+  // On true the list belongs to the port's send thread.
+  virtual bool StartSend(int port, const char* number, std::shared_ptr<SendRequestList> list) = 0;
+  virtual void ReleasePort(int port) = 0;
+  virtual bool QueryPort(int port, uint32_t jobId, int32_t* pages, int32_t* seconds, int32_t* state) = 0;
+  virtual bool AbortRequest(int port, uint32_t jobId) = 0;
+};
+
+// Draws one cover page into a new fax file at path; 0 on success.
+using CoverPageDrawer = Status (*)(const std::string& path, const FaxSenderOrRecipient& sender,
+                                   const FaxSenderOrRecipient& recipient, const std::string& subject, int32_t sendTime,
+                                   uint16_t pageCount);
+
+struct QueueConfig {
+  std::string listPath;  // Queue/Queue.lst
+  std::string queueDir;  // where the cover page files go
+  SendPorts* ports = nullptr;  // not owned; null: the server's modem subsystem
+  int64_t (*clock)() = nullptr;  // seconds since 1970; null: the system clock
+  // Between scheduler passes; platform::kInfinite runs none (tests call
+  // SchedulerPass themselves).
+  uint32_t periodMs = 5000;
+  CoverPageDrawer drawCoverPage = nullptr;  // null: jobs go without a cover page file
+};
+
+class Queue {
+ public:
+  static constexpr uint32_t kLockTimeout = 10000;
+  static constexpr uint16_t kListVersion = 3;
+  static constexpr int64_t kSavePeriod = 300;  // seconds between the periodic saves
+  static constexpr int64_t kHoldingTime = 2592000;  // 30 days
+  static constexpr int kKindReceived = 0;
+  static constexpr int kKindSubmitted = 1;
+
+  // Loads Queue.lst, repairs the loaded jobs and starts the scheduler thread;
+  // *ok is 1 when the thread started.
+  Queue(const QueueConfig& config, int* ok);
+  // Stops and joins the scheduler, then saves Queue.lst. Jobs and images are
+  // freed; their files stay.
+  ~Queue();
+  Queue(const Queue&) = delete;
+  Queue& operator=(const Queue&) = delete;
+
+  // Kind 1: a fax of request 4000 (seconds 0, state 10); kind 0: a received
+  // fax (seconds of the call, state 400 or 320). 1 when queued and saved; 0
+  // on failure (no pages, no recipients, queue busy, Queue.lst not written).
+  int InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state);
+  // The list lines of request 5000-6020 into the file.
+  Status WriteList(uint32_t requestCode, const char* userName, const char* fileName);
+  // 1 when an incoming job was checked out for a download.
+  int CheckOutJob(uint32_t jobId, FaxHeader* header, std::string* imagePath, std::string* coverPath);
+  void ReleaseJob(uint32_t jobId);
+  // Completes a job (journal entry, removed). 0xC000178E for an unknown id;
+  // 0 when the queue is busy.
+  Status SetJobResult(uint32_t jobId, int setResult, int32_t state, int32_t pages, int32_t seconds);
+  // Reschedules a failed job, or returns it to its sender after the last
+  // attempt. 1 when the job exists.
+  int RetryJob(uint32_t jobId, int32_t state, int32_t pages, int32_t seconds);
+  // Requests 4020 and 4030.
+  Status DeleteJob(const char* jobIdText);
+  // Server suspend and resume: the modem subsystem holds back new sends.
+  void Pause() {}
+  void Resume() {}
+
+  // One scheduler pass: schedule due jobs, remove dropped jobs and unused
+  // images, the periodic save. False when the queue was busy.
+  bool SchedulerPass();
+  // Ends the scheduler thread and waits for it (shutdown).
+  void StopScheduler();
+
+  // Copies, for inspection.
+  std::vector<FaxReq> Jobs();
+  std::vector<FaxImg> Images();
+  uint32_t ImageCounter();
+  uint32_t JobCounter();
+
+  // The Queue.lst bytes of the given contents.
+  static std::string Encode(uint32_t imageCounter, uint32_t jobCounter, std::vector<FaxImg>& images,
+                            std::vector<FaxReq>& jobs);
+  // The 15-field list line of a job (also the journal's line layout).
+  static std::string ListLine(const FaxReq& job, const FaxImg& image);
+
+ private:
+  using JobList = std::list<FaxReq>;
+
+  int64_t Now() const;
+  void Load();
+  bool Save();
+  // Saves after a change; false (traced) when Queue.lst could not be written.
+  bool SaveChange();
+  FaxImg* FindImage(uint32_t imageId);
+  JobList::iterator FindJob(uint32_t jobId);
+  void InsertInOrder(FaxReq&& job);
+  void InsertInOrder(JobList& from, JobList::iterator job);
+  int TimeTest(const FaxReq& job, int64_t now) const;
+  void ScheduleDueJobs(int64_t now);
+  void StartBatch(JobList::iterator first, int64_t now, int port);
+  void Journalize(const FaxReq& job, const FaxImg& image);
+  void CompleteJob(JobList::iterator job);
+  void ReleaseJobFiles(const FaxReq& job);
+  bool RemoveDropped();
+  bool DropUnusedImages();
+  void SchedulerThread();
+
+  QueueConfig config_;
+  SendPorts* ports_;
+  std::list<FaxImg> images_;
+  std::unordered_map<uint32_t, FaxImg*> imageIndex_;
+  JobList jobs_;
+  uint32_t imageCounter_ = 0;
+  uint32_t jobCounter_ = 0;
+  bool noFreeModems_ = false;
+  Status lastJournalStatus_ = 0;  // of the last journal entry written
+  int64_t lastSave_ = 0;
+  platform::Mutex mutex_;
+  platform::Event stop_;
+  std::thread scheduler_;
+};
+
+// The check-out of a job for a download, released when it goes out of scope
+// unless the download succeeded.
+class QueueJobLock {
+ public:
+  QueueJobLock(Queue& queue, uint32_t jobId, FaxHeader* header, std::string* imagePath, std::string* coverPath)
+      : queue_(queue), jobId_(jobId), locked_(queue.CheckOutJob(jobId, header, imagePath, coverPath) == 1) {}
+  ~QueueJobLock() {
+    if (locked_ && !downloaded_) queue_.ReleaseJob(jobId_);
+  }
+  QueueJobLock(const QueueJobLock&) = delete;
+  QueueJobLock& operator=(const QueueJobLock&) = delete;
+
+  bool IsLocked() const { return locked_; }
+  void Downloaded() { downloaded_ = true; }
+
+ private:
+  Queue& queue_;
+  uint32_t jobId_;
+  bool locked_;
+  bool downloaded_ = false;
+};
+
+}  // namespace korvo

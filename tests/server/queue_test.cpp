@@ -1,0 +1,526 @@
+#include "server/queue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/status_codes.h"
+#include "tests/server/queue_fixture.h"
+
+namespace korvo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Fax;
+using test::gClockNow;
+using test::Lan;
+
+// Queue.lst bytes written field by field from the file layout.
+struct Bytes {
+  std::string b;
+  Bytes& d32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) b += static_cast<char>(v >> (8 * i));
+    return *this;
+  }
+  Bytes& d16(uint16_t v) {
+    b += static_cast<char>(v & 0xFF);
+    b += static_cast<char>(v >> 8);
+    return *this;
+  }
+  Bytes& d8(uint8_t v) {
+    b += static_cast<char>(v);
+    return *this;
+  }
+  Bytes& text(const std::string& s) {  // all texts here are shorter than 255
+    d8(static_cast<uint8_t>(s.size()));
+    b += s;
+    return *this;
+  }
+  Bytes& party(const std::string& address, uint32_t lan, const std::string& name = "") {
+    return text(address).d32(lan).text(name).text("").text("").text("");
+  }
+  Bytes& image(uint32_t id, uint16_t pages, uint16_t refs, const std::string& path) {
+    return d32(id).d16(pages).d16(refs).text(path).text("Offer").d32(0).party("alice", 1);
+  }
+  // An outgoing job to the number, queued, one attempt of five made.
+  Bytes& job(uint32_t direction, uint32_t imageId, uint32_t jobId, int32_t due, int32_t state, int32_t sending,
+             const std::string& number, uint32_t lan = 0) {
+    d32(direction).d32(imageId).d32(jobId).d32(1000).d32(static_cast<uint32_t>(due)).d32(0);
+    d8(100).d32(3).d32(5).d32(0).d16(0).d32(static_cast<uint32_t>(state)).d32(0);
+    text("").d32(static_cast<uint32_t>(sending)).d32(0).d32(0).d32(0).d32(0);
+    return party(number, lan);
+  }
+};
+
+class QueueTest : public test::QueueFixture {};
+
+TEST_F(QueueTest, TwoNumbersAndALanUserShareOneImage) {
+  std::string path = Image(3);
+  ASSERT_EQ(Q().InsertFax(path.c_str(), Header({Fax("5551"), Lan("bob"), Fax("5552")}, 1700000000),
+                          Queue::kKindSubmitted, 0, JobState::Queued),
+            1);
+  auto images = Q().Images();
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].refCount, 3);
+  EXPECT_EQ(images[0].pageCount, 3);
+  auto jobs = Q().Jobs();
+  ASSERT_EQ(jobs.size(), 3u);
+  int outgoing = 0;
+  for (auto& j : jobs) {
+    EXPECT_EQ(j.imageId, images[0].id);
+    if (j.recipient.lan) {
+      EXPECT_EQ(j.direction, 0);
+      EXPECT_EQ(j.state, JobState::Ok);
+      EXPECT_EQ(j.pages, 3);
+    } else {
+      ++outgoing;
+      EXPECT_EQ(j.direction, 1);
+      EXPECT_EQ(j.state, JobState::Queued);
+      EXPECT_EQ(j.retryInterval, 3u);
+      EXPECT_EQ(j.attemptsAllowed, 5u);
+    }
+  }
+  EXPECT_EQ(outgoing, 2);
+  auto log = LogTexts();
+  EXPECT_NE(std::find(log.begin(), log.end(), "FAX to 'bob' pages 3, 0 sec, on LAN, OK."), log.end());
+  // The LAN delivery is in the user's input box.
+  auto box = ListLines(5026, "BOB");
+  ASSERT_EQ(box.size(), 1u);
+  EXPECT_EQ(Field(box[0], 14), "Tx/Rx (LAN)");
+}
+
+TEST_F(QueueTest, InsertionFailures) {
+  std::string empty = Image(0);
+  EXPECT_EQ(Q().InsertFax(empty.c_str(), Header({Fax("5551")}, 0), 1, 0, 10), 0);
+  std::string good = Image(1, "FAX0002.TMP");
+  EXPECT_EQ(Q().InsertFax(good.c_str(), Header({}, 0), 1, 0, 10), 0);
+  EXPECT_EQ(Q().InsertFax((root_ / "missing.tif").c_str(), Header({Fax("5551")}, 0), 1, 0, 10), 0);
+  EXPECT_TRUE(Q().Images().empty());
+  EXPECT_TRUE(Q().Jobs().empty());
+  // The caller keeps its file on failure.
+  EXPECT_TRUE(fs::exists(good));
+  // The image counter still moves on.
+  EXPECT_EQ(Q().ImageCounter(), 3u);
+}
+
+TEST_F(QueueTest, DueJobsForTheSameNumberGoInOneBatch) {
+  struct Case {
+    const char* a;
+    const char* b;
+    size_t batches;
+  };
+  const Case cases[] = {{"555 1234", "555 1234", 1}, {"5551234", "555 1234", 2}, {"ABC1", "abc1", 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " / " + c.b);
+    queue_.reset();
+    fs::remove(ListPath());
+    ports_.batches.clear();
+    Submit({Fax(c.a)});
+    Submit({Fax(c.b)});
+    ASSERT_TRUE(Q().SchedulerPass());
+    ASSERT_EQ(ports_.batches.size(), c.batches);
+    size_t entries = 0;
+    for (auto& b : ports_.batches) entries += static_cast<size_t>(b.list->GetCount());
+    EXPECT_EQ(entries, 2u);
+    for (auto& j : Q().Jobs()) {
+      EXPECT_EQ(j.sending, 1);
+      EXPECT_EQ(j.state, JobState::Sending);
+    }
+    for (size_t i = 0; i < ports_.batches.size(); ++i) ports_.Finish(i);
+  }
+}
+
+TEST_F(QueueTest, ThirtyDaysIsStillSentOneSecondMoreExpires) {
+  const uint32_t kept = Submit({Fax("5551")}, gClockNow - 2592000);
+  const uint32_t expired = Submit({Fax("5552")}, gClockNow - 2592001);
+  ASSERT_TRUE(Q().SchedulerPass());
+  ASSERT_EQ(ports_.batches.size(), 1u);
+  EXPECT_EQ((*ports_.batches[0].list)[0].jobId, kept);
+  EXPECT_FALSE(HasJob(expired));
+  auto lines = JournalLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Field(lines[0], 1), std::to_string(expired));
+  EXPECT_EQ(Field(lines[0], 10), "500");
+  // Its image had no other job and went with it.
+  EXPECT_EQ(Q().Images().size(), 1u);
+}
+
+TEST_F(QueueTest, AJobExpiringBesideABatchOfItsNumberIsJournaledOnce) {
+  const uint32_t old = Submit({Fax("5551")}, gClockNow - 2592001, 0);
+  const uint32_t due = Submit({Fax("5551")}, gClockNow - 10);
+  ASSERT_TRUE(Q().SchedulerPass());
+  ASSERT_EQ(ports_.batches.size(), 1u);
+  ASSERT_EQ(ports_.batches[0].list->GetCount(), 1);
+  EXPECT_EQ((*ports_.batches[0].list)[0].jobId, due);
+  EXPECT_FALSE(HasJob(old));
+  ASSERT_TRUE(Q().SchedulerPass());
+  auto lines = JournalLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Field(lines[0], 10), "500");
+}
+
+TEST_F(QueueTest, RetriesRaiseThePriorityAndTheLastAttemptReturnsTheFax) {
+  const uint32_t normal = Submit({Fax("5551")}, gClockNow, 100);
+  const uint32_t low = Submit({Fax("5552")}, gClockNow, 255);
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    ASSERT_EQ(Q().RetryJob(normal, JobState::NoResponse, 0, 5), 1);
+    ASSERT_EQ(Q().RetryJob(low, JobState::CommunicationError, 1, 5), 1);
+  }
+  FaxReq n = Job(normal);
+  EXPECT_EQ(n.priority, 103);
+  EXPECT_EQ(n.dueTime, gClockNow + 3 * 3 * 60);
+  EXPECT_EQ(n.saferDialing, 1);
+  EXPECT_EQ(n.seconds, 15);
+  EXPECT_EQ(n.attemptsMade, 3);
+  EXPECT_EQ(n.direction, 1);
+  EXPECT_EQ(Job(low).priority, 255);
+  // Attempts four and five: the fifth gives up.
+  ASSERT_EQ(Q().RetryJob(normal, JobState::NoResponse, 0, 0), 1);
+  EXPECT_EQ(Job(normal).direction, 1);
+  ASSERT_EQ(Q().RetryJob(normal, JobState::NoResponse, 0, 0), 1);
+  n = Job(normal);
+  EXPECT_EQ(n.direction, 0);
+  EXPECT_EQ(n.returned, 1);
+  EXPECT_EQ(n.state, JobState::NoResponse);
+  auto returned = ListLines(5030, "ALICE");
+  ASSERT_EQ(returned.size(), 1u);
+  EXPECT_EQ(Field(returned[0], 1), std::to_string(normal));
+  EXPECT_EQ(Field(returned[0], 13), "1");
+  EXPECT_EQ(Q().RetryJob(999, 300, 0, 0), 0);
+}
+
+TEST_F(QueueTest, OrderedInsertionPutsAnUrgentJobBeforeLaterNormalOnes) {
+  const uint32_t a = Submit({Fax("1")}, gClockNow + 100, 100);
+  const uint32_t b = Submit({Fax("2")}, gClockNow + 200, 100);
+  const uint32_t urgent = Submit({Fax("3")}, gClockNow + 150, 0);
+  const uint32_t late = Submit({Fax("4")}, gClockNow + 50, 100);  // same priority: appended
+  std::vector<uint32_t> order;
+  for (auto& j : Q().Jobs()) order.push_back(j.jobId);
+  EXPECT_EQ(order, (std::vector<uint32_t>{a, urgent, b, late}));
+}
+
+TEST_F(QueueTest, DeletingAJobBeingSentMarksItUntilThePortReports) {
+  const uint32_t id = Submit({Fax("5551")});
+  ASSERT_TRUE(Q().SchedulerPass());
+  ASSERT_EQ(ports_.batches.size(), 1u);
+  const std::string text = std::to_string(id);
+  EXPECT_EQ(Q().DeleteJob(text.c_str()), kStatusMarkedForDeletion);
+  EXPECT_EQ((*ports_.batches[0].list)[0].cancelled, 1);
+  EXPECT_TRUE(HasJob(id));
+  // The send thread reports the cancelled entry.
+  EXPECT_EQ(Q().SetJobResult(id, 1, JobState::UserCanceled, 1, 20), 0u);
+  EXPECT_FALSE(HasJob(id));
+  auto lines = JournalLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Field(lines[0], 10), "330");
+  EXPECT_EQ(Field(lines[0], 7), "20");
+  EXPECT_EQ(Q().DeleteJob(text.c_str()), kStatusRequestAlreadyDeleted);
+  EXPECT_EQ(Q().SetJobResult(id, 1, 400, 0, 0), kStatusRequestAlreadyDeleted);
+}
+
+TEST_F(QueueTest, DeletingAQueuedJobCompletesItAsCanceled) {
+  const uint32_t id = Submit({Fax("5551"), Lan("bob")});
+  EXPECT_EQ(Q().DeleteJob(std::to_string(id - 1).c_str()), 0u);
+  EXPECT_EQ(Q().DeleteJob(std::to_string(id).c_str()), 0u);
+  EXPECT_TRUE(Q().Jobs().empty());
+  auto lines = JournalLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Field(lines[0], 10), "330");
+  EXPECT_EQ(Field(lines[1], 10), "400");  // the LAN delivery keeps its state
+  // The image goes with the next pass.
+  ASSERT_TRUE(Q().SchedulerPass());
+  EXPECT_TRUE(Q().Images().empty());
+}
+
+TEST_F(QueueTest, ADueJobWithoutPagesIsDroppedWithItsImage) {
+  std::string path = Image(1, "FAX0009.TMP");
+  test::Sandbox::writeFile(ListPath(), Bytes()
+                                           .d32(1)
+                                           .d32(1)
+                                           .d16(3)
+                                           .d16(1)
+                                           .image(1, 0, 1, path)
+                                           .d16(1)
+                                           .job(1, 1, 1, static_cast<int32_t>(gClockNow), 10, 0, "5551")
+                                           .b);
+  ASSERT_EQ(Q().Jobs().size(), 1u);
+  ASSERT_TRUE(Q().SchedulerPass());
+  EXPECT_TRUE(ports_.batches.empty());
+  EXPECT_TRUE(Q().Jobs().empty());
+  EXPECT_TRUE(Q().Images().empty());
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_TRUE(JournalLines().empty());
+}
+
+TEST_F(QueueTest, CompletingAJobWhoseImageIsMissingWritesNoEntry) {
+  test::Sandbox::writeFile(ListPath(),
+                           Bytes().d32(4).d32(1).d16(3).d16(0).d16(1).job(0, 4, 1, 0, 400, 0, "bob", 1).b);
+  EXPECT_EQ(Q().SetJobResult(1, 1, 400, 0, 0), 0u);
+  EXPECT_TRUE(Q().Jobs().empty());
+  EXPECT_TRUE(JournalLines().empty());
+}
+
+TEST_F(QueueTest, UnreadableListsStartEmpty) {
+  std::string path = Image(1);
+  const std::string good =
+      Bytes().d32(7).d32(9).d16(3).d16(1).image(7, 1, 1, path).d16(1).job(1, 7, 9, 0, 10, 0, "5551").b;
+  std::string v2 = good;
+  v2[8] = 2;
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  const Case cases[] = {{"version 2", v2}, {"cut short", good.substr(0, good.size() - 3)}, {"empty", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    queue_.reset();
+    test::Sandbox::writeFile(ListPath(), c.bytes);
+    EXPECT_TRUE(Q().Jobs().empty());
+    EXPECT_TRUE(Q().Images().empty());
+    EXPECT_EQ(Q().JobCounter(), 0u);
+    EXPECT_TRUE(fs::exists(path));  // the files of the old jobs stay
+  }
+}
+
+TEST_F(QueueTest, StartUpQueuesAgainWhatWasBeingSent) {
+  std::string path = Image(1);
+  Bytes b;
+  b.d32(1).d32(4).d16(3).d16(1).image(1, 1, 3, path).d16(3);
+  b.job(1, 1, 2, 0, 140, 1, "5551").job(1, 1, 3, 0, 210, 0, "5552").job(0, 1, 4, 0, 320, 0, "~nobody");
+  test::Sandbox::writeFile(ListPath(), b.b);
+  auto jobs = Q().Jobs();
+  ASSERT_EQ(jobs.size(), 3u);
+  EXPECT_EQ(jobs[0].state, 10);
+  EXPECT_EQ(jobs[0].sending, 0);
+  EXPECT_EQ(jobs[1].state, 10);
+  EXPECT_EQ(jobs[2].state, 320);
+  EXPECT_EQ(ListLines(5010, "").size(), 1u);
+  // A new job continues the counters.
+  Submit({Fax("5553")});
+  EXPECT_EQ(Q().JobCounter(), 5u);
+  EXPECT_EQ(Q().ImageCounter(), 2u);
+}
+
+TEST_F(QueueTest, QueueListHasTheFileLayout) {
+  gClockNow = 1000;
+  std::string path = Image(2);
+  FaxHeader h = Header({Fax("5551", "Ann"), Lan("bob")}, 5000, 100, FaxHeader::kSaferDialing);
+  ASSERT_EQ(Q().InsertFax(path.c_str(), h, Queue::kKindSubmitted, 0, JobState::Queued), 1);
+  Bytes want;
+  want.d32(1).d32(2).d16(3);
+  want.d16(1).d32(1).d16(2).d16(2).text(path).text("Offer").d32(1).party("alice", 1);
+  want.d16(2);
+  // LAN delivery appended after the outgoing job (same priority).
+  want.d32(1).d32(1).d32(1).d32(1000).d32(5000).d32(0).d8(100).d32(3).d32(5).d32(0).d16(0).d32(10).d32(0);
+  want.text("").d32(0).d32(0).d32(1).d32(0).d32(0).party("5551", 0, "Ann");
+  want.d32(0).d32(1).d32(2).d32(1000).d32(5000).d32(0).d8(100).d32(3).d32(5).d32(0).d16(2).d32(400).d32(0);
+  want.text("").d32(0).d32(0).d32(1).d32(0).d32(0).party("bob", 1);
+  // Saved at once, before InsertFax returned.
+  EXPECT_EQ(test::Sandbox::readFile(ListPath()), want.b);
+  Restart();
+  queue_.reset();
+  EXPECT_EQ(test::Sandbox::readFile(ListPath()), want.b);
+  EXPECT_FALSE(fs::exists(ListPath() + ".new"));
+}
+
+TEST_F(QueueTest, EveryChangeIsSavedAtOnce) {
+  const uint32_t a = Submit({Fax("5551")});
+  const uint32_t b = Submit({Fax("5552")});
+  const uint32_t c = Submit({Fax("5553")});
+  // Each step, then what a fresh start finds.
+  ASSERT_EQ(Q().RetryJob(a, 300, 0, 0), 1);
+  ASSERT_EQ(Q().SetJobResult(b, 1, 400, 2, 30), 0u);
+  ASSERT_EQ(Q().DeleteJob(std::to_string(c).c_str()), 0u);
+  std::string saved = test::Sandbox::readFile(ListPath());
+  // Reload into a second queue over a copy, so nothing is saved at its end.
+  auto copy = sandbox_.path("copy.lst");
+  test::Sandbox::writeFile(copy, saved);
+  QueueConfig config = Config();
+  config.listPath = copy.string();
+  int ok = 0;
+  Queue other(config, &ok);
+  auto jobs = other.Jobs();
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].jobId, a);
+  EXPECT_EQ(jobs[0].attemptsMade, 1);
+}
+
+TEST_F(QueueTest, ThePeriodicSaveKeepsLiveStatesEveryFiveMinutes) {
+  const uint32_t id = Submit({Fax("5551")});
+  ASSERT_TRUE(Q().SchedulerPass());  // handed to a port: kept in memory only
+  auto stateOnDisk = [&] { return test::Sandbox::readFile(ListPath()); };
+  const std::string before = stateOnDisk();
+  gClockNow += 299;
+  ASSERT_TRUE(Q().SchedulerPass());
+  EXPECT_EQ(stateOnDisk(), before);
+  gClockNow += 1;
+  ASSERT_TRUE(Q().SchedulerPass());
+  EXPECT_NE(stateOnDisk(), before);
+  EXPECT_EQ(Job(id).state, JobState::Sending);
+}
+
+TEST_F(QueueTest, NoFreeModemsIsLoggedAtTheStartAndTheEndOfTheInterval) {
+  ports_ = test::FakePorts(1);
+  Submit({Fax("5551")});
+  Submit({Fax("5552")});
+  ASSERT_TRUE(Q().SchedulerPass());  // the first gets the port, the second none
+  ASSERT_TRUE(Q().SchedulerPass());
+  ports_.Finish(0);
+  ASSERT_EQ(Q().SetJobResult(ports_.batches[0].list->operator[](0).jobId, 1, 400, 2, 10), 0u);
+  ASSERT_TRUE(Q().SchedulerPass());
+  auto log = LogTexts();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "<<< No free modems [start of time interval] !"), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), ">>> No free modems [end of time interval] !"), 1);
+  EXPECT_EQ(ports_.batches.size(), 2u);
+}
+
+TEST_F(QueueTest, ARefusedSendFreesThePortAndKeepsTheJob) {
+  const uint32_t id = Submit({Fax("5551")});
+  ports_.refuseSend = true;
+  ASSERT_TRUE(Q().SchedulerPass());
+  EXPECT_EQ(Job(id).sending, 0);
+  EXPECT_EQ(ports_.FindFreePort(), 0);  // released again
+  auto log = LogTexts();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Send request list to ModemSubSystem ... FAILED!"), log.end());
+}
+
+TEST_F(QueueTest, CheckOutHandsTheJobToOneDownloadAtATime) {
+  const uint32_t id = Submit({Lan("bob")});
+  const uint32_t outgoing = Submit({Fax("5551")});
+  FaxHeader h;
+  std::string image, cover;
+  EXPECT_EQ(Q().CheckOutJob(outgoing, &h, &image, &cover), 0);
+  {
+    QueueJobLock lock(Q(), id, &h, &image, &cover);
+    ASSERT_TRUE(lock.IsLocked());
+    EXPECT_EQ(h.sender, Lan("alice"));
+    EXPECT_EQ(h.subject, "Offer");
+    EXPECT_EQ(h.queueWord, 2);
+    EXPECT_EQ(h.queueField, 0);
+    ASSERT_EQ(h.recipients.GetCount(), 1);
+    EXPECT_EQ(h.recipients[0], Lan("bob"));
+    EXPECT_EQ(h.sendTime.kind, 0);
+    EXPECT_EQ(h.sendTime.time, Job(id).submitTime);
+    EXPECT_TRUE(fs::exists(image));
+    QueueJobLock second(Q(), id, &h, &image, &cover);
+    EXPECT_FALSE(second.IsLocked());
+  }
+  {
+    QueueJobLock again(Q(), id, &h, &image, &cover);
+    ASSERT_TRUE(again.IsLocked());
+    again.Downloaded();
+    EXPECT_EQ(Q().SetJobResult(id, 0, 0, 0, 0), 0u);
+  }
+  EXPECT_FALSE(HasJob(id));
+  auto lines = JournalLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Field(lines[0], 10), "400");
+}
+
+TEST_F(QueueTest, ListFilters) {
+  Submit({Fax("5551"), Lan("bob"), Lan("~nobody")});  // jobs 1-3 from alice
+  const uint32_t back = Submit({Fax("5552")});         // returned to alice
+  for (int i = 0; i < 5; ++i) Q().RetryJob(back, 300, 0, 0);
+  struct Case {
+    uint32_t code;
+    const char* user;
+    std::vector<std::string> jobs;
+  };
+  const Case cases[] = {
+      {5000, "", {"2", "3", "4"}}, {5010, "", {"3"}},     {5020, "bob", {"2"}},  {5020, "Alice", {"4"}},
+      {5026, "BOB", {"2"}},        {5026, "alice", {}},   {5030, "alice", {"4"}}, {6000, "", {"1"}},
+      {6020, "ALICE", {"1"}},      {6020, "bob", {}},     {4711, "", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.code) + " " + c.user);
+    std::vector<std::string> ids;
+    for (auto& line : ListLines(c.code, c.user)) ids.push_back(Field(line, 1));
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, c.jobs);
+  }
+  auto out = ListLines(6000, "");
+  ASSERT_EQ(out.size(), 1u);
+  const std::string want = "1\x1B" "1\x1B" "alice\x1B" "5551\x1B" "Offer\x1B" + std::to_string(gClockNow) + "\x1B" +
+                           std::to_string(gClockNow) + "\x1B" "0\x1B" "2\x1B" "0\x1B" "10\x1B" "0\x1B" "100\x1B"
+                           "0\x1B" "Tx (Modem)\x1B";
+  EXPECT_EQ(out[0], want);
+  EXPECT_EQ(Q().WriteList(6000, "", (root_ / "no" / "such.lst").c_str()), kStatusInternalError);
+}
+
+TEST_F(QueueTest, ListsShowTheLiveStateOfAJobBeingSent) {
+  const uint32_t id = Submit({Fax("5551")});
+  ASSERT_TRUE(Q().SchedulerPass());
+  auto& entry = (*ports_.batches[0].list)[0];
+  entry.state = JobState::Negotiating;
+  entry.pages = 1;
+  auto out = ListLines(6000, "");
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(Field(out[0], 9), "1");
+  EXPECT_EQ(Field(out[0], 10), "130");
+  EXPECT_EQ(Job(id).state, JobState::Negotiating);
+}
+
+Status DrawTestCover(const std::string& path, const FaxSenderOrRecipient&, const FaxSenderOrRecipient& to,
+                     const std::string&, int32_t, uint16_t) {
+  if (to.address == "fail") return kStatusCreateCoverPage;
+  test::WriteFaxFile(path, 1);
+  return 0;
+}
+
+TEST_F(QueueTest, EachRecipientGetsItsOwnCoverPageFile) {
+  drawer_ = DrawTestCover;
+  std::string path = Image(2);
+  ASSERT_EQ(Q().InsertFax(path.c_str(), Header({Fax("5551"), Fax("fail"), Fax("5552")}, 0, 100,
+                                                FaxHeader::kSendCoverPage),
+                          Queue::kKindSubmitted, 0, JobState::Queued),
+            1);
+  std::vector<std::string> covers;
+  for (auto& j : Q().Jobs()) {
+    if (j.recipient.address == "fail") {
+      EXPECT_EQ(j.coverPath, "");
+      continue;
+    }
+    EXPECT_EQ(fs::path(j.coverPath).filename().string().substr(0, 3), "COV");
+    EXPECT_EQ(fs::path(j.coverPath).parent_path(), root_ / "Queue");
+    EXPECT_TRUE(fs::exists(j.coverPath));
+    covers.push_back(j.coverPath);
+  }
+  ASSERT_EQ(covers.size(), 2u);
+  EXPECT_NE(covers[0], covers[1]);
+  // Only the cover pages of the jobs and the image are in the folder.
+  size_t files = 0;
+  for (auto& e : fs::directory_iterator(root_ / "Queue")) files += e.path().extension() == ".TMP" ? 1 : 0;
+  EXPECT_EQ(files, 3u);
+  for (auto& j : Q().Jobs()) Q().DeleteJob(std::to_string(j.jobId).c_str());
+  for (auto& c : covers) EXPECT_FALSE(fs::exists(c));
+}
+
+TEST_F(QueueTest, ASaveThatFailsFailsTheInsertion) {
+  Submit({Fax("5551")});
+  // The folder of Queue.lst can no longer take the temporary file.
+  fs::remove_all(root_ / "Queue");
+  fs::create_directories(root_ / "Other");
+  std::string path = (root_ / "Other" / "FAX.TMP").string();
+  test::WriteFaxFile(path, 1);
+  EXPECT_EQ(Q().InsertFax(path.c_str(), Header({Fax("5552")}, 0), 1, 0, 10), 0);
+  EXPECT_EQ(Q().Jobs().size(), 1u);
+  EXPECT_EQ(Q().Images().size(), 1u);
+  fs::create_directories(root_ / "Queue");
+}
+
+TEST_F(QueueTest, JobStateNames) {
+  EXPECT_STREQ(JobState::Name(120), "Connecting to remote fax");
+  EXPECT_STREQ(JobState::Name(500), "Queue holding time expired");
+  EXPECT_STREQ(JobState::Name(11), "");
+  EXPECT_TRUE(JobState::IsActive(100));
+  EXPECT_TRUE(JobState::IsActive(210));
+  EXPECT_FALSE(JobState::IsActive(300));
+  EXPECT_FALSE(JobState::IsActive(10));
+}
+
+}  // namespace
+}  // namespace korvo
