@@ -157,6 +157,35 @@ std::string Queue::Encode(uint32_t imageCounter, uint32_t jobCounter, std::vecto
   return ar.Bytes();
 }
 
+bool Queue::Decode(const std::string& bytes, uint32_t* imageCounter, uint32_t* jobCounter, std::list<FaxImg>* images,
+                   std::list<FaxReq>* jobs) {
+  try {
+    Archive ar(bytes);
+    const uint32_t imageCount = ar.ReadDword();
+    const uint32_t jobCount = ar.ReadDword();
+    if (ar.ReadWord() != kListVersion) return false;
+    std::list<FaxImg> loadedImages;
+    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
+      FaxImg image;
+      image.Serialize(ar);
+      loadedImages.push_back(std::move(image));
+    }
+    std::list<FaxReq> loadedJobs;
+    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
+      FaxReq job;
+      job.Serialize(ar);
+      loadedJobs.push_back(std::move(job));
+    }
+    *imageCounter = imageCount;
+    *jobCounter = jobCount;
+    *images = std::move(loadedImages);
+    *jobs = std::move(loadedJobs);
+    return true;
+  } catch (const ArchiveException&) {
+    return false;
+  }
+}
+
 void Queue::Load() {
   images_.clear();
   imageIndex_.clear();
@@ -164,29 +193,8 @@ void Queue::Load() {
   imageCounter_ = jobCounter_ = 0;
   std::string bytes;
   if (!platform::ReadWholeFile(config_.listPath, bytes)) return;
-  try {
-    Archive ar(bytes);
-    uint32_t imageCounter = ar.ReadDword();
-    uint32_t jobCounter = ar.ReadDword();
-    if (ar.ReadWord() != kListVersion) return;
-    std::list<FaxImg> images;
-    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
-      FaxImg image;
-      image.Serialize(ar);
-      images.push_back(std::move(image));
-    }
-    JobList jobs;
-    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
-      FaxReq job;
-      job.Serialize(ar);
-      jobs.push_back(std::move(job));
-    }
-    images_ = std::move(images);
-    jobs_ = std::move(jobs);
-    imageCounter_ = imageCounter;
-    jobCounter_ = jobCounter;
-  } catch (const ArchiveException&) {
-    DebugTrace("Queue list damaged, starting empty: %s\n", config_.listPath.c_str());
+  if (!Decode(bytes, &imageCounter_, &jobCounter_, &images_, &jobs_)) {
+    DebugTrace("Queue list unreadable, starting empty: %s\n", config_.listPath.c_str());
     return;
   }
   for (auto& image : images_) imageIndex_[image.id] = &image;

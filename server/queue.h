@@ -147,6 +147,10 @@ class Queue {
   // The Queue.lst bytes of the given contents.
   static std::string Encode(uint32_t imageCounter, uint32_t jobCounter, std::vector<FaxImg>& images,
                             std::vector<FaxReq>& jobs);
+  // The contents of Queue.lst bytes; false (outputs untouched) for bytes of
+  // another version, cut short or damaged.
+  static bool Decode(const std::string& bytes, uint32_t* imageCounter, uint32_t* jobCounter,
+                     std::list<FaxImg>* images, std::list<FaxReq>* jobs);
   // The 15-field list line of a job (also the journal's line layout).
   static std::string ListLine(const FaxReq& job, const FaxImg& image);
 
