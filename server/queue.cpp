@@ -199,8 +199,11 @@ void Queue::Load() {
   }
   for (auto& image : images_) imageIndex_[image.id] = &image;
   // No port holds a job after a restart: what was being sent is queued again.
+  // Nor does any client: a download cut off by the restart must not leave
+  // its fax locked for good.
   for (auto& job : jobs_) {
     job.sending = 0;
+    job.checkedOut = 0;
     if (JobState::IsActive(job.state)) job.state = JobState::Queued;
   }
 }

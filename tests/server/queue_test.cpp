@@ -48,10 +48,10 @@ struct Bytes {
   }
   // An outgoing job to the number, queued, one attempt of five made.
   Bytes& job(uint32_t direction, uint32_t imageId, uint32_t jobId, int32_t due, int32_t state, int32_t sending,
-             const std::string& number, uint32_t lan = 0) {
+             const std::string& number, uint32_t lan = 0, uint32_t checkedOut = 0) {
     d32(direction).d32(imageId).d32(jobId).d32(1000).d32(static_cast<uint32_t>(due)).d32(0);
     d8(100).d32(3).d32(5).d32(0).d16(0).d32(static_cast<uint32_t>(state)).d32(0);
-    text("").d32(static_cast<uint32_t>(sending)).d32(0).d32(0).d32(0).d32(0);
+    text("").d32(static_cast<uint32_t>(sending)).d32(checkedOut).d32(0).d32(0).d32(0);
     return party(number, lan);
   }
 };
@@ -290,7 +290,7 @@ TEST_F(QueueTest, StartUpQueuesAgainWhatWasBeingSent) {
   std::string path = Image(1);
   Bytes b;
   b.d32(1).d32(4).d16(3).d16(1).image(1, 1, 3, path).d16(3);
-  b.job(1, 1, 2, 0, 140, 1, "5551").job(1, 1, 3, 0, 210, 0, "5552").job(0, 1, 4, 0, 320, 0, "~nobody");
+  b.job(1, 1, 2, 0, 140, 1, "5551").job(1, 1, 3, 0, 210, 0, "5552").job(0, 1, 4, 0, 320, 0, "~nobody", 0, 1);
   test::Sandbox::writeFile(ListPath(), b.b);
   auto jobs = Q().Jobs();
   ASSERT_EQ(jobs.size(), 3u);
@@ -299,6 +299,8 @@ TEST_F(QueueTest, StartUpQueuesAgainWhatWasBeingSent) {
   EXPECT_EQ(jobs[1].state, 10);
   EXPECT_EQ(jobs[2].state, 320);
   EXPECT_EQ(ListLines(5010, "").size(), 1u);
+  // Saved while a client was downloading it: free for the next download.
+  EXPECT_EQ(Q().CheckOutJob(4, nullptr, nullptr, nullptr), 1);
   // A new job continues the counters.
   Submit({Fax("5553")});
   EXPECT_EQ(Q().JobCounter(), 5u);
