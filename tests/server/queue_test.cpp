@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -522,6 +527,112 @@ TEST_F(QueueTest, JobStateNames) {
   EXPECT_TRUE(JobState::IsActive(210));
   EXPECT_FALSE(JobState::IsActive(300));
   EXPECT_FALSE(JobState::IsActive(10));
+}
+
+
+// Ports whose batches a send thread of the test takes and reports; every
+// call is locked, as the scheduler and the send thread meet here.
+class ThreadedPorts : public SendPorts {
+ public:
+  int FindFreePort() override {
+    std::lock_guard hold(m_);
+    return busy_ < 4 ? busy_++ : -1;
+  }
+  bool StartSend(int port, const char*, std::shared_ptr<SendRequestList> list) override {
+    std::lock_guard hold(m_);
+    pending_.push_back({port, std::move(list)});
+    cv_.notify_all();
+    return true;
+  }
+  void ReleasePort(int) override {
+    std::lock_guard hold(m_);
+    --busy_;
+  }
+  bool QueryPort(int, uint32_t, int32_t*, int32_t*, int32_t*) override { return false; }
+  bool AbortRequest(int, uint32_t) override { return false; }
+
+  // The send threads' side: reports every job of every batch, the first
+  // attempt of each job failing, until told to stop.
+  void Run(Queue& queue, const bool& stop) {
+    std::set<uint32_t> failedOnce;
+    for (;;) {
+      std::pair<int, std::shared_ptr<SendRequestList>> batch;
+      {
+        std::unique_lock hold(m_);
+        cv_.wait(hold, [&] { return stop || !pending_.empty(); });
+        if (pending_.empty()) return;
+        batch = pending_.front();
+        pending_.erase(pending_.begin());
+      }
+      for (auto& e : *batch.second) {
+        if (failedOnce.insert(e.jobId).second)
+          queue.RetryJob(e.jobId, JobState::NoResponse, 0, 1);
+        else
+          queue.SetJobResult(e.jobId, 1, JobState::Ok, 2, 10);
+      }
+      ReleasePort(batch.first);
+    }
+  }
+  void Wake() {
+    std::lock_guard hold(m_);
+    cv_.notify_all();
+  }
+  std::mutex& Lock() { return m_; }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  int busy_ = 0;
+  std::vector<std::pair<int, std::shared_ptr<SendRequestList>>> pending_;
+};
+
+std::atomic<int64_t> gSharedNow{1700000000};
+int64_t SharedClock() { return gSharedNow.load(); }
+
+TEST_F(QueueTest, SubmissionsPassesAndReportsFromManyThreadsLoseNothing) {
+  ThreadedPorts ports;
+  QueueConfig config = Config();
+  config.ports = &ports;
+  config.clock = SharedClock;
+  config.periodMs = 0;  // one pass after another
+  constexpr int kThreads = 4;
+  constexpr int kEach = 25;
+  std::vector<std::string> images;
+  for (int i = 0; i < kThreads * kEach; ++i) images.push_back(Image(1, "FAX" + std::to_string(i) + ".TMP"));
+  int ok = 0;
+  Queue queue(config, &ok);
+  ASSERT_EQ(ok, 1);
+  bool stop = false;
+  std::thread sender([&] { ports.Run(queue, stop); });
+  std::vector<std::thread> submitters;
+  for (int t = 0; t < kThreads; ++t)
+    submitters.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        const int n = t * kEach + i;
+        FaxHeader h = Header({Fax("555" + std::to_string(n % 7))}, static_cast<int32_t>(gSharedNow.load()));
+        EXPECT_EQ(queue.InsertFax(images[static_cast<size_t>(n)].c_str(), h, 1, 0, 10), 1);
+      }
+    });
+  for (auto& t : submitters) t.join();
+  // The retries fall due once the clock passes their interval.
+  gSharedNow += 3 * 60;
+  // Wait (without a time limit of our own) until every job is through.
+  while (!queue.Jobs().empty()) std::this_thread::yield();
+  {
+    std::lock_guard hold(ports.Lock());
+    stop = true;
+  }
+  ports.Wake();
+  sender.join();
+  queue.StopScheduler();
+  auto lines = JournalLines();
+  EXPECT_EQ(lines.size(), static_cast<size_t>(kThreads * kEach));
+  for (auto& line : lines) {
+    EXPECT_EQ(Field(line, 10), "400");
+    EXPECT_EQ(Field(line, 11), "1");  // one failed attempt before
+  }
+  EXPECT_TRUE(queue.SchedulerPass());
+  EXPECT_TRUE(queue.Images().empty());
 }
 
 }  // namespace
