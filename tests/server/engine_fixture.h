@@ -31,7 +31,7 @@ class EngineTest : public ::testing::Test {
     ASSERT_EQ(ok, 1);
     g_SysLog = log_.get();
     ModemPortTiming timing;
-    timing.serial.readTimeoutMs = 300;
+    timing.serial.readTimeoutMs = 600;
     timing.serial.writeTimeoutMs = 300;
     timing.serial.commandPauseMs = 0;
     timing.serial.dialPauseMs = 0;
