@@ -11,6 +11,7 @@
 #include "platform/lasterror.h"
 #include "platform/process.h"
 #include "platform/service.h"
+#include "server/fax_session.h"
 #include "server/ipcserver.h"
 #include "server/journal.h"
 #include "server/modem_subsystem.h"
@@ -135,6 +136,7 @@ void StopJunkSenderBook() {
 
 bool StartModems(const ServerPaths&) {
   DebugTrace("Starting modem subsystem  .....");
+  InstallFaxSessions();
   int ok = 0;
   auto* modems = new ModemSubsystem(g_JunkSenderBook, &ok);
   if (!ok) {
