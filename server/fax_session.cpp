@@ -14,6 +14,7 @@
 
 #include "common/bits.h"
 #include "common/fax_header.h"
+#include "common/huffman.h"
 #include "common/imaging_exceptions.h"
 #include "common/job_state.h"
 #include "common/settings.h"
@@ -335,9 +336,21 @@ uint32_t SendDocumentPages(ModemPort& port, SendRequestEntry& request) {
     for (uint32_t k = 0; k < size; ++k) dles += data[k] == kDle;
     staging.clear();
     staging.reserve(size + (dles > kStagingSlack ? dles : kStagingSlack));
-    for (uint32_t k = 0; k < size; ++k) {
-      staging.push_back(data[k]);
-      if (data[k] == kDle) staging.push_back(kDle);
+    auto stage = [&](const uint8_t* bytes, uint32_t n) {
+      for (uint32_t k = 0; k < n; ++k) {
+        staging.push_back(bytes[k]);
+        if (bytes[k] == kDle) staging.push_back(kDle);
+      }
+    };
+    stage(data, size);
+    if (port.Commands().Has(FaxCommandSet::kEndPage)) {
+      // A Class 2 page ends with DLE ETX alone; without RTC after it the
+      // receiver cannot tell where the last line ends and loses it.
+      const uint8_t* rtc = nullptr;
+      uint32_t rtcLength = 0;
+      InitRtcBits();
+      GetRtcBits(rtc, rtcLength);
+      stage(rtc, rtcLength);
     }
     if (!port.Serial().WriteBlock(staging.data(), static_cast<uint32_t>(staging.size()))) {
       DebugTrace("failed!\n");
