@@ -14,6 +14,11 @@ class Exception {
   virtual std::string Text() const = 0;
 };
 
+// Inside a catch (...) at a page or document boundary: traces the text of
+// whatever is being handled ("Unexpected exception" for unknown kinds) and
+// deletes an imaging exception.
+void TraceCaughtException();
+
 // A write past the end of a buffer that may not grow.
 class BitArrayException : public Exception {
  public:
