@@ -1,0 +1,203 @@
+#include "tools/prnstream/prn_stream.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "common/page_renderer.h"
+
+namespace korvo::tools {
+
+namespace {
+
+constexpr uint32_t kWidth = kStreamLineBytes * 8;
+constexpr uint32_t kMargin = 196;      // one inch
+constexpr int32_t kLeftMargin = 204;   // one inch
+constexpr int32_t kLineStep = 36;      // 12 pt with its leading
+constexpr int32_t kTextPoints = 12;
+
+bool IsWhite(const uint8_t* row) {
+  return std::all_of(row, row + kStreamLineBytes, [](uint8_t b) { return b == 0; });
+}
+
+// Splits the text into printed pages of lines.
+std::vector<std::vector<std::string>> Paginate(const std::string& text, size_t linesPerPage) {
+  std::vector<std::vector<std::string>> pages(1);
+  std::string line;
+  auto endLine = [&] {
+    if (pages.back().size() == linesPerPage) pages.emplace_back();
+    pages.back().push_back(line);
+    line.clear();
+  };
+  for (char c : text) {
+    if (c == '\n') {
+      endLine();
+    } else if (c == '\f') {
+      if (!line.empty()) endLine();
+      pages.emplace_back();
+    } else if (c == '\t') {
+      line.append(8 - line.size() % 8, ' ');
+    } else if (c != '\r') {
+      line += c;
+    }
+  }
+  if (!line.empty()) endLine();
+  return pages;
+}
+
+// The PBM header reader: numbers separated by whitespace and comments.
+struct PbmReader {
+  const std::string& s;
+  size_t pos = 0;
+
+  void SkipSpace() {
+    while (pos < s.size()) {
+      if (s[pos] == '#') {
+        while (pos < s.size() && s[pos] != '\n') ++pos;
+      } else if (std::isspace(static_cast<unsigned char>(s[pos]))) {
+        ++pos;
+      } else {
+        break;
+      }
+    }
+  }
+  bool Number(uint32_t& value) {
+    SkipSpace();
+    if (pos >= s.size() || !std::isdigit(static_cast<unsigned char>(s[pos]))) return false;
+    uint64_t v = 0;
+    while (pos < s.size() && std::isdigit(static_cast<unsigned char>(s[pos]))) {
+      v = v * 10 + static_cast<uint32_t>(s[pos++] - '0');
+      if (v > UINT32_MAX) return false;
+    }
+    value = static_cast<uint32_t>(v);
+    return true;
+  }
+};
+
+}  // namespace
+
+uint32_t PageLines(Paper paper) { return paper == Paper::A4 ? kA4Lines : kLetterLines; }
+
+void PrnStreamWriter::BeginDocument(Paper paper) {
+  Put("BD");
+  Put(paper == Paper::A4 ? "A4" : "LT");
+}
+
+void PrnStreamWriter::PutBlank(uint32_t count, bool& afterLine) {
+  while (count > 0) {
+    const uint32_t n = std::min<uint32_t>(afterLine ? count + 1 : count, 255);
+    Put("CF");
+    bytes_ += static_cast<char>(n);
+    count -= afterLine ? n - 1 : n;
+    afterLine = false;
+  }
+}
+
+void PrnStreamWriter::Page(const PageRows& rows) {
+  Put("BP");
+  bool afterLine = false;
+  uint32_t blank = 0;
+  for (size_t at = 0; at + kStreamLineBytes <= rows.size(); at += kStreamLineBytes) {
+    const uint8_t* row = &rows[at];
+    if (IsWhite(row)) {
+      ++blank;
+      continue;
+    }
+    PutBlank(blank, afterLine);
+    blank = 0;
+    Put("BL");
+    bytes_ += static_cast<char>(kStreamLineBytes & 0xFF);
+    bytes_ += static_cast<char>(kStreamLineBytes >> 8);
+    bytes_.append(reinterpret_cast<const char*>(row), kStreamLineBytes);
+    afterLine = true;
+  }
+  PutBlank(blank, afterLine);
+  Put("EP");
+}
+
+void PrnStreamWriter::EndDocument() { Put("ED"); }
+
+std::vector<PageRows> RenderTextPages(const std::string& text, uint32_t pageLines) {
+  const size_t linesPerPage = pageLines > 2 * kMargin + kLineStep ? (pageLines - 2 * kMargin) / kLineStep : 1;
+  std::vector<PageRows> result;
+  for (const auto& lines : Paginate(text, linesPerPage)) {
+    PageRenderer page(kWidth, pageLines);
+    page.SetFontSize(kTextPoints);
+    int32_t top = static_cast<int32_t>(kMargin);
+    for (const auto& line : lines) {
+      page.DrawText(line, {kLeftMargin, top, static_cast<int32_t>(kWidth) - kLeftMargin, top + kLineStep},
+                    TextAlignment::Left, false);
+      top += kLineStep;
+    }
+    PageRows rows(static_cast<size_t>(kStreamLineBytes) * pageLines);
+    for (uint32_t y = 0; y < pageLines; ++y) {
+      uint8_t* row = &rows[static_cast<size_t>(y) * kStreamLineBytes];
+      page.CopyRow(y, row);
+      for (uint32_t i = 0; i < kStreamLineBytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);  // bit 1 black
+    }
+    result.push_back(std::move(rows));
+  }
+  return result;
+}
+
+bool PbmPages(const std::string& pbm, uint32_t pageLines, std::vector<PageRows>& pages, std::string& error) {
+  pages.clear();
+  if (pageLines == 0) {
+    error = "page length of 0 lines";
+    return false;
+  }
+  if (pbm.size() < 2 || pbm[0] != 'P' || (pbm[1] != '1' && pbm[1] != '4')) {
+    error = "not a PBM image (P1 or P4)";
+    return false;
+  }
+  const bool raw = pbm[1] == '4';
+  PbmReader in{pbm, 2};
+  uint32_t width = 0, height = 0;
+  if (!in.Number(width) || !in.Number(height) || width == 0 || height == 0) {
+    error = "bad PBM size";
+    return false;
+  }
+  if (width > kWidth) {
+    error = "image wider than 1728 pixels";
+    return false;
+  }
+  const size_t stride = (width + 7) / 8;
+  std::vector<uint8_t> image;
+  if (raw) {
+    ++in.pos;  // the one whitespace character after the height
+    if (in.pos > pbm.size() || (pbm.size() - in.pos) / stride < height) {
+      error = "PBM image data ends early";
+      return false;
+    }
+    image.assign(pbm.begin() + static_cast<std::ptrdiff_t>(in.pos),
+                 pbm.begin() + static_cast<std::ptrdiff_t>(in.pos + stride * height));
+  } else {
+    if (static_cast<uint64_t>(width) * height > pbm.size() - in.pos) {
+      error = "PBM image data ends early";
+      return false;
+    }
+    image.assign(stride * height, 0);
+    for (uint32_t y = 0; y < height; ++y)
+      for (uint32_t x = 0; x < width; ++x) {
+        in.SkipSpace();
+        if (in.pos >= pbm.size() || (pbm[in.pos] != '0' && pbm[in.pos] != '1')) {
+          error = "PBM image data ends early";
+          return false;
+        }
+        if (pbm[in.pos++] == '1') image[y * stride + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+      }
+  }
+  // Bits past the width of each row are not part of the image.
+  const uint8_t lastMask = static_cast<uint8_t>(width % 8 ? 0xFF << (8 - width % 8) : 0xFF);
+  for (uint32_t y = 0; y < height; y += pageLines) {
+    PageRows rows(static_cast<size_t>(kStreamLineBytes) * pageLines, 0);
+    for (uint32_t r = 0; r < pageLines && y + r < height; ++r) {
+      uint8_t* out = &rows[static_cast<size_t>(r) * kStreamLineBytes];
+      std::copy_n(&image[(y + r) * stride], stride, out);
+      out[stride - 1] &= lastMask;
+    }
+    pages.push_back(std::move(rows));
+  }
+  return true;
+}
+
+}  // namespace korvo::tools

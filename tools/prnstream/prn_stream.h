@@ -1,0 +1,54 @@
+// A source of print jobs in the fax printer's page stream, for tests and the
+// demonstration: pages of 1728-pixel lines at 196 lines per inch, written as
+// the two-letter records the print stream conversion reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace korvo::tools {
+
+inline constexpr uint32_t kStreamLineBytes = 216;  // 1728 pixels
+inline constexpr uint32_t kA4Lines = 2292;         // 297 mm at 196 lines per inch
+inline constexpr uint32_t kLetterLines = 2156;     // 11 inches
+
+enum class Paper { A4, Letter };
+
+// A page: rows of kStreamLineBytes bytes, most significant bit first, bit 1
+// black.
+using PageRows = std::vector<uint8_t>;
+
+class PrnStreamWriter {
+ public:
+  // "BD" and the paper word.
+  void BeginDocument(Paper paper);
+  // "BP", the page's lines, "EP". Runs of white rows become "CF" records: a
+  // "CF" n right after a line moves down n lines counting that line, anywhere
+  // else it is n blank lines; n is at most 255.
+  void Page(const PageRows& rows);
+  // "ED".
+  void EndDocument();
+
+  const std::string& Bytes() const { return bytes_; }
+
+ private:
+  void Put(const char* word) { bytes_.append(word, 2); }
+  void PutBlank(uint32_t count, bool& afterLine);
+
+  std::string bytes_;
+};
+
+uint32_t PageLines(Paper paper);
+
+// Text set in 12 pt Times New Roman with one-inch margins at the top and the
+// bottom; each line of the text is one printed line (too long ones are cut
+// at the right margin), tabs are eight columns, a form feed starts a page.
+// An empty text is one blank page.
+std::vector<PageRows> RenderTextPages(const std::string& text, uint32_t pageLines);
+
+// A PBM image (P1 or P4, at most 1728 pixels wide) placed at the top left,
+// cut into pages of pageLines rows. False with the reason for anything else.
+bool PbmPages(const std::string& pbm, uint32_t pageLines, std::vector<PageRows>& pages, std::string& error);
+
+}  // namespace korvo::tools
