@@ -6,6 +6,12 @@
 #include <cmath>
 #include <cstring>
 
+// Under the leak checker: cairo keeps the fontconfig configuration and the
+// patterns of its font cache for the life of the process, in a form the
+// checker does not see as reachable. Every program that draws pages links
+// this file, so each gets the suppression.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace korvo::platform {
 
 namespace {
