@@ -100,6 +100,24 @@ inline FaxSenderOrRecipient Fax(const std::string& number, const std::string& na
 }
 inline FaxSenderOrRecipient Lan(const std::string& user) { return FaxSenderOrRecipient(user, 1, "", "", "", ""); }
 
+// The lines of a list file (each ends in CR LF).
+inline std::vector<std::string> ListLines(const std::string& text) {
+  std::vector<std::string> out;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    out.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  return out;
+}
+// Field i (from 0) of a list line.
+inline std::string ListField(const std::string& line, int i) {
+  size_t at = 0;
+  for (int k = 0; k < i; ++k) at = line.find('\x1B', at) + 1;
+  return line.substr(at, line.find('\x1B', at) - at);
+}
+
 class QueueFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -193,22 +211,8 @@ class QueueFixture : public ::testing::Test {
     EXPECT_EQ(Q().WriteList(code, user.c_str(), file.c_str()), 0u);
     return Lines(Sandbox::readFile(file));
   }
-  static std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    for (size_t at = 0; at < text.size();) {
-      size_t end = text.find("\r\n", at);
-      if (end == std::string::npos) end = text.size();
-      out.push_back(text.substr(at, end - at));
-      at = end + 2;
-    }
-    return out;
-  }
-  // Field i (from 0) of a list line.
-  static std::string Field(const std::string& line, int i) {
-    size_t at = 0;
-    for (int k = 0; k < i; ++k) at = line.find('\x1B', at) + 1;
-    return line.substr(at, line.find('\x1B', at) - at);
-  }
+  static std::vector<std::string> Lines(const std::string& text) { return test::ListLines(text); }
+  static std::string Field(const std::string& line, int i) { return ListField(line, i); }
   std::vector<std::string> LogTexts() {
     std::vector<std::string> out;
     platform::EventLog log;
