@@ -174,6 +174,7 @@ bool StartQueue(const ServerPaths& paths) {
   QueueConfig config;
   config.listPath = paths.queueList;
   config.queueDir = paths.queueDir;
+  config.drawCoverPage = DrawCoverPageFile;
   int ok = 0;
   auto* queue = new Queue(config, &ok);
   if (!ok) {

@@ -6,10 +6,13 @@
 #include <ctime>
 #include <exception>
 
+#include "common/cover_page.h"
 #include "common/fields.h"
+#include "common/imaging_exceptions.h"
 #include "common/settings.h"
 #include "common/status_codes.h"
 #include "common/tiff_reader.h"
+#include "common/tiff_writer.h"
 #include "platform/durable_file.h"
 #include "platform/file_io.h"
 #include "platform/tempfile.h"
@@ -81,6 +84,24 @@ void DeleteFile(const std::string& path) {
 }
 
 }  // namespace
+
+Status DrawCoverPageFile(const std::string& path, const FaxSenderOrRecipient& sender,
+                         const FaxSenderOrRecipient& recipient, const std::string& subject, int32_t sendTime,
+                         uint16_t pageCount) {
+  try {
+    TiffWriter writer;
+    writer.Open(path);
+    const Status status = DrawCoverPage(writer, CoverPageInfo(sender, recipient, subject, sendTime, pageCount,
+                                                              CoverPageInfo::kRecipientGiven |
+                                                                  CoverPageInfo::kPageCountGiven));
+    if (status != kStatusSuccess) return status;
+    writer.Close();
+    return kStatusSuccess;
+  } catch (...) {
+    TraceCaughtException();
+  }
+  return kStatusCreateCoverPage;
+}
 
 void FaxImg::Serialize(Archive& ar) {
   ar.Transfer(id);

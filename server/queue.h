@@ -82,6 +82,12 @@ using CoverPageDrawer = Status (*)(const std::string& path, const FaxSenderOrRec
                                    const FaxSenderOrRecipient& recipient, const std::string& subject, int32_t sendTime,
                                    uint16_t pageCount);
 
+// The server's drawer: one cover page for the recipient, with the page count,
+// into a new fax file at path; kStatusCreateCoverPage when it fails.
+Status DrawCoverPageFile(const std::string& path, const FaxSenderOrRecipient& sender,
+                         const FaxSenderOrRecipient& recipient, const std::string& subject, int32_t sendTime,
+                         uint16_t pageCount);
+
 struct QueueConfig {
   std::string listPath;  // Queue/Queue.lst
   std::string queueDir;  // where the cover page files go

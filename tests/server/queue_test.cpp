@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/status_codes.h"
+#include "common/tiff_reader.h"
 #include "tests/server/queue_fixture.h"
 
 namespace korvo {
@@ -504,6 +505,21 @@ TEST_F(QueueTest, EachRecipientGetsItsOwnCoverPageFile) {
   EXPECT_EQ(files, 3u);
   for (auto& j : Q().Jobs()) Q().DeleteJob(std::to_string(j.jobId).c_str());
   for (auto& c : covers) EXPECT_FALSE(fs::exists(c));
+}
+
+TEST_F(QueueTest, TheServersCoverPageIsOnePageDrawnForTheRecipient) {
+  drawer_ = DrawCoverPageFile;
+  std::string path = Image(3);
+  ASSERT_EQ(Q().InsertFax(path.c_str(), Header({Fax("5551", "Ann")}, 0, 100, FaxHeader::kSendCoverPage),
+                          Queue::kKindSubmitted, 0, JobState::Queued),
+            1);
+  auto jobs = Q().Jobs();
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(CountTiffPages(jobs[0].coverPath), 1);
+  // A file that cannot be created gives no cover page and no file.
+  EXPECT_EQ(DrawCoverPageFile((root_ / "no" / "COV0001.TMP").string(), Lan("alice"), Fax("5551"), "", 0, 1),
+            kStatusCreateCoverPage);
+  EXPECT_FALSE(fs::exists(root_ / "no"));
 }
 
 TEST_F(QueueTest, ASaveThatFailsFailsTheInsertion) {
