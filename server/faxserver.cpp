@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "platform/service.h"
 #include "server/fax_session.h"
+#include "server/handlers.h"
 #include "server/ipcserver.h"
 #include "server/journal.h"
 #include "server/modem_subsystem.h"
@@ -209,6 +210,7 @@ void SuspendQueue(bool on) {
 
 bool StartIpcServer(const ServerPaths&) {
   DebugTrace("Starting IPC server  .....");
+  InstallRequestHandlers();
   int ok = 0;
   auto* ipc = new IpcServer(&ok);
   if (!ok) {

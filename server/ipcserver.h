@@ -81,8 +81,11 @@ class Session {
   void ReplyError(Status status) { link_.SendError(status); }
   // The error tag without a status.
   void ReplyErrorTag() { link_.SendText(kTagError, nullptr); }
+  Status SendFile(const char* file) { return link_.SendFile(file); }
   // Two files, one after the other; the first failure is returned.
   Status SendFiles(const char* file1, const char* file2);
+  // The client's next message (its answer after a transfer); 0 or a status.
+  Status ReceiveMessage(ReceivedMessage* message) { return link_.Receive(message); }
   Status ReceiveFiles(const char* file1, const char* file2);
   // "[user] Operation '<request name>' failed." to the server log.
   void LogFailure();

@@ -129,6 +129,31 @@ Status Journal::Clear() {
   return result;
 }
 
+Status Journal::ClearUser(const char* userName) {
+  const std::string user = userName ? userName : "";
+  platform::MutexLock hold(mutex_, kLockTimeout);
+  if (!hold.locked()) return kStatusServerTooBusy;
+  if (!db_.Open()) return kStatusInternalError;
+  Status result = kStatusSuccess;
+  JournalRecord r;
+  // From the end, so a deletion does not move the records still to be seen.
+  for (int i = db_.GetCount(); i-- > 0;) {
+    if (!db_.GetAt(i, &r)) {
+      result = kStatusInternalError;
+      break;
+    }
+    if (strcasecmp(Text(r.senderAddress).c_str(), user.c_str()) != 0 &&
+        strcasecmp(Text(r.recipientAddress).c_str(), user.c_str()) != 0)
+      continue;
+    if (db_.Delete(&r) < 0) {
+      result = kStatusInternalError;
+      break;
+    }
+  }
+  db_.Close();
+  return result;
+}
+
 JournalRecord Journal::BuildRecord(const JournalJobInfo& job, const JournalImageInfo& image) {
   JournalRecord r;
   r.imageId = job.imageId;

@@ -85,6 +85,9 @@ class Journal {
   // Deletes every record. 0; 0xC00013EC when busy; 0xC00001FE when a record
   // cannot be deleted.
   Status Clear();
+  // Deletes the records sent by or addressed to the user (case-insensitive);
+  // the same statuses as Clear.
+  Status ClearUser(const char* userName);
 
   // The record of a finished job; texts too long for their fields are cut.
   static JournalRecord BuildRecord(const JournalJobInfo& job, const JournalImageInfo& image);

@@ -1,0 +1,280 @@
+#include "server/handlers.h"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/book_records.h"
+#include "common/connection_settings.h"
+#include "common/fields.h"
+#include "common/settings.h"
+#include "common/status_codes.h"
+#include "common/user_record.h"
+#include "platform/file_io.h"
+#include "platform/tempfile.h"
+#include "server/faxserver.h"
+#include "server/ipcserver.h"
+#include "server/journal.h"
+#include "server/modem_subsystem.h"
+#include "server/syslog.h"
+#include "server/trace.h"
+
+namespace korvo {
+
+namespace {
+
+// A temporary file of the server's temporary folder, deleted when the
+// handler returns unless it was kept.
+class TempFile {
+ public:
+  explicit TempFile(const char* prefix) {
+    if (platform::GetTempFileName(GetServerPaths().tempDir + "/", prefix, 0, name_) == 0) name_.clear();
+  }
+  ~TempFile() {
+    if (!name_.empty()) platform::DeleteFileByName(name_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  bool ok() const { return !name_.empty(); }
+  const char* name() const { return name_.c_str(); }
+  // The file outlives the handler (it entered the queue).
+  void Keep() { name_.clear(); }
+
+ private:
+  std::string name_;
+};
+
+std::string Payload(Session& s) { return std::string(s.PayloadText()); }
+
+// ---- Lists
+
+using ListSource = Status (*)(Session& s, const char* file);
+
+Status ListHandler(Session& s, ListSource source) {
+  TempFile list("FTR");
+  if (!list.ok() || source(s, list.name()) != 0) {
+    s.LogFailure();
+    s.ReplyError(kStatusCreateList);
+    return 0;
+  }
+  s.ReplyOk();
+  if (s.SendFile(list.name()) != 0) s.LogFailure();
+  return 0;
+}
+
+Status EventLogSource(Session&, const char* file) { return g_SysLog ? g_SysLog->DumpToFile(file) : kStatusCreateList; }
+Status JournalSource(Session& s, const char* file) {
+  return g_Journal ? g_Journal->WriteList(s.request().code, s.userName().c_str(), file) : kStatusCreateList;
+}
+Status AddressSource(Session& s, const char* file) {
+  return g_AddressBook ? g_AddressBook->WriteList(Payload(s).c_str(), file) : kStatusCreateList;
+}
+Status UserSource(Session& s, const char* file) {
+  return g_UserDatabase ? g_UserDatabase->WriteList(Payload(s).c_str(), file) : kStatusCreateList;
+}
+Status JunkSource(Session& s, const char* file) {
+  return g_JunkSenderBook ? g_JunkSenderBook->WriteList(Payload(s).c_str(), file) : kStatusCreateList;
+}
+Status ModemSource(Session&, const char* file) {
+  return g_ModemSubsystem ? g_ModemSubsystem->WriteModemList(file) : kStatusCreateList;
+}
+
+template <ListSource source>
+Status List(Session& s) {
+  return ListHandler(s, source);
+}
+
+// ---- Status requests: no failure line, every status they return is an
+// error or informational code of its own.
+
+Status Answer(Session& s, Status status) {
+  if (status == 0)
+    s.ReplyOk();
+  else
+    s.ReplyError(status);
+  return 0;
+}
+
+Status DebugMessage(Session& s) {
+  DebugTrace("DEBUG: %s\n", Payload(s).c_str());
+  return Answer(s, 0);
+}
+Status Ping(Session& s) { return Answer(s, 0); }
+Status ClearEventLog(Session& s) { return Answer(s, g_SysLog ? g_SysLog->Clear() : kStatusInternalError); }
+Status ClearJournal(Session& s) { return Answer(s, g_Journal ? g_Journal->Clear() : kStatusInternalError); }
+Status ClearUserJournal(Session& s) {
+  return Answer(s, g_Journal ? g_Journal->ClearUser(s.userName().c_str()) : kStatusInternalError);
+}
+Status Suspend(Session& s) { return Answer(s, g_FaxServer ? g_FaxServer->Suspend() : kStatusInternalError); }
+Status Resume(Session& s) { return Answer(s, g_FaxServer ? g_FaxServer->Resume() : kStatusInternalError); }
+Status DeleteModem(Session& s) {
+  return Answer(s, g_ModemSubsystem ? g_ModemSubsystem->DeleteModem(Payload(s).c_str()) : kStatusInternalError);
+}
+
+// ---- Record changes: success or failure, a failure logged.
+
+Status Changed(Session& s, bool done) {
+  if (done) {
+    s.ReplyOk();
+  } else {
+    s.ReplyErrorTag();
+    s.LogFailure();
+  }
+  return 0;
+}
+
+void RebuildDeniedList() {
+  if (g_ModemSubsystem) g_ModemSubsystem->UpdateDeniedList();
+}
+
+Status DeleteAddress(Session& s) { return Changed(s, g_AddressBook && g_AddressBook->Remove(s.PayloadText())); }
+Status EditAddress(Session& s) { return Changed(s, g_AddressBook && g_AddressBook->Edit(s.PayloadText())); }
+Status AddUser(Session& s) { return Changed(s, g_UserDatabase && g_UserDatabase->AddUser(s.PayloadText())); }
+Status DeleteUser(Session& s) { return Changed(s, g_UserDatabase && g_UserDatabase->DeleteUser(s.PayloadText())); }
+Status EditUser(Session& s) { return Changed(s, g_UserDatabase && g_UserDatabase->EditUser(s.PayloadText())); }
+Status DeleteJunkSender(Session& s) {
+  const bool done = g_JunkSenderBook && g_JunkSenderBook->Remove(s.PayloadText());
+  RebuildDeniedList();
+  return Changed(s, done);
+}
+Status EditJunkSender(Session& s) {
+  const bool done = g_JunkSenderBook && g_JunkSenderBook->Edit(s.PayloadText());
+  RebuildDeniedList();
+  return Changed(s, done);
+}
+
+// ---- Record adds: the new id on success, else the status.
+
+Status Added(Session& s, Status status, int32_t id) {
+  if (status != 0) {
+    s.ReplyError(status);
+    return 0;
+  }
+  s.ReplyOk(std::to_string(id).c_str());
+  return 0;
+}
+
+Status AddAddress(Session& s) {
+  int32_t id = 0;
+  const Status status = g_AddressBook ? g_AddressBook->Add(s.PayloadText(), &id) : kStatusInternalError;
+  return Added(s, status, id);
+}
+Status AddJunkSender(Session& s) {
+  int32_t id = 0;
+  const Status status = g_JunkSenderBook ? g_JunkSenderBook->Add(s.PayloadText(), &id) : kStatusInternalError;
+  RebuildDeniedList();
+  return Added(s, status, id);
+}
+Status AddModem(Session& s) {
+  int32_t id = 0;
+  const Status status = g_ModemSubsystem ? g_ModemSubsystem->AddModem(Payload(s).c_str(), &id) : kStatusInternalError;
+  return Added(s, status, id);
+}
+
+Status EditModem(Session& s) {
+  return Answer(s, g_ModemSubsystem ? g_ModemSubsystem->EditModem(Payload(s).c_str()) : kStatusInternalError);
+}
+
+Status GetUser(Session& s) {
+  UserRecord user;
+  const Status status = g_UserDatabase ? g_UserDatabase->GetUser(s.PayloadText(), &user) : kStatusInternalError;
+  if (status != 0) {
+    s.ReplyError(status);
+    return 0;
+  }
+  s.ReplyOk(user.Encode().c_str());
+  return 0;
+}
+
+// ---- Server parameters
+
+Status GetParameters(Session& s) {
+  ConnectionSettings settings;
+  settings.LoadDefaults();
+  s.ReplyOk(settings.Encode().c_str());
+  return 0;
+}
+
+Status SetParameters(Session& s) {
+  ConnectionSettings settings;
+  settings.Decode(s.PayloadText());
+  // Stored as given; the bounds apply when they are read.
+  const bool written = SetStationIdentifierString(settings.stationId) &&
+                       SetRetryTimeout(static_cast<uint32_t>(settings.retryInterval)) &&
+                       SetRetryAttempts(static_cast<uint32_t>(settings.retryAttempts));
+  return Answer(s, written ? 0 : kStatusCreateList);
+}
+
+// ---- Server state
+
+Status IsSuspended(Session& s) {
+  s.ReplyOk(g_FaxServer && g_FaxServer->IsSuspended() ? "Y" : "N");
+  return 0;
+}
+
+Status ShutDown(Session& s) {
+  try {
+    s.ReplyOk();
+  } catch (const ClientServerExchangeException& e) {
+    if (g_SysLog) g_SysLog->Error("[%s] %s", s.userName().c_str(), GetStatusText(e.status).c_str());
+  }
+  if (g_FaxServer) g_FaxServer->StopServer();
+  return 0;
+}
+
+Status ShutDownGracefully(Session& s) {
+  // Only the requesting session may be connected, and no modem may be busy.
+  if (IpcServer::SessionCount() != 1 || FaxSessionCounter::Count() != 0) {
+    s.ReplyError(kStatusShutdownConnectionsActive);
+    return 0;
+  }
+  s.ReplyOk();
+  if (g_FaxServer) g_FaxServer->StopServer();
+  return 0;
+}
+
+}  // namespace
+
+void InstallRequestHandlers() {
+  struct Slot {
+    uint32_t code;
+    RequestHandler handler;
+  };
+  static const Slot kSlots[] = {
+      {88, DebugMessage},
+      {90, Ping},
+      {2120, GetParameters},
+      {2130, SetParameters},
+      {2200, List<EventLogSource>},
+      {2202, ClearEventLog},
+      {2210, List<JournalSource>},
+      {2212, ClearJournal},
+      {2220, List<JournalSource>},
+      {2222, ClearUserJournal},
+      {3000, ShutDown},
+      {3010, ShutDownGracefully},
+      {3020, Suspend},
+      {3030, Resume},
+      {3040, IsSuspended},
+      {7000, List<AddressSource>},
+      {7010, AddAddress},
+      {7020, DeleteAddress},
+      {7030, EditAddress},
+      {7500, List<UserSource>},
+      {7510, AddUser},
+      {7520, DeleteUser},
+      {7530, EditUser},
+      {7540, GetUser},
+      {7800, List<JunkSource>},
+      {7810, AddJunkSender},
+      {7820, DeleteJunkSender},
+      {7830, EditJunkSender},
+      {8000, List<ModemSource>},
+      {8020, AddModem},
+      {8030, EditModem},
+      {8040, DeleteModem},
+  };
+  for (const Slot& slot : kSlots) IpcServer::SetHandler(slot.code, slot.handler);
+}
+
+}  // namespace korvo

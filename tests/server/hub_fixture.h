@@ -1,0 +1,161 @@
+// A real korvohub -debug in a sandbox, for tests that talk to it with
+// FaxClient: the server root, a registered user for the test's own login
+// with every right, the hub process and its console output.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/faxclient.h"
+#include "common/fields.h"
+#include "common/request_exchange.h"
+#include "common/settings.h"
+#include "common/user_record.h"
+#include "platform/eventlog.h"
+#include "platform/username.h"
+#include "tests/support/sandbox.h"
+
+extern char** environ;
+
+namespace korvo::test {
+
+// The hub as a child process with its standard output in a pipe. The
+// destructor kills and reaps it when the test did not.
+class HubProcess {
+ public:
+  static constexpr int kPatienceMs = 60000;  // only ever reached when something hangs
+
+  HubProcess() {
+    std::string program = (BuildDir() / "server" / "korvohub").string();
+    std::string option = "-debug";
+    char* argv[] = {program.data(), option.data(), nullptr};
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    out_ = fds[0];
+  }
+  ~HubProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+    if (out_ >= 0) close(out_);
+  }
+  HubProcess(const HubProcess&) = delete;
+  HubProcess& operator=(const HubProcess&) = delete;
+
+  bool WaitFor(const std::string& text) {
+    while (output_.find(text) == std::string::npos)
+      if (!ReadMore()) return false;
+    return true;
+  }
+  // Reaps the process after the rest of its output; its exit code, -1 when
+  // it did not exit normally.
+  int Wait() {
+    while (ReadMore()) {
+    }
+    int status = 0;
+    while (pid_ > 0 && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& output() const { return output_; }
+
+ private:
+  bool ReadMore() {
+    if (out_ < 0) return false;
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, kPatienceMs) <= 0) return false;
+    char buf[4096];
+    ssize_t n = read(out_, buf, sizeof buf);
+    if (n <= 0) return false;
+    output_.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string output_;
+};
+
+inline std::string OwnLogin() {
+  char name[64] = {};
+  platform::GetUserName(name, sizeof name);
+  return name;
+}
+
+// The server's log entries, oldest first.
+inline std::vector<std::string> ServerLog() {
+  std::vector<std::string> out;
+  platform::EventLog log;
+  if (!log.Open("Korvo")) return out;
+  log.ReadNewestFirst([&](const platform::EventRecord& r) {
+    out.insert(out.begin(), r.strings.empty() ? "" : r.strings[0]);
+    return true;
+  });
+  return out;
+}
+
+inline bool ServerLogged(const std::string& line) {
+  auto texts = ServerLog();
+  return std::find(texts.begin(), texts.end(), line) != texts.end();
+}
+
+class HubFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("INVOCATION_ID");
+    root_ = sandbox_.path("server");
+    ASSERT_EQ(KvWriteRegStr("Server", "RootPath", root_.c_str()), 1);
+    ASSERT_EQ(KvWriteRegDword("Server", "TcpIp", 0), 1);
+    ASSERT_EQ(KvWriteRegDword("Server", "Pipes", 1), 1);
+    RequestExchange::SetDisconnectPause(std::chrono::milliseconds(0));
+    std::filesystem::create_directories(root_ / "Config");
+    // The test's own login administers the server.
+    bool ok = false;
+    UserDatabase users((root_ / "Config" / "RegUsers.dbs").string(), &ok);
+    ASSERT_TRUE(ok);
+    std::string text;
+    EncodeFields(&text, {OwnLogin(), "", "63", "", "", "", "", ""}, 8);
+    ASSERT_TRUE(users.AddUser(text));
+  }
+  void TearDown() override {
+    hub_.reset();
+    RequestExchange::SetDisconnectPause(std::chrono::milliseconds(100));
+  }
+  void StartHub() {
+    hub_ = std::make_unique<HubProcess>();
+    ASSERT_TRUE(hub_->WaitFor("Fax Server Daemon started.\n")) << hub_->output();
+  }
+  // A client acting for another registered user.
+  FaxClient ClientFor(const char* user) {
+    FaxClient client;
+    EXPECT_EQ(client.ActForUser(".", user), 1) << user;
+    return client;
+  }
+  std::string TempPath(const std::string& name) { return sandbox_.path(name).string(); }
+
+  Sandbox sandbox_;
+  std::filesystem::path root_;
+  std::unique_ptr<HubProcess> hub_;
+  FaxClient client_;
+};
+
+}  // namespace korvo::test
