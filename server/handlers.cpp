@@ -1,14 +1,17 @@
 #include "server/handlers.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "common/book_records.h"
 #include "common/connection_settings.h"
+#include "common/fax_header.h"
 #include "common/fields.h"
 #include "common/settings.h"
 #include "common/status_codes.h"
+#include "common/tiff_reader.h"
 #include "common/user_record.h"
 #include "platform/file_io.h"
 #include "platform/tempfile.h"
@@ -16,6 +19,7 @@
 #include "server/ipcserver.h"
 #include "server/journal.h"
 #include "server/modem_subsystem.h"
+#include "server/queue.h"
 #include "server/syslog.h"
 #include "server/trace.h"
 
@@ -75,6 +79,9 @@ Status UserSource(Session& s, const char* file) {
 Status JunkSource(Session& s, const char* file) {
   return g_JunkSenderBook ? g_JunkSenderBook->WriteList(Payload(s).c_str(), file) : kStatusCreateList;
 }
+Status QueueSource(Session& s, const char* file) {
+  return g_Queue ? g_Queue->WriteList(s.request().code, s.userName().c_str(), file) : kStatusCreateList;
+}
 Status ModemSource(Session&, const char* file) {
   return g_ModemSubsystem ? g_ModemSubsystem->WriteModemList(file) : kStatusCreateList;
 }
@@ -107,6 +114,9 @@ Status ClearUserJournal(Session& s) {
 }
 Status Suspend(Session& s) { return Answer(s, g_FaxServer ? g_FaxServer->Suspend() : kStatusInternalError); }
 Status Resume(Session& s) { return Answer(s, g_FaxServer ? g_FaxServer->Resume() : kStatusInternalError); }
+Status DeleteJob(Session& s) {
+  return Answer(s, g_Queue ? g_Queue->DeleteJob(Payload(s).c_str()) : kStatusInternalError);
+}
 Status DeleteModem(Session& s) {
   return Answer(s, g_ModemSubsystem ? g_ModemSubsystem->DeleteModem(Payload(s).c_str()) : kStatusInternalError);
 }
@@ -233,6 +243,78 @@ Status ShutDownGracefully(Session& s) {
   return 0;
 }
 
+// ---- Faxes
+
+Status SendFax(Session& s) {
+  // A session that began while the server was suspended sends nothing, even
+  // after a resume.
+  if (s.suspended()) {
+    s.ReplyError(kStatusServerSuspended);
+    s.LogFailure();
+    return 0;
+  }
+  s.ReplyOk();
+  TempFile headerFile("HDR");
+  TempFile image("FAX");
+  if (!headerFile.ok() || !image.ok() || s.ReceiveFiles(headerFile.name(), image.name()) != 0) {
+    s.LogFailure();
+    return 0;
+  }
+  FaxHeader header;
+  if (!header.LoadFromFile(headerFile.name())) {
+    s.ReplyError(kStatusInternalError);
+    s.LogFailure();
+    return 0;
+  }
+  // A send time already past is due now.
+  const auto now = static_cast<int32_t>(std::time(nullptr));
+  if (header.sendTime.time < now) header.sendTime.time = now;
+  if (!g_Queue || !g_Queue->InsertFax(image.name(), header, Queue::kKindSubmitted, 0, 10)) {
+    s.ReplyError(kStatusNoQueueSpace);
+    s.LogFailure();
+    return 0;
+  }
+  image.Keep();
+  s.ReplyOk();
+  return 0;
+}
+
+Status GetFax(Session& s) {
+  TempFile headerFile("HDR");
+  TempFile merged("FAX");
+  if (!g_Queue) {
+    s.ReplyErrorTag();
+    s.LogFailure();
+    return 0;
+  }
+  const auto jobId = static_cast<uint32_t>(std::strtoul(Payload(s).c_str(), nullptr, 10));
+  FaxHeader header;
+  std::string imagePath;
+  std::string coverPath;
+  QueueJobLock lock(*g_Queue, jobId, &header, &imagePath, &coverPath);
+  std::string faxPath = imagePath;
+  // The recipient's own cover page stands in for the image's first page.
+  if (lock.IsLocked() && !coverPath.empty() && merged.ok() &&
+      MergeFaxImages(coverPath, imagePath, merged.name()) == 0)
+    faxPath = merged.name();
+  if (!lock.IsLocked() || !headerFile.ok() || !header.SaveToFile(headerFile.name())) {
+    s.ReplyErrorTag();
+    s.LogFailure();
+    return 0;
+  }
+  s.ReplyOk();
+  ReceivedMessage answer;
+  if (s.SendFiles(headerFile.name(), faxPath.c_str()) != 0 || s.ReceiveMessage(&answer) != 0 ||
+      answer.tag != kTagOk) {
+    // The lock gives the job back for another download.
+    s.LogFailure();
+    return 0;
+  }
+  lock.Downloaded();
+  g_Queue->SetJobResult(jobId, 0, 0, 0, 0);
+  return 0;
+}
+
 }  // namespace
 
 void InstallRequestHandlers() {
@@ -256,6 +338,17 @@ void InstallRequestHandlers() {
       {3020, Suspend},
       {3030, Resume},
       {3040, IsSuspended},
+      {4000, SendFax},
+      {4010, GetFax},
+      {4020, DeleteJob},
+      {4030, DeleteJob},
+      {5000, List<QueueSource>},
+      {5010, List<QueueSource>},
+      {5020, List<QueueSource>},
+      {5026, List<QueueSource>},
+      {5030, List<QueueSource>},
+      {6000, List<QueueSource>},
+      {6020, List<QueueSource>},
       {7000, List<AddressSource>},
       {7010, AddAddress},
       {7020, DeleteAddress},

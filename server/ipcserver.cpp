@@ -101,19 +101,6 @@ bool AnsweredBySession(uint32_t code) {
   }
 }
 
-// A fax sent on a session that began while the server was suspended is
-// refused even after a resume, until the client connects again.
-Status RefuseFaxWhileSuspended(Session& session) {
-  if (session.suspended()) {
-    session.ReplyError(kStatusServerSuspended);
-    session.LogFailure();
-    return 0;
-  }
-  session.ReplyError(kStatusUnsupportedMessage);
-  session.LogFailure();
-  return 0;
-}
-
 std::map<uint32_t, RequestHandler>& HandlerSlots() {
   static std::map<uint32_t, RequestHandler> slots = [] {
     std::map<uint32_t, RequestHandler> m;
@@ -121,7 +108,6 @@ std::map<uint32_t, RequestHandler>& HandlerSlots() {
     const RequestCode* table = RequestCode::Table(&count);
     for (size_t i = 0; i < count; ++i)
       if (!AnsweredBySession(table[i].code)) m.emplace(table[i].code, nullptr);
-    m[4000] = RefuseFaxWhileSuspended;
     return m;
   }();
   return slots;
@@ -250,8 +236,9 @@ Status Session::Dispatch() {
       break;
   }
   if (RequestHandler handler = IpcServer::Handler(message_.tag)) return handler(*this);
-  // Not served by this server yet: an answer all the same, so the client
-  // does not wait out its time-out.
+  // A code without a handler (none is left unset once the handlers are
+  // installed) still gets an answer, so the client does not wait out its
+  // time-out.
   ReplyError(kStatusUnsupportedMessage);
   LogFailure();
   return 0;

@@ -4,21 +4,30 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ctime>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "common/entries.h"
+#include "common/fax_header.h"
 #include "common/modem_record.h"
+#include "common/tiff_reader.h"
 #include "common/status_codes.h"
 #include "server/journal.h"
+#include "server/requestcode.h"
 #include "tests/server/hub_fixture.h"
+#include "tests/server/queue_fixture.h"
 
 namespace korvo {
 namespace {
 
 using test::HubFixture;
 using test::ServerLogged;
+using test::Fax;
+using test::Lan;
+using test::WriteFaxFile;
 
 constexpr const char* kServer = ".";
 
@@ -303,6 +312,188 @@ TEST_F(HandlersTest, JournalRequests) {
     EXPECT_EQ(LineCount(ReadAll(path)), c.all) << c.code;
     ASSERT_EQ(client_.DownloadList(kServer, 2220, nullptr, path).status, 0u);
     EXPECT_EQ(LineCount(ReadAll(path)), c.mine) << c.code;
+  }
+}
+
+// The list lines of a queue or journal list, each as its fields.
+std::vector<std::vector<std::string>> ListRows(FaxClient& client, uint32_t code, const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
+  if (client.DownloadList(kServer, code, nullptr, path).status != 0) return rows;
+  const std::string text = test::Sandbox::readFile(path);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) break;
+    std::vector<std::string> fields(15);
+    DecodeFields(text.substr(at, end - at), fields);
+    rows.push_back(fields);
+    at = end + 2;
+  }
+  return rows;
+}
+
+class QueueRequestsTest : public HubFixture {
+ protected:
+  void SetUp() override {
+    HubFixture::SetUp();
+    image_ = TempPath("image.tif");
+    WriteFaxFile(image_, 2);
+  }
+  FaxHeader Header(std::vector<FaxSenderOrRecipient> to, int32_t sendTime) {
+    FaxHeader header;
+    header.sender = Lan(test::OwnLogin());
+    header.subject = "Offer";
+    for (auto& r : to) header.recipients.AddTail(r);
+    header.sendTime = ScheduleTimeInfo(ScheduleTimeInfo::kAtChosenTime, sendTime);
+    return header;
+  }
+  // The server's temporary files of one prefix; the queued images are
+  // "FAX" files there.
+  size_t TempFiles(const std::string& prefix) {
+    size_t n = 0;
+    for (auto& e : std::filesystem::directory_iterator(root_ / "Temp"))
+      n += e.path().filename().string().rfind(prefix, 0) == 0;
+    return n;
+  }
+
+  std::string image_;
+};
+
+// 4000: the send time moves up to now, never back; a session begun while
+// suspended and a header of another version are refused, leaving no file.
+TEST_F(QueueRequestsTest, SubmissionsAndTheirRefusals) {
+  StartHub();
+  const auto now = static_cast<int32_t>(std::time(nullptr));
+  const int32_t tomorrow = now + 86400;
+  ASSERT_EQ(client_.SendFax(kServer, Header({Fax("555 0001")}, now - 3600), image_).status, 0u);
+  ASSERT_EQ(client_.SendFax(kServer, Header({Fax("555 0002")}, tomorrow), image_).status, 0u);
+  const std::string list = TempPath("list.txt");
+  auto rows = ListRows(client_, 6000, list);
+  ASSERT_EQ(rows.size(), 2u);
+  std::map<std::string, int64_t> due;
+  for (auto& r : rows) due[r[3]] = std::stoll(r[6]);
+  EXPECT_GE(due["555 0001"], now);
+  EXPECT_LE(due["555 0001"], static_cast<int64_t>(std::time(nullptr)));
+  EXPECT_EQ(due["555 0002"], tomorrow);
+
+  // A header of format version 2.
+  FaxHeader header = Header({Fax("555 0003")}, now);
+  const std::string headerFile = TempPath("old.hdr");
+  ASSERT_EQ(header.SaveToFile(headerFile), 1);
+  std::string bytes = test::Sandbox::readFile(headerFile);
+  ASSERT_EQ(bytes[0], 3);
+  bytes[0] = 2;
+  test::Sandbox::writeFile(headerFile, bytes);
+  EXPECT_EQ(client_.SendFaxFiles(kServer, headerFile, image_).status, kStatusInternalError);
+
+  ASSERT_EQ(client_.SendCommand(kServer, 3020).status, 0u);
+  EXPECT_EQ(client_.SendFax(kServer, header, image_).status, kStatusServerSuspended);
+  ASSERT_EQ(client_.SendCommand(kServer, 3030).status, 0u);
+  EXPECT_EQ(ListRows(client_, 6000, list).size(), 2u);
+  // Only the images of the two queued jobs are left.
+  EXPECT_EQ(TempFiles("FAX"), 2u);
+  EXPECT_EQ(TempFiles("HDR"), 0u);
+
+  // Deleting: a job once, then it is gone.
+  const std::string jobId = rows[0][1];
+  EXPECT_EQ(client_.SendNumber(kServer, 4020, std::stoul(jobId)).status, 0u);
+  EXPECT_NE(client_.SendNumber(kServer, 4030, std::stoul(jobId)).status, 0u);
+  EXPECT_EQ(ListRows(client_, 6000, list).size(), 1u);
+
+  EXPECT_TRUE(ServerLogged("[" + test::OwnLogin() + "] Operation 'Send a fax to server' failed."));
+  ASSERT_EQ(client_.SendCommand(kServer, 3000).status, 0u);
+  EXPECT_EQ(hub_->Wait(), 0);
+  EXPECT_EQ(TempFiles("HDR"), 0u);
+  EXPECT_EQ(TempFiles("FTR"), 0u);
+}
+
+// One connection that takes a fax's two files and holds back its final Ok.
+class HeldDownload {
+ public:
+  explicit HeldDownload(uint32_t jobId, const std::string& folder) : folder_(folder) {
+    link_.Open(".");
+    link_.SendText(kTagIntroduce, test::OwnLogin().c_str());
+    const uint8_t version[4] = {uint8_t(kProtocolVersion), uint8_t(kProtocolVersion >> 8), 0, 0};
+    link_.SendData(kTagReportClientVersion, version, 4);
+    link_.SendText(4010, std::to_string(jobId).c_str());
+    ReceivedMessage reply;
+    ok_ = link_.Receive(&reply) == 0 && reply.tag == kTagOk && link_.ReceiveFile((folder + "/held.hdr").c_str()) == 0 &&
+          link_.ReceiveFile((folder + "/held.tif").c_str()) == 0;
+  }
+  bool ok() const { return ok_; }
+  void Finish(uint32_t tag) {
+    link_.SendText(tag, nullptr);
+    // The session answers the next request only once the fetch is done.
+    link_.SendText(90, nullptr);
+    ReceivedMessage reply;
+    link_.Receive(&reply);
+  }
+
+ private:
+  std::string folder_;
+  ClientMessageLink link_;
+  bool ok_ = false;
+};
+
+// 4010: only incoming faxes, one download at a time; the job leaves the
+// queue only after the client's final Ok.
+TEST_F(QueueRequestsTest, Fetches) {
+  StartHub();
+  const std::string me = test::OwnLogin();
+  const auto now = static_cast<int32_t>(std::time(nullptr));
+  // To a fax number (outgoing) and to the sender's own LAN box (incoming).
+  ASSERT_EQ(client_.SendFax(kServer, Header({Fax("555 0001"), Lan(me)}, now), image_).status, 0u);
+  const std::string list = TempPath("list.txt");
+  auto outgoing = ListRows(client_, 6000, list);
+  auto incoming = ListRows(client_, 5020, list);
+  ASSERT_EQ(outgoing.size(), 1u);
+  ASSERT_EQ(incoming.size(), 1u);
+  const uint32_t outId = std::stoul(outgoing[0][1]);
+  const uint32_t inId = std::stoul(incoming[0][1]);
+  const std::string header = TempPath("got.hdr");
+  const std::string fax = TempPath("got.tif");
+
+  EXPECT_EQ(client_.GetFax(kServer, static_cast<int32_t>(outId), header, fax).status, kStatusServerErrorIndication);
+  EXPECT_EQ(client_.GetFax(kServer, 99999, header, fax).status, kStatusServerErrorIndication);
+  {
+    // A download given up halfway leaves the job for the next one.
+    HeldDownload first(inId, sandbox_.root().string());
+    ASSERT_TRUE(first.ok());
+    EXPECT_EQ(client_.GetFax(kServer, static_cast<int32_t>(inId), header, fax).status, kStatusServerErrorIndication);
+    first.Finish(kTagError);
+  }
+  EXPECT_EQ(ListRows(client_, 5020, list).size(), 1u);
+  {
+    HeldDownload second(inId, sandbox_.root().string());
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(ListRows(client_, 5020, list).size(), 1u);  // not before the final Ok
+    second.Finish(kTagOk);
+  }
+  EXPECT_EQ(ListRows(client_, 5020, list).size(), 0u);
+  EXPECT_EQ(CountTiffPages(sandbox_.root().string() + "/held.tif"), 2u);
+  FaxHeader got;
+  ASSERT_EQ(got.LoadFromFile(sandbox_.root().string() + "/held.hdr"), 1);
+  EXPECT_EQ(got.subject, "Offer");
+  EXPECT_EQ(client_.GetFax(kServer, static_cast<int32_t>(inId), header, fax).status, kStatusServerErrorIndication);
+  auto journal = ListRows(client_, 2220, list);
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0][1], std::to_string(inId));
+  EXPECT_TRUE(ServerLogged("[" + me + "] Operation 'Get a fax from server' failed."));
+}
+
+// No code of the request table is left without its handler. Left out: the
+// protocol tags and the handshake, which get no reply, and the requests that
+// stop or suspend the server; the others are harmless without a payload.
+TEST_F(HandlersTest, EveryRequestIsServed) {
+  StartHub();
+  size_t count = 0;
+  const RequestCode* table = RequestCode::Table(&count);
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t code = table[i].code;
+    if (code < 100 || code == 2000 || code == 2010 || code == 3000 || code == 3010 || code == 3020) continue;
+    RequestExchange exchange(test::OwnLogin().c_str());
+    ReceivedMessage reply;
+    RequestResult r = exchange.Run(kServer, code, nullptr, &reply);
+    EXPECT_NE(r.status, kStatusUnsupportedMessage) << code;
   }
 }
 
