@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/entries.h"
+#include "common/cover_page.h"
 #include "common/fax_header.h"
 #include "common/modem_record.h"
 #include "common/tiff_reader.h"
@@ -478,6 +479,20 @@ TEST_F(QueueRequestsTest, Fetches) {
   ASSERT_EQ(journal.size(), 1u);
   EXPECT_EQ(journal[0][1], std::to_string(inId));
   EXPECT_TRUE(ServerLogged("[" + me + "] Operation 'Get a fax from server' failed."));
+
+  // With a cover page the recipient's own page stands in for the first page.
+  FaxHeader covered = Header({Lan(me)}, now);
+  covered.flags |= FaxHeader::kSendCoverPage;
+  ASSERT_EQ(client_.SendFax(kServer, covered, image_).status, 0u);
+  incoming = ListRows(client_, 5020, list);
+  ASSERT_EQ(incoming.size(), 1u);
+  ASSERT_EQ(client_.GetFax(kServer, std::stoi(incoming[0][1]), header, fax).status, 0u);
+  TiffReader reader;
+  uint16_t pages = 0;
+  PageDescriptor first;
+  ASSERT_NO_THROW(reader.Open(fax, pages, first));
+  EXPECT_EQ(pages, 2u);
+  EXPECT_EQ(first.length, kCoverPageLines);
 }
 
 // No code of the request table is left without its handler. Left out: the
@@ -485,12 +500,13 @@ TEST_F(QueueRequestsTest, Fetches) {
 // stop or suspend the server; the others are harmless without a payload.
 TEST_F(HandlersTest, EveryRequestIsServed) {
   StartHub();
+  const std::string me = test::OwnLogin();
   size_t count = 0;
   const RequestCode* table = RequestCode::Table(&count);
   for (size_t i = 0; i < count; ++i) {
     const uint32_t code = table[i].code;
     if (code < 100 || code == 2000 || code == 2010 || code == 3000 || code == 3010 || code == 3020) continue;
-    RequestExchange exchange(test::OwnLogin().c_str());
+    RequestExchange exchange(me.c_str());
     ReceivedMessage reply;
     RequestResult r = exchange.Run(kServer, code, nullptr, &reply);
     EXPECT_NE(r.status, kStatusUnsupportedMessage) << code;
