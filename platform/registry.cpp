@@ -392,6 +392,9 @@ bool RegistryHiveData::CreateKey(std::string_view path) {
     SetLastError(kErrorBadRegName);
     return false;
   }
+  // The root exists without an entry: an entry for it would make a hive with an
+  // empty root section differ from the same hive written back (which skips it).
+  if (path.empty()) return true;
   for (size_t end = 0; end != std::string_view::npos;) {
     end = path.find('\\', end ? end + 1 : 0);
     std::string_view prefix = path.substr(0, end);

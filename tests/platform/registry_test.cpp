@@ -94,6 +94,32 @@ TEST(RegistryText, ReadsWhatRegeditWrites) {
   EXPECT_EQ(*data.FindValue("Software\\Velmora Technologies\\Korvo\\Server", "Name"), Str("a \"b\""));
 }
 
+TEST(RegistryText, ParsedHivesWriteBackToTheSameContents) {
+  // Texts that parse must write back to text that parses into the same
+  // contents and writes back identically.
+  const char* texts[] = {
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE]\n",    // an empty root section
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\]\n",  // the same, spelt with a separator
+      "REGEDIT4\n[hkey_local_machine]\n[HKEY_LOCAL_MACHINE\\a]\n\"x\"=dword:1\n",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE]\n@=\"root\"\n[HKEY_LOCAL_MACHINE\\a]\n",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\a]\n\"X\"=\"1\"\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex(1):0d,00\n",
+  };
+  for (const char* text : texts) {
+    RegistryHiveData first;
+    ASSERT_TRUE(first.Parse(text, kMachineRoot)) << text;
+    std::string written = first.Serialize(kMachineRoot);
+    RegistryHiveData second;
+    ASSERT_TRUE(second.Parse(written, kMachineRoot)) << text << "wrote\n" << written;
+    EXPECT_EQ(second, first) << text << "wrote\n" << written;
+    EXPECT_EQ(second.Serialize(kMachineRoot), written) << text;
+  }
+  // The root exists whether or not it was created.
+  RegistryHiveData created;
+  ASSERT_TRUE(created.CreateKey(""));
+  EXPECT_TRUE(created.HasKey(""));
+  EXPECT_EQ(created, RegistryHiveData());
+}
+
 TEST(RegistryText, RejectsMalformedHives) {
   struct Case {
     const char* text;
