@@ -2,14 +2,17 @@
 # Builds KorvoHub and runs it in the console (-debug) on a local installation
 # under .state/ in the checkout: registry hives, server root, pipe and log
 # folders. The configuration is written on the first run and kept after that;
-# remove .state/ to start afresh. Ctrl+C stops the server.
+# remove .state/ to start afresh. Beside it runs the modem simulator: two
+# modems on one simulated line, "tx" (number 100) the server's send-only modem
+# and "rx" (number 200) its receive-only one, so a fax sent to 200 goes out and
+# comes back in. Ctrl+C stops both.
 #   scripts/run.sh            plain build in build/
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 state="$top/.state"
 "$top/scripts/deps.sh"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" --target korvohub korvocore >/dev/null
+cmake --build "$top/build" --target korvohub korvocore modemsim modemsetup >/dev/null
 
 mkdir -p "$state/run" "$state/log" "$state/config"
 export KORVO_MACHINE_HIVE="$state/machine.reg"
@@ -31,5 +34,21 @@ REGEDIT4
 "TcpIp"=dword:00000000
 REG
 fi
+
+# The simulator's port paths are short ones of its own under /tmp.
+mkdir -p "$state/server/Config"
+coproc SIM { exec "$top/build/tools/modemsim" --set "ring-ms 1000" --modem "name=tx number=100" \
+  --modem "name=rx number=200" --record "$state/log/calls.txt"; }
+sim=$SIM_PID
+# A background job ignores Ctrl+C, so the simulator is stopped here.
+trap 'kill -TERM "$sim" 2>/dev/null; wait "$sim" 2>/dev/null || true' EXIT
+declare -A port
+while read -r word name path <&"${SIM[0]}"; do
+  [ "$word" = ready ] && break
+  [ "$word" = port ] && port[$name]=$path
+done
+[ -n "${port[tx]:-}" ] && [ -n "${port[rx]:-}" ] || { echo "modemsim did not start" >&2; exit 1; }
+"$top/build/tools/modemsetup" "$state/server/Config/Modems.dbs" "${port[tx]}" "${port[rx]}"
 echo "Korvo state in $state (server root $state/server, log $state/log/Korvo.evt)"
-exec "$top/build/server/korvohub" -debug
+echo "Simulated modems: send ${port[tx]} (number 100), receive ${port[rx]} (number 200); calls in $state/log/calls.txt"
+"$top/build/server/korvohub" -debug || true
