@@ -28,16 +28,19 @@ extern char** environ;
 
 namespace korvo::test {
 
-// The hub as a child process with its standard output in a pipe. The
-// destructor kills and reaps it when the test did not.
+// The hub as a child process (korvohub with the given options) with its
+// standard output in a pipe. The destructor kills and reaps it when the test
+// did not.
 class HubProcess {
  public:
   static constexpr int kPatienceMs = 60000;  // only ever reached when something hangs
 
-  HubProcess() {
-    std::string program = (BuildDir() / "server" / "korvohub").string();
-    std::string option = "-debug";
-    char* argv[] = {program.data(), option.data(), nullptr};
+  explicit HubProcess(const std::vector<std::string>& args = {"-debug"}) {
+    std::vector<std::string> argvText = {(BuildDir() / "server" / "korvohub").string()};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvText) argv.push_back(a.data());
+    argv.push_back(nullptr);
     int fds[2];
     if (pipe(fds) != 0) return;
     const pid_t parent = getpid();
@@ -50,7 +53,7 @@ class HubProcess {
       dup2(fds[1], STDOUT_FILENO);
       close(fds[0]);
       close(fds[1]);
-      execve(argv[0], argv, environ);
+      execve(argv[0], argv.data(), environ);
       _exit(127);
     }
     close(fds[1]);
@@ -66,6 +69,10 @@ class HubProcess {
   HubProcess(const HubProcess&) = delete;
   HubProcess& operator=(const HubProcess&) = delete;
 
+  bool started() const { return pid_ > 0; }
+  void Signal(int sig) { kill(pid_, sig); }
+
+  // Reads output until it holds the text; false at end of output.
   bool WaitFor(const std::string& text) {
     while (output_.find(text) == std::string::npos)
       if (!ReadMore()) return false;

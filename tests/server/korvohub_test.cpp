@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -20,6 +19,7 @@
 #include "platform/eventlog.h"
 #include "server/faxserver.h"
 #include "server/queue.h"
+#include "tests/server/hub_fixture.h"
 #include "tests/server/queue_fixture.h"
 #include "tests/support/sandbox.h"
 
@@ -32,72 +32,7 @@ namespace fs = std::filesystem;
 
 constexpr int kPatienceMs = 60000;  // only ever reached when something hangs
 
-// The program as a child process with its standard output in a pipe. The
-// destructor kills and reaps it if the test did not.
-class Hub {
- public:
-  explicit Hub(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {(test::BuildDir() / "server" / "korvohub").string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    if (posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  ~Hub() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      Wait();
-    }
-    if (out_ >= 0) close(out_);
-  }
-  bool started() const { return pid_ > 0; }
-
-  // Reads output until it holds the text; false at end of output.
-  bool WaitFor(const std::string& text) {
-    while (output_.find(text) == std::string::npos)
-      if (!ReadMore()) return false;
-    return true;
-  }
-  void Signal(int sig) { kill(pid_, sig); }
-  // Reaps the process after reading the rest of its output; its exit code,
-  // or -1 when it did not exit normally.
-  int Wait() {
-    while (ReadMore()) {
-    }
-    int status = 0;
-    while (pid_ > 0 && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  const std::string& output() const { return output_; }
-
- private:
-  bool ReadMore() {
-    if (out_ < 0) return false;
-    pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, kPatienceMs) <= 0) return false;
-    char buf[4096];
-    ssize_t n = read(out_, buf, sizeof buf);
-    if (n <= 0) return false;
-    output_.append(buf, static_cast<size_t>(n));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::string output_;
-};
+using Hub = test::HubProcess;
 
 // Stands in for systemd: the notification socket of the service.
 class Notify {
@@ -314,7 +249,7 @@ TEST_F(KorvoHubTest, ServiceReportsToSystemdAndTakesItsControls) {
   SetRoot();
   ASSERT_EQ(KvWriteRegDword(nullptr, "DebugFlags", 1), 1);
   Notify notify(sandbox_);
-  Hub hub({});
+  Hub hub(std::vector<std::string>{});
   ASSERT_TRUE(hub.started());
   ASSERT_TRUE(notify.WaitFor("READY=1"));
   EXPECT_EQ(notify.seen().front(), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=10000000");
@@ -353,7 +288,7 @@ TEST_F(KorvoHubTest, ServiceReportsToSystemdAndTakesItsControls) {
 
 TEST_F(KorvoHubTest, WithoutRootPathNothingIsMadeAndTheServiceStops) {
   Notify notify(sandbox_);
-  Hub hub({});
+  Hub hub(std::vector<std::string>{});
   ASSERT_TRUE(hub.started());
   ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
   EXPECT_EQ(hub.Wait(), 1);
@@ -400,7 +335,7 @@ TEST_F(KorvoHubTest, AFailedStepStopsStartUpAndIsReported) {
     if (c.asFile) test::Sandbox::writeFile(root_ / c.blocker, "a file where the folder belongs");
     else fs::create_directories(root_ / c.blocker);
     Notify notify(sandbox_);
-    Hub hub({});
+    Hub hub(std::vector<std::string>{});
     ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
     EXPECT_EQ(hub.Wait(), 1);
     EXPECT_EQ(Ids(LogEntries("System")), std::vector<uint32_t>{9005});
