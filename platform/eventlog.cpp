@@ -174,27 +174,28 @@ bool RecordAt(const std::vector<unsigned char>& data, uint32_t pos, uint32_t len
   return Decode(std::vector<unsigned char>(data.begin() + pos, data.begin() + pos + len), r);
 }
 
-// The records of [start, stop) of the data area, oldest first. Around a
-// damaged stretch the records before it (read forwards) and after it (read
-// backwards through the trailing lengths) are kept, so damage never hides the
-// newest records.
+// The records of [start, stop) of the data area, oldest first. The newest
+// records are read first, backwards through the trailing lengths, and the
+// older ones forwards only up to where those begin: a damaged stretch never
+// hides the newest records, and a damaged length cannot make an old record
+// reach into a newer one.
 void LoadSegment(const std::vector<unsigned char>& data, uint32_t start, uint32_t stop, std::vector<EventRecord>& out) {
-  uint32_t pos = start;
-  while (pos + kRecordMin <= stop) {
-    uint32_t len = Get32(&data[pos]);
-    EventRecord r;
-    if (len < kRecordMin || len > stop - pos || !RecordAt(data, pos, len, r)) break;
-    out.push_back(std::move(r));
-    pos += len;
-  }
   std::vector<EventRecord> tail;
   uint32_t end = stop;
-  while (end >= pos + kRecordMin) {
+  while (end >= start + kRecordMin) {
     uint32_t len = Get32(&data[end - 4]);
     EventRecord r;
-    if (len < kRecordMin || len > end - pos || !RecordAt(data, end - len, len, r)) break;
+    if (len < kRecordMin || len > end - start || !RecordAt(data, end - len, len, r)) break;
     tail.push_back(std::move(r));
     end -= len;
+  }
+  uint32_t pos = start;
+  while (pos + kRecordMin <= end) {
+    uint32_t len = Get32(&data[pos]);
+    EventRecord r;
+    if (len < kRecordMin || len > end - pos || !RecordAt(data, pos, len, r)) break;
+    out.push_back(std::move(r));
+    pos += len;
   }
   out.insert(out.end(), std::make_move_iterator(tail.rbegin()), std::make_move_iterator(tail.rend()));
 }

@@ -157,12 +157,18 @@ TEST_F(EventLogTest, DamagedFilesAreReadAsFarAsTheyGoAndMended) {
     size_t cutTo;   // truncate the file to this size (0: leave)
     bool garbage;   // overwrite the header
     size_t damageAt;  // overwrite 4 bytes there (0: leave)
+    uint32_t headerEnd;  // the header's end of data (0: leave)
     std::vector<std::string> expectRead;  // newest first
   };
-  // Each record below is 32 bytes: "one" at 32..64 of the file, "two" after it.
-  for (const Case& c : {Case{"truncated record", 32 + 40, false, 0, {"one"}}, Case{"header garbage", 0, true, 0, {}},
-                        Case{"empty file", 1, false, 0, {}}, Case{"damaged older record", 0, false, 60, {"two"}},
-                        Case{"damaged newer record", 0, false, 64, {"one"}}}) {
+  // Each record below is 32 bytes: "one" at 32..64 of the file, "two" after
+  // it, and so is the "thr" written afterwards. A header end of 60 leaves
+  // "two" reaching 4 bytes past it, where "thr" then begins with the very
+  // length that "two" ends with.
+  for (const Case& c : {Case{"truncated record", 32 + 40, false, 0, 0, {"one"}},
+                        Case{"header garbage", 0, true, 0, 0, {}}, Case{"empty file", 1, false, 0, 0, {}},
+                        Case{"damaged older record", 0, false, 60, 0, {"two"}},
+                        Case{"damaged newer record", 0, false, 64, 0, {"one"}},
+                        Case{"record past the end", 0, false, 0, 60, {"one"}}}) {
     SCOPED_TRACE(c.name);
     const auto path = sandbox_.logDir() / "Korvo.evt";
     std::filesystem::remove(path);
@@ -183,15 +189,20 @@ TEST_F(EventLogTest, DamagedFilesAreReadAsFarAsTheyGoAndMended) {
       data.replace(c.damageAt, 4, "\xFF\xFF\xFF\x7F");
       test::Sandbox::writeFile(path, data);
     }
+    if (c.headerEnd) {
+      auto data = test::Sandbox::readFile(path);
+      for (int i = 0; i < 4; ++i) data[16 + i] = static_cast<char>(c.headerEnd >> (8 * i));
+      test::Sandbox::writeFile(path, data);
+    }
     EventLog log;
     ASSERT_TRUE(log.Open("Korvo"));
     std::vector<std::string> read;
     for (const auto& r : ReadAll(log)) read.push_back(r.strings.at(0));
     EXPECT_EQ(read, c.expectRead);
-    ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"three"}));
+    ASSERT_TRUE(log.Report("s", kEventInformation, 1, 1, {"thr"}));
     auto all = ReadAll(log);
     ASSERT_FALSE(all.empty());
-    EXPECT_EQ(all[0].strings.at(0), "three");
+    EXPECT_EQ(all[0].strings.at(0), "thr");
   }
 }
 
