@@ -6,7 +6,8 @@
 // fails the read (traced, see common/trace.h). The readers do not check the
 // value's type. The accessors apply no defaults: callers do.
 //
-// The Kv... functions are exports of libkorvocore.so with C linkage.
+// Every function here is an export of libkorvocore.so under its own C name
+// (C linkage), so programs that load the library find them by name.
 #pragma once
 
 #include <cstdint>
@@ -91,8 +92,6 @@ int KvSetServerMaxImg(uint32_t value);
 int KvGetServerMaxLog(uint32_t* value);  // "MaxLog"
 int KvSetServerMaxLog(uint32_t value);
 
-}  // extern "C"
-
 // "SendFaxToServerLast" (user).
 int GetSendFaxToServerLast(char* buffer, uint32_t size);
 int SetSendFaxToServerLast(const char* text);
@@ -124,3 +123,5 @@ uint32_t GetDebugFlags();
 void SetDebugFlags(uint32_t value);
 // Reads "DebugFlags" from the registry now, without any trace.
 int ReadDebugFlags(uint32_t* value);
+
+}  // extern "C"

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// Exports of libkorvocore.so under their C names.
+extern "C" {
+
 // printf-style trace, cut to 255 characters; concurrent traces are serialised.
 void DebugPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -23,3 +26,5 @@ int FormatLastError(char* buffer, uint32_t size, uint32_t* code);
 // U+FFFD. Both return the output buffer.
 char* WideToAnsi(const char16_t* wide, char* buffer, uint32_t size);
 char16_t* AnsiToWide(const char* text, char16_t* wide, uint32_t count);
+
+}  // extern "C"

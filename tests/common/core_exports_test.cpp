@@ -48,6 +48,19 @@ TEST_F(CoreExports, EverySettingsExportHasItsCName) {
   for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
 }
 
+// The settings and trace functions that are not Kv... exports are still the
+// library's, under their own names rather than C++ mangled ones.
+TEST_F(CoreExports, SharedFunctionsHaveTheirCNamesToo) {
+  const char* names[] = {
+      "GetSendFaxToServerLast", "SetSendFaxToServerLast", "GetKorvoCoreNameQuiet", "GetReadTimeout",
+      "SetReadTimeout", "GetStationIdentifier", "SetStationIdentifier", "GetStationIdentifierString",
+      "SetStationIdentifierString", "GetRetryTimeout", "SetRetryTimeout", "GetRetryAttempts", "SetRetryAttempts",
+      "GetDebugFlags", "SetDebugFlags", "ReadDebugFlags", "DebugPrint", "DebugPrintLastError", "FormatLastError",
+      "WideToAnsi", "AnsiToWide",
+  };
+  for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
+}
+
 TEST_F(CoreExports, CallsReachTheHives) {
   auto write = Symbol<int (*)(const char*, const char*, const char*)>("KvWriteRegStr");
   auto read = Symbol<int (*)(const char*, const char*, char*, uint32_t)>("KvReadRegStr");
