@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/entries.h"
@@ -17,9 +18,11 @@
 #include "common/tiff_reader.h"
 #include "common/status_codes.h"
 #include "server/journal.h"
+#include "server/modem_port.h"
 #include "server/requestcode.h"
 #include "tests/server/hub_fixture.h"
 #include "tests/server/queue_fixture.h"
+#include "tools/modemsim/exchange.h"
 
 namespace korvo {
 namespace {
@@ -231,6 +234,40 @@ TEST_F(HandlersTest, StatusRequests) {
   EXPECT_EQ(client_.SendNumber(kServer, 90, 0).status, 0u);
   // The cleared log holds nothing from before.
   EXPECT_FALSE(ServerLogged("Fax Server: Started"));
+
+  // Refusals and payloads that name nothing: the operation's own status,
+  // without a failure line.
+  RegisteredUserEntry user;
+  user.userName = "marko";
+  user.rights = kRightRegistered;
+  ASSERT_EQ(client_.ChangeUser(kServer, FaxClient::kAddUser, user).status, 0u);
+  FaxClient marko = ClientFor("marko");
+  struct Refusal {
+    FaxClient* client;
+    uint32_t code;
+    const char* payload;
+    Status expect;
+  };
+  const Refusal refusals[] = {
+      {&marko, 3020, nullptr, kStatusNoPermission},
+      {&marko, 2212, nullptr, kStatusNoPermission},
+      {&client_, 3030, nullptr, kStatusServerNotSuspended},
+      {&client_, 4020, "4294967295", kStatusRequestAlreadyDeleted},
+      {&client_, 4030, "job", kStatusRequestAlreadyDeleted},
+      {&client_, 4020, nullptr, kStatusRequestAlreadyDeleted},
+      {&client_, 8040, "77", kStatusServerTooBusy},  // nothing in the modem table to delete
+      {&client_, 8040, "modem", kStatusServerTooBusy},
+  };
+  for (const Refusal& r : refusals) {
+    RequestExchange exchange(r.client->GetUserName());
+    ReceivedMessage reply;
+    EXPECT_EQ(exchange.Run(kServer, r.code, r.payload, &reply).status, r.expect)
+        << r.code << " " << (r.payload ? r.payload : "(none)");
+  }
+  for (const char* name : {"Delete a fax from queue", "Delete user's fax from queue", "Delete a modem",
+                           "Resume normal server operation", "Suspend normal server operation"}) {
+    EXPECT_FALSE(ServerLogged("[" + test::OwnLogin() + "] Operation '" + name + "' failed.")) << name;
+  }
 }
 
 // Parameters: stored as given, their bounds applied (and written back) when
@@ -407,14 +444,47 @@ TEST_F(QueueRequestsTest, SubmissionsAndTheirRefusals) {
   EXPECT_EQ(TempFiles("FTR"), 0u);
 }
 
+// A connection of the test's own login past its handshake, for requests
+// driven message by message.
+void OpenSession(ClientMessageLink& link) {
+  link.Open(".");
+  link.SendText(kTagIntroduce, test::OwnLogin().c_str());
+  const uint8_t version[4] = {uint8_t(kProtocolVersion), uint8_t(kProtocolVersion >> 8), 0, 0};
+  link.SendData(kTagReportClientVersion, version, 4);
+}
+
+// A submission whose client goes away in the middle of the image leaves
+// neither file behind.
+TEST_F(QueueRequestsTest, ABrokenSubmissionLeavesNoFile) {
+  StartHub();
+  const std::string headerFile = TempPath("fax.hdr");
+  FaxHeader header = Header({Fax("555 0001")}, static_cast<int32_t>(std::time(nullptr)));
+  ASSERT_EQ(header.SaveToFile(headerFile), 1);
+  {
+    ClientMessageLink link;
+    OpenSession(link);
+    link.SendText(4000, nullptr);
+    ReceivedMessage reply;
+    ASSERT_EQ(link.Receive(&reply), 0u);
+    ASSERT_EQ(reply.tag, kTagOk);
+    ASSERT_EQ(link.SendFile(headerFile.c_str()), 0u);
+    // The image's first block, then the line drops.
+    const std::string block(1000, 'i');
+    link.SendData(kTagData, block.data(), static_cast<uint32_t>(block.size()));
+  }
+  const std::string failed = "[" + test::OwnLogin() + "] Operation 'Send a fax to server' failed.";
+  for (int i = 0; i < 3000 && !(ServerLogged(failed) && TempFiles("") == 0); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(ServerLogged(failed));
+  EXPECT_EQ(TempFiles(""), 0u);
+  EXPECT_TRUE(ListRows(client_, 6000, TempPath("list.txt")).empty());
+}
+
 // One connection that takes a fax's two files and holds back its final Ok.
 class HeldDownload {
  public:
   explicit HeldDownload(uint32_t jobId, const std::string& folder) : folder_(folder) {
-    link_.Open(".");
-    link_.SendText(kTagIntroduce, test::OwnLogin().c_str());
-    const uint8_t version[4] = {uint8_t(kProtocolVersion), uint8_t(kProtocolVersion >> 8), 0, 0};
-    link_.SendData(kTagReportClientVersion, version, 4);
+    OpenSession(link_);
     link_.SendText(4010, std::to_string(jobId).c_str());
     ReceivedMessage reply;
     ok_ = link_.Receive(&reply) == 0 && reply.tag == kTagOk && link_.ReceiveFile((folder + "/held.hdr").c_str()) == 0 &&
@@ -517,10 +587,7 @@ TEST_F(HandlersTest, EveryRequestIsServed) {
 class IdleClient {
  public:
   IdleClient() {
-    link_.Open(".");
-    link_.SendText(kTagIntroduce, test::OwnLogin().c_str());
-    const uint8_t version[4] = {uint8_t(kProtocolVersion), uint8_t(kProtocolVersion >> 8), 0, 0};
-    link_.SendData(kTagReportClientVersion, version, 4);
+    OpenSession(link_);
     // A request answered proves the session runs.
     link_.SendText(90, nullptr);
     ReceivedMessage reply;
@@ -540,6 +607,31 @@ TEST_F(HandlersTest, GracefulShutdownWaitsForOtherClients) {
     EXPECT_EQ(client_.SendCommand(kServer, 3000).status, 0u);
     EXPECT_EQ(hub_->Wait(), 0);
   }
+}
+
+// A modem in a call counts as much as a client: 3010 waits for it, 3000 does not.
+TEST_F(HandlersTest, GracefulShutdownWaitsForASendingModem) {
+  modemsim::ExchangeConfig cfg;
+  cfg.ringPeriod = std::chrono::milliseconds(100);
+  cfg.answerTimeout = std::chrono::minutes(10);  // the call rings until the server gives up
+  cfg.modems.push_back({.name = "tx", .number = "100"});
+  cfg.modems.push_back({.name = "far", .number = "200", .faults = {.noAnswer = true}});
+  modemsim::Exchange exchange(cfg);
+  test::WriteModemTable(root_ / "Config" / "Modems.dbs", {{exchange.portPath(0).string(), ModemPort::kUsageSend}});
+  StartHub();
+  FaxHeader header;
+  header.sender = test::Lan(test::OwnLogin());
+  header.recipients.AddTail(test::Fax("200"));
+  header.sendTime = ScheduleTimeInfo(ScheduleTimeInfo::kAtChosenTime, static_cast<int32_t>(std::time(nullptr)));
+  const std::string image = TempPath("image.tif");
+  WriteFaxFile(image, 1);
+  ASSERT_EQ(client_.SendFax(kServer, header, image).status, 0u);
+  // The send session has dialled once the exchange knows the call.
+  for (int i = 0; i < 6000 && exchange.calls().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(exchange.calls().size(), 1u);
+  EXPECT_EQ(client_.SendCommand(kServer, 3010).status, kStatusShutdownConnectionsActive);
+  EXPECT_EQ(client_.SendCommand(kServer, 3000).status, 0u);
+  EXPECT_EQ(hub_->Wait(), 0);
 }
 
 TEST_F(HandlersTest, GracefulShutdownAlone) {

@@ -13,11 +13,9 @@
 #include <vector>
 
 #include "common/cover_page.h"
-#include "common/database.h"
 #include "common/fax_header.h"
 #include "common/fields.h"
 #include "common/job_state.h"
-#include "common/modem_record.h"
 #include "common/tiff_reader.h"
 #include "server/modem_port.h"
 #include "tests/server/hub_fixture.h"
@@ -40,19 +38,8 @@ class RoadTest : public test::HubFixture {
     cfg.modems.push_back({.name = "rx", .number = "200"});
     exchange_ = std::make_unique<sim::Exchange>(cfg);
     // The server's two modems, as an administrator would set them up.
-    Database db((root_ / "Config" / "Modems.dbs").c_str(), sizeof(ModemRecord), CompareModemIds);
-    ASSERT_TRUE(db.Open());
-    for (auto [modem, usage] : {std::pair{0, ModemPort::kUsageSend}, std::pair{1, ModemPort::kUsageReceive}}) {
-      ModemRecord r;
-      r.SetDefaults();
-      r.portName.Assign(exchange_->portPath(static_cast<size_t>(modem)).string());
-      r.usage = usage;
-      r.enabled = 1;
-      r.faxSpeed = 5;  // 14400 bit/s
-      r.id = static_cast<int32_t>(db.NextSerial());
-      ASSERT_GE(db.Add(&r), 0);
-    }
-    db.Close();
+    test::WriteModemTable(root_ / "Config" / "Modems.dbs", {{exchange_->portPath(0).string(), ModemPort::kUsageSend},
+                                                           {exchange_->portPath(1).string(), ModemPort::kUsageReceive}});
   }
   void TearDown() override {
     HubFixture::TearDown();  // the server lets go of the ports first
