@@ -48,7 +48,8 @@ while read -r word name path <&"${SIM[0]}"; do
   [ "$word" = port ] && port[$name]=$path
 done
 [ -n "${port[tx]:-}" ] && [ -n "${port[rx]:-}" ] || { echo "modemsim did not start" >&2; exit 1; }
-"$top/build/tools/modemsetup" "$state/server/Config/Modems.dbs" "${port[tx]}" "${port[rx]}"
+# The login running this may send, list and fetch faxes (every right).
+"$top/build/tools/modemsetup" "$state/server/Config/Modems.dbs" "${port[tx]}" "${port[rx]}" "$(id -un)"
 echo "Korvo state in $state (server root $state/server, log $state/log/Korvo.evt)"
 echo "Simulated modems: send ${port[tx]} (number 100), receive ${port[rx]} (number 200); calls in $state/log/calls.txt"
 "$top/build/server/korvohub" -debug || true

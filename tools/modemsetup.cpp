@@ -1,16 +1,22 @@
 // modemsetup: writes a server's modem table with two modems, one that only
-// sends and one that only answers, for a demonstration on simulated modems.
-//   modemsetup MODEMS.DBS SEND_PORT RECEIVE_PORT
-// An existing table is replaced.
+// sends and one that only answers, for a demonstration on simulated modems;
+// with a login name, also registers that user beside it (RegUsers.dbs in the
+// same folder) with every right, so the user's own programs may send, list
+// and fetch faxes.
+//   modemsetup MODEMS.DBS SEND_PORT RECEIVE_PORT [LOGIN]
+// An existing modem table is replaced; a user already registered is kept as is.
 #include <cstdio>
 #include <filesystem>
+#include <string>
 
 #include "common/database.h"
+#include "common/fields.h"
 #include "common/modem_record.h"
+#include "common/user_record.h"
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: modemsetup MODEMS.DBS SEND_PORT RECEIVE_PORT\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: modemsetup MODEMS.DBS SEND_PORT RECEIVE_PORT [LOGIN]\n");
     return 2;
   }
   std::error_code ec;
@@ -38,5 +44,18 @@ int main(int argc, char** argv) {
     }
   }
   db.Close();
+
+  if (argc == 5) {
+    const std::string users = (std::filesystem::path(argv[1]).parent_path() / "RegUsers.dbs").string();
+    bool ok = false;
+    korvo::UserDatabase book(users, &ok);
+    std::string text;
+    korvo::EncodeFields(&text, {argv[4], "", std::to_string(korvo::kAdministratorRights), "", "", "", "", ""}, 8);
+    korvo::UserRecord known;
+    if (!ok || (book.GetUser(argv[4], &known) != 0 && !book.AddUser(text))) {
+      std::fprintf(stderr, "modemsetup: cannot register %s in %s\n", argv[4], users.c_str());
+      return 1;
+    }
+  }
   return 0;
 }
