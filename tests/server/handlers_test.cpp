@@ -7,11 +7,13 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/entries.h"
+#include "common/userenvironment.h"
 #include "common/cover_page.h"
 #include "common/fax_header.h"
 #include "common/modem_record.h"
@@ -170,6 +172,15 @@ TEST_F(HandlersTest, RecordRequests) {
   EXPECT_EQ(got.userName, "marko");
   EXPECT_EQ(got.fullName, "Marko Marulic");
   EXPECT_EQ(client_.GetUser(kServer, "nobody", got).status, kStatusRecordNotFound);
+  // The whole list, through a temporary file of the client's data folder
+  // that does not stay.
+  UserEntryList users;
+  ASSERT_EQ(client_.GetUserList(kServer, users).status, 0u);
+  std::set<std::string> names;
+  for (const auto& u : users) names.insert(u.userName);
+  EXPECT_EQ(names, (std::set<std::string>{"Administrator", "marko", test::OwnLogin()}));
+  for (const auto& e : std::filesystem::directory_iterator(GetUserEnvironment().GetDataPath()))
+    EXPECT_TRUE(e.is_directory()) << e.path();
 
   // A registered user without the book rights is refused before any handler.
   FaxClient marko = ClientFor("marko");

@@ -161,6 +161,8 @@ class HubFixture : public ::testing::Test {
     ASSERT_EQ(KvWriteRegStr("Server", "RootPath", root_.c_str()), 1);
     ASSERT_EQ(KvWriteRegDword("Server", "TcpIp", 0), 1);
     ASSERT_EQ(KvWriteRegDword("Server", "Pipes", 1), 1);
+    // The client's data folder, where FaxClient makes its temporary files.
+    ASSERT_EQ(KvWriteRegUserStr(nullptr, "DataPath", sandbox_.path("client").c_str()), 1);
     RequestExchange::SetDisconnectPause(std::chrono::milliseconds(0));
     std::filesystem::create_directories(root_ / "Config");
     // The test's own login administers the server.
