@@ -404,6 +404,12 @@ class QueueRequestsTest : public HubFixture {
     return n;
   }
 
+  std::set<std::string> TempNames() {
+    std::set<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(root_ / "Temp")) names.insert(e.path().filename().string());
+    return names;
+  }
+
   std::string image_;
 };
 
@@ -567,7 +573,18 @@ TEST_F(QueueRequestsTest, Fetches) {
   ASSERT_EQ(client_.SendFax(kServer, covered, image_).status, 0u);
   incoming = ListRows(client_, 5020, list);
   ASSERT_EQ(incoming.size(), 1u);
+  const std::set<std::string> before = TempNames();
   ASSERT_EQ(client_.GetFax(kServer, std::stoi(incoming[0][1]), header, fax).status, 0u);
+  // The merged image and the header go once the server has taken the final
+  // Ok, which the client does not wait for; the queue's own files may go too.
+  auto left = [&] {
+    std::set<std::string> extra;
+    for (const std::string& name : TempNames())
+      if (!before.count(name)) extra.insert(name);
+    return extra;
+  };
+  for (int i = 0; i < 3000 && !left().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(left(), std::set<std::string>{});
   TiffReader reader;
   uint16_t pages = 0;
   PageDescriptor first;
