@@ -15,15 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "common/database.h"
 #include "common/faxclient.h"
 #include "common/fields.h"
-#include "common/modem_record.h"
 #include "common/request_exchange.h"
 #include "common/settings.h"
 #include "common/user_record.h"
 #include "platform/eventlog.h"
 #include "platform/username.h"
+#include "tests/server/modem_table.h"
 #include "tests/support/sandbox.h"
 
 extern char** environ;
@@ -131,25 +130,6 @@ inline std::vector<std::string> ServerLog() {
 inline bool ServerLogged(const std::string& line) {
   auto texts = ServerLog();
   return std::find(texts.begin(), texts.end(), line) != texts.end();
-}
-
-// The server's modem table as an administrator would set it up: one enabled
-// modem at 14400 bit/s per port, with its usage (0 send only, 1 receive only).
-inline void WriteModemTable(const std::filesystem::path& file,
-                            const std::vector<std::pair<std::string, int>>& ports) {
-  Database db(file.c_str(), sizeof(ModemRecord), CompareModemIds);
-  ASSERT_TRUE(db.Open());
-  for (const auto& [port, usage] : ports) {
-    ModemRecord r;
-    r.SetDefaults();
-    r.portName.Assign(port);
-    r.usage = usage;
-    r.enabled = 1;
-    r.faxSpeed = 5;  // 14400 bit/s
-    r.id = static_cast<int32_t>(db.NextSerial());
-    ASSERT_GE(db.Add(&r), 0);
-  }
-  db.Close();
 }
 
 class HubFixture : public ::testing::Test {

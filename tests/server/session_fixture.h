@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "common/book_records.h"
-#include "common/database.h"
 #include "common/fax_header.h"
 #include "common/job_state.h"
 #include "common/status_codes.h"
@@ -27,6 +26,7 @@
 #include "server/queue.h"
 #include "tests/common/fax_pages.h"
 #include "tests/server/engine_fixture.h"
+#include "tests/server/modem_table.h"
 #include "tools/modemsim/exchange.h"
 
 namespace korvo::test {
@@ -121,19 +121,8 @@ class SessionTest : public EngineTest {
     junk_ = std::make_unique<JunkSenderDatabase>(sandbox_.path("root/Config/Denied.dbs").string(), &booked);
     ASSERT_TRUE(booked);
 
-    Database db(GetModemsPath().c_str(), sizeof(ModemRecord), CompareModemIds);
-    ASSERT_TRUE(db.Open());
-    for (auto [modem, usage] : {std::pair{kTx, ModemPort::kUsageSend}, std::pair{kRx, ModemPort::kUsageReceive}}) {
-      ModemRecord r;
-      r.SetDefaults();
-      r.portName.Assign(exchange_->portPath(modem).string());
-      r.usage = usage;
-      r.enabled = 1;
-      r.faxSpeed = 5;  // 14400 bit/s
-      r.id = static_cast<int32_t>(db.NextSerial());
-      ASSERT_GE(db.Add(&r), 0);
-    }
-    db.Close();
+    WriteModemTable(GetModemsPath(), {{exchange_->portPath(kTx).string(), ModemPort::kUsageSend},
+                                      {exchange_->portPath(kRx).string(), ModemPort::kUsageReceive}});
     subsystem_ = std::make_unique<ModemSubsystem>(junk_.get(), &ok);
     ASSERT_EQ(ok, 1);
     g_ModemSubsystem = subsystem_.get();
