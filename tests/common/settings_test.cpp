@@ -4,8 +4,11 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/lasterror.h"
+#include "platform/registry.h"
 #include "tests/support/sandbox.h"
 
 namespace {
@@ -250,6 +253,36 @@ TEST_F(Settings, NamedAccessorsUseTheirValues) {
   EXPECT_EQ(v, 5u);
   EXPECT_EQ(KvReadRegDword("Server", "TcpIp", &v), 1);
   EXPECT_EQ(v, 0u);
+}
+
+// Writers on threads of one process lose nothing either: each write locks
+// the hive through its own open of the lock file, which excludes other
+// threads as well as other processes. Readers meanwhile see whole hives.
+TEST_F(Settings, ConcurrentWriterThreadsLoseNoValue) {
+  constexpr int kWriters = 4, kWrites = 25;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kWriters; ++t)
+    threads.emplace_back([t] {
+      for (int n = 0; n < kWrites; ++n) {
+        std::string name = "t" + std::to_string(t) + "_" + std::to_string(n);
+        EXPECT_EQ((t % 2 ? KvWriteRegUserDword : KvWriteRegDword)("Threads", name.c_str(), uint32_t(n)), 1) << name;
+      }
+    });
+  threads.emplace_back([] {
+    uint32_t v;
+    for (int i = 0; i < 50; ++i) {
+      KvReadRegDword("Threads", "t0_0", &v);
+      EXPECT_NE(korvo::platform::GetLastError(), korvo::platform::kErrorBadHive);
+    }
+  });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kWriters; ++t)
+    for (int n = 0; n < kWrites; ++n) {
+      std::string name = "t" + std::to_string(t) + "_" + std::to_string(n);
+      uint32_t v = 0xFFFFFFFF;
+      EXPECT_EQ((t % 2 ? KvReadRegUserDword : KvReadRegDword)("Threads", name.c_str(), &v), 1) << name;
+      EXPECT_EQ(v, uint32_t(n)) << name;
+    }
 }
 
 TEST_F(Settings, StationIdentifierStringReadsThrough64Bytes) {
