@@ -313,6 +313,78 @@ TEST_F(HandlersTest, ServerParameters) {
   EXPECT_EQ(stored, 10u);
 }
 
+// Each family refuses a user without its right before any handler runs
+// (a registered user without the right, a user who is not registered), and
+// takes payloads that name nothing without harm.
+TEST_F(HandlersTest, RefusalsAndPayloadsThatNameNothing) {
+  StartHub();
+  RegisteredUserEntry user;
+  user.userName = "marko";
+  user.rights = kRightRegistered;
+  ASSERT_EQ(client_.ChangeUser(kServer, FaxClient::kAddUser, user).status, 0u);
+  FaxClient marko = ClientFor("marko");
+  FaxClient ghost = ClientFor("ghost");  // not registered
+  const std::string list = TempPath("list.txt");
+  const std::string image = TempPath("image.tif");
+  test::WriteFaxFile(image, 1);
+  FaxHeader header;
+  header.sender = test::Lan("ghost");
+  header.recipients.AddTail(test::Fax("555 0001"));
+  int32_t id = 0;
+  ConnectionSettings settings{"+385 1 234", 2, 10};
+  struct Case {
+    const char* what;
+    std::function<RequestResult()> run;
+    Status expect;
+  };
+  const std::vector<Case> cases = {
+      {"event log", [&] { return marko.DownloadList(kServer, 2200, nullptr, list); }, kStatusNoPermission},
+      {"dispatch list", [&] { return marko.DownloadList(kServer, 5010, nullptr, list); }, kStatusNoPermission},
+      {"own list", [&] { return marko.DownloadList(kServer, 5020, nullptr, list); }, 0},
+      {"junk sender", [&] { return marko.AddJunkSender(kServer, JunkSenderEntry(), id); }, kStatusNoPermission},
+      {"modem", [&] { return marko.AddModem(kServer, ModemRecord(), id); }, kStatusNoPermission},
+      {"parameters", [&] { return marko.SetServerParameters(kServer, settings); }, kStatusNoPermission},
+      {"job deletion", [&] { return marko.SendNumber(kServer, 4020, 1); }, kStatusNoPermission},
+      {"shutdown", [&] { return marko.SendCommand(kServer, 3000); }, kStatusNoPermission},
+      {"submission", [&] { return ghost.SendFax(kServer, header, image); }, kStatusNotRegisteredUser},
+      {"fetch", [&] { return ghost.GetFax(kServer, 1, TempPath("h"), TempPath("f")); }, kStatusNotRegisteredUser},
+      {"own list unregistered", [&] { return ghost.DownloadList(kServer, 5020, nullptr, list); },
+       kStatusNotRegisteredUser},
+      {"suspend state", [&] {
+         int flag = 0;
+         return ghost.IsServerSuspended(kServer, flag);
+       }, 0},
+      // Payloads that name nothing.
+      {"queue list with a selector", [&] { return client_.DownloadList(kServer, 6000, "x", list); }, 0},
+      {"fetch of no number",
+       [&] {
+         RequestExchange exchange(client_.GetUserName());
+         ReceivedMessage reply;
+         return exchange.Run(kServer, 4010, "job", &reply);
+       },
+       kStatusServerErrorIndication},
+      {"parameters without fields",
+       [&] {
+         RequestExchange exchange(client_.GetUserName());
+         ReceivedMessage reply;
+         return exchange.Run(kServer, 2130, "STATION", &reply);
+       },
+       0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.run().status, c.expect) << c.what;
+  // Nothing refused changed anything; the parameters without fields read
+  // with their defaults.
+  ASSERT_EQ(client_.DownloadList(kServer, 8000, nullptr, list).status, 0u);
+  EXPECT_EQ(ReadAll(list), "");
+  ASSERT_EQ(client_.DownloadList(kServer, 6000, nullptr, list).status, 0u);
+  EXPECT_EQ(ReadAll(list), "");
+  ConnectionSettings got;
+  ASSERT_EQ(client_.GetServerParameters(kServer, got).status, 0u);
+  EXPECT_EQ(got.stationId, "STATION");
+  EXPECT_EQ(got.retryAttempts, 5);
+  EXPECT_EQ(got.retryInterval, 3);
+}
+
 JournalRecord Entry(uint32_t jobId, const char* sender, const char* recipient) {
   JournalRecord r;
   r.jobId = jobId;
