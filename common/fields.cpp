@@ -71,8 +71,11 @@ Number ReadNumber(std::string_view text) {
   while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) n.negative = text[i++] == '-';
   constexpr uint64_t kCap = uint64_t{1} << 63;
+  // Checked before multiplying, so that a long number stays at the cap
+  // rather than wrapping round to a small value.
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    n.magnitude = std::min<uint64_t>(kCap, n.magnitude * 10 + static_cast<uint64_t>(text[i] - '0'));
+    const auto digit = static_cast<uint64_t>(text[i] - '0');
+    n.magnitude = n.magnitude > (kCap - digit) / 10 ? kCap : n.magnitude * 10 + digit;
   }
   return n;
 }

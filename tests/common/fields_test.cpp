@@ -63,10 +63,14 @@ TEST(ParseDecimal, ReadsLeadingNumberAndSaturates) {
   const std::pair<const char*, int32_t> cases[] = {
       {"42", 42}, {"-7", -7}, {"  +5x", 5}, {"abc", 0}, {"", 0}, {"12abc", 12},
       {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
+      // Past 2^64 the digits must not wrap the value round to a small one.
+      {"100000000000000000000", INT_MAX}, {"9999999999999999999999", INT_MAX},
+      {"-100000000000000000000", INT_MIN}, {"50000000000000000000", INT_MAX},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(ParseDecimal(text), value) << text;
   EXPECT_EQ(ParseUnsignedDecimal("4294967295"), 4294967295u);
   EXPECT_EQ(ParseUnsignedDecimal("99999999999"), 4294967295u);
+  EXPECT_EQ(ParseUnsignedDecimal("100000000000000000063"), 4294967295u);
   EXPECT_EQ(ParseUnsignedDecimal("63"), 63u);
   EXPECT_EQ(ParseUnsignedDecimal("-1"), 4294967295u);
   EXPECT_EQ(ParseUnsignedDecimal("x"), 0u);
