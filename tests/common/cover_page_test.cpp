@@ -194,6 +194,19 @@ TEST_F(CoverPageTest, APageForSeveralRecipientsShowsThePlaceholders) {
   EXPECT_TRUE(SameIn(page, Alone("jsmith\nVelmora\n2\n1", kFromValues, false), kFromValues));
 }
 
+TEST_F(CoverPageTest, TextsInAnotherCodePageDoNotCutThePageShort) {
+  // A sender's company and a subject in an 8-bit code page (Windows-1250),
+  // drawn before the To block and the footer.
+  const FaxSenderOrRecipient sender{"0123", 0, "Ana Horvat", "Tvrtka \x8A\xE8", "1", "2"};
+  const PageBits page = Drawn(CoverPageInfo(sender, kRecipient, "Ponuda \xE8", 0, 1, 3));
+  EXPECT_GT(Ink(page, kFromValues), 200u);
+  EXPECT_TRUE(SameIn(page, Alone("Ana Horvat\nR&&D Ltd\n555 0199\n555 0198", kToValues, false), kToValues));
+  EXPECT_EQ(Ink(page, {kToFrame.left, kToFrame.bottom - 1, kToFrame.right, kToFrame.bottom}),
+            static_cast<uint32_t>(kToFrame.right - kToFrame.left));
+  EXPECT_GT(Ink(page, kSubjectValues), 200u);
+  EXPECT_GT(Ink(page, kFooter), 50u);
+}
+
 TEST_F(CoverPageTest, TheCoverPageLeadsTheConvertedDocument) {
   std::string stream = "BDBP";
   for (int i = 0; i < 3; ++i) {

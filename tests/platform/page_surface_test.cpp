@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "tests/support/sandbox.h"
@@ -35,6 +37,37 @@ TEST(PageSurfaceTest, RowPadBitsAreWhite) {
   s.CopyRow(0, row);
   EXPECT_EQ(row[0], 0x00);
   EXPECT_EQ(row[1], 0x0F);
+}
+
+// Texts come from records typed anywhere, not all of them UTF-8: a stray byte
+// shows as a replacement mark, the rest of the text as written, and the
+// drawing that follows still happens.
+TEST(PageSurfaceTest, TextThatIsNotUtf8IsDrawnAndDrawingGoesOn) {
+  const std::string texts[] = {"Caf\xE9 bar", "Caf\xC5", "Caf\xF0\x9F", "Caf\xC0\xAF!", "Caf\xED\xA0\x80x"};
+  for (const auto& text : texts) {
+    SCOPED_TRACE(text);
+    PageSurface s(300, 60);
+    ASSERT_TRUE(s.Ready());
+    s.SelectFont("Times New Roman", 30, 500);
+    s.DrawText(text, {0, 0, 300, 40}, TextAlign::Left, false);
+    s.FrameRect({0, 40, 300, 60});
+    PageSurface alone(300, 60);
+    alone.SelectFont("Times New Roman", 30, 500);
+    alone.DrawText("Caf", {0, 0, 300, 40}, TextAlign::Left, false);
+    int32_t cafEnd = 0, ink = 0;
+    for (int32_t y = 0; y < 40; ++y)
+      for (int32_t x = 0; x < 300; ++x) {
+        if (alone.IsBlack(x, y)) cafEnd = std::max(cafEnd, x + 1);
+        ink += s.IsBlack(x, y) && !alone.IsBlack(x, y);
+      }
+    ASSERT_GT(cafEnd, 0);
+    for (int32_t y = 0; y < 40; ++y)
+      for (int32_t x = 0; x < cafEnd; ++x) ASSERT_EQ(s.IsBlack(x, y), alone.IsBlack(x, y)) << x << "," << y;
+    EXPECT_GT(ink, 20);  // the mark (and what follows) after "Caf"
+    EXPECT_TRUE(s.IsBlack(0, 50));
+    EXPECT_TRUE(s.IsBlack(150, 59));
+    EXPECT_TRUE(s.IsBlack(299, 45));
+  }
 }
 
 TEST(PageSurfaceTest, PngOfAPageIsWritten) {
