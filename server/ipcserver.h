@@ -50,7 +50,7 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   // The session thread: requests until one ends the session, then the
-  // pause and the close.
+  // close, after a pause when the client is still connected.
   void Run();
   // Receives and handles one message: 0 to go on, else the status that ends
   // the session (kStatusDisconnect when the client went or stayed silent).
@@ -130,10 +130,10 @@ class IpcServer {
   // Sets the stop flag: the listeners take no more clients.
   static void BeginStop();
 
-  // The handler slot of a request code. A code of the table without a
-  // handler answers the error reply 0xC00003EA. Handlers are set before the
-  // IPC server starts; SetHandler is false for a code the table lacks or
-  // that the session answers itself.
+  // The handler slot of a request code. Handlers are set before the IPC
+  // server starts; SetHandler is false for a code the table lacks or that the
+  // session answers itself. A code without a handler ends its session like an
+  // unknown one.
   static bool SetHandler(uint32_t code, RequestHandler handler);
   static RequestHandler Handler(uint32_t code);
 

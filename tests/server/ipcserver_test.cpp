@@ -282,6 +282,22 @@ TEST_F(IpcServerTest, AnUnknownCodeEndsTheSessionWithoutAReply) {
       << ::testing::PrintToString(LogTexts());
 }
 
+// A running server answers every code of its table: the session the tags and
+// the handshake, a handler each of the others.
+TEST_F(IpcServerTest, EveryCodeOfTheTableHasItsAnswer) {
+  Start();
+  const std::vector<uint32_t> bySession = {kTagOk,  kTagError, kTagData, kTagIntroduce, kTagReportClientVersion,
+                                           2020,    kTagGetServerVersion, 2150};
+  size_t count = 0;
+  const RequestCode* table = RequestCode::Table(&count);
+  ASSERT_EQ(count, 51u);
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t code = table[i].code;
+    const bool session = std::find(bySession.begin(), bySession.end(), code) != bySession.end();
+    EXPECT_EQ(IpcServer::Handler(code) != nullptr, !session) << code;
+  }
+}
+
 TEST_F(IpcServerTest, TheProtocolTagsAreReadWithoutAReply) {
   Start();
   RawClient client;
