@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -164,6 +165,29 @@ bool DeleteFileByName(const char* path) {
   if (!path || !*path) return FailWith(kErrorFileNotFound);
   if (unlink(path) != 0) return Fail();
   return true;
+}
+
+Handle LockFolder(const char* path) {
+  if (!path || !*path) {
+    SetLastError(kErrorFileNotFound);
+    return kInvalidHandle;
+  }
+  int fd;
+  do fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    SetLastErrorFromErrno();
+    return kInvalidHandle;
+  }
+  int r;
+  do r = flock(fd, LOCK_EX | LOCK_NB);
+  while (r != 0 && errno == EINTR);
+  if (r != 0) {
+    SetLastErrorFromErrno();
+    close(fd);
+    return kInvalidHandle;
+  }
+  return fd;
 }
 
 }  // namespace korvo::platform

@@ -61,4 +61,9 @@ bool TruncateHandle(Handle h);
 bool HandleSize(Handle h, uint64_t* size);
 bool DeleteFileByName(const char* path);
 
+// Holds a folder for its user: an exclusive lock on it that lasts until the
+// handle is closed or the process ends. kInvalidHandle with EWOULDBLOCK when
+// another holder has it.
+Handle LockFolder(const char* path);
+
 }  // namespace korvo::platform

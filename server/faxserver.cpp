@@ -1,5 +1,6 @@
 #include "server/faxserver.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <vector>
 
@@ -276,6 +277,12 @@ FaxServer::FaxServer(int* ok) {
     std::error_code ec;
     std::filesystem::create_directories(*dir, ec);
   }
+  // A root that cannot be opened at all is left to the steps below to report.
+  rootLock_ = platform::LockFolder(gPaths.root.c_str());
+  if (rootLock_ == platform::kInvalidHandle && platform::GetLastError() == EWOULDBLOCK) {
+    DebugTrace("Server root '%s' is in use by another server.\n", gPaths.root.c_str());
+    return;
+  }
   for (const auto& step : Steps()) {
     if (!step.start(gPaths)) return;
     ++built_;
@@ -297,6 +304,7 @@ FaxServer::~FaxServer() {
   }
   built_ = 0;
   DebugTrace("Fax Server Daemon Stoped.\n");
+  if (rootLock_ != platform::kInvalidHandle) platform::CloseHandle(rootLock_);
   lock_.Close();
   if (g_FaxServer == this) g_FaxServer = nullptr;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/status.h"
+#include "platform/file_io.h"
 #include "platform/sync.h"
 
 namespace korvo {
@@ -85,6 +86,9 @@ class FaxServer {
 
  private:
   std::string rootPath_;
+  // Held while this server runs: a second server on the same root would
+  // overwrite this one's queue list and journal and send its faxes again.
+  platform::Handle rootLock_ = platform::kInvalidHandle;
   platform::Mutex lock_;
   bool suspended_ = false;
   size_t built_ = 0;  // the leading steps that are built

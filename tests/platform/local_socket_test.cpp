@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -212,6 +213,20 @@ TEST_F(LocalSocketTest, InterruptEndsABlockedAccept) {
   EXPECT_EQ(got, kInvalidHandle);
   EXPECT_EQ(error, kErrorOperationAborted);
   EXPECT_EQ(listener.Accept(), kInvalidHandle);  // stays interrupted
+}
+
+// Who may do what is the server's decision from the peer's credentials, so
+// the socket itself lets every local user connect, whatever the umask.
+TEST_F(LocalSocketTest, EveryLocalUserMayConnect) {
+  const mode_t old = umask(077);
+  LocalListener listener;
+  const bool listening = listener.Listen(path, 4);
+  umask(old);
+  ASSERT_TRUE(listening);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
 }
 
 TEST_F(LocalSocketTest, TheServerLearnsThePeerUser) {

@@ -224,6 +224,32 @@ TEST_F(KorvoHubTest, DebugWithoutRootPathSaysSoAndMakesNothing) {
   EXPECT_TRUE(LogEntries("Korvo").empty());
 }
 
+// Two servers on one root would each save their own view of the queue over
+// the other's and send the same faxes.
+TEST_F(KorvoHubTest, ASecondServerOnTheSameRootDoesNotStart) {
+  SetRoot();
+  Hub first({"-debug"});
+  ASSERT_TRUE(first.WaitFor("Fax Server Daemon started.\n")) << first.output();
+  Hub second({"-debug"});
+  EXPECT_EQ(second.Wait(), 0);
+  EXPECT_TRUE(InOrder(second.output(), {"Server root '" + root_.string() + "' is in use by another server.\n",
+                                        "Could not start Korvo Service. The Service ALREADY started?\n"}));
+  EXPECT_EQ(second.output().find("Opening"), std::string::npos) << "no module was built";
+  EXPECT_EQ(second.output().find("DELETE"), std::string::npos);
+  const auto log = Texts(LogEntries("Korvo"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Fax Server: Starting Version 1.30"), 1);
+  // The first goes on serving on its socket.
+  uint32_t version = 0;
+  EXPECT_EQ(FaxClient().GetServerVersion(".", version).status, 0u);
+  first.Signal(SIGINT);
+  EXPECT_EQ(first.Wait(), 0);
+  // Once it has gone the root is free again.
+  Hub third({"-debug"});
+  ASSERT_TRUE(third.WaitFor("Fax Server Daemon started.\n")) << third.output();
+  third.Signal(SIGINT);
+  EXPECT_EQ(third.Wait(), 0);
+}
+
 TEST_F(KorvoHubTest, ServesClientsOnItsSocketUntilItStops) {
   SetRoot();
   Hub hub({"-debug"});
