@@ -87,11 +87,15 @@ Status Journal::WriteList(uint32_t requestCode, const char* userName, const char
   if (!file) return kStatusInternalError;
   const bool mine = requestCode == kListUser;
   const std::string user = userName ? userName : "";
-  bool ok = true;
-  if (db_.Open()) {
+  // A journal that cannot be read is a failure, not an empty list.
+  bool ok = db_.Open();
+  if (ok) {
     JournalRecord r;
     for (int i = 0; ok && i < db_.GetCount(); ++i) {
-      if (!db_.GetAt(i, &r)) break;
+      if (!db_.GetAt(i, &r)) {
+        ok = false;
+        break;
+      }
       if (mine && strcasecmp(Text(r.senderAddress).c_str(), user.c_str()) != 0 &&
           strcasecmp(Text(r.recipientAddress).c_str(), user.c_str()) != 0)
         continue;

@@ -80,7 +80,7 @@ class Journal {
   Status Add(const JournalRecord& record);
   // The records as queue list lines: every one for 2210, for 2220 those sent
   // by or addressed to the user (case-insensitive). 0; 0xC00013EE when busy;
-  // 0xC00001FE when the file cannot be written.
+  // 0xC00001FE when the file cannot be written or the journal cannot be read.
   Status WriteList(uint32_t requestCode, const char* userName, const char* fileName);
   // Deletes every record. 0; 0xC00013EC when busy; 0xC00001FE when a record
   // cannot be deleted.

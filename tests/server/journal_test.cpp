@@ -140,6 +140,20 @@ TEST_F(JournalTest, ListsEveryRecordOrTheUsersOwn) {
   EXPECT_EQ(journal_->WriteList(Journal::kListAll, "x", sandbox_.path("no/such/dir/list").c_str()), kStatusInternalError);
 }
 
+// A journal that cannot be read must not pass for an empty one.
+TEST_F(JournalTest, AnUnreadableJournalFailsItsList) {
+  ASSERT_EQ(journal_->Add(Journal::BuildRecord(Job(1, "bob", true), Image("ana", true))), kStatusSuccess);
+  const std::string good = test::Sandbox::readFile(path_);
+  const auto list = sandbox_.path("list.lst");
+  for (const std::string& damaged : {std::string("not a journal"), good.substr(0, good.size() - 100), std::string()}) {
+    SCOPED_TRACE(damaged.size());
+    if (damaged.empty()) std::filesystem::remove(path_);
+    else test::Sandbox::writeFile(path_, damaged);
+    EXPECT_EQ(journal_->WriteList(Journal::kListAll, "", list.c_str()), kStatusInternalError);
+    EXPECT_EQ(journal_->WriteList(Journal::kListUser, "bob", list.c_str()), kStatusInternalError);
+  }
+}
+
 TEST_F(JournalTest, ClearDeletesEverythingAndLogsIt) {
   ASSERT_EQ(journal_->Clear(), kStatusSuccess);
   for (uint32_t id : {5u, 9u, 2u}) ASSERT_EQ(journal_->Add(Journal::BuildRecord(Job(id, "x", false), Image("y", false))), kStatusSuccess);
