@@ -3,6 +3,7 @@
 // the whole server.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -90,7 +91,7 @@ class FaxServer {
   // overwrite this one's queue list and journal and send its faxes again.
   platform::Handle rootLock_ = platform::kInvalidHandle;
   platform::Mutex lock_;
-  bool suspended_ = false;
+  std::atomic<bool> suspended_{false};  // read by session threads without the lock
   size_t built_ = 0;  // the leading steps that are built
 };
 
