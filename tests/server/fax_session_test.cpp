@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/tiff_writer.h"
 #include "tests/server/session_fixture.h"
 
 namespace korvo {
@@ -149,6 +150,41 @@ TEST_P(FaxSessionTest, ADocumentBrokenAfterTwoPagesIsFiledAsPartiallyReceived) {
   EXPECT_EQ(SentResults(), (std::vector<std::string>{"2 CommunicationError"}));
 }
 
+// A page whose data does not fit the receive buffer: the buffer takes what it
+// holds and no more, the document ends there with the pages before it.
+TEST_P(FaxSessionTest, APageLargerThanTheReceiveBufferEndsTheDocument) {
+  // One-pixel runs all across: about 970 coded bytes a line.
+  constexpr uint32_t kDenseLines = 600;
+  const std::vector<uint8_t> dense(static_cast<size_t>(test::kPageWidth / 8) * kDenseLines, 0x55);
+  const auto denseCoded = test::EncodePage(dense, test::kPageWidth, kDenseLines);
+  ASSERT_GT(denseCoded.size(), kReceivedPageBufferSize);
+  const std::string path = sandbox_.path("root/Queue/DENSE.TMP").string();
+  {
+    TiffWriter writer;
+    writer.Open(path);
+    PageDescriptor page;
+    page.length = test::kPageLines;
+    const auto first = test::EncodePage(test::TextPage(test::kPageWidth, test::kPageLines, 500), test::kPageWidth, test::kPageLines);
+    writer.WritePage(page, first.data(), static_cast<uint32_t>(first.size()));
+    page.length = kDenseLines;
+    writer.WritePage(page, denseCoded.data(), static_cast<uint32_t>(denseCoded.size()));
+    writer.Close();
+  }
+  const uint32_t job = SubmitFile(path, "Dense");
+  ASSERT_TRUE(SendAndWait(1));
+
+  const auto in = Incoming();
+  ASSERT_EQ(in.size(), 1u);
+  EXPECT_EQ(in[0].state, JobState::PartiallyReceived);
+  const FaxImg image = ImageOf(in[0]);
+  ASSERT_EQ(CountTiffPages(image.path), 1);
+  EXPECT_TRUE(test::TiffRows(image.path, 0) == PageRows(5, 0));
+  EXPECT_FALSE(LogStarting("FAX from 'KORVO TEST', pages 1, ").empty());
+  // The sender has the first page confirmed and tries the second again.
+  EXPECT_EQ(Job(job).state, JobState::CommunicationError);
+  EXPECT_EQ(Job(job).pages, 1);
+}
+
 TEST_P(AbortTest, AJobAbortedBeforeTheCallIsNeverDialledFor) {
   const uint32_t a = Submit(2, 1);
   Submit(1, 2);
@@ -198,7 +234,28 @@ TEST_P(AbortTest, TheThirdOfFourAbortedDuringTheCallIsSkipped) {
   EXPECT_EQ(Incoming().size(), 3u);
 }
 
+// A Class 2 modem takes the end of a document as a command, which can fail.
+using Class2Test = FaxSessionTest;
+
+// The end of the call fails twice for the same request (EOM, then EOP), each
+// time taking back a page from a document of one page: it keeps 0 pages.
+TEST_P(Class2Test, FailedEndsOfACallNeverCountAPageBelowZero) {
+  exchange_->setFaults(kTx, {.errorOn = {"AT+FET=1"}});
+  const uint32_t a = Submit(1, 1), b = Submit(1, 2);
+  ASSERT_TRUE(queue_->SchedulerPass());
+  ASSERT_TRUE(WaitSendPortBack());
+  EXPECT_EQ(SentResults(), (std::vector<std::string>{"0 NoResponse", "0 NoResponse"}));
+  for (uint32_t id : {a, b}) {
+    const FaxReq job = Job(id);
+    EXPECT_EQ(job.pages, 0);
+    EXPECT_EQ(job.attemptsMade, 1);
+    EXPECT_EQ(job.direction, 1);
+  }
+}
+
 const ModemClass kClasses[] = {{"Class2", "0,1,2"}, {"Class20", "0,1,2,2.0"}};
+INSTANTIATE_TEST_SUITE_P(Classes, Class2Test, ::testing::Values(kClasses[0]),
+                         [](const auto& info) { return std::string(info.param.name); });
 INSTANTIATE_TEST_SUITE_P(Classes, FaxSessionTest, ::testing::ValuesIn(kClasses),
                          [](const auto& info) { return std::string(info.param.name); });
 INSTANTIATE_TEST_SUITE_P(Classes, AbortTest, ::testing::ValuesIn(kClasses),

@@ -569,6 +569,45 @@ TEST_F(QueueRequestsTest, ABrokenSubmissionLeavesNoFile) {
   EXPECT_TRUE(ListRows(client_, 6000, TempPath("list.txt")).empty());
 }
 
+// A fax the server has answered for is on the disk: killed outright right
+// after the answer, the server starts again with every job of it, and with
+// the image they share.
+TEST_F(QueueRequestsTest, AFaxAcceptedRightBeforeAKillIsQueuedAfterTheRestart) {
+  StartHub();
+  const std::string me = test::OwnLogin();
+  const auto tomorrow = static_cast<int32_t>(std::time(nullptr)) + 86400;
+  ASSERT_EQ(client_.SendFax(kServer, Header({Fax("555 0001"), Fax("555 0002"), Lan(me)}, tomorrow), image_).status,
+            0u);
+  hub_->Signal(SIGKILL);
+  EXPECT_EQ(hub_->Wait(), -1);
+
+  StartHub();
+  const std::string list = TempPath("list.txt");
+  auto outgoing = ListRows(client_, 6000, list);
+  ASSERT_EQ(outgoing.size(), 2u);
+  std::map<std::string, std::vector<std::string>> byNumber;
+  for (auto& row : outgoing) byNumber[row[3]] = row;
+  for (const char* number : {"555 0001", "555 0002"}) {
+    SCOPED_TRACE(number);
+    ASSERT_EQ(byNumber.count(number), 1u);
+    EXPECT_EQ(byNumber[number][4], "Offer");
+    EXPECT_EQ(byNumber[number][6], std::to_string(tomorrow));
+    EXPECT_EQ(byNumber[number][8], "2");
+    EXPECT_EQ(byNumber[number][10], std::to_string(JobState::Queued));
+  }
+  auto mine = ListRows(client_, 5020, list);
+  ASSERT_EQ(mine.size(), 1u);
+  EXPECT_EQ(mine[0][0], outgoing[0][0]);  // one image for the three
+  EXPECT_EQ(TempFiles("FAX"), 1u);
+  EXPECT_FALSE(std::filesystem::exists(root_ / "Queue" / "Queue.lst.new"));
+  // The job counter went on from the saved one.
+  ASSERT_EQ(client_.SendFax(kServer, Header({Fax("555 0003")}, tomorrow), image_).status, 0u);
+  std::set<std::string> ids;
+  for (auto& row : ListRows(client_, 6000, list)) ids.insert(row[1]);
+  for (auto& row : mine) ids.insert(row[1]);
+  EXPECT_EQ(ids.size(), 4u);
+}
+
 // One connection that takes a fax's two files and holds back its final Ok.
 class HeldDownload {
  public:

@@ -172,13 +172,16 @@ class SessionTest : public EngineTest {
 
   // Queues a fax of the given pages for number; returns its job id.
   uint32_t Submit(int pages, uint32_t seed, const std::string& number = "200") {
+    return SubmitFile(Image(pages, seed), "Offer " + std::to_string(seed), number);
+  }
+  uint32_t SubmitFile(const std::string& image, const std::string& subject, const std::string& number = "200") {
     FaxHeader h;
     h.sender = FaxSenderOrRecipient("alice", 1, "", "", "", "");
-    h.subject = "Offer " + std::to_string(seed);
+    h.subject = subject;
     h.priority = FaxHeader::kPriorityNormal;
     h.sendTime = ScheduleTimeInfo(0, static_cast<int32_t>(std::time(nullptr)) - 10);
     h.recipients.AddTail(FaxSenderOrRecipient(number, 0, "", "", "", ""));
-    EXPECT_EQ(queue_->InsertFax(Image(pages, seed).c_str(), h, Queue::kKindSubmitted, 0, JobState::Queued), 1);
+    EXPECT_EQ(queue_->InsertFax(image.c_str(), h, Queue::kKindSubmitted, 0, JobState::Queued), 1);
     return queue_->JobCounter();
   }
 
@@ -195,6 +198,16 @@ class SessionTest : public EngineTest {
       if (FaxSessionCounter::Count() == 0 && subsystem_->GetPort(0)->GetState() == PortState::OnDemand &&
           subsystem_->GetPort(1)->GetState() == PortState::Ready)
         return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  // Waits until every session has ended and the send port is back (the
+  // receive port may stay out of service after a call the sender broke off).
+  bool WaitSendPortBack() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (FaxSessionCounter::Count() == 0 && subsystem_->GetPort(0)->GetState() == PortState::OnDemand) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
