@@ -1,7 +1,8 @@
 // The whole road of a fax through a real korvohub: submitted with FaxClient to
 // two fax numbers and a LAN user with a cover page, sent by the send-only port
 // through the simulated exchange, received on the receive-only port, listed for
-// the dispatchers, fetched with the cover page first, and journalled.
+// the dispatchers, fetched with the cover page first, and journalled; and a
+// junk sender added through the server refused on the next call.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "common/cover_page.h"
+#include "common/entries.h"
 #include "common/fax_header.h"
 #include "common/fields.h"
 #include "common/job_state.h"
@@ -152,6 +154,36 @@ TEST_F(RoadTest, SubmittedFaxIsSentReceivedListedFetchedAndJournalled) {
   EXPECT_TRUE(std::filesystem::is_empty(root_ / "Temp"));
   ASSERT_EQ(client_.SendCommand(kServer, 3000).status, 0u);
   EXPECT_EQ(hub_->Wait(), 0);
+}
+
+// A junk sender added through the server is refused from the next call on,
+// without a restart: the add rebuilds the ports' denied list.
+TEST_F(RoadTest, AJunkSenderAddedThroughTheServerIsRefusedAtOnce) {
+  StartHub();
+  // The server's own send modem introduces itself with the station identifier.
+  ASSERT_EQ(client_.SetServerParameters(kServer, {"KORVO ROAD", 2, 10}).status, 0u);
+  JunkSenderEntry junk;
+  junk.stationId = "KORVO ROAD";
+  int32_t id = 0;
+  ASSERT_EQ(client_.AddJunkSender(kServer, junk, id).status, 0u);
+
+  const std::string image = TempPath("image.tif");
+  test::WriteFaxFile(image, 1);
+  FaxHeader header;
+  header.sender = test::Lan(test::OwnLogin());
+  header.recipients.AddTail(test::Fax("200"));
+  header.sendTime = ScheduleTimeInfo(ScheduleTimeInfo::kAtChosenTime, static_cast<int32_t>(std::time(nullptr)));
+  ASSERT_EQ(client_.SendFax(kServer, header, image).status, 0u);
+  ASSERT_TRUE(exchange_->waitForCalls(1, std::chrono::seconds(120)));
+  auto refused = [] {
+    for (const auto& line : test::ServerLog())
+      if (line.rfind("FAX from 'KORVO ROAD', pages 0, ", 0) == 0 && line.find("Access Denied.") != std::string::npos)
+        return true;
+    return false;
+  };
+  for (int i = 0; i < 12000 && !refused(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(refused());
+  EXPECT_TRUE(Rows(5010).empty());
 }
 
 }  // namespace
