@@ -148,6 +148,9 @@ Status Prn2Tiff::ConvertPage() {
       }
     }
     putPending();
+    // A TIFF page has at least one row: libtiff refuses a whole file in which
+    // one page has none. A printed page with nothing on it stays a white page.
+    if (encoder.LineCount() == 0) encoder.PutBlankLines(1);
     encoder.Finish();
     descriptor.length = encoder.LineCount();
     writer_.WritePage(descriptor, output.Data(), output.ByteCount());

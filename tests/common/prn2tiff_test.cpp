@@ -126,7 +126,8 @@ TEST_F(Prn2TiffTest, BlankLineRecordsFollowTheLineRule) {
       {"CF 0 changes nothing", Stream().BL(a).CF(0).CF(2).BL(b), {a, kBlank, b}},
       {"CF 1 after a line is no blank line", Stream().BL(a).CF(1).BL(b), {a, b}},
       {"NR and unknown words inside a page are skipped", Stream().W("NR").BL(a).W("ZZ").W("BP").BL(b), {a, b}},
-      {"a page without lines", Stream(), {}},
+      {"a page without lines is one white line", Stream(), {kBlank}},
+      {"so is a page of words only", Stream().W("NR").CF(0), {kBlank}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -242,7 +243,9 @@ TEST_F(Prn2TiffTest, CallsAfterTheEndFailWithoutTouchingTheFile) {
 
 TEST_F(Prn2TiffTest, PagesCarryTheFaxServerNameAndLibtiffReadsThem) {
   const Bytes a = Line(10), b = Line(11);
-  const Conversion run = Convert(Stream().W("BD").W("BP").BL(a).CF(3).BL(b).W("EP").W("BP").BL(b).W("EP").W("ED").bytes);
+  // The last page has no lines at all.
+  const Conversion run = Convert(
+      Stream().W("BD").W("BP").BL(a).CF(3).BL(b).W("EP").W("BP").BL(b).W("EP").W("BP").W("EP").W("ED").bytes);
   ASSERT_EQ(run.last(), kStatusEndOfPrnDocument);
   const std::string out = Path("info.txt");
   ASSERT_EQ(std::system(("tiffinfo -D " + Path("job.fax") + " >" + out + " 2>&1").c_str()), 0);
@@ -252,6 +255,11 @@ TEST_F(Prn2TiffTest, PagesCarryTheFaxServerNameAndLibtiffReadsThem) {
   EXPECT_NE(info.find("Image Width: 1728 Image Length: 1"), std::string::npos) << info;
   EXPECT_NE(info.find("Resolution: 204, 196 pixels/inch"), std::string::npos) << info;
   EXPECT_EQ(info.find("rror"), std::string::npos) << info;
+  EXPECT_EQ(info.find("arning"), std::string::npos) << info;
+  EXPECT_NE(info.find("Page Number: 2-3"), std::string::npos) << info;
+  const std::string pdf = Path("job.pdf");
+  EXPECT_EQ(std::system(("tiff2pdf -o " + pdf + " " + Path("job.fax") + " >" + out + " 2>&1").c_str()), 0)
+      << test::Sandbox::readFile(out);
 }
 
 TEST(PrnTiffExceptionTest, Texts) {
