@@ -1,9 +1,14 @@
 #include "platform/eventlog.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -58,6 +63,70 @@ TEST_F(EventLogTest, RecordsComeBackNewestFirstWithEveryField) {
   int seen = 0;
   log.ReadNewestFirst([&](const EventRecord&) { return ++seen < 2; });
   EXPECT_EQ(seen, 2) << "the visit stops when asked";
+}
+
+// The entries as syslog receives them: a child process with a /dev/log of
+// its own (a private mount namespace) reports and hands the datagrams back,
+// one a line.
+std::string SyslogDatagramsOf(void (*report)()) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, "/dev/log");
+    const int s = socket(AF_UNIX, SOCK_DGRAM, 0);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev", "tmpfs", 0, nullptr) != 0 || s < 0 ||
+        bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+      _exit(2);
+    report();
+    char buf[2048];
+    for (ssize_t n; (n = recv(s, buf, sizeof buf, MSG_DONTWAIT)) > 0;) {
+      if (write(fds[1], buf, static_cast<size_t>(n)) != n || write(fds[1], "\n", 1) != 1) _exit(3);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
+  return out;
+}
+
+TEST_F(EventLogTest, EveryEntryIsMirroredToSyslog) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a /dev/log of its own";
+  const std::string seen = SyslogDatagramsOf([] {
+    EventLog log;
+    log.Open("Korvo");
+    log.Report("Korvo Server", kEventError, 0, 9005, {"Could not start\r\n"});
+    log.Report("Korvo", kEventWarning, 1, 9000, {"two", "strings"});
+    log.Report("Korvo", kEventInformation, 1, 9000, {"[ana] Add a registered user"});
+    // The store cannot take it; the system journal still does.
+    EventLog closed;
+    closed.Report("Korvo", kEventInformation, 1, 9000, {"not stored"});
+  });
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = seen.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(seen.substr(at, end - at));
+  ASSERT_EQ(lines.size(), 4u) << seen;
+  // Daemon facility (3 << 3) with the priority of the type.
+  const std::pair<const char*, const char*> expect[] = {{"<27>", "Korvo Server: Could not start"},
+                                                         {"<28>", "Korvo: two strings"},
+                                                         {"<30>", "Korvo: [ana] Add a registered user"},
+                                                         {"<30>", "Korvo: not stored"}};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind(expect[i].first, 0), 0u) << lines[i];
+    const std::string tail = expect[i].second;
+    EXPECT_TRUE(lines[i].size() >= tail.size() && lines[i].compare(lines[i].size() - tail.size(), tail.size(), tail) == 0)
+        << lines[i];
+  }
 }
 
 TEST_F(EventLogTest, FullLogOverwritesTheOldestRecords) {
