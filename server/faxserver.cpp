@@ -231,6 +231,13 @@ void StopIpcServer() {
   g_IpcServer = nullptr;
 }
 
+// Every client request ends before the other modules stop: a request that
+// came later could undo their stopping (a resume lets the modem subsystem
+// answer calls again, whose sessions would report to a deleted queue).
+void IpcShutdownBegins() {
+  if (g_IpcServer) g_IpcServer->Stop();
+}
+
 // The start-up order. Shutdown walks it backwards.
 const std::vector<StartupStep>& Steps() {
   static const std::vector<StartupStep> steps = {
@@ -241,7 +248,7 @@ const std::vector<StartupStep>& Steps() {
       {"DELETE JunkBook !\n", StartJunkSenderBook, StopJunkSenderBook},
       {"DELETE FaxModem !\n", StartModems, StopModems, ModemsShutdownBegins, SuspendModems},
       {"DELETE FaxQue !\n", StartQueue, StopQueue, QueueShutdownBegins, SuspendQueue},
-      {"DELETE IpcServer !\n", StartIpcServer, StopIpcServer, IpcServer::BeginStop, IpcServer::SetSuspended},
+      {"DELETE IpcServer !\n", StartIpcServer, StopIpcServer, IpcShutdownBegins, IpcServer::SetSuspended},
   };
   return steps;
 }

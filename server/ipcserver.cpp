@@ -331,6 +331,11 @@ IpcServer::IpcServer(int* ok) {
 }
 
 IpcServer::~IpcServer() {
+  Stop();
+  if (g_IpcServer == this) g_IpcServer = nullptr;
+}
+
+void IpcServer::Stop() {
   gStop = true;
   // Listening channels live until their thread has been joined.
   for (auto& l : listeners_)
@@ -348,7 +353,6 @@ IpcServer::~IpcServer() {
   for (auto& s : sessions) s.session->Wake();
   for (auto& s : sessions)
     if (s.thread.joinable()) s.thread.join();
-  if (g_IpcServer == this) g_IpcServer = nullptr;
 }
 
 bool IpcServer::OpenListener(Listener& l) {
@@ -418,7 +422,6 @@ int IpcServer::SessionCount() { return gSessionCount.load(); }
 void IpcServer::SetSuspended(bool on) { gSuspended = on; }
 bool IpcServer::IsSuspended() { return gSuspended.load(); }
 bool IpcServer::Stopping() { return gStop.load(); }
-void IpcServer::BeginStop() { gStop = true; }
 
 bool IpcServer::SetHandler(uint32_t code, RequestHandler handler) {
   auto& slots = HandlerSlots();

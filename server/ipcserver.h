@@ -118,6 +118,8 @@ class IpcServer {
   explicit IpcServer(int* ok);
   // Stops the listeners and the sessions and joins every thread.
   ~IpcServer();
+  // The same, leaving the object: no client request runs after it.
+  void Stop();
   IpcServer(const IpcServer&) = delete;
   IpcServer& operator=(const IpcServer&) = delete;
 
@@ -127,8 +129,6 @@ class IpcServer {
   static void SetSuspended(bool on);
   static bool IsSuspended();
   static bool Stopping();
-  // Sets the stop flag: the listeners take no more clients.
-  static void BeginStop();
 
   // The handler slot of a request code. Handlers are set before the IPC
   // server starts; SetHandler is false for a code the table lacks or that the
