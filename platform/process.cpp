@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,31 @@ extern char** environ;
 
 namespace korvo::platform {
 
+namespace {
+
+// A started program begins with no signal blocked: the service keeps its
+// control signals blocked in every thread (they are read from a signalfd),
+// and a child would otherwise inherit that and ignore SIGTERM and Ctrl+C.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    posix_spawnattr_init(&attr_);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr_, &none);
+    posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK);
+  }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  const posix_spawnattr_t* get() const { return &attr_; }
+
+ private:
+  posix_spawnattr_t attr_;
+};
+
+}  // namespace
+
 pid_t StartProcess(const std::vector<std::string>& argv) {
   if (argv.empty()) {
     SetLastError(EINVAL);
@@ -23,7 +49,8 @@ pid_t StartProcess(const std::vector<std::string>& argv) {
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
-  int rc = posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+  SpawnAttributes attr;
+  int rc = posix_spawnp(&pid, args[0], nullptr, attr.get(), args.data(), environ);
   if (rc != 0) {
     SetLastError(static_cast<uint32_t>(rc));
     return -1;
@@ -68,7 +95,8 @@ bool RunProcessOutput(const std::vector<std::string>& argv, std::string& out) {
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  SpawnAttributes attr;
+  int rc = posix_spawnp(&pid, args[0], &actions, attr.get(), args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   if (rc != 0) {

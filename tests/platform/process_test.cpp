@@ -1,6 +1,8 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <string>
 
@@ -41,6 +43,25 @@ TEST(ProcessTest, OutputIsCapturedWhole) {
   EXPECT_EQ(out.substr(0, 7), "active\n");
   EXPECT_FALSE(RunProcessOutput({"sh", "-c", "echo partial; exit 3"}, out));
   EXPECT_EQ(out, "partial\n");
+}
+
+// The service blocks its control signals in every thread; what it starts
+// must still stop on SIGTERM and Ctrl+C.
+TEST(ProcessTest, AStartedProgramBlocksNoSignal) {
+  sigset_t control, old;
+  sigemptyset(&control);
+  for (int sig : {SIGTERM, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2}) sigaddset(&control, sig);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &control, &old), 0);
+  std::string out;
+  const bool ran = RunProcessOutput({"sh", "-c", "grep SigBlk /proc/self/status"}, out);
+  const pid_t pid = StartProcess({"sh", "-c", "kill -TERM $$; exit 0"});
+  int code = -1;
+  const bool waited = pid > 0 && WaitProcess(pid, code);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  ASSERT_TRUE(ran);
+  EXPECT_EQ(out, "SigBlk:\t0000000000000000\n");
+  ASSERT_TRUE(waited);
+  EXPECT_EQ(code, 128 + SIGTERM);
 }
 
 TEST(ProcessTest, ModuleFileNameIsThisProgram) {
