@@ -270,6 +270,9 @@ int FaxClient::ActForUser(const char* server, const char* userName) {
 }
 
 std::string FaxClient::MakeTempFileName(const std::string& folder, const char* prefix) {
+  // No folder (a user without a data folder) is no place: the name would
+  // land in whatever directory the program happens to run in.
+  if (folder.empty()) return {};
   std::string name;
   if (!platform::GetTempFileName(folder, prefix ? prefix : "", 0, name)) return {};
   return name;

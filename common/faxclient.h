@@ -112,7 +112,8 @@ class FaxClient {
   // 0 otherwise, also for a null name or one longer than 31 characters.
   int ActForUser(const char* server, const char* userName);
 
-  // A new empty file "<prefix>XXXX.TMP" in the folder; empty when none can be made.
+  // A new empty file "<prefix>XXXX.TMP" in the folder; empty when none can
+  // be made, or no folder is given.
   static std::string MakeTempFileName(const std::string& folder, const char* prefix);
   // Nothing for an empty name.
   static void DeleteTempFile(const std::string& name);

@@ -356,6 +356,32 @@ TEST_F(Client, ADataFolderThatCannotHoldTemporaryFilesOpensNoConnection) {
   EXPECT_EQ(server->connections(), 0);
 }
 
+// A user without a data folder has no place for temporary files: nothing
+// is made in the directory the program runs in, and nothing is sent.
+TEST(ClientWithoutDataFolder, MakesNoTemporaryFileAndOpensNoConnection) {
+  test::Sandbox box;
+  RequestExchange::SetDisconnectPause(std::chrono::milliseconds(0));
+  ASSERT_EQ(GetUserEnvironment().GetDataPath(), "");
+  FakeServer server(box.pipeDir().string() + "/Korvo", [](FakeSession& s, FakeServer::Request&) { s.Send(0); });
+  ASSERT_TRUE(server.ok());
+  const fs::path before = fs::current_path();
+  fs::current_path(box.root());
+  std::string image = box.path("img.fax").string();
+  test::Sandbox::writeFile(image, "p");
+  FaxClient client;
+  EXPECT_EQ(client.SendFax(".", FaxHeader(), image).status, kStatusCreateFaxHeader);
+  UserEntryList list;
+  EXPECT_EQ(client.GetUserList(".", list).status, kStatusGetFileFromServer);
+  EXPECT_EQ(FaxClient::MakeTempFileName("", "LST"), "");
+  std::vector<std::string> made;
+  for (const auto& e : fs::directory_iterator(box.root()))
+    if (e.is_regular_file() && e.path().extension() == ".TMP") made.push_back(e.path().filename().string());
+  fs::current_path(before);
+  EXPECT_EQ(made, std::vector<std::string>{});
+  EXPECT_EQ(server.connections(), 0);
+  RequestExchange::SetDisconnectPause(std::chrono::milliseconds(100));
+}
+
 TEST_F(Client, SendFaxFilesRefusedKeepsTheServersStatus) {
   auto server = Serve(Refuse(kStatusServerSuspended, "Korvo Server is in SUSPENDED mode."));
   test::Sandbox::writeFile(data + "a", "a");
