@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -41,8 +42,13 @@ bool ReceiveOnce(Handle h, void* buffer, uint32_t count, uint32_t* done, bool* t
   if (n < 0) return FailSocket();
   *done = static_cast<uint32_t>(n);
   *truncated = (msg.msg_flags & MSG_TRUNC) != 0;
-  // A message socket delivers 0 bytes only when the peer has gone.
-  if (n == 0) return FailWith(kErrorBrokenPipe);
+  if (n == 0) {
+    // 0 bytes are the peer's end, or an empty message that a peer may send;
+    // the latter is no data rather than a broken pipe.
+    pollfd p{h, POLLRDHUP, 0};
+    if (poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP)) != 0) return FailWith(kErrorBrokenPipe);
+    return FailWith(kErrorHandleEof);
+  }
   return true;
 }
 

@@ -40,8 +40,8 @@ bool IsSocketHandle(Handle h);
 
 // Reads what one call delivers, at most count bytes. On a message socket one
 // call reads one message; *truncated tells that the message was longer and
-// its rest is gone. End of file fails with kErrorHandleEof, a peer that went
-// away with kErrorBrokenPipe.
+// its rest is gone. End of file and an empty message fail with
+// kErrorHandleEof, a peer that went away with kErrorBrokenPipe.
 bool ReadHandle(Handle h, bool socket, void* buffer, uint32_t count, uint32_t* done, bool* truncated);
 // Socket reads then wait at most ms for a message and fail with
 // kErrorTimeout (0 waits as little as the system allows).

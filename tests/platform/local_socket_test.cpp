@@ -97,6 +97,15 @@ TEST_F(LocalSocketTest, MessagesKeepTheirBoundsAndALongOneIsTruncated) {
   ASSERT_TRUE(ReadHandle(server.h, true, buf, sizeof buf, &done, &truncated));
   EXPECT_EQ(std::string(buf, done), "ab");
   EXPECT_FALSE(truncated);
+
+  // An empty message reads as no data, not as the peer's end; what follows it
+  // still comes.
+  ASSERT_EQ(send(client.h, "", 0, MSG_NOSIGNAL), 0);
+  ASSERT_TRUE(WriteHandle(client.h, true, "cd", 2, &done));
+  EXPECT_FALSE(ReadHandle(server.h, true, buf, sizeof buf, &done, &truncated));
+  EXPECT_EQ(GetLastError(), kErrorHandleEof);
+  ASSERT_TRUE(ReadHandle(server.h, true, buf, sizeof buf, &done, &truncated));
+  EXPECT_EQ(std::string(buf, done), "cd");
 }
 
 TEST_F(LocalSocketTest, APeerThatWentAwayIsABrokenPipe) {
