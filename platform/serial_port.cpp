@@ -325,6 +325,26 @@ bool SerialPort::Purge() {
   return true;
 }
 
+bool SerialPort::ObeyXonXoff(bool obey) {
+  if (fd_ < 0) {
+    SetLastError(EBADF);
+    return false;
+  }
+  if (flow_ != kSoftwareFlow) return true;
+  termios t{};
+  if (::tcgetattr(fd_, &t) != 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  if (obey) t.c_iflag |= IXON;
+  else t.c_iflag &= ~IXON;  // also restarts output an XOFF had stopped
+  if (::tcsetattr(fd_, TCSANOW, &t) != 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  return true;
+}
+
 bool SerialPort::ModemLines(int& lines) {
   return fd_ >= 0 && ::ioctl(fd_, TIOCMGET, &lines) == 0;
 }

@@ -93,6 +93,11 @@ class SerialPort {
   bool WriteBlock(const void* data, uint32_t length);
   // Drops what is waiting in both directions.
   bool Purge();
+  // With software flow control, whether XOFF and XON from the modem stop and
+  // restart what is written. Page data coming from the modem is binary and
+  // carries those bytes as data, so they must not be obeyed (or taken out)
+  // while it comes. Nothing to do with hardware flow control.
+  bool ObeyXonXoff(bool obey);
 
   bool IsDsrOn();
   bool IsRingOn();

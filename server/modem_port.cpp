@@ -538,8 +538,16 @@ bool ModemPort::FaxEndThePageOrDocument(int code) {
   return true;
 }
 
-bool ModemPort::TransmitPage() { return serial_.SendCommand(commands_->Get(FaxCommandSet::kTransmitPage)); }
-bool ModemPort::ReceivePage() { return serial_.SendCommand(commands_->Get(FaxCommandSet::kReceivePage)); }
+// Software flow control paces only what the computer sends: the modem's XOFF
+// is obeyed while pages go out, and the bytes of pages coming in are data.
+bool ModemPort::TransmitPage() {
+  serial_.ObeyXonXoff(true);
+  return serial_.SendCommand(commands_->Get(FaxCommandSet::kTransmitPage));
+}
+bool ModemPort::ReceivePage() {
+  serial_.ObeyXonXoff(false);
+  return serial_.SendCommand(commands_->Get(FaxCommandSet::kReceivePage));
+}
 
 bool ModemPort::InitialiseModem() {
   const char* name = GetPortName();

@@ -260,6 +260,47 @@ TEST_F(SerialPortTest, CancelEndsWaitsUntilReset) {
   EXPECT_EQ(pty_.Received(), "AT\r");
 }
 
+// XON and XOFF from the modem pace what the port writes with software flow
+// control, except while binary data comes from the modem: then they are data.
+TEST(SerialPortFlow, XonXoffFromTheModemAreObeyedOnlyWhenAsked) {
+  for (const int flow : {SerialPort::kSoftwareFlow, SerialPort::kHardwareFlow}) {
+    SCOPED_TRACE(flow == SerialPort::kSoftwareFlow ? "software" : "hardware");
+    const bool software = flow == SerialPort::kSoftwareFlow;
+    Pty pty;
+    SerialPort port;
+    ASSERT_TRUE(port.Open(pty.slave().c_str(), 19200, flow, 0, 0));
+    port.SetTiming(Fast());
+    // Sends the bytes and a mark, and returns what the port read up to the
+    // mark: once the mark is in, the line has dealt with the bytes before it.
+    auto signal = [&](const std::string& bytes) {
+      pty.Send(bytes + "|");
+      std::string got;
+      uint8_t byte = 0;
+      while (port.ReadByte(byte) && byte != '|') got += static_cast<char>(byte);
+      return got;
+    };
+
+    EXPECT_EQ(signal("\x13"), software ? "" : "\x13");  // XOFF
+    EXPECT_EQ(port.WriteByte('a'), !software);
+    EXPECT_EQ(signal("\x11"), software ? "" : "\x11");  // XON
+    EXPECT_TRUE(port.WriteByte('b'));
+    EXPECT_EQ(pty.Received(), software ? "b" : "ab");
+
+    // Output a modem's XOFF stopped goes on once they are data.
+    signal("\x13");
+    ASSERT_TRUE(port.ObeyXonXoff(false));
+    EXPECT_TRUE(port.WriteByte('c'));
+    const std::string data = "\x11" "A\x13" "B";
+    EXPECT_EQ(signal(data), data);
+    EXPECT_TRUE(port.WriteByte('d'));
+    EXPECT_EQ(pty.Received(), "cd");
+
+    ASSERT_TRUE(port.ObeyXonXoff(true));
+    signal("\x13");
+    EXPECT_EQ(port.WriteByte('e'), !software);
+  }
+}
+
 TEST(SerialPortClosed, ReadsAsOff) {
   SerialPort port;
   uint8_t byte;
@@ -268,6 +309,7 @@ TEST(SerialPortClosed, ReadsAsOff) {
   EXPECT_FALSE(port.ReadByte(byte));
   EXPECT_FALSE(port.WriteByte(1));
   EXPECT_FALSE(port.Purge());
+  EXPECT_FALSE(port.ObeyXonXoff(false));
   port.Close();
 }
 

@@ -22,7 +22,7 @@ class FaxSessionTest : public test::SessionTest, public ::testing::WithParamInte
  protected:
   void SetUp() override {
     SessionTest::SetUp();
-    StartEngine(GetParam().classes, Config());
+    StartEngine(GetParam().classes, Config(), GetParam().flowControl);
   }
   virtual sim::ExchangeConfig Config() { return {}; }
 
@@ -256,7 +256,13 @@ TEST_P(Class2Test, FailedEndsOfACallNeverCountAPageBelowZero) {
 const ModemClass kClasses[] = {{"Class2", "0,1,2"}, {"Class20", "0,1,2,2.0"}};
 INSTANTIATE_TEST_SUITE_P(Classes, Class2Test, ::testing::Values(kClasses[0]),
                          [](const auto& info) { return std::string(info.param.name); });
-INSTANTIATE_TEST_SUITE_P(Classes, FaxSessionTest, ::testing::ValuesIn(kClasses),
+// Page data holds XON and XOFF bytes: with software flow control they must
+// pace the pages sent and stay in the pages received.
+const ModemClass kClassesAndFlows[] = {{"Class2", "0,1,2"},
+                                       {"Class20", "0,1,2,2.0"},
+                                       {"Class2SoftwareFlow", "0,1,2", 1},
+                                       {"Class20SoftwareFlow", "0,1,2,2.0", 1}};
+INSTANTIATE_TEST_SUITE_P(Classes, FaxSessionTest, ::testing::ValuesIn(kClassesAndFlows),
                          [](const auto& info) { return std::string(info.param.name); });
 INSTANTIATE_TEST_SUITE_P(Classes, AbortTest, ::testing::ValuesIn(kClasses),
                          [](const auto& info) { return std::string(info.param.name); });

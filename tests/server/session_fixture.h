@@ -84,6 +84,7 @@ inline std::vector<std::vector<uint8_t>> BitmapRows(const std::vector<uint8_t>& 
 struct ModemClass {
   const char* name;
   const char* classes;
+  int flowControl = 0;  // of the server's modems: 0 hardware, 1 software (XON/XOFF)
 };
 inline void PrintTo(const ModemClass& c, std::ostream* os) { *os << c.name; }
 
@@ -93,7 +94,7 @@ class SessionTest : public EngineTest {
 
   // classes: the server's modems' class list; far: a third modem the test
   // drives (efax).
-  void StartEngine(const char* classes, sim::ExchangeConfig cfg = {}) {
+  void StartEngine(const char* classes, sim::ExchangeConfig cfg = {}, int flowControl = 0) {
     cfg.ringPeriod = std::chrono::milliseconds(100);
     cfg.modems.push_back({.name = "tx", .number = "100", .classes = classes});
     cfg.modems.push_back({.name = "rx", .number = "200", .classes = classes});
@@ -121,8 +122,10 @@ class SessionTest : public EngineTest {
     junk_ = std::make_unique<JunkSenderDatabase>(sandbox_.path("root/Config/Denied.dbs").string(), &booked);
     ASSERT_TRUE(booked);
 
-    WriteModemTable(GetModemsPath(), {{exchange_->portPath(kTx).string(), ModemPort::kUsageSend},
-                                      {exchange_->portPath(kRx).string(), ModemPort::kUsageReceive}});
+    WriteModemTable(GetModemsPath(),
+                    {{exchange_->portPath(kTx).string(), ModemPort::kUsageSend},
+                     {exchange_->portPath(kRx).string(), ModemPort::kUsageReceive}},
+                    flowControl);
     subsystem_ = std::make_unique<ModemSubsystem>(junk_.get(), &ok);
     ASSERT_EQ(ok, 1);
     g_ModemSubsystem = subsystem_.get();
