@@ -694,7 +694,7 @@ int ModemPort::WaitPageTransferStatus() {
       DebugTrace("Wait for 'CallTerminationStatus' FAILED!\n");
       return -1;
     }
-    if (StartsWith(line, "OK")) return 0;
+    if (StartsWith(line, "OK")) return i < 11 ? 0 : -1;  // not on the last line
     if (StartsWith(line, "ERROR")) {
       DebugTrace("AT+FPS?\n");
       hangUpCode = 0x51;

@@ -414,10 +414,16 @@ TEST_F(ResponseWaitTest, WaitOkCountsLines) {
   }
 }
 
+std::string Repeat(const std::string& text, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += text;
+  return out;
+}
+
 TEST_F(ResponseWaitTest, PageTransferStatusAndHangUpCodes) {
   Open("0,1,2");
   const struct {
-    const char* lines;
+    std::string lines;
     int result;
     uint32_t hangUp;
     int ppr;
@@ -428,6 +434,9 @@ TEST_F(ResponseWaitTest, PageTransferStatusAndHangUpCodes) {
       {"\r\n+FHNG:0\r\n\r\nOK\r\n", 0, 0, 0},
       {"\r\n+FHNG:0\r\n\r\nERROR\r\n", -1, 0, 0},
       {"\r\n+FHNG:43\r\n", -1, 0x43, 0},
+      // Status lines use up turns: an OK on the twelfth line is one too late.
+      {Repeat("\r\n+FPTS:3\r\n", 10) + "\r\nOK\r\n", 0, 0, 3},
+      {Repeat("\r\n+FPTS:3\r\n", 11) + "\r\nOK\r\n", -1, 0, 3},
   };
   for (const auto& c : cases) {
     port_->Serial().Purge();
