@@ -165,6 +165,15 @@ bool ModemSubsystem::IsPortNameInUse(const char* name, int except) {
 
 void ModemSubsystem::DeletePortAt(int index) { ports_.erase(ports_.begin() + index); }
 
+// A full port table refuses one more port before anything is stored; the log
+// says why, as the status alone ("Not enough memory.") would not.
+bool ModemSubsystem::TableFull(const ModemRecord& record) {
+  if (static_cast<int>(ports_.size()) < kMaxPorts) return false;
+  if (g_SysLog)
+    g_SysLog->Error("Modem on port %s not enabled: all %d modem ports are in use !", record.portName.data, kMaxPorts);
+  return true;
+}
+
 bool ModemSubsystem::DecodeRecord(const char* text, ModemRecord& record) {
   return text && record.Decode(text);
 }
@@ -207,8 +216,7 @@ Status ModemSubsystem::AddModem(const char* text, int32_t* id) {
   if (!DecodeRecord(text, record)) return kStatusDatabaseError;
   if (record.enabled) {
     if (IsPortNameInUse(record.portName.data)) return kStatusPortAlreadyEnabled;
-    // The port table is full: refused before anything is stored.
-    if (static_cast<int>(ports_.size()) >= kMaxPorts) return kStatusNotEnoughMemory;
+    if (TableFull(record)) return kStatusNotEnoughMemory;
   }
   if (!modems_.Open()) return kStatusDatabaseError;
   const uint32_t serial = modems_.NextSerial();
@@ -240,7 +248,7 @@ Status ModemSubsystem::EditModem(const char* text) {
   if (record.enabled) {
     // Another port on the same line would fight this one for it.
     if (IsPortNameInUse(record.portName.data, index)) return kStatusPortAlreadyEnabled;
-    if (index < 0 && static_cast<int>(ports_.size()) >= kMaxPorts) return kStatusNotEnoughMemory;
+    if (index < 0 && TableFull(record)) return kStatusNotEnoughMemory;
   }
   if (!modems_.Open()) return kStatusDatabaseError;
   const bool stored = modems_.Replace(&record) >= 0;

@@ -90,6 +90,7 @@ class ModemSubsystem {
   void MonitorThread();
   bool IsPortNameInUse(const char* name, int except = -1);
   void DeletePortAt(int index);
+  bool TableFull(const ModemRecord& record);
   bool DecodeRecord(const char* text, ModemRecord& record);
 
   std::mutex deniedLock_;

@@ -319,6 +319,7 @@ TEST_F(ModemSubsystemTest, AFullPortTableRefusesTheNextEnabledModem) {
     ASSERT_EQ(subsystem.AddModem(Text(Record("/nonexistent/p" + std::to_string(i))).c_str(), &id), kStatusSuccess);
   EXPECT_EQ(subsystem.GetPortCount(), 128);
   EXPECT_EQ(subsystem.AddModem(Text(Record("/nonexistent/p128")).c_str(), &id), kStatusNotEnoughMemory);
+  EXPECT_TRUE(Logged("Modem on port /nonexistent/p128 not enabled: all 128 modem ports are in use !"));
   EXPECT_EQ(StoredCount(), 128);
   ASSERT_EQ(subsystem.AddModem(Text(Record("/nonexistent/p129", 2, false)).c_str(), &id), kStatusSuccess);
   ModemRecord r = Record("/nonexistent/p129");
