@@ -522,6 +522,38 @@ TEST(Pacing, XoffHoldsTheComputerWhileTheLineIsBehind) {
   EXPECT_EQ(callee.page(), page + std::string(2, '\0'));
 }
 
+// The receiving computer paces the page with XOFF and XON under software flow
+// control; under hardware flow control those bytes mean nothing to the modem.
+TEST(Pacing, XoffFromTheReceivingComputerHoldsThePageUntilXon) {
+  for (const char* flow : {"AT+FLO=1", "AT+FLO=2"}) {
+    SCOPED_TRACE(flow);
+    const bool software = flow[7] == '1';
+    Exchange ex(Config());
+    Terminal caller(ex.portPath(0)), callee(ex.portPath(1));
+    for (auto* t : {&caller, &callee}) {
+      t->ask("ATE0");
+      t->ask("AT+FCLASS=2.0");
+      t->ask(flow);
+    }
+    caller.command("ATD200");
+    ASSERT_EQ(callee.line(), "RING");
+    callee.command("ATA");
+    caller.until("OK");
+    ASSERT_EQ(caller.ask("AT+FDT").back(), "CONNECT");
+    const std::string page = TestPage();
+    caller.write(Stuff(page) + kDle + '.');
+    callee.until("OK");
+    callee.command("AT+FDR");
+    callee.until("CONNECT");
+    callee.write(std::string{Terminal::kDc2, Terminal::kXoff});
+    if (software) {
+      EXPECT_EQ(callee.byte(200ms), -1) << "nothing while held";
+      callee.write(std::string(1, Terminal::kXon));
+    }
+    EXPECT_EQ(callee.page(), page + std::string(2, '\0'));
+  }
+}
+
 TEST(Exchange, UnplugTakesTheTerminalAwayAndPlugBringsAFreshOne) {
   Exchange ex(Config());
   {
