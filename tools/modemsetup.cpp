@@ -5,7 +5,10 @@
 // and fetch faxes.
 //   modemsetup MODEMS.DBS SEND_PORT RECEIVE_PORT [LOGIN]
 // An existing modem table is replaced; a user already registered is kept as is.
+// A port name longer than a modem record holds is refused: cut short, it would
+// name another device.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -18,6 +21,13 @@ int main(int argc, char** argv) {
   if (argc != 4 && argc != 5) {
     std::fprintf(stderr, "usage: modemsetup MODEMS.DBS SEND_PORT RECEIVE_PORT [LOGIN]\n");
     return 2;
+  }
+  constexpr size_t kPortNameMax = decltype(korvo::ModemRecord::portName)::kCapacity;
+  for (int i = 2; i < 4; ++i) {
+    if (std::strlen(argv[i]) > kPortNameMax) {
+      std::fprintf(stderr, "modemsetup: port name longer than %zu characters: %s\n", kPortNameMax, argv[i]);
+      return 2;
+    }
   }
   std::error_code ec;
   std::filesystem::remove(argv[1], ec);

@@ -78,6 +78,16 @@ TEST(ModemSetup, WritesTheModemsAndRegistersTheLoginOnce) {
   EXPECT_EQ(book.GetRights("ana"), kRightRegistered);
 
   EXPECT_EQ(RunModemSetup({modems, "/tmp/kvC/tx"}), 2);
+  // A port name cut to fit the record would name another device: refused,
+  // and the table stays as it was.
+  EXPECT_EQ(RunModemSetup({modems, "/tmp/kvC/tx", "/tmp/" + std::string(27, 'x')}), 2);
+  Database db(modems.c_str(), sizeof(ModemRecord), CompareModemIds);
+  ASSERT_TRUE(db.Open());
+  EXPECT_EQ(db.GetCount(), 2);
+  ModemRecord r;
+  ASSERT_TRUE(db.GetAt(1, &r));
+  EXPECT_EQ(std::string(r.portName.Get()), "/tmp/kvC/rx");
+  db.Close();
 }
 
 }  // namespace
