@@ -379,6 +379,28 @@ TEST_F(KorvoHubTest, AFailedStepStopsStartUpAndIsReported) {
   }
 }
 
+TEST_F(KorvoHubTest, AnEventLogThatCannotBeRegisteredStopsStartUp) {
+  SetRoot();
+  // The machine hive stays readable but takes no change: its lock file is a
+  // folder.
+  const fs::path lock = sandbox_.machineHive().string() + ".lock";
+  fs::remove(lock);
+  fs::create_directory(lock);
+  Notify notify(sandbox_);
+  Hub hub(std::vector<std::string>{});
+  ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
+  EXPECT_EQ(hub.Wait(), 1);
+  const auto shell = LogEntries("System");
+  ASSERT_EQ(Ids(shell), (std::vector<uint32_t>{9002, 9005}));
+  EXPECT_EQ(shell[0].type, platform::kEventError);
+  EXPECT_EQ(shell[0].text.rfind("Failed to create Event Log, (Error:", 0), 0u) << shell[0].text;
+  EXPECT_TRUE(LogEntries("Korvo").empty());
+  // The directories were made; no module was.
+  EXPECT_TRUE(fs::is_directory(root_ / "Config"));
+  EXPECT_FALSE(fs::exists(root_ / "Config" / "Journal.dbs"));
+  fs::remove(lock);
+}
+
 TEST_F(KorvoHubTest, InstallAndRemoveTakeAnyPrefixAndCase) {
   const fs::path unit = sandbox_.systemdDir() / "korvo.service";
   struct Case {
