@@ -156,9 +156,14 @@ bool LocalListener::Listen(const std::string& path, int backlog) {
   sockaddr_un addr;
   if (!MakeAddress(path, &addr)) return false;
   std::string dir = path.substr(0, path.rfind('/'));
-  if (!dir.empty() && mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
-    SetLastErrorFromErrno();
-    return false;
+  if (!dir.empty()) {
+    if (mkdir(dir.c_str(), 0755) == 0) {
+      // Every local user must reach the socket, whatever the umask.
+      chmod(dir.c_str(), 0755);
+    } else if (errno != EEXIST) {
+      SetLastErrorFromErrno();
+      return false;
+    }
   }
   Handle fd = NewSocket();
   if (fd < 0) return false;

@@ -227,15 +227,19 @@ TEST_F(LocalSocketTest, InterruptEndsABlockedAccept) {
 // Who may do what is the server's decision from the peer's credentials, so
 // the socket itself lets every local user connect, whatever the umask.
 TEST_F(LocalSocketTest, EveryLocalUserMayConnect) {
+  const std::string dir = sandbox.path("fresh").string();
+  const std::string socketPath = dir + "/Korvo";
   const mode_t old = umask(077);
   LocalListener listener;
-  const bool listening = listener.Listen(path, 4);
+  const bool listening = listener.Listen(socketPath, 4);
   umask(old);
   ASSERT_TRUE(listening);
   struct stat st;
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  ASSERT_EQ(stat(socketPath.c_str(), &st), 0);
   EXPECT_TRUE(S_ISSOCK(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0666u);
+  ASSERT_EQ(stat(dir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u) << "the folder it makes lets everybody reach the socket";
 }
 
 TEST_F(LocalSocketTest, TheServerLearnsThePeerUser) {
