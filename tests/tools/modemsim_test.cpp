@@ -412,6 +412,8 @@ TEST_P(Session, PageJudgement) {
     }
     EXPECT_EQ(callee->ask("AT+FDR"), (Lines{HangUp("0"), "OK"}));
     EXPECT_EQ(caller->until("OK"), Response(c.ppr, true));
+    // The query a computer makes when its end of page was answered ERROR.
+    EXPECT_EQ(caller->ask("AT+FPS?"), (Lines{c.ppr, "OK"}));
     ASSERT_TRUE(ex->waitForCalls(1, 10s));
     EXPECT_EQ(ex->calls().at(0).pages.at(0).ppr, std::atoi(c.ppr));
   }
