@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -395,6 +396,53 @@ class ResponseWaitTest : public ModemPortTest {
   std::unique_ptr<ModemPort> port_;
 };
 
+std::string Repeat(const std::string& text, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += text;
+  return out;
+}
+
+// Each wait reads at most its number of lines, a line that matches nothing
+// using up a turn; where the end may not come on the last line, one that comes
+// there still fails the wait.
+TEST_F(ResponseWaitTest, EveryWaitGivesUpAfterItsLines) {
+  Open("0,1,2,2.0");
+  ModemPort& port = *port_;
+  const struct {
+    const char* name;
+    std::function<bool()> wait;
+    int lines;
+    bool lastLineCounts;
+    const char* end;
+  } cases[] = {
+      {"WaitOk", [&] { return port.WaitOk(); }, 3, false, "OK"},
+      {"WaitFaxConnect", [&] { return port.WaitFaxConnect(); }, 16, true, "+FCO"},
+      {"WaitNssTsiDcs", [&] { return port.WaitNssTsiDcs(); }, 12, true, "OK"},
+      {"WaitNsfCsiDis", [&] { return port.WaitNsfCsiDis(); }, 20, true, "OK"},
+      {"WaitConnect", [&] { return port.WaitConnect(); }, 12, true, "CONNECT"},
+      {"WaitPageTransferStatus", [&] { return port.WaitPageTransferStatus() == 0; }, 12, false, "OK"},
+      {"WaitPageStatus", [&] { return port.WaitPageStatus() == 0; }, 5, false, "+FPS:1"},
+      {"WaitOkAfterPostPage", [&] { return port.WaitOkAfterPostPage() == 0; }, 5, false, "OK"},
+      {"WaitCallTermination", [&] { return port.WaitCallTermination(); }, 5, false, "OK"},
+  };
+  for (const auto& c : cases) {
+    const int last = c.lastLineCounts ? c.lines : c.lines - 1;  // the latest line the end may come on
+    for (const int at : {last, last + 1}) {
+      port.Serial().Purge();
+      modem_->Send(Repeat("\r\nNOISE\r\n", at - 1) + "\r\n" + c.end + "\r\n");
+      EXPECT_EQ(c.wait(), at == last) << c.name << ", end on line " << at;
+    }
+  }
+  // The post-page message waits for its OK in turn.
+  port.Serial().Purge();
+  modem_->Send(Repeat("\r\nNOISE\r\n", 5) + "\r\n+FET:0\r\n" + Repeat("\r\nNOISE\r\n", 3) + "\r\nOK\r\n");
+  EXPECT_EQ(port.WaitPostPageMessage(), 0);
+  EXPECT_EQ(port.postPageMessage, kPpmMps);
+  port.Serial().Purge();
+  modem_->Send(Repeat("\r\nNOISE\r\n", 6) + "\r\n+FET:0\r\n\r\nOK\r\n");
+  EXPECT_EQ(port.WaitPostPageMessage(), -1);
+}
+
 TEST_F(ResponseWaitTest, WaitOkCountsLines) {
   Open("0,1,2,2.0");
   const struct {
@@ -414,11 +462,6 @@ TEST_F(ResponseWaitTest, WaitOkCountsLines) {
   }
 }
 
-std::string Repeat(const std::string& text, int n) {
-  std::string out;
-  for (int i = 0; i < n; ++i) out += text;
-  return out;
-}
 
 TEST_F(ResponseWaitTest, PageTransferStatusAndHangUpCodes) {
   Open("0,1,2");
