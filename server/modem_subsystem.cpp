@@ -120,7 +120,7 @@ void ModemSubsystem::LoadPorts() {
     if (!modems_.GetAt(i, &record) || !record.enabled) continue;
     ports_.push_back(std::make_unique<ModemPort>(modems_, i));
   }
-  if (count > 0 && ports_.empty() && g_SysLog) g_SysLog->Info("No enabled modems found in database !");
+  if (ports_.empty() && g_SysLog) g_SysLog->Info("No enabled modems found in database !");
   modems_.Close();
 }
 

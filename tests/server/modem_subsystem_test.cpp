@@ -136,6 +136,7 @@ TEST_F(ModemSubsystemTest, EnabledRecordsGivePortsInRecordOrder) {
   FakeModem m1, m3;
   Store({Record(m1.path()), Record("/nonexistent/m2", ModemPort::kUsageBoth, false), Record(m3.path())});
   auto& subsystem = Start();
+  EXPECT_FALSE(Logged("No enabled modems found in database !"));
   EXPECT_EQ(PortIds(), (std::vector<int32_t>{1, 3}));
   EXPECT_EQ(subsystem.GetPort(0)->GetState(), PortState::Ready);
   EXPECT_EQ(subsystem.GetPort(1)->GetState(), PortState::Ready);
@@ -147,6 +148,7 @@ TEST_F(ModemSubsystemTest, EmptyAndMissingDatabases) {
   Start();
   EXPECT_EQ(subsystem_->GetPortCount(), 0);
   EXPECT_TRUE(Logged("No installed modems found in database !"));
+  EXPECT_TRUE(Logged("No enabled modems found in database !"));
   subsystem_.reset();
 
   ASSERT_EQ(KvSetServerRoot(sandbox_.path("root/missing").c_str()), 1);
