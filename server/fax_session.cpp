@@ -102,8 +102,10 @@ void SendThread(ModemPort& port) {
     // No session runs, but the jobs were handed over: they are reported (and
     // so rescheduled) and the port goes back into service.
     DebugTrace("SendThread: fax session not counted in !\n");
+    const auto list = port.Requests();
+    const std::string number = port.GetDialNumber();
     port.Restart();
-    ReportResults(port);
+    ReportResults(port, list, number);
     return;
   }
   SendSession(port);
@@ -112,8 +114,12 @@ void SendThread(ModemPort& port) {
 
 bool SendSession(ModemPort& port) {
   const bool ok = Transmit(port);
+  // Taken before the port goes back into service, where the scheduler may
+  // hand it the next batch at once.
+  const auto list = port.Requests();
+  const std::string number = port.GetDialNumber();
   port.Restart();
-  ReportResults(port);
+  ReportResults(port, list, number);
   return ok;
 }
 
@@ -402,8 +408,7 @@ uint32_t SendDocumentPages(ModemPort& port, SendRequestEntry& request) {
   return port.hangUpCode;
 }
 
-void ReportResults(ModemPort& port) {
-  auto list = port.Requests();
+void ReportResults(ModemPort& port, const std::shared_ptr<SendRequestList>& list, const std::string& number) {
   if (!list) return;
   std::vector<SendRequestEntry> requests;
   {
@@ -416,24 +421,24 @@ void ReportResults(ModemPort& port) {
       const int32_t state = request.cancelled ? JobState::UserCanceled : JobState::Ok;
       port.lastResultState = state;
       if (g_Queue) g_Queue->SetJobResult(request.jobId, 1, state, pages, request.seconds);
-      LOG_INFO("FAX to '%s' pages %d, %d sec, on %s, %s.", port.GetDialNumber(), pages, request.seconds,
+      LOG_INFO("FAX to '%s' pages %d, %d sec, on %s, %s.", number.c_str(), pages, request.seconds,
                port.GetPortName(), state == JobState::Ok ? "OK" : "UserCanceled");
     } else {
       int32_t state;
       if (pages > 0) {
         state = JobState::CommunicationError;
-        LOG_ERROR("FAX to '%s' pages %d, %d sec, on %s, %s.", port.GetDialNumber(), pages, request.seconds,
+        LOG_ERROR("FAX to '%s' pages %d, %d sec, on %s, %s.", number.c_str(), pages, request.seconds,
                   port.GetPortName(), "CommunicationError");
       } else {
         state = JobState::NoResponse;
-        LOG_INFO("FAX to '%s' pages %d, %d sec, on %s, %s.", port.GetDialNumber(), pages, request.seconds,
+        LOG_INFO("FAX to '%s' pages %d, %d sec, on %s, %s.", number.c_str(), pages, request.seconds,
                  port.GetPortName(), "NoResponse");
       }
       port.lastResultState = state;
       if (g_Queue) g_Queue->RetryJob(request.jobId, state, pages, request.seconds);
     }
   }
-  port.PrepareSend("", nullptr);
+  port.ReleaseRequests(list);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "server/modem_port.h"
 #include "server/send_request.h"
@@ -47,7 +49,9 @@ bool Transmit(ModemPort& port);
 bool Fax_Tx_Procedure_status(ModemPort& port);
 bool SendDocuments(ModemPort& port);
 uint32_t SendDocumentPages(ModemPort& port, SendRequestEntry& request);
-void ReportResults(ModemPort& port);
+// Reports the results of the batch the session sent to the number. The port
+// may already carry the next batch.
+void ReportResults(ModemPort& port, const std::shared_ptr<SendRequestList>& list, const std::string& number);
 
 // Receiving.
 bool ReceiveSession(ModemPort& port);

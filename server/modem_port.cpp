@@ -288,6 +288,14 @@ bool ModemPort::PrepareSend(const char* number, std::shared_ptr<SendRequestList>
   return true;
 }
 
+void ModemPort::ReleaseRequests(const std::shared_ptr<SendRequestList>& list) {
+  std::lock_guard hold(requestsMutex_);
+  if (requests_ != list) return;
+  requests_.reset();
+  documentsPending_ = 0;
+  dialNumber_[0] = '\0';
+}
+
 bool ModemPort::QueryJob(uint32_t jobId, int32_t& pages, int32_t& seconds, int32_t& state) {
   std::lock_guard hold(requestsMutex_);
   if (!requests_) return false;

@@ -76,6 +76,9 @@ class ModemPort {
   bool CountRing();
   bool StartSendThread(int portIndex, const char* number, std::shared_ptr<SendRequestList> list);
   bool PrepareSend(const char* number, std::shared_ptr<SendRequestList> list);
+  // Lets go of a batch once its results are reported. A batch handed to the
+  // port since (the port went back into service before the report) stays.
+  void ReleaseRequests(const std::shared_ptr<SendRequestList>& list);
   bool QueryJob(uint32_t jobId, int32_t& pages, int32_t& seconds, int32_t& state);
   bool AbortJob(uint32_t jobId);
   void UpdateConfiguration(const ModemRecord& record);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/huffman.h"
+#include "server/fax_session.h"
 #include "tests/server/engine_fixture.h"
 #include "tests/server/fake_modem.h"
 
@@ -330,6 +331,26 @@ TEST_F(ModemPortTest, PrepareSendExpandsSaferNumbersAndRefusesWhatDoesNotFit) {
   ModemPort port(Record("/nonexistent"));
   EXPECT_FALSE(port.PrepareSend("123", Jobs({})));
   EXPECT_FALSE(port.PrepareSend("123", nullptr));
+}
+
+// A send session reports its batch after the port went back into service,
+// where the scheduler may already have handed it the next one.
+TEST_F(ModemPortTest, AReportedBatchIsLetGoOfWithoutTheNextOne) {
+  ModemPort port(Record("/nonexistent"));
+  const auto first = Jobs({1});
+  (*first)[0].sent = 1;
+  ASSERT_TRUE(port.PrepareSend("100", first));
+  const auto next = Jobs({2, 3});
+  ASSERT_TRUE(port.PrepareSend("200", next));
+  ReportResults(port, first, "100");
+  EXPECT_TRUE(Logged("FAX to '100' pages 0, 0 sec, on /nonexistent, OK."));
+  EXPECT_EQ(port.Requests(), next);
+  EXPECT_STREQ(port.GetDialNumber(), "200");
+  EXPECT_EQ(port.GetDocumentsPending(), 2);
+  port.ReleaseRequests(next);
+  EXPECT_EQ(port.Requests(), nullptr);
+  EXPECT_STREQ(port.GetDialNumber(), "");
+  EXPECT_EQ(port.GetDocumentsPending(), 0);
 }
 
 TEST_F(ModemPortTest, QueryAndAbortWalkTheCurrentList) {
