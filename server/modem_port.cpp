@@ -262,13 +262,17 @@ bool ModemPort::PrepareSend(const char* number, std::shared_ptr<SendRequestList>
   if (list)
     for (const auto& entry : *list) safer = safer || entry.saferDialing != 0;
   std::string dial = plain;
-  if (safer) {
-    // The comma is the modem's dial pause: a slower, safer dial.
+  // The comma is the modem's dial pause: a slower, safer dial. Every retry is
+  // dialled so, and a number too long for its pauses is dialled without them,
+  // since refusing it would keep its jobs from ever being sent or returned.
+  if (safer && plain.size() * 2 < sizeof dialNumber_) {
     dial.clear();
     for (char c : plain) {
       dial += c;
       dial += ',';
     }
+  } else if (safer) {
+    DebugTrace("No dial pauses, the number is too long for them: %s\n", plain.c_str());
   }
   {
     std::lock_guard hold(requestsMutex_);

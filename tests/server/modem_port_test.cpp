@@ -301,7 +301,7 @@ std::shared_ptr<SendRequestList> Jobs(std::initializer_list<uint32_t> ids, bool 
   return list;
 }
 
-TEST_F(ModemPortTest, PrepareSendExpandsSaferNumbersAndRefusesWhatDoesNotFit) {
+TEST_F(ModemPortTest, PrepareSendExpandsSaferNumbersThatFitAndRefusesWhatDoesNotFit) {
   const struct {
     std::string number;
     bool safer;
@@ -315,7 +315,10 @@ TEST_F(ModemPortTest, PrepareSendExpandsSaferNumbersAndRefusesWhatDoesNotFit) {
          for (int i = 0; i < 15; ++i) s += "5,";
          return s;
        }()},
-      {std::string(16, '5'), true, false, ""},
+      // No room for the pauses: the number as it is, not a refusal.
+      {std::string(16, '5'), true, true, std::string(16, '5')},
+      {std::string(31, '5'), true, true, std::string(31, '5')},
+      {std::string(32, '5'), true, false, ""},
       {std::string(31, '7'), false, true, std::string(31, '7')},
       {std::string(32, '7'), false, false, ""},
   };
