@@ -205,6 +205,7 @@ TEST_F(KorvoHubTest, DebugRunsInTheConsoleAndStopsOnCtrlCOrCtrlBreak) {
               (std::vector<std::string>{"Fax Server: Starting Version 1.30", "Fax Server: Journal database module started",
                                         "Fax Server: User administration module started",
                                         "No installed modems found in database !",
+                                        "No enabled modems found in database !",
                                         "Fax Server: Modem Subsystem Started", "Fax Server: Spooler Queue Started",
                                         "Fax Server: Named Pipes protocol enabled", "Fax Server: IPC Started",
                                         "Fax Server: Started",
