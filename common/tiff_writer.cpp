@@ -152,6 +152,23 @@ void TiffWriter::WriteReceivedPage(PageDescriptor& d, uint8_t* data, uint32_t by
     d.length = lines;
     byteCount = source.PositionBytes();
   }
+  // A TIFF page has at least one row: libtiff refuses a whole file in which
+  // one page has none. A page in which no line came through is kept, as a
+  // white one, so the pages after it stay readable and keep their numbers.
+  if (d.length == 0) {
+    BitArray unused(d.width / 8 + 1, kMsbFirst);
+    BitBuffer blank(64, 64, d.fillOrder == 1 ? kMsbFirst : kLsbFirst);
+    try {
+      HuffmanEncoder encoder(unused, blank, d.photometric, d.width);
+      encoder.PutBlankLines(1);
+      encoder.Finish();
+      d.length = 1;
+      WritePage(d, blank.Data(), blank.ByteCount());
+      return;
+    } catch (HuffmanException* e) {
+      delete e;  // a width without a blank-line code: kept as it came
+    }
+  }
   WritePage(d, data, byteCount);
 }
 

@@ -113,6 +113,46 @@ TEST_F(LibtiffInterop, ToolsTakeOurFilesWithoutComplaint) {
   EXPECT_EQ(test::Sandbox::readFile(Path("out.pdf")).substr(0, 5), "%PDF-");
 }
 
+// A received page in which no line came through (noise, or nothing at all)
+// must not make libtiff refuse the whole fax: it stays a page, white.
+TEST_F(LibtiffInterop, AReceivedPageWithoutLinesLeavesTheFileReadable) {
+  const Bytes bitmap = test::TextPage(1728, kLines, 7);
+  Bytes good = test::EncodePage(bitmap, 1728, kLines);
+  Bytes noise = {0xA5, 0x3C, 0xFF, 0x12};
+  Bytes empty;
+  {
+    TiffWriter w;
+    w.Open(Path("rx.fax"));
+    for (Bytes* page : {&noise, &good, &empty}) {
+      PageDescriptor d;
+      w.WriteReceivedPage(d, page->data(), static_cast<uint32_t>(page->size()));
+    }
+    w.Close();
+  }
+  const ToolRun info = Tool("tiffinfo -D " + Path("rx.fax"));
+  EXPECT_EQ(info.status, 0);
+  EXPECT_EQ(info.err, "");
+  TIFFSetWarningHandler(nullptr);
+  TIFF* tif = TIFFOpen(Path("rx.fax").c_str(), "r");
+  ASSERT_NE(tif, nullptr);
+  ASSERT_EQ(TIFFNumberOfDirectories(tif), 3);
+  const uint32_t lengths[] = {1, kLines, 1};
+  for (uint16_t page = 0; page < 3; ++page) {
+    ASSERT_EQ(TIFFSetDirectory(tif, page), 1);
+    uint32_t length = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length);
+    ASSERT_EQ(length, lengths[page]) << "page " << page;
+    Bytes decoded(216 * length);
+    ASSERT_EQ(TIFFReadEncodedStrip(tif, 0, decoded.data(), static_cast<tmsize_t>(decoded.size())),
+              static_cast<tmsize_t>(decoded.size()));
+    if (page == 1)
+      EXPECT_EQ(decoded, bitmap);
+    else
+      EXPECT_EQ(decoded, Bytes(216, 0)) << "page " << page;
+  }
+  TIFFClose(tif);
+}
+
 TEST_F(LibtiffInterop, WeReadPagesThatLibtiffCodes) {
   const Bytes bitmap = test::TextPage(1728, kLines, 99);
   TIFF* tif = TIFFOpen(Path("theirs.fax").c_str(), "w");
