@@ -382,8 +382,8 @@ bool Queue::SchedulerPass() {
   platform::MutexLock hold(mutex_, kLockTimeout);
   if (!hold.locked()) return false;
   const int64_t now = Now();
-  ScheduleDueJobs(now);
-  bool changed = RemoveDropped();
+  bool changed = ScheduleDueJobs(now);
+  changed = RemoveDropped() || changed;
   changed = DropUnusedImages() || changed;
   if (changed || now - lastSave_ >= kSavePeriod) {
     if (Save()) lastSave_ = now;
@@ -391,13 +391,25 @@ bool Queue::SchedulerPass() {
   return true;
 }
 
-void Queue::ScheduleDueJobs(int64_t now) {
+bool Queue::ScheduleDueJobs(int64_t now) {
+  bool changed = false;
   for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
     FaxReq& job = *it;
     if (job.direction != 1 || job.sending || job.drop) continue;
     switch (TimeTest(job, now)) {
       case 0: {
         if (job.recipient.lan) break;
+        // No port can dial a number longer than its dial buffer: the job would
+        // be refused on every pass, never sent and never returned. It goes
+        // back to its sender at once.
+        if (job.recipient.address.size() >= ModemPort::kDialNumberSize) {
+          if (g_SysLog) g_SysLog->Error("Fax number too long to dial: '%s'", job.recipient.address.c_str());
+          job.state = JobState::CommunicationError;
+          job.direction = 0;
+          job.returned = 1;
+          changed = true;
+          break;
+        }
         int port = ports_->FindFreePort();
         if (port < 0) {
           if (!noFreeModems_) {
@@ -424,6 +436,7 @@ void Queue::ScheduleDueJobs(int64_t now) {
         break;
     }
   }
+  return changed;
 }
 
 void Queue::StartBatch(JobList::iterator first, int64_t now, int port) {

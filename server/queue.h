@@ -173,7 +173,8 @@ class Queue {
   void InsertInOrder(FaxReq&& job);
   void InsertInOrder(JobList& from, JobList::iterator job);
   int TimeTest(const FaxReq& job, int64_t now) const;
-  void ScheduleDueJobs(int64_t now);
+  // True when a job changed in a way the saved list must keep.
+  bool ScheduleDueJobs(int64_t now);
   void StartBatch(JobList::iterator first, int64_t now, int port);
   void Journalize(const FaxReq& job, const FaxImg& image);
   void CompleteJob(JobList::iterator job);

@@ -396,6 +396,31 @@ TEST_F(QueueTest, ARefusedSendFreesThePortAndKeepsTheJob) {
   EXPECT_NE(std::find(log.begin(), log.end(), "Send request list to ModemSubSystem ... FAILED!"), log.end());
 }
 
+// A number no modem can dial would be refused by every port on every pass:
+// it is returned to its sender at once, and the list on disk says so.
+TEST_F(QueueTest, ANumberTooLongToDialIsReturnedAtOnce) {
+  const std::string longest(31, '5'), tooLong(32, '5');
+  const uint32_t dialled = Submit({Fax(longest)});
+  const uint32_t returned = Submit({Fax(tooLong)});
+  ASSERT_TRUE(Q().SchedulerPass());
+  ASSERT_EQ(ports_.batches.size(), 1u);
+  EXPECT_EQ(ports_.batches[0].number, longest);
+  EXPECT_EQ(Job(dialled).direction, 1);
+  FaxReq r = Job(returned);
+  EXPECT_EQ(r.direction, 0);
+  EXPECT_EQ(r.returned, 1);
+  EXPECT_EQ(r.state, JobState::CommunicationError);
+  auto lines = ListLines(5030, "ALICE");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Field(lines[0], 1), std::to_string(returned));
+  auto log = LogTexts();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Fax number too long to dial: '" + tooLong + "'"), log.end());
+  Restart();
+  EXPECT_EQ(Job(returned).returned, 1);
+  ASSERT_TRUE(Q().SchedulerPass());  // the cut-off send goes out again, the returned job stays
+  for (const auto& batch : ports_.batches) EXPECT_EQ(batch.number, longest);
+}
+
 TEST_F(QueueTest, CheckOutHandsTheJobToOneDownloadAtATime) {
   const uint32_t id = Submit({Lan("bob")});
   const uint32_t outgoing = Submit({Fax("5551")});
