@@ -19,35 +19,16 @@
 #include "common/fields.h"
 #include "common/job_state.h"
 #include "common/tiff_reader.h"
-#include "server/modem_port.h"
-#include "tests/server/hub_fixture.h"
+#include "tests/server/line_hub_fixture.h"
 #include "tests/server/queue_fixture.h"
-#include "tools/modemsim/exchange.h"
 
 namespace korvo {
 namespace {
 
-namespace sim = korvo::modemsim;
 constexpr const char* kServer = ".";
 
-class RoadTest : public test::HubFixture {
+class RoadTest : public test::LineHubFixture {
  protected:
-  void SetUp() override {
-    HubFixture::SetUp();
-    sim::ExchangeConfig cfg;
-    cfg.ringPeriod = std::chrono::milliseconds(100);
-    cfg.modems.push_back({.name = "tx", .number = "100"});
-    cfg.modems.push_back({.name = "rx", .number = "200"});
-    exchange_ = std::make_unique<sim::Exchange>(cfg);
-    // The server's two modems, as an administrator would set them up.
-    test::WriteModemTable(root_ / "Config" / "Modems.dbs", {{exchange_->portPath(0).string(), ModemPort::kUsageSend},
-                                                           {exchange_->portPath(1).string(), ModemPort::kUsageReceive}});
-  }
-  void TearDown() override {
-    HubFixture::TearDown();  // the server lets go of the ports first
-    exchange_.reset();
-  }
-
   std::vector<std::vector<std::string>> Rows(uint32_t code) {
     std::vector<std::vector<std::string>> rows;
     const std::string path = TempPath("list.txt");
@@ -74,8 +55,6 @@ class RoadTest : public test::HubFixture {
     std::filesystem::remove(tif);
     return {pages, first.length};
   }
-
-  std::unique_ptr<sim::Exchange> exchange_;
 };
 
 TEST_F(RoadTest, SubmittedFaxIsSentReceivedListedFetchedAndJournalled) {
