@@ -5,14 +5,15 @@
 # remove .state/ to start afresh. Beside it runs the modem simulator: two
 # modems on one simulated line, "tx" (number 100) the server's send-only modem
 # and "rx" (number 200) its receive-only one, so a fax sent to 200 goes out and
-# comes back in. Ctrl+C stops both.
+# comes back in. Ctrl+C stops both. From another shell, with the export line
+# printed at start-up, build/tools/faxdemo sends, lists and fetches faxes.
 #   scripts/run.sh            plain build in build/
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 state="$top/.state"
 "$top/scripts/deps.sh"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" --target korvohub korvocore modemsim modemsetup >/dev/null
+cmake --build "$top/build" --target korvohub korvocore modemsim modemsetup faxdemo prnstream >/dev/null
 
 mkdir -p "$state/run" "$state/log" "$state/config"
 export KORVO_MACHINE_HIVE="$state/machine.reg"
@@ -27,6 +28,7 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\\Software\\Velmora Technologies\\Korvo]
 "KorvoCore"="$top/build/core/libkorvocore.so"
 "DefaultServer"="$(hostname)"
+"DefaultUsersDataPath"="$state/users"
 
 [HKEY_LOCAL_MACHINE\\Software\\Velmora Technologies\\Korvo\\Server]
 "RootPath"="$state/server"
@@ -52,4 +54,12 @@ done
 "$top/build/tools/modemsetup" "$state/server/Config/Modems.dbs" "${port[tx]}" "${port[rx]}" "$(id -un)"
 echo "Korvo state in $state (server root $state/server, log $state/log/Korvo.evt)"
 echo "Simulated modems: send ${port[tx]} (number 100), receive ${port[rx]} (number 200); calls in $state/log/calls.txt"
+echo "To use it from another shell, first:"
+printf '  export KORVO_MACHINE_HIVE=%q KORVO_USER_HIVE=%q KORVO_PIPE_DIR=%q KORVO_LOG_DIR=%q\n' \
+  "$KORVO_MACHINE_HIVE" "$KORVO_USER_HIVE" "$KORVO_PIPE_DIR" "$KORVO_LOG_DIR"
+echo "then, for example:"
+echo "  echo Hello | $top/build/tools/prnstream -t - $state/job.prn"
+echo "  $top/build/tools/faxdemo send 200 $state/job.prn Hello"
+echo "  $top/build/tools/faxdemo list    # job id, sender, subject, pages, state of each fax received"
+echo "  $top/build/tools/faxdemo fetch JOBID $state/got.tif && tiffinfo $state/got.tif"
 "$top/build/server/korvohub" -debug || true
