@@ -97,15 +97,26 @@ void InstallFaxSessions() { ModemPort::SetSessionEntryPoints(SendThread, Recepti
 // ---------------------------------------------------------------------------
 // Sending
 
+namespace {
+
+// Puts the port back into service and reports its batch. The batch and its
+// number are taken first: back in service, the port may be handed the next
+// batch at once.
+void RestartAndReport(ModemPort& port) {
+  const auto list = port.Requests();
+  const std::string number = port.GetDialNumber();
+  port.Restart();
+  ReportResults(port, list, number);
+}
+
+}  // namespace
+
 void SendThread(ModemPort& port) {
   if (!FaxSessionCounter::Change(+1)) {
     // No session runs, but the jobs were handed over: they are reported (and
     // so rescheduled) and the port goes back into service.
     DebugTrace("SendThread: fax session not counted in !\n");
-    const auto list = port.Requests();
-    const std::string number = port.GetDialNumber();
-    port.Restart();
-    ReportResults(port, list, number);
+    RestartAndReport(port);
     return;
   }
   SendSession(port);
@@ -114,12 +125,7 @@ void SendThread(ModemPort& port) {
 
 bool SendSession(ModemPort& port) {
   const bool ok = Transmit(port);
-  // Taken before the port goes back into service, where the scheduler may
-  // hand it the next batch at once.
-  const auto list = port.Requests();
-  const std::string number = port.GetDialNumber();
-  port.Restart();
-  ReportResults(port, list, number);
+  RestartAndReport(port);
   return ok;
 }
 

@@ -20,6 +20,7 @@
 #include "common/prn2tiff.h"
 #include "common/status.h"
 #include "common/status_codes.h"
+#include "common/tiff_reader.h"
 #include "common/userenvironment.h"
 
 namespace {
@@ -55,13 +56,6 @@ struct TempFile {
   std::string name;
 };
 
-bool IsTiff(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  char magic[4] = {};
-  in.read(magic, sizeof magic);
-  return in && (std::string(magic, 4) == std::string("II*\0", 4) || std::string(magic, 4) == std::string("MM\0*", 4));
-}
-
 // The print job as a fax file: 0 or the conversion's status.
 Status ConvertPrintJob(const std::string& printPath, const std::string& imagePath) {
   Prn2Tiff conversion;
@@ -77,7 +71,8 @@ int Send(FaxClient& client, const char* server, const std::string& number, const
   if (!std::ifstream(file, std::ios::binary)) return Failed("cannot read " + file);
   TempFile converted("FAX");
   std::string image = file;
-  if (!IsTiff(file)) {
+  // A fax file that reads goes as it is; anything else is taken for a print job.
+  if (CountTiffPages(file) == 0) {
     if (converted.name.empty()) return Failed(GetStatusText(kStatusOpenPrnOrTiff));
     if (Status status = ConvertPrintJob(file, converted.name); status != 0)
       return Failed(file + ": " + GetStatusText(status));
