@@ -75,7 +75,8 @@ int Read(RegistryHive hive, const char* subkey, const char* name, void* buffer, 
   const std::vector<uint8_t>& bytes = value->data;
   bool addNul = isString && (bytes.empty() || bytes.back() != 0);
   if (!buffer) size = 0;
-  if (bytes.size() + (addNul ? 1 : 0) > size) {
+  // Compared without adding to the size, so no wrapped sum passes for a fit.
+  if (bytes.size() > size || (addNul && bytes.size() == size)) {
     korvo::platform::SetLastError(korvo::platform::kErrorMoreData);
     if (tracing == Tracing::kTraced) DebugPrint("Read RegQueryValueEx '%s':'%s'\n", Show(subkey), Show(name));
     return 0;

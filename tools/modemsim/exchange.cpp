@@ -127,7 +127,10 @@ std::vector<int> Params(const std::string& s) {
 
 std::string JoinParams(const std::vector<int>& v) {
   std::string s;
-  for (std::size_t i = 0; i < v.size(); ++i) s += (i ? "," : "") + std::to_string(v[i]);
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (i) s += ',';
+    s += std::to_string(v[i]);
+  }
   return s;
 }
 
