@@ -9,8 +9,9 @@
 // Under the leak checker: cairo keeps the fontconfig configuration and the
 // patterns of its font cache for the life of the process, in a form the
 // checker does not see as reachable. Every program that draws pages links
-// this file, so each gets the suppression.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+// this file, so each gets the suppression. Weak, so that a program with a
+// longer list of its own (the GUI tests) replaces it.
+extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace korvo::platform {
 

@@ -1,0 +1,61 @@
+#include "desktop/prompt.h"
+
+#include <wx/filedlg.h>
+#include <wx/msgdlg.h>
+
+namespace korvo::desktop {
+namespace {
+
+class WxPrompter final : public Prompter {
+ public:
+  Answer Message(wxWindow* parent, const std::string& text, const std::string& caption, Buttons buttons,
+                 Icon icon) override {
+    long style = 0;
+    switch (buttons) {
+      case Buttons::Ok: style = wxOK; break;
+      case Buttons::OkCancel: style = wxOK | wxCANCEL; break;
+      case Buttons::YesNo: style = wxYES_NO; break;
+      case Buttons::YesNoCancel: style = wxYES_NO | wxCANCEL; break;
+    }
+    switch (icon) {
+      case Icon::None: style |= wxICON_NONE; break;
+      case Icon::Information: style |= wxICON_INFORMATION; break;
+      case Icon::Warning: style |= wxICON_WARNING; break;
+      case Icon::Error: style |= wxICON_ERROR; break;
+      case Icon::Question: style |= wxICON_QUESTION; break;
+    }
+    wxMessageDialog box(parent, wxString::FromUTF8(text), wxString::FromUTF8(caption), style);
+    switch (box.ShowModal()) {
+      case wxID_OK: return Answer::Ok;
+      case wxID_YES: return Answer::Yes;
+      case wxID_NO: return Answer::No;
+      default: return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    }
+  }
+
+  std::optional<std::string> ChooseFile(wxWindow* parent, const FileRequest& request) override {
+    long style = request.save ? wxFD_SAVE | wxFD_OVERWRITE_PROMPT : wxFD_OPEN | wxFD_FILE_MUST_EXIST;
+    wxString caption = request.caption.empty() ? wxString(wxFileSelectorPromptStr) : wxString::FromUTF8(request.caption);
+    wxString wildcard = request.wildcard.empty() ? wxString(wxFileSelectorDefaultWildcardStr)
+                                                 : wxString::FromUTF8(request.wildcard);
+    wxFileDialog chooser(parent, caption, wxString::FromUTF8(request.folder), wxString::FromUTF8(request.name),
+                         wildcard, style);
+    if (chooser.ShowModal() != wxID_OK) return std::nullopt;
+    return chooser.GetPath().utf8_string();
+  }
+};
+
+WxPrompter g_wxPrompter;
+Prompter* g_installed = nullptr;
+
+}  // namespace
+
+Prompter& Prompts() { return g_installed ? *g_installed : g_wxPrompter; }
+
+Prompter* SetPrompts(Prompter* prompter) {
+  Prompter* before = g_installed;
+  g_installed = prompter;
+  return before;
+}
+
+}  // namespace korvo::desktop

@@ -1,0 +1,96 @@
+#include "tests/support/gui/window_test.h"
+
+#include <wx/app.h>
+#include <wx/evtloop.h>
+#include <wx/toplevel.h>
+#include <wx/uiaction.h>
+#include <wx/utils.h>
+#include <wx/window.h>
+
+#include "desktop/screenshot.h"
+#include "tests/support/sandbox.h"
+
+namespace korvo::test {
+namespace {
+
+// One turn of the event loop: waits a little for an event rather than spinning.
+void Turn() {
+  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->DispatchTimeout(10);
+  wxTheApp->ProcessPendingEvents();
+  wxTheApp->ProcessIdle();
+}
+
+// Runs the loop until no event is waiting, so that drawing and layout are done.
+void Settle() {
+  wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+  for (int i = 0; i < 1000; ++i) {
+    Turn();
+    if (!loop || !loop->Pending()) break;
+  }
+}
+
+wxPoint Middle(wxWindow* window) {
+  wxRect r = window->GetScreenRect();
+  return wxPoint(r.x + r.width / 2, r.y + r.height / 2);
+}
+
+}  // namespace
+
+bool WaitFor(const std::function<bool()>& done, const std::string& what, std::chrono::milliseconds bound) {
+  auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "gave up waiting for " << what;
+      return false;
+    }
+    Turn();
+  }
+  return true;
+}
+
+void ShowAndWait(wxWindow* window) {
+  window->Show();
+  window->Raise();
+  WaitFor([&] { return window->IsShownOnScreen() && !window->GetScreenRect().IsEmpty(); }, "the window on screen");
+  Settle();
+  window->Update();
+  Settle();
+}
+
+void Click(wxWindow* window) {
+  wxPoint at = Middle(window);
+  wxUIActionSimulator sim;
+  sim.MouseMove(at);
+  WaitFor([&] { return wxGetMousePosition() == at; }, "the pointer over the window");
+  Settle();
+  sim.MouseClick();
+  Settle();
+}
+
+void Type(wxWindow* window, const std::string& text) {
+  Click(window);
+  WaitFor([&] { return window->HasFocus(); }, "the focus in the window");
+  wxUIActionSimulator sim;
+  sim.Text(text.c_str());
+  Settle();
+}
+
+void PressKey(int key, int modifiers) {
+  wxUIActionSimulator sim;
+  sim.Char(key, modifiers);
+  Settle();
+}
+
+std::filesystem::path Screenshot(wxWindow* window, const std::string& program, const std::string& name) {
+  Settle();
+  std::filesystem::path png = BuildDir() / "artifacts" / program / (name + ".png");
+  EXPECT_TRUE(desktop::SaveScreenshot(window, png)) << "screenshot " << png;
+  return png;
+}
+
+void WindowTest::TearDown() {
+  for (wxWindow* window : wxTopLevelWindows) window->Destroy();
+  WaitFor([] { return wxTopLevelWindows.empty(); }, "the windows deleted");
+}
+
+}  // namespace korvo::test
