@@ -93,13 +93,13 @@ class BitBuffer {
     }
     return true;
   }
+  // Grows until `bits` more bits fit, without zeroing: for a writer that
+  // stores every byte it covers and then moves the count and the zeroed mark.
+  bool MakeRoom(uint64_t bits) {
+    return bitCount_ + bits <= static_cast<uint64_t>(capacity_) * 8 || Grow(bits);
+  }
   bool Grow(uint64_t bits);
   void SetOnes(uint32_t first, uint32_t count);
-  // Appends bits within the reserved room.
-  void AppendUnchecked(bool one, uint32_t count) {
-    if (one && count != 0) SetOnes(bitCount_, count);
-    bitCount_ += count;
-  }
 
   std::unique_ptr<uint8_t[]> data_;
   uint64_t storage_;      // capacity + slack

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace korvo {
 
@@ -269,8 +270,12 @@ namespace {
 // tree: at a code, or at a bit that leads nowhere.
 constexpr unsigned kLookupBits = 13;
 constexpr uint32_t kLookupSize = 1u << kLookupBits;
+// The first level: every run code of a line but the longest black ones ends
+// within 9 bits, and its tables of both colours (4 KiB) stay in the L1 cache.
+constexpr unsigned kShortBits = 9;
+constexpr uint32_t kShortSize = 1u << kShortBits;
 
-enum : uint8_t { kLookTerminating, kLookMakeUp, kLookEol, kLookFillEol, kLookInvalid };
+enum : uint8_t { kLookTerminating, kLookMakeUp, kLookEol, kLookFillEol, kLookInvalid, kLookLonger };
 
 struct Lookup {
   uint16_t run;
@@ -279,9 +284,11 @@ struct Lookup {
 };
 
 // Walk results of every 13-bit pattern, made from the trees, indexed with
-// the first bit as bit 0.
+// the first bit as bit 0; and of every 9-bit pattern, where kLookLonger
+// sends the walk on to the 13-bit table.
 struct LookupTables {
   Lookup lsb[2][kLookupSize];
+  Lookup shortLsb[2][kShortSize];
 
   LookupTables() {
     for (int c = 0; c < 2; ++c) {
@@ -310,6 +317,10 @@ struct LookupTables {
           if (i & (1u << b)) r |= 1u << (kLookupBits - 1 - b);
         lsb[c][r] = l;
       }
+      for (uint32_t i = 0; i < kShortSize; ++i) {
+        shortLsb[c][i] = lsb[c][i];
+        if (lsb[c][i].length > kShortBits) shortLsb[c][i] = Lookup{0, 0, kLookLonger};
+      }
     }
   }
 
@@ -332,6 +343,7 @@ struct HuffmanDecompression::Reader {
   uint32_t next;      // next byte to load
   uint64_t acc = 0;   // loaded, unconsumed bits
   uint32_t accBits = 0;
+  const LookupTables* tables = &LookupTables::Get();
 
   explicit Reader(const BitArray& a)
       : data(a.Data()),
@@ -391,7 +403,7 @@ struct HuffmanDecompression::Reader {
   }
 
   // Reads up to and including the next 1 bit; false (at the end) when there is none.
-  bool SkipPastOne() {
+  __attribute__((always_inline)) bool SkipPastOne() {
     for (;;) {
       if (accBits == 0) {
         Refill();
@@ -426,7 +438,10 @@ HuffmanDecompression::HuffmanDecompression(BitArray& source, BitBuffer* output, 
 KORVO_HOT int HuffmanDecompression::NextCode(Reader& r, int colour, uint32_t& run, uint32_t& kind) {
   const uint32_t remaining = r.bitLength - r.pos;
   if (remaining == 0) return kWalkEndOfData;
-  const Lookup l = LookupTables::Get().lsb[colour][r.Peek()];
+  const uint32_t bits = r.Peek();
+  Lookup l = r.tables->shortLsb[colour][bits & (kShortSize - 1)];
+  if (l.type == kLookLonger) [[unlikely]]
+    l = r.tables->lsb[colour][bits];
   if (l.length > remaining) {
     r.ToEnd();
     return kWalkInsideCode;
@@ -463,55 +478,170 @@ KORVO_HOT void HuffmanDecompression::SkipToEol(Reader& r, int status) {
 }
 
 KORVO_HOT void HuffmanDecompression::ExpectEol(Reader& r) {
+  // An EOL is 11 or more zeros (fill included) and a 1: far from the end of
+  // the data, one count of the zeros reads it.
+  if (r.bitLength - r.pos >= 64) [[likely]] {
+    if (r.accBits < 32) r.Refill();
+    const uint32_t zeros = r.acc == 0 ? 64 : static_cast<uint32_t>(std::countr_zero(r.acc));
+    if (zeros >= 11 && zeros < r.accBits) {
+      r.Consume(zeros + 1);
+      return;
+    }
+  }
   uint32_t run, kind;
   const int status = NextCode(r, 0, run, kind);
   if (status != kWalkOk || run != kEolRun) SkipToEol(r, status);
 }
 
-KORVO_HOT void HuffmanDecompression::Write(int colourIndex, uint32_t count) {
-  if (!output_ || count == 0) return;
-  const bool one = (colourIndex == 0) == (convention_ == 1);
-  if (lineReserved_) output_->AppendUnchecked(one, count);
-  else output_->PutRepeated(one ? '1' : '0', count);
+// Writes one line's runs into room the buffer has made, through a 64-bit
+// accumulator that holds the first bit at bit 0 (msb-first buffers get each
+// byte reversed as it is stored): every byte is stored once, whole words at
+// a time, with no zeroing before and no merging of runs into what is there.
+class HuffmanDecompression::LineWriter {
+ public:
+  explicit LineWriter(BitBuffer& b)
+      : buffer_(b), base_(b.data_.get()), p_(base_ + b.bitCount_ / 8), msb_(b.order_ == kMsbFirst), n_(b.bitCount_ % 8) {
+    // The bits after the count in its last byte are zero.
+    if (n_ != 0) acc_ = msb_ ? ReverseBits(*p_) : *p_;
+  }
+
+  KORVO_HOT void Put(bool one, uint32_t count) {
+    const unsigned take = std::min<uint32_t>(count, 64 - n_);
+    const uint64_t same = 0 - static_cast<uint64_t>(one);
+    // take is 1-64: 2 << (take - 1) wraps to 0 at 64.
+    acc_ |= (((2ull << (take - 1)) - 1) << n_) & same;
+    n_ += take;
+    if (n_ < 64) return;
+    count -= take;
+    uint8_t* p = p_;
+    Store(p, acc_);
+    p += 8;
+    if (count >= 64) {
+      const uint32_t bytes = count / 64 * 8;
+      std::memset(p, static_cast<int>(same & 0xFF), bytes);
+      p += bytes;
+      count %= 64;
+    }
+    p_ = p;
+    acc_ = same & ((1ull << count) - 1);
+    n_ = count;
+  }
+
+  // Stores the rest with zeros after it and sets the buffer's count.
+  void Finish() {
+    Store(p_, acc_);  // within the room made and the slack
+    const uint64_t at = static_cast<uint64_t>(p_ - base_);
+    buffer_.bitCount_ = static_cast<uint32_t>(at * 8 + n_);
+    buffer_.zeroed_ = std::max<uint64_t>(buffer_.zeroed_, at + 8);
+  }
+
+ private:
+  void Store(uint8_t* p, uint64_t w) const {
+    if (msb_) w = Reader::ReverseEachByte(w);
+    std::memcpy(p, &w, 8);
+  }
+
+  BitBuffer& buffer_;
+  uint8_t* base_;
+  uint8_t* p_;
+  bool msb_;
+  unsigned n_;
+  uint64_t acc_ = 0;
+};
+
+namespace {
+
+// Lines whose buffer could not make room (a buffer of fixed size): write
+// what fits, then fail at the first bit that does not.
+struct BufferWriter {
+  BitBuffer& buffer;
+  void Put(bool one, uint32_t count) { buffer.PutRepeated(one ? '1' : '0', count); }
+};
+
+// Counting only.
+struct NoWriter {
+  void Put(bool, uint32_t) {}
+};
+
+}  // namespace
+
+template <class Writer>
+KORVO_HOT bool HuffmanDecompression::DecodeRuns(Reader& r, bool last, Writer& out) {
+  // Locals, so that the stores of the line need not read them back.
+  const uint32_t width = width_;
+  bool one = (invert_ != 0) != (convention_ == 1);  // colour index 0 is white
+  const bool black = convention_ != 1;
+  int colour = 0;
+  uint32_t codes = 0, total = 0;
+  for (;;) {
+    uint32_t run = 0, kind = 0;
+    // Far from the end of the data a run code of the first level needs none
+    // of the checks of NextCode.
+    if (r.bitLength - r.pos >= 64) [[likely]] {
+      if (r.accBits < kShortBits) r.Refill();
+      const Lookup l = r.tables->shortLsb[colour][r.acc & (kShortSize - 1)];
+      if (l.type <= kLookMakeUp) [[likely]] {
+        r.Consume(l.length);
+        run = l.run;
+        ++codes;
+        if (total + run > width) {
+          SkipToEol(r, kWalkOk);
+          break;
+        }
+        total += run;
+        if (run != 0) out.Put(one, run);
+        if (l.type == kLookTerminating) {
+          colour ^= 1;
+          one = !one;
+          if (total == width) {
+            if (!last) ExpectEol(r);
+            return codes == 0;
+          }
+        }
+        continue;
+      }
+    }
+    const int status = NextCode(r, colour, run, kind);
+    if (status != kWalkOk) {
+      SkipToEol(r, status);
+      break;
+    }
+    if (run == kEolRun) break;  // the line ended early or is empty
+    ++codes;
+    if (total + run > width) {
+      SkipToEol(r, kWalkOk);
+      break;
+    }
+    total += run;
+    if (run != 0) out.Put(one, run);
+    if (kind == kTerminatingCode) {
+      colour ^= 1;
+      one = !one;
+      if (total == width) {
+        if (!last) ExpectEol(r);
+        return codes == 0;
+      }
+    }
+  }
+  // A bad line is black after the pixels already decoded.
+  if (width != total) out.Put(black, width - total);
+  return codes == 0;
 }
 
 KORVO_HOT bool HuffmanDecompression::DecodeLine(Reader& r, bool last) {
-  int colour = 0;
-  int index = invert_ != 0 ? 1 : 0;
-  uint32_t codes = 0, total = 0, written = 0;
-  // A line writes exactly its width; with room for it, runs go straight in.
-  lineReserved_ = output_ && output_->Reserve(width_);
-  try {
-    for (;;) {
-      uint32_t run = 0, kind = 0;
-      const int status = NextCode(r, colour, run, kind);
-      if (status != kWalkOk) {
-        SkipToEol(r, status);
-        throw new RecoverableError;
-      }
-      if (run == kEolRun) throw new RecoverableError;  // the line ended early or is empty
-      ++codes;
-      total += run;
-      if (total > width_) {
-        SkipToEol(r, kWalkOk);
-        throw new RecoverableError;
-      }
-      Write(index, run);
-      written += run;
-      if (kind == kTerminatingCode) {
-        colour ^= 1;
-        index ^= 1;
-        if (total == width_) {
-          if (!last) ExpectEol(r);
-          break;
-        }
-      }
-    }
-  } catch (RecoverableError* e) {
-    delete e;
-    Write(1, width_ - written);
+  if (!output_) {
+    NoWriter none;
+    return DecodeRuns(r, last, none);
   }
-  return codes == 0;
+  // A line writes exactly its width; with room for it, runs go straight in.
+  if (!output_->MakeRoom(width_)) {
+    BufferWriter buffer{*output_};
+    return DecodeRuns(r, last, buffer);
+  }
+  LineWriter writer(*output_);
+  const bool empty = DecodeRuns(r, last, writer);
+  writer.Finish();
+  return empty;
 }
 
 void HuffmanDecompression::DecodeLines(uint32_t count, uint32_t padBits) {

@@ -119,18 +119,19 @@ class HuffmanDecompression {
 
  private:
   struct Reader;
+  class LineWriter;
   bool DecodeLine(Reader& r, bool last);
+  template <class Writer>
+  bool DecodeRuns(Reader& r, bool last, Writer& out);
   int NextCode(Reader& r, int colour, uint32_t& run, uint32_t& kind);
   void SkipToEol(Reader& r, int status);
   void ExpectEol(Reader& r);
-  void Write(int colourIndex, uint32_t count);
 
   BitArray& source_;
   BitBuffer* output_;
   uint32_t invert_;
   uint32_t convention_;
   uint32_t width_;
-  bool lineReserved_ = false;
 };
 
 // Finds the first EOL in received data (least significant bit first).

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/fax_pages.h"
 #include "tests/common/huffman_reference.h"
 
 namespace korvo {
@@ -321,12 +322,28 @@ TEST(HuffmanDecompression, CountLinesWithAndWithoutRtc) {
   }
 }
 
+// Row y of a bitmap (msb first, black 1) as characters.
+std::string Row(const std::vector<uint8_t>& bitmap, uint32_t width, uint32_t y) {
+  return BitsOf(&bitmap[static_cast<size_t>(y) * ((width + 7) / 8)], width, kMsbFirst);
+}
+
 TEST(HuffmanDecompression, MatchesTheTreeWalkOnDamagedData) {
-  // Pages with random bit errors, cut short, or pure noise: the table-driven
-  // decoder must give exactly the bitmap and position of the plain walk.
+  // Pages of every kind (text, dithered and halftone rows, solid lines) with
+  // random bit errors, cut short, or pure noise: the table-driven decoder
+  // must give exactly the bitmap and position of the plain walk, into
+  // buffers of either bit order.
   std::mt19937 rng(13);
+  const auto dither = test::RandomDitherPage(1728, 8, 2);
+  const auto halftone = test::HalftonePage(1728, 64);
   std::vector<std::string> lines;
-  for (int i = 0; i < 40; ++i) lines.push_back(TextLine(rng, 1728));
+  for (uint32_t i = 0; i < 40; ++i) {
+    switch (i % 5) {
+      case 0: lines.push_back(Row(dither, 1728, i % 8)); break;
+      case 1: lines.push_back(Row(halftone, 1728, i + 20)); break;
+      case 2: lines.push_back(std::string(1728, i % 2 ? '1' : '0')); break;
+      default: lines.push_back(TextLine(rng, 1728)); break;
+    }
+  }
   const auto clean = Encode(lines, 1728);
   for (int round = 0; round < 300; ++round) {
     std::vector<uint8_t> page = clean;
@@ -344,13 +361,15 @@ TEST(HuffmanDecompression, MatchesTheTreeWalkOnDamagedData) {
     const uint32_t invert = round % 4 == 1;
     BitArray a(page.data(), BitLength::FromBytes(static_cast<uint32_t>(page.size())), order);
     BitArray b(page.data(), BitLength::FromBytes(static_cast<uint32_t>(page.size())), order);
-    BitBuffer out(1, 512, kMsbFirst);
+    const uint32_t outOrder = (round / 3) % 2 ? kLsbFirst : kMsbFirst;
+    const uint32_t pad = round % 7;
+    BitBuffer out(1, 512, outOrder);
     HuffmanDecompression fast(a, &out, invert, 1, width);
-    fast.DecodeLines(45, 3);
+    fast.DecodeLines(45, pad);
     std::string expected;
     test::ReferenceDecoder slow(b, &expected, invert, 1, width);
-    slow.DecodeLines(45, 3);
-    ASSERT_EQ(BitsOf(out.Data(), out.BitCount(), kMsbFirst), expected) << round;
+    slow.DecodeLines(45, pad);
+    ASSERT_EQ(BitsOf(out.Data(), out.BitCount(), outOrder), expected) << round;
     ASSERT_EQ(a.Position(), b.Position()) << round;
 
     a.Rewind();
