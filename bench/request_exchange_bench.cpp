@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -266,6 +267,40 @@ void BM_FileTransfer_PlainSocket(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kFileSize);
 }
 BENCHMARK(BM_FileTransfer_PlainSocket)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The message layer's upload and the plain memory-to-memory copy in turn,
+// every iteration: "vs socket copy" is the copy's time over the upload's
+// (1 is as fast as the socket itself), which load on the machine affects
+// alike. The iteration time is the upload's.
+void BM_FileTransferVsSocketCopy(benchmark::State& state) {
+  Bench& b = Bench::Get();
+  ClientMessageLink link;
+  Check(link.Open("."), "open");
+  link.SendText(kTagIntroduce, "bench");
+  link.SendData(kTagReportClientVersion, "\x1e\x01\0\0", 4);
+  int s = PlainConnect();
+  static char block[4096];
+  ReceivedMessage m;
+  using Clock = std::chrono::steady_clock;
+  Clock::duration upload{}, copy{};
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    link.SendText(kTagUpload, nullptr);
+    if (link.Receive(&m) != 0 || link.SendFile(b.src.c_str()) != 0) state.SkipWithError("transfer");
+    const auto t1 = Clock::now();
+    PlainMessage(s, kTagData, kFileSize);
+    for (size_t sent = 0; sent < kFileSize; sent += sizeof block) send(s, block, sizeof block, MSG_NOSIGNAL);
+    PlainReply(s, 0);
+    const auto t2 = Clock::now();
+    upload += t1 - t0;
+    copy += t2 - t1;
+    state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+  }
+  close(s);
+  state.counters["vs socket copy"] = std::chrono::duration<double>(copy) / std::chrono::duration<double>(upload);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kFileSize);
+}
+BENCHMARK(BM_FileTransferVsSocketCopy)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 // The same file to file, with plain reads, socket writes and file writes of
 // the same sizes: the best the transfer itself could do.
