@@ -46,6 +46,11 @@ class MutexLock {
   MutexLock(const MutexLock&) = delete;
   MutexLock& operator=(const MutexLock&) = delete;
   bool locked() const { return locked_; }
+  // Lets go before the end of the scope (before a long wait).
+  void unlock() {
+    if (locked_) m_.Unlock();
+    locked_ = false;
+  }
 
  private:
   Mutex& m_;

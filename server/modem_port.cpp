@@ -168,6 +168,25 @@ bool ModemPort::Restart() {
   return false;
 }
 
+bool ModemPort::InitialiseOnDemand() {
+  if (Initialise()) return true;
+  serial_.Close();
+  SetState(PortState::OutOfService);
+  LOG_ERROR("Port %s initialization failed !", GetPortName());
+  LOG_INFO(">>> Modem on port %s is OUT_OF_SERVICE [start of time interval] !", GetPortName());
+  DebugTrace("Port %s initialization .....FAILED !\n", GetPortName());
+  return false;
+}
+
+void ModemPort::PutBack() {
+  if (config_.usage == kUsageSend) {
+    serial_.Close();
+    SetState(PortState::OnDemand);
+  } else {
+    SetState(PortState::Ready);
+  }
+}
+
 bool ModemPort::Reinitialise() {
   try {
     serial_.Close();
@@ -205,23 +224,45 @@ bool ModemPort::Initialise() {
   return InitialiseModem();
 }
 
-PortState ModemPort::CheckService() {
+bool ModemPort::NeedsService() {
   const PortState state = GetState();
-  if (state == PortState::Busy || state == PortState::OnDemand) return state;
-  if (serial_.IsDsrOn()) return state;
-  if (state == PortState::Ready) {
-    LOG_INFO(">>> Modem on port %s is OUT_OF_SERVICE [start of time interval] !", GetPortName());
-    SetState(PortState::OutOfService);
+  if (state == PortState::Busy || state == PortState::OnDemand) return false;
+  // A port out of service is retried on every pass, also when DSR stayed
+  // on (a modem that failed its first initialisation, or its on-demand one).
+  if (state == PortState::OutOfService) return true;
+  if (serial_.IsDsrOn()) return false;
+  LOG_INFO(">>> Modem on port %s is OUT_OF_SERVICE [start of time interval] !", GetPortName());
+  SetState(PortState::OutOfService);
+  return true;
+}
+
+PortState ModemPort::Recover() {
+  bool ok;
+  if (config_.usage == kUsageSend) {
+    // Tried as the scheduler would try it; the line stays closed until picked.
+    ok = Initialise();
+    serial_.Close();
+  } else {
+    ok = Reinitialise();
   }
-  if (Reinitialise()) {
+  if (ok) {
     LOG_INFO("<<< Modem on port %s is OUT_OF_SERVICE [end of time interval] !", GetPortName());
-    SetState(PortState::Ready);
+    SetState(config_.usage == kUsageSend ? PortState::OnDemand : PortState::Ready);
+  } else {
+    SetState(PortState::OutOfService);
   }
   return GetState();
 }
 
+PortState ModemPort::CheckService() {
+  if (NeedsService()) return Recover();
+  return GetState();
+}
+
 void ModemPort::CheckRing(int portIndex) {
-  if (CheckService() != PortState::Ready) return;
+  // A port that needs its modem brought back is left to the monitor, which
+  // does that without holding the subsystem lock.
+  if (NeedsService() || GetState() != PortState::Ready) return;
   if (config_.usage != kUsageReceive && config_.usage != kUsageBoth) return;
   if (!serial_.IsRingOn()) return;
   DebugTrace("RINGING ...\n");

@@ -71,7 +71,22 @@ class ModemPort {
   bool Restart();
   bool Reinitialise();
   bool Initialise();
+  // A picked send-only port: Initialise; when it fails the line is closed
+  // and the port goes out of service, for the monitor to retry.
+  bool InitialiseOnDemand();
+  // A port picked for a batch that was not handed to it goes back to where
+  // it was (OnDemand with its line closed, or Ready): nothing touched the modem.
+  void PutBack();
+  // Whether the port is out of service (a Ready port whose DSR went off is
+  // taken out first); quick, no modem wait.
+  bool NeedsService();
+  // Brings the modem of a port out of service back: Ready (OnDemand for a
+  // send-only port) or still OutOfService. Waits on the modem.
+  PortState Recover();
+  // NeedsService, then Recover when it does.
   PortState CheckService();
+  // Counts a ring of a Ready port and starts the reception at its threshold;
+  // a port out of service is left to Recover.
   void CheckRing(int portIndex);
   bool CountRing();
   bool StartSendThread(int portIndex, const char* number, std::shared_ptr<SendRequestList> list);

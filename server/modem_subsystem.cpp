@@ -125,20 +125,43 @@ void ModemSubsystem::LoadPorts() {
 }
 
 void ModemSubsystem::MonitorThread() {
-  for (;;) {
+  // The ports were just started: the first pass comes one period later.
+  while (!stop_.Wait(monitorPeriodMs_))
     if (!suspended_) MonitorPass();
-    if (stop_.Wait(monitorPeriodMs_)) break;
-  }
 }
 
 void ModemSubsystem::MonitorPass() {
-  platform::MutexLock hold(lock_, kMonitorLockMs);
-  if (!hold.locked()) return;
-  if (suspended_) return;
-  for (size_t i = 0; i < ports_.size(); ++i) {
-    if (stop_.IsSet()) return;
-    ports_[i]->CheckRing(static_cast<int>(i));
+  // Ports out of service are reserved (Busy) under the lock and brought back
+  // after it: a silent modem would keep the scheduler and the requests
+  // waiting for the lock.
+  std::vector<ModemPort*> recover;
+  {
+    platform::MutexLock hold(lock_, kMonitorLockMs);
+    if (!hold.locked()) return;
+    if (suspended_) return;
+    for (size_t i = 0; i < ports_.size(); ++i) {
+      if (stop_.IsSet()) break;
+      ModemPort& port = *ports_[i];
+      if (port.NeedsService()) {
+        port.SetState(PortState::Busy);
+        recover.push_back(&port);
+      } else {
+        port.CheckRing(static_cast<int>(i));
+      }
+    }
   }
+  for (ModemPort* port : recover) {
+    if (stop_.IsSet())
+      port->SetState(PortState::OutOfService);
+    else
+      port->Recover();
+  }
+}
+
+int ModemSubsystem::IndexOfPort(const ModemPort* port) {
+  for (size_t i = 0; i < ports_.size(); ++i)
+    if (ports_[i].get() == port) return static_cast<int>(i);
+  return -1;
 }
 
 int ModemSubsystem::IndexOfModemId(int32_t id) {
@@ -164,6 +187,17 @@ bool ModemSubsystem::IsPortNameInUse(const char* name, int except) {
 }
 
 void ModemSubsystem::DeletePortAt(int index) { ports_.erase(ports_.begin() + index); }
+
+// A new port, reserved (Busy) until the caller has started it up without the lock.
+ModemPort* ModemSubsystem::AppendPort(const ModemRecord& record) {
+  try {
+    ports_.push_back(std::make_unique<ModemPort>(record));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  ports_.back()->SetState(PortState::Busy);
+  return ports_.back().get();
+}
 
 // A full port table refuses one more port before anything is stored; the log
 // says why, as the status alone ("Not enough memory.") would not.
@@ -225,16 +259,11 @@ Status ModemSubsystem::AddModem(const char* text, int32_t* id) {
   modems_.Close();
   if (!stored) return kStatusDatabaseError;
   if (id) *id = record.id;
-  if (record.enabled) {
-    std::unique_ptr<ModemPort> port;
-    try {
-      port = std::make_unique<ModemPort>(record);
-    } catch (const std::bad_alloc&) {
-      return kStatusNotEnoughMemory;
-    }
-    ports_.push_back(std::move(port));
-    ports_.back()->StartUp();
-  }
+  if (!record.enabled) return kStatusSuccess;
+  ModemPort* port = AppendPort(record);
+  if (!port) return kStatusNotEnoughMemory;
+  hold.unlock();
+  port->StartUp();
   return kStatusSuccess;
 }
 
@@ -255,17 +284,17 @@ Status ModemSubsystem::EditModem(const char* text) {
   modems_.Close();
   if (!stored) return kStatusDatabaseError;
   if (record.enabled && index >= 0) {
-    ports_[index]->UpdateConfiguration(record);
-    ports_[index]->Restart();
+    // Reserved while its modem restarts, which happens without the lock.
+    ModemPort* port = ports_[index].get();
+    port->UpdateConfiguration(record);
+    port->SetState(PortState::Busy);
+    hold.unlock();
+    port->Restart();
   } else if (record.enabled) {
-    std::unique_ptr<ModemPort> port;
-    try {
-      port = std::make_unique<ModemPort>(record);
-    } catch (const std::bad_alloc&) {
-      return kStatusNotEnoughMemory;
-    }
-    ports_.push_back(std::move(port));
-    ports_.back()->StartUp();
+    ModemPort* port = AppendPort(record);
+    if (!port) return kStatusNotEnoughMemory;
+    hold.unlock();
+    port->StartUp();
   } else if (index >= 0) {
     DeletePortAt(index);
   }
@@ -291,25 +320,38 @@ Status ModemSubsystem::DeleteModem(const char* idText) {
 // The scheduler's side
 
 int ModemSubsystem::FindFreePort() {
-  // The monitor may be sampling a ready port; the pick waits for its pass.
-  platform::MutexLock hold(lock_, kRequestLockMs);
-  if (!hold.locked()) return -1;
-  if (suspended_) return -1;
-  for (size_t i = 0; i < ports_.size(); ++i) {
-    ModemPort& port = *ports_[i];
-    if (port.GetUsage() == ModemPort::kUsageSend && port.GetState() == PortState::OnDemand && port.Initialise()) {
-      port.SetState(PortState::Busy);
-      return static_cast<int>(i);
+  for (;;) {
+    ModemPort* candidate = nullptr;
+    {
+      // The monitor may be sampling a ready port; the pick waits for its pass.
+      platform::MutexLock hold(lock_, kRequestLockMs);
+      if (!hold.locked() || suspended_) return -1;
+      for (auto& port : ports_) {
+        if (port->GetUsage() == ModemPort::kUsageSend && port->GetState() == PortState::OnDemand) {
+          candidate = port.get();
+          break;
+        }
+      }
+      if (!candidate) {
+        for (size_t i = 0; i < ports_.size(); ++i) {
+          ModemPort& port = *ports_[i];
+          if (port.GetUsage() == ModemPort::kUsageBoth && port.GetState() == PortState::Ready) {
+            port.SetState(PortState::Busy);
+            return static_cast<int>(i);
+          }
+        }
+        return -1;
+      }
+      candidate->SetState(PortState::Busy);
     }
+    // Reserved, the modem is initialised with no lock held: a silent one
+    // would keep the monitor and every request waiting meanwhile. One that
+    // fails goes out of service for the monitor to retry, so the next picks
+    // do not wait for it again.
+    const bool ready = candidate->InitialiseOnDemand();
+    platform::MutexLock hold(lock_, platform::kInfinite);
+    if (ready) return IndexOfPort(candidate);
   }
-  for (size_t i = 0; i < ports_.size(); ++i) {
-    ModemPort& port = *ports_[i];
-    if (port.GetUsage() == ModemPort::kUsageBoth && port.GetState() == PortState::Ready) {
-      port.SetState(PortState::Busy);
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
 }
 
 bool ModemSubsystem::StartSend(int portIndex, const char* number, std::shared_ptr<SendRequestList> list) {
@@ -324,7 +366,7 @@ void ModemSubsystem::ReleasePort(int portIndex) {
   if (portIndex < 0) return;
   platform::MutexLock hold(lock_, kRequestLockMs);
   if (!hold.locked() || portIndex >= static_cast<int>(ports_.size())) return;
-  ports_[portIndex]->Restart();
+  ports_[portIndex]->PutBack();
 }
 
 bool ModemSubsystem::QueryPort(int portIndex, uint32_t jobId, int32_t* pages, int32_t* seconds, int32_t* state) {

@@ -65,7 +65,9 @@ class ModemSubsystem {
   Status EditModem(const char* text);
   Status DeleteModem(const char* idText);
 
-  // The scheduler's side. FindFreePort marks the port it returns Busy.
+  // The scheduler's side. FindFreePort marks the port it returns Busy; it
+  // initialises a send-only port's modem with no lock held. ReleasePort puts
+  // a port picked but not used back into service.
   int FindFreePort();
   bool StartSend(int portIndex, const char* number, std::shared_ptr<SendRequestList> list);
   void ReleasePort(int portIndex);
@@ -90,6 +92,8 @@ class ModemSubsystem {
   void MonitorThread();
   bool IsPortNameInUse(const char* name, int except = -1);
   void DeletePortAt(int index);
+  ModemPort* AppendPort(const ModemRecord& record);
+  int IndexOfPort(const ModemPort* port);
   bool TableFull(const ModemRecord& record);
   bool DecodeRecord(const char* text, ModemRecord& record);
 

@@ -258,12 +258,80 @@ TEST_F(ModemSubsystemTest, FindFreePortPrefersTheSendOnlyPort) {
   EXPECT_EQ(subsystem.GetPort(1)->GetState(), PortState::Ready);
   subsystem.ReleasePort(-1);
 
-  // A send-only port whose modem does not initialise keeps its state.
+  // A send-only port whose modem does not initialise goes out of service:
+  // the next picks pass it over until the monitor has brought it back.
   FakeModem::Behaviour silent;
   silent.silent = true;
   sendOnly.SetBehaviour(silent);
   EXPECT_EQ(subsystem.FindFreePort(), 1);
+  EXPECT_EQ(subsystem.GetPort(2)->GetState(), PortState::OutOfService);
+  EXPECT_TRUE(Logged(">>> Modem on port " + sendOnly.path() + " is OUT_OF_SERVICE [start of time interval] !"));
+  subsystem.ReleasePort(1);
+  sendOnly.ClearCommands();
+  EXPECT_EQ(subsystem.FindFreePort(), 1);
+  EXPECT_TRUE(sendOnly.commands().empty());
+  subsystem.ReleasePort(1);
+  sendOnly.SetBehaviour(FakeModem::Behaviour());
+  subsystem.MonitorPass();
   EXPECT_EQ(subsystem.GetPort(2)->GetState(), PortState::OnDemand);
+  EXPECT_TRUE(Logged("<<< Modem on port " + sendOnly.path() + " is OUT_OF_SERVICE [end of time interval] !"));
+  EXPECT_EQ(subsystem.FindFreePort(), 2);
+}
+
+TEST_F(ModemSubsystemTest, TheMonitorRetriesAModemThatFailedItsFirstInitialisation) {
+  FakeModem::Behaviour silent;
+  silent.silent = true;
+  FakeModem modem(silent);
+  Store({Record(modem.path())});
+  auto& subsystem = Start();
+  ASSERT_EQ(subsystem.GetPort(0)->GetState(), PortState::OutOfService);
+  subsystem.MonitorPass();  // DSR stays on: the modem is retried all the same
+  EXPECT_EQ(subsystem.GetPort(0)->GetState(), PortState::OutOfService);
+  modem.SetBehaviour(FakeModem::Behaviour());
+  subsystem.MonitorPass();
+  EXPECT_EQ(subsystem.GetPort(0)->GetState(), PortState::Ready);
+  EXPECT_TRUE(Logged("<<< Modem on port " + modem.path() + " is OUT_OF_SERVICE [end of time interval] !"));
+}
+
+// While a silent modem is initialised (by a pick or by the monitor), the
+// subsystem lock is free: requests are served and rings answered.
+TEST_F(ModemSubsystemTest, NoLockIsHeldWhileASilentModemIsInitialised) {
+  FakeModem::Behaviour silentBehaviour;
+  silentBehaviour.silent = true;
+  FakeModem silent(silentBehaviour), receiving, both, broken(silentBehaviour);
+  Store({Record(silent.path(), ModemPort::kUsageSend), Record(receiving.path(), ModemPort::kUsageReceive),
+         Record(both.path()), Record(broken.path())});
+  auto& subsystem = Start();
+  ASSERT_EQ(subsystem.GetPort(3)->GetState(), PortState::OutOfService);
+  // Both silent modems keep their waits until their lines go.
+  ModemPortTiming slow = ModemPort::DefaultTiming();
+  slow.serial.readTimeoutMs = 600000;
+  subsystem.GetPort(0)->SetTiming(slow);
+  subsystem.GetPort(3)->SetTiming(slow);
+  auto waitForCommand = [](FakeModem& modem) {
+    for (int i = 0; i < 2000 && modem.commands().empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return !modem.commands().empty();
+  };
+
+  auto pick = std::async(std::launch::async, [&] { return subsystem.FindFreePort(); });
+  ASSERT_TRUE(waitForCommand(silent));
+  broken.ClearCommands();
+  auto recovery = std::async(std::launch::async, [&] { subsystem.MonitorPass(); });
+  ASSERT_TRUE(waitForCommand(broken));
+
+  const auto list = sandbox_.path("modems.lst");
+  EXPECT_EQ(subsystem.WriteModemList(list.c_str()), kStatusSuccess);
+  receiving.Send("\r\nRING\r\n");
+  subsystem.MonitorPass();
+  EXPECT_TRUE(WaitForSessions(gSessions.receptions, 1));
+
+  silent.Unplug();
+  broken.Unplug();
+  EXPECT_EQ(pick.get(), 2);  // the silent send-only port failed: the Both port
+  recovery.get();
+  EXPECT_EQ(subsystem.GetPort(0)->GetState(), PortState::OutOfService);
+  EXPECT_EQ(subsystem.GetPort(3)->GetState(), PortState::OutOfService);
 }
 
 TEST_F(ModemSubsystemTest, RingsAreAnsweredAtTheThresholdUnlessSuspended) {
