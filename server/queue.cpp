@@ -279,7 +279,7 @@ int Queue::TimeTest(const FaxReq& job, int64_t now) const {
 // ---- submission ----
 
 int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state) {
-  platform::MutexLock hold(mutex_, kLockTimeout);
+  platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
   if (!hold.locked()) return 0;
   FaxImg image;
   image.id = ++imageCounter_;
@@ -379,10 +379,52 @@ void Queue::SchedulerThread() {
 }
 
 bool Queue::SchedulerPass() {
-  platform::MutexLock hold(mutex_, kLockTimeout);
+  int64_t now = 0;
+  bool changed = false;
+  {
+    platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
+    if (!hold.locked()) return false;
+    now = Now();
+    changed = ExpireAndReturn(now);
+  }
+  // Each port is found with the queue unlocked, since finding one may wait
+  // on a modem's initialisation: submissions, received faxes and results go
+  // on meanwhile. The job it goes to is looked up again afterwards.
+  std::set<uint32_t> started;
+  for (;;) {
+    {
+      platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
+      if (!hold.locked()) return false;
+      if (NextDueJob(now, started) == jobs_.end()) break;
+    }
+    const int port = ports_->FindFreePort();
+    platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
+    if (!hold.locked()) {
+      ports_->ReleasePort(port);
+      return false;
+    }
+    if (port < 0) {
+      if (!noFreeModems_) {
+        if (g_SysLog) g_SysLog->Info("<<< No free modems [start of time interval] !");
+        noFreeModems_ = true;
+      }
+      break;
+    }
+    const auto job = NextDueJob(now, started);
+    if (job == jobs_.end()) {
+      ports_->ReleasePort(port);
+      break;
+    }
+    // A batch the port refused is not offered again in this pass.
+    started.insert(job->jobId);
+    StartBatch(job, now, port);
+    if (noFreeModems_) {
+      if (g_SysLog) g_SysLog->Info(">>> No free modems [end of time interval] !");
+      noFreeModems_ = false;
+    }
+  }
+  platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
   if (!hold.locked()) return false;
-  const int64_t now = Now();
-  bool changed = ScheduleDueJobs(now);
   changed = RemoveDropped() || changed;
   changed = DropUnusedImages() || changed;
   if (changed || now - lastSave_ >= kSavePeriod) {
@@ -391,40 +433,23 @@ bool Queue::SchedulerPass() {
   return true;
 }
 
-bool Queue::ScheduleDueJobs(int64_t now) {
+bool Queue::ExpireAndReturn(int64_t now) {
   bool changed = false;
-  for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
-    FaxReq& job = *it;
+  for (auto& job : jobs_) {
     if (job.direction != 1 || job.sending || job.drop) continue;
     switch (TimeTest(job, now)) {
-      case 0: {
-        if (job.recipient.lan) break;
+      case 0:
         // No port can dial a number longer than its dial buffer: the job would
         // be refused on every pass, never sent and never returned. It goes
         // back to its sender at once.
-        if (job.recipient.address.size() >= ModemPort::kDialNumberSize) {
+        if (!job.recipient.lan && job.recipient.address.size() >= ModemPort::kDialNumberSize) {
           if (g_SysLog) g_SysLog->Error("Fax number too long to dial: '%s'", job.recipient.address.c_str());
           job.state = JobState::CommunicationError;
           job.direction = 0;
           job.returned = 1;
           changed = true;
-          break;
-        }
-        int port = ports_->FindFreePort();
-        if (port < 0) {
-          if (!noFreeModems_) {
-            if (g_SysLog) g_SysLog->Info("<<< No free modems [start of time interval] !");
-            noFreeModems_ = true;
-          }
-          break;
-        }
-        StartBatch(it, now, port);
-        if (noFreeModems_) {
-          if (g_SysLog) g_SysLog->Info(">>> No free modems [end of time interval] !");
-          noFreeModems_ = false;
         }
         break;
-      }
       case 2:
         if (const FaxImg* image = FindImage(job.imageId)) {
           job.state = JobState::Expired;
@@ -437,6 +462,16 @@ bool Queue::ScheduleDueJobs(int64_t now) {
     }
   }
   return changed;
+}
+
+Queue::JobList::iterator Queue::NextDueJob(int64_t now, const std::set<uint32_t>& started) {
+  for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+    const FaxReq& job = *it;
+    if (job.direction != 1 || job.sending || job.drop || job.recipient.lan) continue;
+    if (TimeTest(job, now) != 0 || started.count(job.jobId)) continue;
+    return it;
+  }
+  return jobs_.end();
 }
 
 void Queue::StartBatch(JobList::iterator first, int64_t now, int port) {
@@ -557,9 +592,14 @@ bool Queue::DropUnusedImages() {
 
 // ---- results ----
 
+void Queue::LockForResult(uint32_t jobId) {
+  while (!mutex_.Lock(config_.lockTimeoutMs))
+    if (g_SysLog) g_SysLog->Error("Queue busy: the result of job %u is retried", jobId);
+}
+
 Status Queue::SetJobResult(uint32_t jobId, int setResult, int32_t state, int32_t pages, int32_t seconds) {
-  platform::MutexLock hold(mutex_, kLockTimeout);
-  if (!hold.locked()) return kStatusSuccess;
+  LockForResult(jobId);
+  ResultLock hold(mutex_);
   auto it = FindJob(jobId);
   if (it == jobs_.end()) return kStatusRequestAlreadyDeleted;
   if (setResult == 1 && !it->recipient.lan) {
@@ -575,8 +615,8 @@ Status Queue::SetJobResult(uint32_t jobId, int setResult, int32_t state, int32_t
 }
 
 int Queue::RetryJob(uint32_t jobId, int32_t state, int32_t pages, int32_t seconds) {
-  platform::MutexLock hold(mutex_, kLockTimeout);
-  if (!hold.locked()) return 0;
+  LockForResult(jobId);
+  ResultLock hold(mutex_);
   auto it = FindJob(jobId);
   if (it == jobs_.end()) return 0;
   FaxReq& job = *it;
@@ -588,7 +628,9 @@ int Queue::RetryJob(uint32_t jobId, int32_t state, int32_t pages, int32_t second
   if (job.attemptsMade < static_cast<int64_t>(job.attemptsAllowed)) {
     job.saferDialing = 1;
     if (job.priority != 255) ++job.priority;
-    job.dueTime += static_cast<int32_t>(job.retryInterval * 60);
+    // From now: a job that waited long past its due time would otherwise be
+    // dialled again at once, its attempts spent within a few passes.
+    job.dueTime = static_cast<int32_t>(Now() + static_cast<int64_t>(job.retryInterval) * 60);
     JobList moving;
     moving.splice(moving.begin(), jobs_, it);
     InsertInOrder(moving, moving.begin());
@@ -604,7 +646,7 @@ Status Queue::DeleteJob(const char* jobIdText) {
   const uint32_t jobId = static_cast<uint32_t>(ParseDecimal(jobIdText ? jobIdText : ""));
   int32_t pages = 0, seconds = 0, state = 0;
   {
-    platform::MutexLock hold(mutex_, kLockTimeout);
+    platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
     if (!hold.locked()) return kStatusServerTooBusy;
     auto it = FindJob(jobId);
     if (it == jobs_.end()) return kStatusRequestAlreadyDeleted;
@@ -625,7 +667,7 @@ Status Queue::DeleteJob(const char* jobIdText) {
 // ---- downloads ----
 
 int Queue::CheckOutJob(uint32_t jobId, FaxHeader* header, std::string* imagePath, std::string* coverPath) {
-  platform::MutexLock hold(mutex_, kLockTimeout);
+  platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
   if (!hold.locked()) return 0;
   auto it = FindJob(jobId);
   if (it == jobs_.end() || it->direction != 0 || it->checkedOut) return 0;
@@ -649,7 +691,7 @@ int Queue::CheckOutJob(uint32_t jobId, FaxHeader* header, std::string* imagePath
 }
 
 void Queue::ReleaseJob(uint32_t jobId) {
-  platform::MutexLock hold(mutex_, kLockTimeout);
+  platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
   if (!hold.locked()) return;
   auto it = FindJob(jobId);
   if (it != jobs_.end()) it->checkedOut = 0;
@@ -682,7 +724,7 @@ std::string Queue::ListLine(const FaxReq& job, const FaxImg& image) {
 }
 
 Status Queue::WriteList(uint32_t requestCode, const char* userName, const char* fileName) {
-  platform::MutexLock hold(mutex_, kLockTimeout);
+  platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
   if (!hold.locked()) return kStatusResourceNotFree;
   std::FILE* file = fileName ? std::fopen(fileName, "wb") : nullptr;
   if (!file) return kStatusInternalError;

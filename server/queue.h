@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -93,6 +94,7 @@ struct QueueConfig {
   std::string queueDir;  // where the cover page files go
   SendPorts* ports = nullptr;  // not owned; null: the server's modem subsystem
   int64_t (*clock)() = nullptr;  // seconds since 1970; null: the system clock
+  uint32_t lockTimeoutMs = 10000;  // how long an operation waits for the queue
   // Between scheduler passes; platform::kInfinite runs none (tests call
   // SchedulerPass themselves).
   uint32_t periodMs = 5000;
@@ -126,11 +128,12 @@ class Queue {
   // 1 when an incoming job was checked out for a download.
   int CheckOutJob(uint32_t jobId, FaxHeader* header, std::string* imagePath, std::string* coverPath);
   void ReleaseJob(uint32_t jobId);
-  // Completes a job (journal entry, removed). 0xC000178E for an unknown id;
-  // 0 when the queue is busy.
+  // Completes a job (journal entry, removed). 0xC000178E for an unknown id.
+  // A busy queue is waited for: a result is never dropped.
   Status SetJobResult(uint32_t jobId, int setResult, int32_t state, int32_t pages, int32_t seconds);
-  // Reschedules a failed job, or returns it to its sender after the last
-  // attempt. 1 when the job exists.
+  // Reschedules a failed job from now, or returns it to its sender after the
+  // last attempt; waits for a busy queue as SetJobResult does. 1 when the
+  // job exists.
   int RetryJob(uint32_t jobId, int32_t state, int32_t pages, int32_t seconds);
   // Requests 4020 and 4030.
   Status DeleteJob(const char* jobIdText);
@@ -163,7 +166,18 @@ class Queue {
  private:
   using JobList = std::list<FaxReq>;
 
+  // Holds the queue mutex once LockForResult has taken it.
+  struct ResultLock {
+    explicit ResultLock(platform::Mutex& m) : m_(m) {}
+    ~ResultLock() { m_.Unlock(); }
+    ResultLock(const ResultLock&) = delete;
+    ResultLock& operator=(const ResultLock&) = delete;
+    platform::Mutex& m_;
+  };
+
   int64_t Now() const;
+  // Takes the queue mutex for a job's result, however long it is busy.
+  void LockForResult(uint32_t jobId);
   void Load();
   bool Save();
   // Saves after a change; false (traced) when Queue.lst could not be written.
@@ -173,8 +187,11 @@ class Queue {
   void InsertInOrder(FaxReq&& job);
   void InsertInOrder(JobList& from, JobList::iterator job);
   int TimeTest(const FaxReq& job, int64_t now) const;
-  // True when a job changed in a way the saved list must keep.
-  bool ScheduleDueJobs(int64_t now);
+  // Expires jobs held too long and returns those no port can dial; true
+  // when a job changed in a way the saved list must keep.
+  bool ExpireAndReturn(int64_t now);
+  // The first due job for a fax number that no batch of this pass started from.
+  JobList::iterator NextDueJob(int64_t now, const std::set<uint32_t>& started);
   void StartBatch(JobList::iterator first, int64_t now, int port);
   void Journalize(const FaxReq& job, const FaxImg& image);
   void CompleteJob(JobList::iterator job);

@@ -147,6 +147,7 @@ class QueueFixture : public ::testing::Test {
     c.clock = TestClock;
     c.periodMs = platform::kInfinite;
     c.drawCoverPage = drawer_;
+    c.lockTimeoutMs = lockTimeoutMs_;
     return c;
   }
   Queue& Q() {
@@ -228,6 +229,7 @@ class QueueFixture : public ::testing::Test {
   std::filesystem::path root_;
   FakePorts ports_{128};
   CoverPageDrawer drawer_ = nullptr;
+  uint32_t lockTimeoutMs_ = 10000;
   std::unique_ptr<SysLog> log_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<Queue> queue_;

@@ -5,6 +5,8 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <future>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -150,6 +152,50 @@ TEST_F(QueueModemsTest, ABatchGoesToThePortAndEveryJobIsReportedBack) {
   EXPECT_TRUE(queue_->Jobs().empty());
   EXPECT_EQ(JournalStates(), (std::vector<std::string>{"400", "330"}));
   EXPECT_NE(modems_->GetPort(0)->GetState(), PortState::Busy);
+}
+
+// The scheduler initialises an on-demand modem with the queue unlocked: a
+// silent one keeps neither a received fax nor a result out of the queue.
+TEST_F(QueueModemsTest, ASilentOnDemandModemHoldsUpNothingElse) {
+  test::FakeModem::Behaviour silentBehaviour;
+  silentBehaviour.silent = true;
+  test::FakeModem silent(silentBehaviour);
+  ModemRecord r;
+  r.portName.Assign(silent.path());
+  r.usage = ModemPort::kUsageSend;
+  r.enabled = true;
+  int32_t id = 0;
+  ASSERT_EQ(modems_->AddModem(r.Encode().c_str(), &id), kStatusSuccess);
+  // Its waits last until its line goes.
+  ModemPortTiming slow = ModemPort::DefaultTiming();
+  slow.serial.readTimeoutMs = 600000;
+  modems_->GetPort(1)->SetTiming(slow);
+
+  const uint32_t first = Submit("1");
+  auto pass = std::async(std::launch::async, [&] { return queue_->SchedulerPass(); });
+  for (int i = 0; i < 2000 && silent.commands().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_FALSE(silent.commands().empty());
+
+  // Meanwhile a fax is received and an earlier job's result comes in.
+  const std::string received = sandbox_.path("root/Queue/REC0001.TMP").string();
+  test::WriteFaxFile(received, 1);
+  FaxHeader h;
+  h.sender = test::Fax("Modem");
+  h.sendTime = ScheduleTimeInfo(0, static_cast<int32_t>(Clock()));
+  h.recipients.AddTail(test::Lan("~nobody"));
+  EXPECT_EQ(queue_->InsertFax(received.c_str(), h, Queue::kKindReceived, 20, JobState::Ok), 1);
+  EXPECT_EQ(queue_->SetJobResult(first, 1, JobState::UserCanceled, 0, 0), kStatusSuccess);
+  const uint32_t second = Submit("2");
+
+  silent.Unplug();
+  EXPECT_TRUE(pass.get());
+  WaitEntered();  // the second job went to the port that answers
+  EXPECT_EQ(modems_->GetPort(1)->GetState(), PortState::OutOfService);
+  bool sending = false;
+  for (auto& j : queue_->Jobs())
+    if (j.jobId == second) sending = j.sending == 1;
+  EXPECT_TRUE(sending);
 }
 
 }  // namespace
