@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -124,6 +125,23 @@ std::string ModuleFileName() {
     return {};
   }
   return std::string(buf, static_cast<size_t>(n));
+}
+
+unsigned long RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    SetLastErrorFromErrno();
+    return 0;
+  }
+  if (limit.rlim_cur != limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+      limit = raised;
+    else
+      SetLastErrorFromErrno();
+  }
+  return static_cast<unsigned long>(limit.rlim_cur);
 }
 
 }  // namespace korvo::platform

@@ -20,6 +20,11 @@ bool RunProcess(const std::vector<std::string>& argv);
 // Full file name of the running program.
 std::string ModuleFileName();
 
+// Raises the process's soft limit of open descriptors to its hard limit (a
+// server holds a descriptor for every client and modem); the soft limit in
+// force afterwards, 0 when it cannot be read.
+unsigned long RaiseDescriptorLimit();
+
 }  // namespace korvo::platform
 
 namespace korvo::platform {

@@ -196,8 +196,12 @@ bool CreateService(const std::string& serviceName, const std::string& displayNam
     SetLastError(EINVAL);
     return false;
   }
+  // A descriptor for every modem port, client session and open file: room
+  // for 128 modems and a few thousand clients (the server raises its soft
+  // limit to this).
   std::string text = "[Unit]\nDescription=" + displayName + "\nAfter=network.target\n\n[Service]\nType=notify\n"
-                     "NotifyAccess=main\nExecStart=" + UnitQuote(programPath) + "\n";
+                     "NotifyAccess=main\nLimitNOFILE=" + std::to_string(kServiceDescriptorLimit) +
+                     "\nExecStart=" + UnitQuote(programPath) + "\n";
   if (!user.empty()) text += "User=" + user + "\n";
   text += "\n[Install]\nWantedBy=multi-user.target\n";
 

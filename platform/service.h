@@ -54,9 +54,12 @@ bool SystemdManagesUnitDir();
 
 // The unit folder is there to write into; false with the last error otherwise.
 bool OpenServiceManager();
-// Writes a new unit file: demand start (not enabled), the program path, and
-// the account as the unit's user when given (a "DOMAIN\" part is dropped;
-// systemd takes no password). EEXIST when the unit exists.
+// The descriptor limit of the unit CreateService writes.
+inline constexpr unsigned kServiceDescriptorLimit = 16384;
+// Writes a new unit file: demand start (not enabled), the program path, the
+// descriptor limit above, and the account as the unit's user when given (a
+// "DOMAIN\" part is dropped; systemd takes no password). EEXIST when the
+// unit exists.
 bool CreateService(const std::string& serviceName, const std::string& displayName, const std::string& programPath,
                    const char* account, const char* password);
 // The unit file exists; ENOENT otherwise.

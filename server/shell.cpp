@@ -191,6 +191,8 @@ void ServiceStop() {
 }
 
 bool ServiceStart(int argc, char** argv) {
+  // The unit's descriptor limit, or the hard limit of the console it runs in.
+  DebugTrace("Open descriptors: at most %lu\n", platform::RaiseDescriptorLimit());
   if (argc > 1 && argv[1]) {
     const char* a = argv[1];
     if (*a == '-' || *a == '/') ++a;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <string>
 
@@ -69,6 +70,24 @@ TEST(ProcessTest, ModuleFileNameIsThisProgram) {
   ASSERT_FALSE(name.empty());
   EXPECT_EQ(name.front(), '/');
   EXPECT_NE(name.find("process_test"), std::string::npos) << name;
+}
+
+// A server started with a low soft limit (a login shell's 1024) takes all
+// that its hard limit allows; the hard limit stays.
+TEST(ProcessTest, TheDescriptorLimitIsRaisedToTheHardLimit) {
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+  if (before.rlim_max < 128) GTEST_SKIP() << "hard limit too low to lower";
+  rlimit low = before;
+  low.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  EXPECT_EQ(RaiseDescriptorLimit(), static_cast<unsigned long>(before.rlim_max));
+  rlimit after{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &after), 0);
+  EXPECT_EQ(after.rlim_cur, before.rlim_max);
+  EXPECT_EQ(after.rlim_max, before.rlim_max);
+  // Already there: nothing changes.
+  EXPECT_EQ(RaiseDescriptorLimit(), static_cast<unsigned long>(before.rlim_max));
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ TEST_F(ServiceUnitTest, CreateWritesTheUnitAndDeleteRemovesIt) {
     const std::string text = test::Sandbox::readFile(unit);
     EXPECT_NE(text.find("Description=Korvo Server\n"), std::string::npos);
     EXPECT_NE(text.find("Type=notify\n"), std::string::npos);
+    EXPECT_NE(text.find("LimitNOFILE=16384\n"), std::string::npos) << text;
     EXPECT_NE(text.find("ExecStart=\"/opt/korvo 1.30/korvohub%%\"\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("secret"), std::string::npos);
     if (c.userLine) EXPECT_NE(text.find(c.userLine), std::string::npos) << text;
