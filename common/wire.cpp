@@ -181,14 +181,16 @@ Status MessageLink::SendFile(const char* path) {
   return 0;
 }
 
-Status MessageLink::ReceiveFile(const char* path) {
+Status MessageLink::ReceiveFile(const char* path, uint32_t maxBytes, uint32_t* announced) {
+  if (announced) *announced = 0;
   if (!channel_) return GetFileStatus();
   Status status = 0;
   {
     TextFile file;
     WireHeader header;
-    if (!file.Create(path) || !header.Receive(*channel_) || header.tag() != kTagData ||
-        !channel_->CopyTo(file, header.length()))
+    const bool came = header.Receive(*channel_) && header.tag() == kTagData;
+    if (came && announced) *announced = header.length();
+    if (!came || header.length() > maxBytes || !file.Create(path) || !channel_->CopyTo(file, header.length()))
       status = GetFileStatus();
   }
   WireHeader answer;

@@ -117,8 +117,10 @@ class MessageLink {
   Status SendFile(const char* path);
   // Receives a file into a new file at path and answers (0, 0), or (2, 0)
   // on failure; 0 or the side's "get file" status. A partly received file is
-  // left in place. Never throws.
-  Status ReceiveFile(const char* path);
+  // left in place. A file announced larger than maxBytes is refused before
+  // any of it is read or written; *announced (when given) is the length the
+  // file was announced with, 0 when no announcement came. Never throws.
+  Status ReceiveFile(const char* path, uint32_t maxBytes = 0xFFFFFFFFu, uint32_t* announced = nullptr);
 
   // Server side: creates the channel from its class and listens on the
   // default pipe, unless *stop is set before or after. 0 closes the link.

@@ -15,6 +15,7 @@
 #include "common/user_record.h"
 #include "platform/file_io.h"
 #include "platform/tempfile.h"
+#include "server/client_limits.h"
 #include "server/faxserver.h"
 #include "server/ipcserver.h"
 #include "server/journal.h"
@@ -256,13 +257,26 @@ Status SendFax(Session& s) {
   s.ReplyOk();
   TempFile headerFile("HDR");
   TempFile image("FAX");
-  if (!headerFile.ok() || !image.ok() || s.ReceiveFiles(headerFile.name(), image.name()) != 0) {
+  if (!headerFile.ok() || !image.ok()) {
     s.LogFailure();
     return 0;
+  }
+  if (Status broken = s.ReceiveFiles(headerFile.name(), ClientLimits::kMaxHeaderFileSize, image.name(),
+                                     ClientLimits::Current().maxFaxSize)) {
+    // The rest of the client's files is still on the way: the session ends.
+    s.LogFailure();
+    return broken;
   }
   FaxHeader header;
   if (!header.LoadFromFile(headerFile.name())) {
     s.ReplyError(kStatusInternalError);
+    s.LogFailure();
+    return 0;
+  }
+  std::string beyond;
+  if (Status refused = ClientLimits::CheckHeader(header, &beyond)) {
+    s.LogFailureLine("[" + s.userName() + "] Fax header refused: " + beyond);
+    s.ReplyError(refused);
     s.LogFailure();
     return 0;
   }

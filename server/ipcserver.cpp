@@ -2,7 +2,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <optional>
@@ -13,7 +15,10 @@
 #include "common/user_record.h"
 #include "platform/lasterror.h"
 #include "platform/file_io.h"
+#include "platform/username.h"
+#include "server/client_limits.h"
 #include "server/faxserver.h"
+#include "server/repeated_lines.h"
 #include "server/syslog.h"
 #include "server/trace.h"
 
@@ -42,12 +47,25 @@ class SessionPipe : public ServerPipe {
 
   void StartMessage() { deadline_ = Clock::now() + std::chrono::milliseconds(timeoutMs_); }
   void EndMessage() { deadline_.reset(); }
+  // A deadline over many messages (the files of a submission): a client
+  // that sends a block now and then, each within the read time-out, is cut
+  // off all the same.
+  void StartTransfer(uint32_t ms) { transferDeadline_ = Clock::now() + std::chrono::milliseconds(ms); }
+  void EndTransfer() { transferDeadline_.reset(); }
+  bool TransferOver() const { return transferDeadline_ && Clock::now() >= *transferDeadline_; }
 
   int Read(void* buffer, uint32_t count, uint32_t* done) override {
+    const auto now = Clock::now();
+    if (transferDeadline_ && now >= *transferDeadline_) {
+      // Also when the data is there: the time is up.
+      if (done) *done = 0;
+      return FailWith(platform::kErrorTimeout);
+    }
     int64_t wait = timeoutMs_;
-    if (deadline_) {
-      wait = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - Clock::now()).count();
-      if (wait < 0) wait = 0;
+    for (const auto& d : {deadline_, transferDeadline_}) {
+      if (!d) continue;
+      const int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(*d - now).count();
+      wait = std::min<int64_t>(wait, std::max<int64_t>(left, 0));
     }
     // The socket's receive time-out; a read that runs out fails with
     // kErrorTimeout.
@@ -65,7 +83,24 @@ class SessionPipe : public ServerPipe {
   uint32_t timeoutMs_;
   uint32_t socketTimeoutMs_ = 0xFFFFFFFFu;  // none set yet
   std::optional<Clock::time_point> deadline_;
+  std::optional<Clock::time_point> transferDeadline_;
 };
+
+// Failure lines of sessions, collapsed when they repeat.
+RepeatedLines gFailureLines([](const std::string& line) {
+  if (g_SysLog) g_SysLog->Error("%s", line.c_str());
+});
+
+// How long a busy session waits for the rest of its client's handshake.
+constexpr uint32_t kBusyHandshakeMs = 2000;
+
+std::string FormatResource(uint32_t id, const char* a, const char* b = "") {
+  const char* format = SysLog::ResourceFormat(id);
+  if (!format) return {};
+  char text[256];
+  std::snprintf(text, sizeof text, format, a, b);
+  return text;
+}
 
 uint32_t SessionReadTimeoutMs() {
   uint32_t value = 0;
@@ -144,6 +179,12 @@ Session::~Session() {
 }
 
 void Session::Run() {
+  if (busy_) {
+    RefuseBusy();
+    std::lock_guard hold(channelMutex_);
+    link_.Close();
+    return;
+  }
   ++gSessionCount;
   Status end;
   while ((end = HandleRequest()) == 0) {
@@ -156,6 +197,22 @@ void Session::Run() {
   if (end != kStatusDisconnect) std::this_thread::sleep_for(std::chrono::milliseconds(kClosePauseMs));
   std::lock_guard hold(channelMutex_);
   link_.Close();
+}
+
+void Session::RefuseBusy() {
+  const std::string login = peerKnown_ ? peerUser_ : std::string(kUnknownUser);
+  LogFailureLine("[" + login + "] Too many sessions at once, refused");
+  try {
+    link_.SendError(kStatusServerTooBusy);
+  } catch (const ClientServerExchangeException&) {
+    return;
+  }
+  auto* pipe = dynamic_cast<SessionPipe*>(link_.GetChannel());
+  if (pipe) pipe->StartTransfer(std::min(kBusyHandshakeMs, gSessionTimeoutMs.load()));
+  // The handshake is 2000 and 2140, the question the answer is for.
+  for (int i = 0; i < 4; ++i)
+    if (link_.Receive(&message_) != 0 || message_.tag == kTagGetServerVersion) break;
+  if (pipe) pipe->EndTransfer();
 }
 
 void Session::Wake() {
@@ -186,7 +243,7 @@ Status Session::HandleRequest() {
   try {
     if (!entry->Permits(rights_)) {
       LogFailure();
-      if (g_SysLog) g_SysLog->ErrorFromResource(SysLog::kStringNoPermissions, userName_.c_str());
+      LogFailureLine(FormatResource(SysLog::kStringNoPermissions, userName_.c_str()));
       status = (rights_ & kRightRegistered) ? kStatusNoPermission : kStatusNotRegisteredUser;
       link_.SendError(status);
       return status;
@@ -255,7 +312,7 @@ void Session::Introduce() {
     const bool allowed = peerKnown_ && (peerUid_ == 0 || (RightsOf(peerUser_) & kRightAdministration) != 0);
     if (!allowed) {
       const std::string own = peerKnown_ ? peerUser_ : std::string(kUnknownUser);
-      if (g_SysLog) g_SysLog->Error("[%s] Not allowed to act for user '%s'", own.c_str(), claimed.c_str());
+      LogFailureLine("[" + own + "] Not allowed to act for user '" + claimed + "'");
       claimed = peerKnown_ ? peerUser_ : std::string(kUnknownUser);
     }
   }
@@ -273,17 +330,46 @@ Status Session::SendFiles(const char* file1, const char* file2) {
   return link_.SendFile(file2);
 }
 
-Status Session::ReceiveFiles(const char* file1, const char* file2) {
-  if (Status s = link_.ReceiveFile(file1)) return s;
-  return link_.ReceiveFile(file2);
+Status Session::ReceiveFiles(const char* file1, uint32_t most1, const char* file2, uint32_t most2) {
+  auto* pipe = dynamic_cast<SessionPipe*>(link_.GetChannel());
+  const uint32_t timeoutMs = ClientLimits::Current().transferTimeoutMs;
+  if (pipe) pipe->StartTransfer(timeoutMs);
+  uint32_t announced = 0;
+  uint32_t most = most1;
+  Status status = link_.ReceiveFile(file1, most1, &announced);
+  if (status == 0) {
+    most = most2;
+    status = link_.ReceiveFile(file2, most2, &announced);
+  }
+  const bool late = pipe && pipe->TransferOver();
+  if (pipe) pipe->EndTransfer();
+  if (status == 0) return 0;
+  if (announced > most)
+    LogFailureLine("[" + userName_ + "] A file of " + std::to_string(announced) + " bytes refused, the most is " +
+                   std::to_string(most));
+  else if (late)
+    LogFailureLine("[" + userName_ + "] Transfer not done within " + std::to_string(timeoutMs) + " ms, cut off");
+  return status;
 }
 
 void Session::LogFailure() {
-  if (g_SysLog) g_SysLog->ErrorFromResource(SysLog::kStringOperationFailed, userName_.c_str(), request_.name);
+  LogFailureLine(FormatResource(SysLog::kStringOperationFailed, userName_.c_str(), request_.name));
 }
 
-void Session::LogStatus(Status status) {
-  if (g_SysLog) g_SysLog->Error("[%s] %s", userName_.c_str(), GetStatusText(status).c_str());
+void Session::LogStatus(Status status) { LogFailureLine("[" + userName_ + "] " + GetStatusText(status)); }
+
+void Session::LogFailureLine(const std::string& line) {
+  if (!line.empty()) gFailureLines.Write(line);
+}
+
+bool Session::Counted(const std::string& serverLogin) const {
+  if (!peerKnown_) return true;
+  return peerUid_ != 0 && (serverLogin.empty() || strcasecmp(peerUser_.c_str(), serverLogin.c_str()) != 0);
+}
+
+bool Session::SameLogin(const Session& other) const {
+  if (peerKnown_ != other.peerKnown_) return false;
+  return !peerKnown_ || peerUid_ == other.peerUid_;
 }
 
 // ---- IpcServer
@@ -292,6 +378,10 @@ IpcServer::IpcServer(int* ok) {
   *ok = 0;
   gStop = false;
   gSessionTimeoutMs = SessionReadTimeoutMs();
+  ClientLimits::Load();
+  // Cut as the peers' names are.
+  char login[256] = {};
+  if (platform::GetUserName(login, sizeof login)) serverLogin_ = std::string(login).substr(0, Session::kMaxUserName);
   std::vector<const RuntimeClass*> transports;
   uint32_t value = 0;
   if (!KvReadRegDword("Server", "TcpIp", &value)) {
@@ -353,6 +443,7 @@ void IpcServer::Stop() {
   for (auto& s : sessions) s.session->Wake();
   for (auto& s : sessions)
     if (s.thread.joinable()) s.thread.join();
+  gFailureLines.FlushAll();
 }
 
 bool IpcServer::OpenListener(Listener& l) {
@@ -384,6 +475,7 @@ void IpcServer::Listen(Listener& l) {
       continue;
     }
     ReapSessions();
+    gFailureLines.FlushDue();
     if (gStop) break;
     StartSession(std::move(session));
   }
@@ -391,10 +483,29 @@ void IpcServer::Listen(Listener& l) {
 }
 
 void IpcServer::StartSession(std::unique_ptr<NetworkChannel> channel) {
+  auto session = std::make_unique<Session>(std::move(channel), gSuspended.load());
   std::lock_guard hold(sessionsMutex_);
+  // One login may hold only so many sessions, so that it cannot take every
+  // thread and descriptor of the server from the others.
+  if (session->Counted(serverLogin_)) {
+    size_t same = 0;
+    size_t busy = 0;
+    for (const auto& s : sessions_) {
+      if (s.done) continue;
+      if (s.session->busy())
+        ++busy;
+      else if (s.session->SameLogin(*session))
+        ++same;
+    }
+    if (same >= ClientLimits::Current().maxSessionsPerUser) {
+      // A flood of them is closed without a word.
+      if (busy >= kMaxBusySessions) return;
+      session->SetBusy();
+    }
+  }
   sessions_.emplace_back();
   SessionSlot& slot = sessions_.back();
-  slot.session = std::make_unique<Session>(std::move(channel), gSuspended.load());
+  slot.session = std::move(session);
   try {
     slot.thread = std::thread([&slot] {
       slot.session->Run();

@@ -86,12 +86,31 @@ class Session {
   Status SendFiles(const char* file1, const char* file2);
   // The client's next message (its answer after a transfer); 0 or a status.
   Status ReceiveMessage(ReceivedMessage* message) { return link_.Receive(message); }
-  Status ReceiveFiles(const char* file1, const char* file2);
+  // Two files within one deadline for both (Server\TransferTimeout); a file
+  // announced larger than its most (in bytes) is refused before any of it
+  // is read. The reason of a refusal is logged.
+  Status ReceiveFiles(const char* file1, uint32_t most1, const char* file2, uint32_t most2);
   // "[user] Operation '<request name>' failed." to the server log.
   void LogFailure();
+  // A failure line of this session to the server log; repeats of one line
+  // are collapsed.
+  void LogFailureLine(const std::string& line);
+
+  // Whether the login's sessions count against its limit: root's and the
+  // server's own login's do not.
+  bool Counted(const std::string& serverLogin) const;
+  bool SameLogin(const Session& other) const;
+  // The session answers "Server is too busy." and ends: its login holds all
+  // the sessions it may.
+  void SetBusy() { busy_ = true; }
+  bool busy() const { return busy_; }
 
  private:
   Status Dispatch();
+  // The busy session's life: the answer at once, then what the client sent
+  // up to its handshake's question is read, so that closing the connection
+  // does not throw the answer away.
+  void RefuseBusy();
   void Introduce();
   uint32_t RightsOf(const std::string& name) const;
   void LogStatus(Status status);
@@ -109,6 +128,7 @@ class Session {
   std::string peerUser_;
   uint32_t peerUid_ = 0;
   bool peerKnown_ = false;
+  bool busy_ = false;
 };
 
 class IpcServer {
@@ -157,7 +177,12 @@ class IpcServer {
   // Joins the threads of sessions that have ended.
   void ReapSessions();
 
+  // At most this many busy sessions wait for their client's handshake at
+  // once; beyond that a busy connection is closed at once.
+  static constexpr size_t kMaxBusySessions = 32;
+
   std::vector<std::unique_ptr<Listener>> listeners_;
+  std::string serverLogin_;
   std::mutex sessionsMutex_;
   std::list<SessionSlot> sessions_;
 };

@@ -134,14 +134,18 @@ void SysLog::Error(const char* format, ...) {
 }
 
 void SysLog::ErrorFromResource(uint32_t stringId, ...) {
-  for (const auto& s : kStrings) {
-    if (s.id != stringId) continue;
-    va_list args;
-    va_start(args, stringId);
-    Write(platform::kEventError, WantsCroatian() ? s.croatian : s.english, args);
-    va_end(args);
-    return;
-  }
+  const char* format = ResourceFormat(stringId);
+  if (!format) return;
+  va_list args;
+  va_start(args, stringId);
+  Write(platform::kEventError, format, args);
+  va_end(args);
+}
+
+const char* SysLog::ResourceFormat(uint32_t stringId) {
+  for (const auto& s : kStrings)
+    if (s.id == stringId) return WantsCroatian() ? s.croatian : s.english;
+  return nullptr;
 }
 
 Status SysLog::DumpToFile(const char* fileName) {

@@ -29,6 +29,9 @@ class SysLog {
   // An error entry from a string resource in the user's language; nothing
   // when the string does not exist.
   void ErrorFromResource(uint32_t stringId, ...);
+  // The format of a string resource in the user's language; null when the
+  // string does not exist.
+  static const char* ResourceFormat(uint32_t stringId);
 
   // Writes the newest 1024 server entries into the existing file as lines of
   // type, time written and text (each field followed by 0x1B, then CR LF).

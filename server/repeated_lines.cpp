@@ -1,0 +1,86 @@
+#include "server/repeated_lines.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace korvo {
+
+namespace {
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+RepeatedLines::RepeatedLines(Sink sink, Clock clock, int64_t intervalMs)
+    : sink_(std::move(sink)), clock_(clock ? std::move(clock) : Clock(SteadyMs)), intervalMs_(intervalMs) {}
+
+std::string RepeatedLines::CountLine(const std::string& line, uint32_t repeats, int64_t intervalMs) {
+  return line + " (repeated " + std::to_string(repeats) + (repeats == 1 ? " more time" : " more times") + " in " +
+         std::to_string(intervalMs / 1000) + " s)";
+}
+
+void RepeatedLines::CollectDue(int64_t now, bool all, std::vector<std::string>* out) {
+  // The counts come out in the order their lines first came.
+  std::vector<std::pair<uint64_t, std::string>> due;
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    if (all || now - it->second.start >= intervalMs_) {
+      if (it->second.repeats > 0)
+        due.emplace_back(it->second.order, CountLine(it->first, it->second.repeats, intervalMs_));
+      it = entries_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& d : due) out->push_back(std::move(d.second));
+}
+
+void RepeatedLines::Write(const std::string& line) {
+  std::vector<std::string> out;
+  {
+    std::lock_guard hold(mutex_);
+    const int64_t now = clock_();
+    auto it = entries_.find(line);
+    if (it != entries_.end() && now - it->second.start < intervalMs_) {
+      Entry& e = it->second;
+      if (e.written >= kWrittenInFull) {
+        ++e.repeats;
+        return;
+      }
+      ++e.written;
+      out.push_back(line);
+    } else {
+      // A line that went on repeating into a new interval is only counted
+      // there: a steady flood gives one line an interval.
+      const bool goesOn = it != entries_.end() && it->second.repeats > 0;
+      CollectDue(now, entries_.size() >= kMaxTracked, &out);
+      entries_[line] = goesOn ? Entry{now, kWrittenInFull, 1, ++order_} : Entry{now, 1, 0, ++order_};
+      if (!goesOn) out.push_back(line);
+    }
+  }
+  for (const auto& l : out) sink_(l);
+}
+
+void RepeatedLines::FlushDue() {
+  std::vector<std::string> out;
+  {
+    std::lock_guard hold(mutex_);
+    CollectDue(clock_(), false, &out);
+  }
+  for (const auto& l : out) sink_(l);
+}
+
+void RepeatedLines::FlushAll() {
+  std::vector<std::string> out;
+  {
+    std::lock_guard hold(mutex_);
+    CollectDue(0, true, &out);
+  }
+  for (const auto& l : out) sink_(l);
+}
+
+}  // namespace korvo
