@@ -2,25 +2,51 @@
 
 #include <system_error>
 
-#include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
+#include <wx/gdicmn.h>
+#include <wx/utils.h>
 #include <wx/window.h>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 namespace korvo::desktop {
+
+namespace {
+
+// The screen's pixels through the X server itself. Reading the root window
+// through a screen DC returns cairo's snapshot of the first read ever after,
+// so a second picture would show the screen as it was at the first.
+wxImage ReadScreen(const wxRect& rect) {
+  const wxDisplayInfo display = wxGetDisplayInfo();
+  if (display.type != wxDisplayX11 || !display.dpy) return wxImage();
+  auto* dpy = static_cast<Display*>(display.dpy);
+  XSync(dpy, False);
+  XImage* pixels = XGetImage(dpy, DefaultRootWindow(dpy), rect.x, rect.y, static_cast<unsigned>(rect.width),
+                             static_cast<unsigned>(rect.height), AllPlanes, ZPixmap);
+  if (!pixels) return wxImage();
+  const auto channel = [](unsigned long pixel, unsigned long mask) -> unsigned char {
+    if (mask == 0) return 0;
+    const int shift = __builtin_ctzl(mask);
+    return static_cast<unsigned char>(((pixel & mask) >> shift) * 255 / (mask >> shift));
+  };
+  wxImage image(rect.width, rect.height);
+  for (int y = 0; y < rect.height; ++y)
+    for (int x = 0; x < rect.width; ++x) {
+      const unsigned long p = XGetPixel(pixels, x, y);
+      image.SetRGB(x, y, channel(p, pixels->red_mask), channel(p, pixels->green_mask), channel(p, pixels->blue_mask));
+    }
+  XDestroyImage(pixels);
+  return image;
+}
+
+}  // namespace
 
 wxImage CaptureWindow(wxWindow* window) {
   if (!window || !window->IsShownOnScreen()) return wxImage();
   window->Update();
   wxRect rect = window->GetScreenRect();
   if (rect.IsEmpty()) return wxImage();
-  // Read back from the screen: wxGTK 3 cannot blit from a window's own DC.
-  wxScreenDC screen;
-  wxBitmap bitmap(rect.width, rect.height, 24);
-  {
-    wxMemoryDC memory(bitmap);
-    if (!memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y)) return wxImage();
-  }
-  return bitmap.ConvertToImage();
+  return ReadScreen(rect.Intersect(wxRect(wxGetDisplaySize())));
 }
 
 bool SaveScreenshot(wxWindow* window, const std::filesystem::path& png) {
