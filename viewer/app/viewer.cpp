@@ -1,0 +1,87 @@
+#include "viewer/app/viewer.h"
+
+#include <wx/app.h>
+#include <wx/filehistory.h>
+
+#include "desktop/prompt.h"
+#include "viewer/app/document.h"
+#include "viewer/app/frame.h"
+#include "viewer/command_line.h"
+#include "viewer/viewer_ids.h"
+
+namespace korvo {
+
+namespace id = viewer_id;
+
+Viewer* Viewer::instance_ = nullptr;
+
+ViewerDocManager::ViewerDocManager() : wxDocManager(0, true) {}
+
+wxDocTemplate* ViewerDocManager::FindTemplateForPath(const wxString&) {
+  return GetTemplates().empty() ? nullptr : static_cast<wxDocTemplate*>(GetTemplates().GetFirst()->GetData());
+}
+
+wxFileHistory* ViewerDocManager::OnCreateFileHistory() {
+  return new wxFileHistory(RecentFileList::kSize, WxId(id::kFileMru1));
+}
+
+void ViewerDocManager::AddFileToHistory(const wxString& file) {
+  wxDocManager::AddFileToHistory(file);
+  recent_.Add(file.utf8_string());
+}
+
+void ViewerDocManager::OnMRUFileNotExist(unsigned n, const wxString& filename) {
+  recent_.Remove(filename.utf8_string());
+  RemoveFileFromHistory(n);
+  desktop::Prompts().Message(wxTheApp->GetTopWindow(),
+                             "The file '" + filename.utf8_string() +
+                                 "' could not be opened.\nIt has been removed from the recent file list.",
+                             kViewerAppName, desktop::Buttons::Ok, desktop::Icon::Warning);
+}
+
+void ViewerDocManager::LoadHistory() {
+  recent_.Load();
+  const auto& files = recent_.Files();
+  for (auto it = files.rbegin(); it != files.rend(); ++it) wxDocManager::AddFileToHistory(wxString::FromUTF8(*it));
+}
+
+Viewer::Viewer(const std::vector<std::string>& args) {
+  instance_ = this;
+  const ViewerCommandLine line = ParseViewerCommandLine(args);
+  model_.SetFirstPageOnly(line.firstPageOnly);
+  model_.SetMessageSink([this](const std::string& text, const std::string& caption) {
+    desktop::Prompts().Message(frame_, text, caption, desktop::Buttons::Ok, desktop::Icon::Warning);
+  });
+  model_.SetUpdateSink([this](int32_t turns) {
+    // The one document, whether or not its frame has been activated.
+    UpdateHint hint(turns);
+    for (wxDocument* doc : manager_->GetDocumentsVector()) doc->UpdateAllViews(nullptr, &hint);
+    if (frame_) frame_->ShowState();
+  });
+  manager_ = std::make_unique<ViewerDocManager>();
+  manager_->SetMaxDocsOpen(1);
+  new wxDocTemplate(manager_.get(), "KorvoLens Files (*.fax)", "*.fax;*.FAX", "", "fax", "KorvoLens.Document",
+                    "KorvoLens Document", CLASSINFO(FaxImgDoc), CLASSINFO(FaxImgView));
+  frame_ = new MainFrame(manager_.get(), model_);
+  frame_->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& e) {
+    if (e.GetEventObject() == frame_) frame_ = nullptr;
+    e.Skip();
+  });
+  manager_->LoadHistory();
+  frame_->Show();
+  if (line.file.empty() || !OpenFile(line.file)) manager_->CreateNewDocument();
+  frame_->ShowState();
+  frame_->DragAcceptFiles(true);
+}
+
+Viewer::~Viewer() {
+  manager_->Clear(true);
+  delete frame_;
+  instance_ = nullptr;
+}
+
+bool Viewer::OpenFile(const std::string& path) {
+  return manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT) != nullptr;
+}
+
+}  // namespace korvo
