@@ -7,6 +7,7 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/prntbase.h>
 #include <wx/statusbr.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -204,6 +205,28 @@ TEST_F(ViewerWindowTest, AboutShowsTheVersion) {
     test::Screenshot(dialog, "viewer", "about");
     test::Click(dialog->FindWindow(wxID_OK));
   });
+}
+
+TEST_F(ViewerWindowTest, PrintPreviewShowsThePageOnPaper) {
+  Start({});
+  Command(id::kFilePrintPreview);
+  wxFrame* preview = nullptr;
+  ASSERT_TRUE(test::WaitFor([&] {
+    for (wxWindow* w : wxTopLevelWindows)
+      if (auto* f = dynamic_cast<wxPreviewFrame*>(w)) preview = f;
+    return preview != nullptr;
+  }, "the preview frame"));
+  preview->SetSize(700, 800);
+  test::ShowAndWait(preview);
+  const auto png = test::Screenshot(preview, "viewer", "preview");
+  // The sheet shows the page's text across its middle, near its top.
+  wxImage image;
+  ASSERT_TRUE(image.LoadFile(wxString::FromUTF8(png.string()), wxBITMAP_TYPE_PNG));
+  int dark = 0, all = 0;
+  for (int y = image.GetHeight() / 8; y < image.GetHeight() / 3; y += 2)
+    for (int x = image.GetWidth() / 5; x < image.GetWidth() * 4 / 5; x += 2, ++all) dark += image.GetRed(x, y) < 60;
+  EXPECT_GT(dark, all / 4);
+  preview->Close(true);
 }
 
 TEST_F(ViewerWindowTest, TheDispatcherCannotTurnToPageTwo) {

@@ -32,9 +32,11 @@ bool FaxPrintout::HasPage(int page) { return page >= 1 && page <= model_.PageCou
 bool FaxPrintout::OnPrintPage(int page) {
   wxDC* dc = GetDC();
   if (!dc || page < 1) return false;
-  // The drawing rectangle: the page in the printer's pixels.
+  // The drawing rectangle: the page in the printer's pixels, mapped onto
+  // the paper (the preview's DC is the screen's bitmap of the paper).
   int width = 0, height = 0;
   GetPageSizePixels(&width, &height);
+  FitThisSizeToPage(wxSize(width, height));
   double sx = 1, sy = 1;
   dc->GetUserScale(&sx, &sy);
   if (IsPreview()) {
