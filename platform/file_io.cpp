@@ -112,6 +112,16 @@ bool SetReceiveTimeout(Handle h, uint32_t ms) {
   return true;
 }
 
+bool SetSendTimeout(Handle h, uint32_t ms) {
+  timeval tv{0, 0};
+  if (ms != kNoSendTimeout) {
+    tv = timeval{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+    if (ms == 0) tv.tv_usec = 1;
+  }
+  if (setsockopt(h, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return Fail();
+  return true;
+}
+
 bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   if (count == 0) return FailWith(EINVAL);

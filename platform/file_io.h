@@ -46,6 +46,10 @@ bool ReadHandle(Handle h, bool socket, void* buffer, uint32_t count, uint32_t* d
 // Socket reads then wait at most ms for a message and fail with
 // kErrorTimeout (0 waits as little as the system allows).
 bool SetReceiveTimeout(Handle h, uint32_t ms);
+// Socket writes then wait at most ms for room and fail (0 waits as little as
+// the system allows); kNoSendTimeout waits as long as it takes.
+inline constexpr uint32_t kNoSendTimeout = 0xFFFFFFFFu;
+bool SetSendTimeout(Handle h, uint32_t ms);
 // Writes all count bytes (one message on a message socket). A peer that went
 // away fails with kErrorBrokenPipe and never raises SIGPIPE.
 bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint32_t* done);

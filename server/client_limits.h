@@ -1,12 +1,13 @@
 // What one client may cost the server: how many sessions one login may hold,
-// how large a submitted fax may be and how long its transfer may take, and
+// how large a submitted fax may be, how long a transfer of files may take and
 // how large a submitted header may grow. The machine values are read once,
 // when the IPC server starts; missing or 0 means the default.
 //
 //   Server\MaxSessionsPerUser  sessions one login may hold at once (root
 //                              and the server's own login are not counted)
 //   Server\MaxFaxSize          bytes of one submitted fax image
-//   Server\TransferTimeout     ms for the whole transfer of a submission
+//   Server\TransferTimeout     ms for the whole transfer of a request's files
+//                              (a submission, a download, a list)
 #pragma once
 
 #include <cstdint>

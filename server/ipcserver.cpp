@@ -79,9 +79,33 @@ class SessionPipe : public ServerPipe {
     return ServerPipe::Read(buffer, count, done);
   }
 
+  // Within a transfer a client that stops reading is cut off at the
+  // deadline as well; other writes wait as long as it takes.
+  int Write(const void* buffer, uint32_t count, uint32_t* done) override {
+    uint32_t wait = platform::kNoSendTimeout;
+    if (transferDeadline_) {
+      const int64_t left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(*transferDeadline_ - Clock::now()).count();
+      if (left <= 0) {
+        if (done) *done = 0;
+        return FailWith(platform::kErrorTimeout);
+      }
+      wait = static_cast<uint32_t>(left);
+    }
+    if (wait != socketSendTimeoutMs_) {
+      if (!platform::SetSendTimeout(handle_, wait)) {
+        if (done) *done = 0;
+        return NoteError();
+      }
+      socketSendTimeoutMs_ = wait;
+    }
+    return ServerPipe::Write(buffer, count, done);
+  }
+
  private:
   uint32_t timeoutMs_;
   uint32_t socketTimeoutMs_ = 0xFFFFFFFFu;  // none set yet
+  uint32_t socketSendTimeoutMs_ = platform::kNoSendTimeout;  // the socket's own
   std::optional<Clock::time_point> deadline_;
   std::optional<Clock::time_point> transferDeadline_;
 };
@@ -325,30 +349,41 @@ uint32_t Session::RightsOf(const std::string& name) const {
   return g_UserDatabase ? g_UserDatabase->GetRights(name) : 0;
 }
 
-Status Session::SendFiles(const char* file1, const char* file2) {
-  if (Status s = link_.SendFile(file1)) return s;
-  return link_.SendFile(file2);
-}
-
-Status Session::ReceiveFiles(const char* file1, uint32_t most1, const char* file2, uint32_t most2) {
+template <class Body>
+Status Session::Transfer(Body body) {
   auto* pipe = dynamic_cast<SessionPipe*>(link_.GetChannel());
   const uint32_t timeoutMs = ClientLimits::Current().transferTimeoutMs;
   if (pipe) pipe->StartTransfer(timeoutMs);
-  uint32_t announced = 0;
-  uint32_t most = most1;
-  Status status = link_.ReceiveFile(file1, most1, &announced);
-  if (status == 0) {
-    most = most2;
-    status = link_.ReceiveFile(file2, most2, &announced);
-  }
+  const Status status = body();
   const bool late = pipe && pipe->TransferOver();
   if (pipe) pipe->EndTransfer();
-  if (status == 0) return 0;
-  if (announced > most)
+  if (status != 0 && late)
+    LogFailureLine("[" + userName_ + "] Transfer not done within " + std::to_string(timeoutMs) + " ms, cut off");
+  return status;
+}
+
+Status Session::SendFile(const char* file) {
+  return Transfer([&] { return link_.SendFile(file); });
+}
+
+Status Session::SendFiles(const char* file1, const char* file2) {
+  return Transfer([&] {
+    if (Status s = link_.SendFile(file1)) return s;
+    return link_.SendFile(file2);
+  });
+}
+
+Status Session::ReceiveFiles(const char* file1, uint32_t most1, const char* file2, uint32_t most2) {
+  uint32_t announced = 0;
+  uint32_t most = most1;
+  const Status status = Transfer([&] {
+    if (Status s = link_.ReceiveFile(file1, most1, &announced)) return s;
+    most = most2;
+    return link_.ReceiveFile(file2, most2, &announced);
+  });
+  if (status != 0 && announced > most)
     LogFailureLine("[" + userName_ + "] A file of " + std::to_string(announced) + " bytes refused, the most is " +
                    std::to_string(most));
-  else if (late)
-    LogFailureLine("[" + userName_ + "] Transfer not done within " + std::to_string(timeoutMs) + " ms, cut off");
   return status;
 }
 

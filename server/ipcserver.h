@@ -81,14 +81,15 @@ class Session {
   void ReplyError(Status status) { link_.SendError(status); }
   // The error tag without a status.
   void ReplyErrorTag() { link_.SendText(kTagError, nullptr); }
-  Status SendFile(const char* file) { return link_.SendFile(file); }
+  // Every transfer of files has one deadline (Server\TransferTimeout): a
+  // client that trickles its data or stops reading is cut off, logged.
+  Status SendFile(const char* file);
   // Two files, one after the other; the first failure is returned.
   Status SendFiles(const char* file1, const char* file2);
   // The client's next message (its answer after a transfer); 0 or a status.
   Status ReceiveMessage(ReceivedMessage* message) { return link_.Receive(message); }
-  // Two files within one deadline for both (Server\TransferTimeout); a file
-  // announced larger than its most (in bytes) is refused before any of it
-  // is read. The reason of a refusal is logged.
+  // Two files within one deadline; a file announced larger than its most
+  // (in bytes) is refused before any of it is read, logged.
   Status ReceiveFiles(const char* file1, uint32_t most1, const char* file2, uint32_t most2);
   // "[user] Operation '<request name>' failed." to the server log.
   void LogFailure();
@@ -107,6 +108,9 @@ class Session {
 
  private:
   Status Dispatch();
+  // Runs the transfer under the deadline.
+  template <class Body>
+  Status Transfer(Body body);
   // The busy session's life: the answer at once, then what the client sent
   // up to its handshake's question is read, so that closing the connection
   // does not throw the answer away.

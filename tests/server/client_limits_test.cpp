@@ -241,6 +241,36 @@ TEST_F(ClientLimitsTest, ATricklingTransferIsCutOffAtItsDeadline) {
   EXPECT_TRUE(TempFilesCome(0));
 }
 
+// A client that asks for a fax and then reads nothing holds neither its
+// session nor the fax for longer than the transfer's deadline: the fax can
+// be fetched again.
+TEST_F(ClientLimitsTest, AClientThatStopsReadingIsCutOffAtTheDeadline) {
+  ASSERT_EQ(KvWriteRegDword("Server", "TransferTimeout", 2000), 1);
+  StartHub();
+  // An image far larger than the socket holds, for the user itself.
+  const std::string image = TempPath("image.tif");
+  test::WriteFaxFile(image, 1);
+  const std::string bytes = test::Sandbox::readFile(image);
+  test::Sandbox::writeFile(image, bytes + std::string((4u << 20) - bytes.size(), '\0'));
+  ASSERT_EQ(client_.SendFax(kServer, Header({test::Lan(test::OwnLogin())}), image).status, 0u);
+  const std::string list = TempPath("list.txt");
+  ASSERT_EQ(client_.DownloadList(kServer, 5020, nullptr, list).status, 0u);
+  const auto lines = test::ListLines(test::Sandbox::readFile(list));
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string jobId = test::ListField(lines[0], 1);
+
+  auto link = OpenSession(test::OwnLogin());
+  ASSERT_NE(link, nullptr);
+  link->SendText(4010, jobId.c_str());
+  EXPECT_TRUE(LogShows("[" + test::OwnLogin() + "] Transfer not done within 2000 ms, cut off"));
+  Status fetched = 1;
+  for (int i = 0; i < 3000 && fetched != 0; ++i) {
+    fetched = client_.GetFax(kServer, std::stoi(jobId), TempPath("got.hdr"), TempPath("got.tif")).status;
+    if (fetched != 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(fetched, 0u) << "the fax stays checked out";
+}
+
 // A header's texts are held to their record limits and its recipients to
 // 256; beyond them the fax is refused whole, and leaves no file.
 TEST_F(ClientLimitsTest, HeaderFieldsAndRecipientsAreHeldToTheirLimits) {
