@@ -434,12 +434,17 @@ void ModemSubsystem::UpdateDeniedList() {
 
 bool ModemSubsystem::IsDenied(ModemPort& port) {
   port.CleanRemoteId();
-  const std::string id = Trim(port.remoteId);
+  std::string text = port.remoteId;
+  // Line ends in the identifier would let it match across two listed ones.
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  const std::string id = Trim(text);
   if (id.empty()) return false;
-  // Whole identifiers only: a caller whose identifier is merely part of a
-  // listed one is not that sender.
+  // A caller is refused when its identifier occurs anywhere within a listed
+  // one (also as its middle part); a longer identifier that merely contains
+  // a listed one is another station.
   std::lock_guard hold(deniedLock_);
-  return deniedText_.find("\r\n" + id + "\r\n") != std::string::npos;
+  return deniedText_.find(id) != std::string::npos;
 }
 
 }  // namespace korvo

@@ -430,7 +430,9 @@ TEST_F(DeniedTest, AnEmptyBookDeniesNobody) {
   EXPECT_FALSE(Denied("ANY"));
 }
 
-TEST_F(DeniedTest, ListedIdentifiersAreDeniedWhole) {
+// A caller is denied when its identifier lies within a listed one, not when
+// it merely contains one.
+TEST_F(DeniedTest, ACallerWithinAListedIdentifierIsDenied) {
   AddJunk("  +385 1 555 1234 ");
   AddJunk("JUNK CORP");
   Start(book_.get());
@@ -439,8 +441,9 @@ TEST_F(DeniedTest, ListedIdentifiersAreDeniedWhole) {
     bool denied;
   } cases[] = {
       {"\"+385 1 555 1234\"", true}, {"  JUNK CORP  ", true}, {"\"JUNK CORP\"", true},
-      {"555", false},                {"JUNK", false},         {"\"   \"", false},
-      {"OTHER", false},
+      {"555", true},                 {"JUNK", true},          {"1 555 12", true},
+      {"+385 1 555 1234 5", false},  {"JUNK CORP LTD", false}, {"1234 JUNK", false},
+      {"1234\nJUNK", false},         {"\"   \"", false},       {"OTHER", false},
   };
   for (const auto& c : cases) EXPECT_EQ(Denied(c.caller), c.denied) << c.caller;
 
