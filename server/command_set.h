@@ -93,6 +93,7 @@ class FaxResponseSet {
 // Post-page responses (ppr) and messages (ppm).
 inline constexpr int kPprMcf = 1;
 inline constexpr int kPprRtn = 2;
+inline constexpr int kPprPin = 4;
 inline constexpr int kPpmMps = 0;
 inline constexpr int kPpmEom = 1;
 inline constexpr int kPpmEop = 2;

@@ -83,6 +83,16 @@ void TakeBackPage(int32_t& pages) {
   if (pages > 0) --pages;
 }
 
+// The page status after the end of a page: the receiver confirmed it. A
+// page it judged bad (RTN, PIN) was not delivered and counts as not sent.
+bool PageConfirmed(ModemPort& port) {
+  port.postPageResponse = kPprMcf;
+  if (port.WaitPageTransferStatus() != 0) return false;
+  if (port.postPageResponse != kPprRtn && port.postPageResponse != kPprPin) return true;
+  DebugTrace("Page rejected by the receiver [ppr=%d] !\n", port.postPageResponse);
+  return false;
+}
+
 template <size_t N>
 void CopyText(char (&field)[N], const char* text) {
   std::snprintf(field, N, "%s", text ? text : "");
@@ -249,7 +259,7 @@ bool SendDocuments(ModemPort& port) {
       endFailed(request, false);
       break;
     }
-    if (port.WaitPageTransferStatus() != 0) {
+    if (!PageConfirmed(port)) {
       endFailed(request, true);
       break;
     }
@@ -264,7 +274,7 @@ bool SendDocuments(ModemPort& port) {
   DebugTrace("\nSend EOP (End of procedure/No more pages or documents)\n");
   if (!port.FaxEndThePageOrDocument(kPpmEop)) {
     if (last) endFailed(*last, false);
-  } else if (port.WaitPageTransferStatus() != 0) {
+  } else if (!PageConfirmed(port)) {
     if (last) endFailed(*last, true);
   }
   const int32_t seconds = static_cast<int32_t>(Now() - start);
@@ -397,7 +407,7 @@ uint32_t SendDocumentPages(ModemPort& port, SendRequestEntry& request) {
     }
     DebugTrace("\nSend MPS (Multipage signal/Another page, same document)\n");
     bool ok = port.FaxEndThePageOrDocument(kPpmMps);
-    if (ok && port.WaitPageTransferStatus() != 0) {
+    if (ok && !PageConfirmed(port)) {
       DebugTrace("'Wait for page transfer status response' FAILED!\n");
       ok = false;
     }

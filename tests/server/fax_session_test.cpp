@@ -150,6 +150,42 @@ TEST_P(FaxSessionTest, ADocumentBrokenAfterTwoPagesIsFiledAsPartiallyReceived) {
   EXPECT_EQ(SentResults(), (std::vector<std::string>{"2 CommunicationError"}));
 }
 
+// A page the receiver judges bad (RTN) was not delivered: the job is not
+// reported Ok but retried from that page.
+TEST_P(FaxSessionTest, APageTheReceiverRejectsCountsAsNotSent) {
+  const struct {
+    int rtnPage;
+    int pages;  // counted as sent
+    const char* result;
+    int32_t state;
+  } cases[] = {
+      {1, 0, "0 NoResponse", JobState::NoResponse},
+      {2, 1, "1 CommunicationError", JobState::CommunicationError},
+      {3, 2, "2 CommunicationError", JobState::CommunicationError},  // the last page, before EOP
+  };
+  uint32_t seed = 7;
+  std::vector<std::string> results;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rtnPage);
+    exchange_->setFaults(kRx, {.rtnPage = c.rtnPage});
+    const uint32_t job = Submit(3, seed++);
+    ASSERT_TRUE(queue_->SchedulerPass());
+    for (int i = 0; i < 12000 && HasJob(job) && Job(job).sending; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The sender has left the call; the line drop ends it for the receiver.
+    exchange_->unplug(kTx);
+    exchange_->plug(kTx);
+    ASSERT_TRUE(WaitPortsBack());
+    ASSERT_TRUE(HasJob(job));
+    EXPECT_EQ(Job(job).state, c.state);
+    EXPECT_EQ(Job(job).pages, c.pages);
+    EXPECT_EQ(Job(job).attemptsMade, 1);
+    results.push_back(c.result);
+    EXPECT_EQ(SentResults(), results);
+    queue_->DeleteJob(std::to_string(job).c_str());
+  }
+}
+
 // A page whose data does not fit the receive buffer: the buffer takes what it
 // holds and no more, the document ends there with the pages before it.
 TEST_P(FaxSessionTest, APageLargerThanTheReceiveBufferEndsTheDocument) {

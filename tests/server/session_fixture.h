@@ -195,8 +195,12 @@ class SessionTest : public EngineTest {
     return WaitIdle(calls);
   }
   bool WaitIdle(size_t calls) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     if (!exchange_->waitForCalls(calls, std::chrono::seconds(120))) return false;
+    return WaitPortsBack();
+  }
+  // Waits until every session has ended and both server ports are back in service.
+  bool WaitPortsBack() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (std::chrono::steady_clock::now() < deadline) {
       if (FaxSessionCounter::Count() == 0 && subsystem_->GetPort(0)->GetState() == PortState::OnDemand &&
           subsystem_->GetPort(1)->GetState() == PortState::Ready)
