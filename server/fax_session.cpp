@@ -439,6 +439,10 @@ void ReportResults(ModemPort& port, const std::shared_ptr<SendRequestList>& list
       if (g_Queue) g_Queue->SetJobResult(request.jobId, 1, state, pages, request.seconds);
       LOG_INFO("FAX to '%s' pages %d, %d sec, on %s, %s.", number.c_str(), pages, request.seconds,
                port.GetPortName(), state == JobState::Ok ? "OK" : "UserCanceled");
+    } else if (port.IsStopping()) {
+      // Ended by the server's own stop, not by the call: no attempt is
+      // counted. The job stays handed out, which start-up repair queues again.
+      DebugTrace("FAX to '%s': job %u left for the next start !\n", number.c_str(), request.jobId);
     } else {
       int32_t state;
       if (pages > 0) {

@@ -100,6 +100,8 @@ class ModemPort {
   // Makes the line I/O of a running session fail at once and waits for its
   // thread (used at shutdown).
   void StopSession();
+  // True while StopSession ends the running session (the server's own stop).
+  bool IsStopping() const { return stopping_; }
 
   // ---- accessors ----
   const char* GetPortName() const { return config_.portName.data; }

@@ -254,6 +254,35 @@ TEST_P(AbortTest, AJobAbortedBetweenPagesEndsItsDocumentAndTheNextFollows) {
   EXPECT_EQ(Incoming().size(), 2u);
 }
 
+// A send cut off by the server's own stop costs its jobs no attempt, even
+// the last one: the next start queues them again.
+TEST_P(AbortTest, AShutdownDuringASendCostsNoAttempt) {
+  SetRetryAttempts(1);
+  const uint32_t cut = Submit(4, 1);
+  ASSERT_TRUE(queue_->SchedulerPass());
+  ASSERT_TRUE(WaitForPages(1));
+  subsystem_->StopSessions();
+  FaxReq job = Job(cut);
+  EXPECT_EQ(job.attemptsMade, 0);
+  EXPECT_EQ(job.direction, 1);
+  EXPECT_EQ(job.returned, 0);
+  EXPECT_TRUE(LogStarting("FAX to '200' pages ").empty());
+
+  QueueConfig qc;
+  qc.listPath = sandbox_.path("root/Queue/Queue.lst").string();
+  qc.queueDir = sandbox_.path("root/Queue").string();
+  qc.ports = &ports_;
+  qc.periodMs = platform::kInfinite;
+  queue_.reset();
+  int ok = 0;
+  queue_ = std::make_unique<Queue>(qc, &ok);
+  g_Queue = queue_.get();
+  job = Job(cut);
+  EXPECT_EQ(job.state, JobState::Queued);
+  EXPECT_EQ(job.sending, 0);
+  EXPECT_EQ(job.attemptsMade, 0);
+}
+
 TEST_P(AbortTest, TheThirdOfFourAbortedDuringTheCallIsSkipped) {
   Submit(1, 1);
   Submit(2, 2);
