@@ -6,13 +6,24 @@
 
 namespace korvo {
 
+namespace {
+
+// The field mark inside a field (text a user typed) would move every later
+// value into the next field; it goes out as a blank.
+void AppendField(std::string& out, const std::string& field) {
+  const std::size_t start = out.size();
+  out.append(field);
+  std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), kFieldEnd, ' ');
+  out.push_back(kFieldEnd);
+}
+
+}  // namespace
+
 int EncodeFields(std::string* out, const std::vector<std::string>& fields, int count) {
   if (!out) return count;
   out->clear();
-  for (int i = 0; i < count; ++i) {
-    if (static_cast<std::size_t>(i) < fields.size()) out->append(fields[static_cast<std::size_t>(i)]);
-    out->push_back(kFieldEnd);
-  }
+  for (int i = 0; i < count; ++i)
+    AppendField(*out, static_cast<std::size_t>(i) < fields.size() ? fields[static_cast<std::size_t>(i)] : std::string());
   return count;
 }
 
@@ -43,10 +54,7 @@ int DecodeFields(const char* text, std::vector<std::string>& fields) {
 
 void EncodeStringList(const std::vector<std::string>& list, std::string& out) {
   out.clear();
-  for (const auto& s : list) {
-    out.append(s);
-    out.push_back(kFieldEnd);
-  }
+  for (const auto& s : list) AppendField(out, s);
 }
 
 int DecodeStringList(std::vector<std::string>& list, std::string_view text, int count) {

@@ -1,5 +1,6 @@
 // The record text encoding: an ordered array of text fields, each followed by
-// the byte 0x1B (the last one too). Fields never contain 0x1B or NUL.
+// the byte 0x1B (the last one too). Fields never contain 0x1B or NUL: the
+// encoders write a 0x1B inside a field as a blank.
 #pragma once
 
 #include <cstdint>

@@ -343,9 +343,14 @@ int TextFile::ReadLine(char* buffer, uint32_t size, uint32_t* count) {
       return 1;
     }
     if (c == '\r') continue;
-    // A character stored as the size-th has no room and is dropped.
-    if (stored < size - 1) buffer[stored] = c;
-    ++stored;
+    if (stored == size - 1 && stored > 0) {
+      // No room left: the byte goes back to the file for the next call, so
+      // the pieces of a long line join up to the whole line. (With size 1
+      // nothing can ever be stored, and the byte is dropped to get on.)
+      Seek(-1, kFileCurrent);
+      break;
+    }
+    if (stored < size - 1) buffer[stored++] = c;
   }
   stored = std::min(stored, size - 1);
   buffer[stored] = '\0';

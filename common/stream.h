@@ -154,7 +154,9 @@ class TextFile : public Stream {
   // The text (skipped when empty), then CR LF.
   int WriteLine(const char* text) override;
   // One line without its LF; CR is dropped. A line longer than size - 1
-  // ends after size bytes were consumed and the rest stays for the next call.
+  // ends after size bytes were consumed and the rest stays for the next call
+  // (a byte read without room is put back), so the pieces join up to the
+  // line.
   // 0 on a failed read or at end of file with nothing stored.
   int ReadLine(char* buffer, uint32_t size, uint32_t* count);
   int ReadLine(char* buffer, uint32_t size) override { return ReadLine(buffer, size, nullptr); }

@@ -167,8 +167,8 @@ Status MessageLink::Receive(ReceivedMessage* message) {
 Status MessageLink::SendFile(const char* path) {
   if (!channel_) return PutFileStatus();
   Stream file;
-  if (!file.Open(path, kGenericRead | kGenericWrite, kFileShareRead, kOpenExisting, kFileAttributeNormal))
-    return PutFileStatus();
+  // Read access only: a fax file the sender may read but not write goes too.
+  if (!file.Open(path, kGenericRead, kFileShareRead, kOpenExisting, kFileAttributeNormal)) return PutFileStatus();
   uint64_t size = 0;
   // The length field holds 32 bits; a larger file cannot be sent whole.
   if (!platform::HandleSize(file.GetHandle(), &size) || size > 0xFFFFFFFFu) return PutFileStatus();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace korvo {
@@ -16,6 +17,29 @@ TEST(EncodeFields, EachFieldEndsWithEscape) {
   EXPECT_EQ(out, "a\x1B");
   EXPECT_EQ(EncodeFields(&out, {}, 0), 0);
   EXPECT_EQ(out, "");
+}
+
+// Text a user types may hold the field mark; it must not move the values
+// after it into other fields, so it goes out as a blank.
+TEST(EncodeFields, AFieldMarkInsideAFieldBecomesABlank) {
+  struct Case {
+    std::vector<std::string> fields;
+    std::vector<std::string> decoded;
+  } cases[] = {
+      {{"Re\x1B" "port", "Jane", "555"}, {"Re port", "Jane", "555"}},
+      {{"\x1B", "", "x\x1B\x1B"}, {" ", "", "x  "}},
+      {{"plain", "text", ""}, {"plain", "text", ""}},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    ASSERT_EQ(EncodeFields(&out, c.fields, 3), 3);
+    EXPECT_EQ(std::count(out.begin(), out.end(), kFieldEnd), 3) << out;
+    std::vector<std::string> fields(3);
+    EXPECT_EQ(DecodeFields(out, fields), 3);
+    EXPECT_EQ(fields, c.decoded);
+    EncodeStringList(c.fields, out);
+    EXPECT_EQ(std::count(out.begin(), out.end(), kFieldEnd), 3) << out;
+  }
 }
 
 struct DecodeCase {

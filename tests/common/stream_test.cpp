@@ -168,7 +168,10 @@ TEST_F(StreamTest, ReadLineCases) {
       {"abc\ndef", 64, {{1, "abc"}, {1, "def"}, {0, ""}}},
       {"", 64, {{0, ""}}},
       {"\n\n", 64, {{1, ""}, {1, ""}, {0, ""}}},
-      {"abcde\n", 4, {{1, "abc"}, {1, "e"}, {0, ""}}},
+      // A line longer than the buffer comes in pieces that join up to it.
+      {"abcde\n", 4, {{1, "abc"}, {1, "de"}, {0, ""}}},
+      {"abcdefg\r\nh", 4, {{1, "abc"}, {1, "def"}, {1, "g"}, {1, "h"}, {0, ""}}},
+      {"abcd", 4, {{1, "abc"}, {1, "d"}, {0, ""}}},
       {"a\r\r" "bc\n", 4, {{1, "ab"}, {1, "c"}, {0, ""}}},
       {"abc", 1, {{1, ""}, {1, ""}, {1, ""}, {0, ""}}},
       {"\r", 64, {{0, ""}}},

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -350,6 +352,37 @@ TEST_F(LinkTest, FileTransferFailures) {
   EXPECT_EQ(Next(server), "abc");
   Raw(client, Header(kTagError, 0));
   EXPECT_EQ(server.SendFile(src.c_str()), kStatusPutFileToClient);
+}
+
+// Sending only reads the file: a login that may read a fax file but not
+// write it (0444, or another login's file shared read-only) sends it all
+// the same, from either side.
+TEST_F(LinkTest, AFileTheSenderMayOnlyReadIsSent) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another login";
+  std::filesystem::permissions(sandbox.root(), std::filesystem::perms(0755));
+  auto src = sandbox.path("readonly");
+  test::Sandbox::writeFile(src, std::string(5000, 'r'));
+  std::filesystem::permissions(src, std::filesystem::perms(0444));
+  auto dst = sandbox.path("dst");
+  for (bool toServer : {true, false}) {
+    MessageLink& from = toServer ? static_cast<MessageLink&>(client) : server;
+    MessageLink& to = toServer ? static_cast<MessageLink&>(server) : client;
+    Status received = 1;
+    std::thread t([&] { received = to.ReceiveFile(dst.c_str()); });
+    Status sent = 1;
+    // Only this thread becomes nobody; the raw call leaves the others root.
+    std::thread sender([&] {
+      ASSERT_EQ(syscall(SYS_setresuid, -1, 65534, -1), 0);
+      sent = from.SendFile(src.c_str());
+    });
+    sender.join();
+    // A refused send leaves the receiver waiting for the file.
+    if (sent != 0) from.Close();
+    t.join();
+    ASSERT_EQ(sent, 0u) << toServer;
+    EXPECT_EQ(received, 0u) << toServer;
+    EXPECT_EQ(test::Sandbox::readFile(dst), std::string(5000, 'r')) << toServer;
+  }
 }
 
 TEST_F(LinkTest, AFileTooLargeForTheLengthFieldIsNotSent) {
