@@ -71,20 +71,33 @@ void FaxHeader::Serialize(Archive& ar) {
   sendTime.Serialize(ar);
 }
 
-int FaxHeader::SaveToFile(const std::string& path) {
+bool FaxHeader::ToBytes(std::string& bytes) {
   try {
     Archive ar;
     Serialize(ar);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return 0;
-    out.write(ar.Bytes().data(), static_cast<std::streamsize>(ar.Bytes().size()));
-    out.close();
-    return out ? 1 : 0;
+    bytes = ar.Bytes();
+    return true;
   } catch (const ArchiveException&) {
-    return 0;
+    return false;
   } catch (const std::bad_alloc&) {
-    return 0;
+    return false;
   }
+}
+
+int FaxHeader::SaveToFile(const std::string& path) {
+  std::string bytes;
+  if (!ToBytes(bytes)) return 0;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return 0;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return out ? 1 : 0;
+}
+
+int FaxHeader::SaveTo(Stream& file) {
+  std::string bytes;
+  uint32_t done = 0;
+  return ToBytes(bytes) && file.Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &done) ? 1 : 0;
 }
 
 int FaxHeader::LoadFromBytes(const std::string& bytes) {

@@ -10,6 +10,7 @@
 
 #include "common/archive.h"
 #include "common/entries.h"
+#include "common/stream.h"
 
 namespace korvo {
 
@@ -93,6 +94,8 @@ class FaxHeader {
 
   // 1 when the file was written; 0 when it cannot be created or written.
   int SaveToFile(const std::string& path);
+  // The same into an open file, at its position.
+  int SaveTo(Stream& file);
   // 1 when a whole header of version 3 was read; 0 when the file cannot be
   // opened, is short or damaged, or holds another version. On 0 the header
   // is left as it was.
@@ -114,6 +117,10 @@ class FaxHeader {
   int32_t queueField = 0;
   // In a header the server's queue hands out, the image's page count.
   uint16_t queueWord = 0;
+
+ private:
+  // The header's archive bytes; false when it cannot be serialised.
+  bool ToBytes(std::string& bytes);
 };
 
 }  // namespace korvo

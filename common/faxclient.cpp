@@ -178,65 +178,63 @@ RequestResult FaxClient::SetServerParameters(const char* server, const Connectio
   return SendRecord(server, kSetServerParameters, text, kRecordBufferSize, nullptr);
 }
 
-RequestResult FaxClient::LocalList(const char* selector, const std::string& path) {
+RequestResult FaxClient::LocalList(const char* selector, const FileRef& file) {
+  // The book writes its list by name.
+  if (file.stream) return RequestResult(kStatusCreateList);
   bool opened = false;
   LocalAddressDatabase book(GetUserEnvironment().GetLocalBookPath(), &opened);
-  return RequestResult(book.WriteList(selector, path.c_str()));
+  return RequestResult(book.WriteList(selector, file.path.c_str()));
 }
 
-RequestResult FaxClient::DownloadList(const char* server, uint32_t code, const char* selector, const std::string& path) {
-  if (!server) return LocalList(selector, path);
+RequestResult FaxClient::DownloadList(const char* server, uint32_t code, const char* selector, const FileRef& file) {
+  if (!server) return LocalList(selector, file);
   if (selector && std::strlen(selector) + 1 > kPayloadSize) return RequestResult(kStatusDbDataTooLarge);
-  ReceiveFileExchange exchange(userName_, path);
+  ReceiveFileExchange exchange(userName_, file);
   return exchange.Run(server, code, selector, nullptr);
 }
 
 RequestResult FaxClient::DownloadListCounted(const char* server, uint32_t code, const char* selector,
-                                             const std::string& path, uint32_t& counter) {
+                                             const FileRef& file, uint32_t& counter) {
   counter = 0;
-  return DownloadList(server, code, selector, path);
+  return DownloadList(server, code, selector, file);
 }
 
 RequestResult FaxClient::GetUserList(const char* server, UserEntryList& list) {
-  std::string name = MakeTempFileName(GetUserEnvironment().GetDataPath(), "LST");
-  if (name.empty()) return RequestResult(kStatusGetFileFromServer);
-  RequestResult result = DownloadList(server, kListUsers, "0", name);
-  if (result.status == 0) {
-    TextFile file;
-    if (file.Open(name.c_str(), kGenericRead | kGenericWrite, kFileShareRead, kOpenExisting, 0)) {
-      try {
-        char line[kLineBufferSize];
-        while (file.ReadLine(line, sizeof line, nullptr)) list.push_back(RegisteredUserEntry(line));
-      } catch (const std::bad_alloc&) {
-        result = RequestResult(kStatusReadFile);
-      }
-      file.Close();
+  TextFile file;
+  if (!MakeTempFile(GetUserEnvironment().GetDataPath(), "LST", file)) return RequestResult(kStatusGetFileFromServer);
+  RequestResult result = DownloadList(server, kListUsers, "0", file);
+  if (result.status == 0 && file.SeekToBegin() == 0) {
+    try {
+      char line[kLineBufferSize];
+      while (file.ReadLine(line, sizeof line, nullptr)) list.push_back(RegisteredUserEntry(line));
+    } catch (const std::bad_alloc&) {
+      result = RequestResult(kStatusReadFile);
     }
   }
-  DeleteTempFile(name);
+  file.Close();
+  DeleteTempFile(file.GetFileName());
   return result;
 }
 
-RequestResult FaxClient::SendFaxFiles(const char* server, const std::string& file1, const std::string& file2) {
+RequestResult FaxClient::SendFaxFiles(const char* server, const FileRef& file1, const FileRef& file2) {
   if (!server) return RequestResult(kStatusCannotConnect);
   SendFilesExchange exchange(userName_, file1, file2);
   return exchange.Run(server, kSendFax, nullptr, nullptr);
 }
 
-RequestResult FaxClient::SendFax(const char* server, const FaxHeader& header, const std::string& imageFile) {
-  std::string name = MakeTempFileName(GetUserEnvironment().GetDataPath(), "HDR");
+RequestResult FaxClient::SendFax(const char* server, const FaxHeader& header, const FileRef& imageFile) {
+  TextFile file;
+  const bool made = MakeTempFile(GetUserEnvironment().GetDataPath(), "HDR", file);
   FaxHeader copy(header);
-  if (name.empty() || !copy.SaveToFile(name)) {
-    DeleteTempFile(name);
-    return RequestResult(kStatusCreateFaxHeader);
-  }
-  RequestResult result = SendFaxFiles(server, name, imageFile);
-  DeleteTempFile(name);
+  RequestResult result(kStatusCreateFaxHeader);
+  if (made && copy.SaveTo(file)) result = SendFaxFiles(server, file, imageFile);
+  file.Close();
+  DeleteTempFile(file.GetFileName());
   return result;
 }
 
-RequestResult FaxClient::GetFax(const char* server, int32_t faxId, const std::string& headerFile,
-                                const std::string& imageFile) {
+RequestResult FaxClient::GetFax(const char* server, int32_t faxId, const FileRef& headerFile,
+                                const FileRef& imageFile) {
   if (!server) return RequestResult(kStatusCannotConnect);
   ReceiveFilesExchange exchange(userName_, headerFile, imageFile);
   return exchange.Run(server, kGetFax, std::to_string(faxId).c_str(), nullptr);
@@ -276,6 +274,15 @@ std::string FaxClient::MakeTempFileName(const std::string& folder, const char* p
   std::string name;
   if (!platform::GetTempFileName(folder, prefix ? prefix : "", 0, name)) return {};
   return name;
+}
+
+bool FaxClient::MakeTempFile(const std::string& folder, const char* prefix, TextFile& file) {
+  if (folder.empty()) return false;
+  std::string name;
+  const Handle handle = platform::CreateTempFile(folder, prefix ? prefix : "", name);
+  if (handle == kInvalidHandle) return false;
+  file.Adopt(handle, name);
+  return true;
 }
 
 void FaxClient::DeleteTempFile(const std::string& name) {

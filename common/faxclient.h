@@ -21,6 +21,7 @@
 #include "common/fax_header.h"
 #include "common/modem_record.h"
 #include "common/request_exchange.h"
+#include "common/stream.h"
 
 namespace korvo {
 
@@ -87,20 +88,20 @@ class FaxClient {
   RequestResult GetServerVersion(const char* server, uint32_t& version);
   RequestResult GetServerParameters(const char* server, ConnectionSettings& settings);
   RequestResult SetServerParameters(const char* server, const ConnectionSettings& settings);
-  // A list request; the list arrives as a file at path. A null selector
-  // sends no payload. Without a server the local book is listed.
-  RequestResult DownloadList(const char* server, uint32_t code, const char* selector, const std::string& path);
-  RequestResult DownloadListCounted(const char* server, uint32_t code, const char* selector,
-                                    const std::string& path, uint32_t& counter);
+  // A list request; the list arrives as a file (a path, or an open file
+  // that is emptied first). A null selector sends no payload. Without a
+  // server the local book is listed, into a file given by its path only.
+  RequestResult DownloadList(const char* server, uint32_t code, const char* selector, const FileRef& file);
+  RequestResult DownloadListCounted(const char* server, uint32_t code, const char* selector, const FileRef& file,
+                                    uint32_t& counter);
   // Appends the server's registered users to the list, through a temporary
   // "LST" file in the data folder (0xC000046A when none can be made there).
   RequestResult GetUserList(const char* server, UserEntryList& list);
   // Sends two files with request 4000: the fax header file, then the image.
-  RequestResult SendFaxFiles(const char* server, const std::string& file1, const std::string& file2);
+  RequestResult SendFaxFiles(const char* server, const FileRef& file1, const FileRef& file2);
   // The same with the header saved to a temporary file of the data folder.
-  RequestResult SendFax(const char* server, const FaxHeader& header, const std::string& imageFile);
-  RequestResult GetFax(const char* server, int32_t faxId, const std::string& headerFile,
-                       const std::string& imageFile);
+  RequestResult SendFax(const char* server, const FaxHeader& header, const FileRef& imageFile);
+  RequestResult GetFax(const char* server, int32_t faxId, const FileRef& headerFile, const FileRef& imageFile);
   RequestResult IsServerSuspended(const char* server, int& flag);
   // code: 2202, 2212, 3000, 3010, 3020 or 3030.
   RequestResult SendCommand(const char* server, uint32_t code);
@@ -115,6 +116,10 @@ class FaxClient {
   // A new empty file "<prefix>XXXX.TMP" in the folder; empty when none can
   // be made, or no folder is given.
   static std::string MakeTempFileName(const std::string& folder, const char* prefix);
+  // The same, with the new file (0600) left open in file, which is how it
+  // is filled and read: the name is never opened again. False when none can
+  // be made.
+  static bool MakeTempFile(const std::string& folder, const char* prefix, TextFile& file);
   // Nothing for an empty name.
   static void DeleteTempFile(const std::string& name);
 
@@ -125,7 +130,7 @@ class FaxClient {
   RequestResult AddRecord(const char* server, uint32_t code, const std::string& text, int32_t& id);
   RequestResult LocalAdd(const AddressEntry& entry, int32_t& id);
   RequestResult LocalChange(uint32_t code, const AddressEntry& entry);
-  RequestResult LocalList(const char* selector, const std::string& path);
+  RequestResult LocalList(const char* selector, const FileRef& file);
   void TakeOwnName();
 
   char userName_[kUserNameSize] = {};

@@ -75,14 +75,22 @@ Status RequestExchange::Transact(uint32_t code, const char* payload, ReceivedMes
   return Request(code, payload, reply, expectedTag);
 }
 
+Status RequestExchange::SendFile(const FileRef& file) {
+  return file.stream ? link_.SendFile(*file.stream) : link_.SendFile(file.path.c_str());
+}
+
+Status RequestExchange::ReceiveFile(const FileRef& file) {
+  return file.stream ? link_.ReceiveFile(*file.stream) : link_.ReceiveFile(file.path.c_str());
+}
+
 Status ReceiveFileExchange::Transact(uint32_t code, const char* payload, ReceivedMessage* reply, uint32_t) {
   if (Status s = Request(code, payload, reply, kTagOk)) return s;
-  return link_.ReceiveFile(file1_.c_str());
+  return ReceiveFile(file1_);
 }
 
 Status SendFilesExchange::Transact(uint32_t code, const char* payload, ReceivedMessage* reply, uint32_t expectedTag) {
   if (Status s = Request(code, payload, reply, expectedTag)) return s;
-  if (link_.SendFile(file1_.c_str()) != 0 || link_.SendFile(file2_.c_str()) != 0) return kStatusPutFileToServer;
+  if (SendFile(file1_) != 0 || SendFile(file2_) != 0) return kStatusPutFileToServer;
   if (link_.Receive(reply) != 0) return kStatusGetMessageFromServer;
   return reply->tag == expectedTag ? 0 : kStatusServerErrorOrWrongMessage;
 }
@@ -90,8 +98,8 @@ Status SendFilesExchange::Transact(uint32_t code, const char* payload, ReceivedM
 Status ReceiveFilesExchange::Transact(uint32_t code, const char* payload, ReceivedMessage* reply,
                                       uint32_t expectedTag) {
   if (Status s = Request(code, payload, reply, expectedTag)) return s;
-  if (Status s = link_.ReceiveFile(file1_.c_str())) return s;
-  if (Status s = link_.ReceiveFile(file2_.c_str())) return s;
+  if (Status s = ReceiveFile(file1_)) return s;
+  if (Status s = ReceiveFile(file2_)) return s;
   link_.SendData(kTagOk, nullptr, 0);
   return 0;
 }

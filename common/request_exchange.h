@@ -32,6 +32,18 @@ struct RequestResult {
 // text when it sent an error reply, else the status with its text.
 RequestResult BuildRequestResult(Status status, const ReceivedMessage& lastReply);
 
+// A file an exchange sends or receives: named by its path, or an open file
+// (a temporary file is filled and read through the one handle it was made
+// with, never opened by name again).
+struct FileRef {
+  FileRef(std::string p) : path(std::move(p)) {}
+  FileRef(const char* p) : path(p ? p : "") {}
+  FileRef(Stream& s) : stream(&s) {}
+
+  std::string path;
+  Stream* stream = nullptr;
+};
+
 class RequestExchange {
  public:
   explicit RequestExchange(const char* userName) : userName_(userName) {}
@@ -57,16 +69,19 @@ class RequestExchange {
   // Sends the request and takes its first reply, whose tag must be expected.
   Status Request(uint32_t code, const char* payload, ReceivedMessage* reply, uint32_t expectedTag);
 
+  Status SendFile(const FileRef& file);
+  Status ReceiveFile(const FileRef& file);
+
   ClientMessageLink link_;
   const char* userName_;
-  std::string file1_;
-  std::string file2_;
+  FileRef file1_{""};
+  FileRef file2_{""};
 };
 
 // The reply (tag 0) is followed by a file, received into file1.
 class ReceiveFileExchange : public RequestExchange {
  public:
-  ReceiveFileExchange(const char* userName, std::string file) : RequestExchange(userName) { file1_ = std::move(file); }
+  ReceiveFileExchange(const char* userName, FileRef file) : RequestExchange(userName) { file1_ = std::move(file); }
 
  protected:
   Status Transact(uint32_t code, const char* payload, ReceivedMessage* reply, uint32_t expectedTag) override;
@@ -75,7 +90,7 @@ class ReceiveFileExchange : public RequestExchange {
 // After the reply, file1 and file2 are sent, then a final reply is taken.
 class SendFilesExchange : public RequestExchange {
  public:
-  SendFilesExchange(const char* userName, std::string file1, std::string file2) : RequestExchange(userName) {
+  SendFilesExchange(const char* userName, FileRef file1, FileRef file2) : RequestExchange(userName) {
     file1_ = std::move(file1);
     file2_ = std::move(file2);
   }
@@ -87,7 +102,7 @@ class SendFilesExchange : public RequestExchange {
 // After the reply, file1 and file2 are received, then a bare Ok is sent.
 class ReceiveFilesExchange : public RequestExchange {
  public:
-  ReceiveFilesExchange(const char* userName, std::string file1, std::string file2) : RequestExchange(userName) {
+  ReceiveFilesExchange(const char* userName, FileRef file1, FileRef file2) : RequestExchange(userName) {
     file1_ = std::move(file1);
     file2_ = std::move(file2);
   }

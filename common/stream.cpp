@@ -310,6 +310,13 @@ int TextFile::Create(const char* name) {
   return Stream::Open(name_.c_str(), kGenericRead | kGenericWrite, kFileShareRead, kCreateAlways, kFileAttributeNormal);
 }
 
+void TextFile::Adopt(Handle handle, const std::string& name) {
+  if (handle_ != kInvalidHandle && ownsHandle_) Stream::Close();
+  SetHandle(handle);
+  ownsHandle_ = 1;
+  name_ = name;
+}
+
 int TextFile::Delete() {
   if (!platform::DeleteFileByName(name_.c_str())) return NoteError();
   return 1;

@@ -162,6 +162,9 @@ class TextFile : public Stream {
   int ReadLine(char* buffer, uint32_t size) override { return ReadLine(buffer, size, nullptr); }
 
   const std::string& GetFileName() const { return name_; }
+  // Takes an open handle of the named file as its own (closed with the
+  // file); the one held so far is closed first.
+  void Adopt(Handle handle, const std::string& name);
 
  private:
   std::string name_;

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "common/settings.h"
+#include "platform/file_io.h"
 #include "platform/username.h"
 
 namespace korvo {
@@ -25,6 +26,32 @@ std::string WithSlash(std::string path) {
   return path;
 }
 
+std::string WithoutSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The last folder of the path is made with the mode; the ones above it as
+// MakeDirectoryPath makes them.
+void MakeFolderPath(const std::string& path, uint32_t mode) {
+  const std::string folder = WithoutSlash(path);
+  const size_t slash = folder.rfind('/');
+  if (slash != std::string::npos && slash > 0) MakeDirectoryPath(folder.substr(0, slash + 1));
+  platform::MakeFolder(folder.c_str(), mode);
+}
+
+const char* TrustProblem(platform::FolderTrust trust) {
+  switch (trust) {
+    case platform::FolderTrust::kOwn: return "";
+    case platform::FolderTrust::kMissing: return "does not exist and cannot be made";
+    case platform::FolderTrust::kNotAFolder: return "is not a folder";
+    case platform::FolderTrust::kSymlink: return "is a symbolic link";
+    case platform::FolderTrust::kForeignOwner: return "belongs to another user";
+    case platform::FolderTrust::kOpenToOthers: return "may be written by other users";
+  }
+  return "cannot be used";
+}
+
 }  // namespace
 
 UserEnvironment::UserEnvironment() { Load(); }
@@ -36,18 +63,32 @@ void UserEnvironment::Load() {
     std::string parent;
     char user[kPathSize] = {};
     if (Read(KvGetKorvoDefaultUsersDataPath, parent) && platform::GetUserName(user, sizeof user) && user[0]) {
+      // Every user makes a folder of their own here, so it is open to all;
+      // sticky as /tmp is, so none can move or remove another's.
+      MakeFolderPath(parent, kUsersFolderMode);
       path = WithSlash(parent) + user + "/";
       havePath = true;
     }
   }
-  if (havePath) SetDataPath(path);
+  if (havePath) havePath = SetDataPath(path);
   bool haveServer = Read(KvGetDefaultServer, defaultServer_) || Read(KvGetKorvoDefaultServer, defaultServer_);
   valid_ = havePath && haveServer ? 1 : 0;
 }
 
-void UserEnvironment::SetDataPath(const std::string& path) {
-  dataPath_ = WithSlash(path);
-  MakeDirectoryPath(dataPath_);
+bool UserEnvironment::SetDataPath(const std::string& path) {
+  dataPath_ = inBoxPath_ = outBoxPath_ = dispBoxPath_ = sentBoxPath_ = returnedPath_ = localBookPath_ = "";
+  problem_.clear();
+  const std::string folder = WithSlash(path);
+  MakeFolderPath(folder, kDataFolderMode);
+  // Temporary files and faxes are written here by name: a folder another
+  // user could plant links in, or swap for a link, would have them written
+  // wherever that user chose.
+  const platform::FolderTrust trust = platform::CheckOwnFolder(folder.c_str());
+  if (trust != platform::FolderTrust::kOwn) {
+    problem_ = "the data folder " + folder + " " + TrustProblem(trust) + "; it is not used";
+    return false;
+  }
+  dataPath_ = folder;
   inBoxPath_ = dataPath_ + "InBox/";
   MakeDirectoryPath(inBoxPath_);
   outBoxPath_ = dataPath_ + "OutBox/";
@@ -59,6 +100,7 @@ void UserEnvironment::SetDataPath(const std::string& path) {
   returnedPath_ = dataPath_ + "Returned/";
   MakeDirectoryPath(returnedPath_);
   localBookPath_ = dataPath_ + "LocBook.kvb";
+  return true;
 }
 
 UserEnvironment& GetUserEnvironment() {

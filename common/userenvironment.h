@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace korvo {
@@ -20,10 +21,21 @@ class UserEnvironment {
   void Load();
 
   // Takes the path as the data folder (a missing closing "/" is added),
-  // creates it, then InBox, OutBox, DispBox, SentBox and Returned below it,
-  // and names the local address book. A folder that cannot be created stays
-  // missing; later file operations in it fail with their own statuses.
-  void SetDataPath(const std::string& path);
+  // creates it (0700), then InBox, OutBox, DispBox, SentBox and Returned
+  // below it, and names the local address book. A box that cannot be
+  // created stays missing; later file operations in it fail with their own
+  // statuses. The folder itself is used only when it is a real directory of
+  // the user's that no other user may write; otherwise every path stays
+  // empty, GetDataPathProblem() says why, and the result is false.
+  bool SetDataPath(const std::string& path);
+
+  // Made with these modes when missing: the user's data folder, and the
+  // users' parent folder (DefaultUsersDataPath), open to all and sticky.
+  static constexpr uint32_t kDataFolderMode = 0700;
+  static constexpr uint32_t kUsersFolderMode = 01777;
+
+  // Why the data folder was refused ("" when it was not).
+  const std::string& GetDataPathProblem() const { return problem_; }
 
   const std::string& GetDataPath() const { return dataPath_; }
   const std::string& GetInBoxPath() const { return inBoxPath_; }
@@ -44,6 +56,7 @@ class UserEnvironment {
   std::string dispBoxPath_;
   std::string localBookPath_;
   std::string defaultServer_;
+  std::string problem_;
   int valid_ = 0;
 };
 

@@ -169,6 +169,11 @@ Status MessageLink::SendFile(const char* path) {
   Stream file;
   // Read access only: a fax file the sender may read but not write goes too.
   if (!file.Open(path, kGenericRead, kFileShareRead, kOpenExisting, kFileAttributeNormal)) return PutFileStatus();
+  return SendFile(file);
+}
+
+Status MessageLink::SendFile(Stream& file) {
+  if (!channel_ || !file.IsOpen()) return PutFileStatus();
   uint64_t size = 0;
   // The length field holds 32 bits; a larger file cannot be sent whole.
   if (!platform::HandleSize(file.GetHandle(), &size) || size > 0xFFFFFFFFu) return PutFileStatus();
@@ -182,17 +187,25 @@ Status MessageLink::SendFile(const char* path) {
 }
 
 Status MessageLink::ReceiveFile(const char* path, uint32_t maxBytes, uint32_t* announced) {
+  TextFile file;
+  return ReceiveInto(file, path, maxBytes, announced);
+}
+
+Status MessageLink::ReceiveFile(Stream& file) { return ReceiveInto(file, nullptr, 0xFFFFFFFFu, nullptr); }
+
+Status MessageLink::ReceiveInto(Stream& file, const char* path, uint32_t maxBytes, uint32_t* announced) {
   if (announced) *announced = 0;
   if (!channel_) return GetFileStatus();
   Status status = 0;
-  {
-    TextFile file;
-    WireHeader header;
-    const bool came = header.Receive(*channel_) && header.tag() == kTagData;
-    if (came && announced) *announced = header.length();
-    if (!came || header.length() > maxBytes || !file.Create(path) || !channel_->CopyTo(file, header.length()))
-      status = GetFileStatus();
-  }
+  WireHeader header;
+  const bool came = header.Receive(*channel_) && header.tag() == kTagData;
+  if (came && announced) *announced = header.length();
+  // A named file is made only once the announcement was accepted; an open
+  // one is emptied through its handle.
+  if (!came || header.length() > maxBytes || !(path ? file.Create(path) : file.IsOpen() && file.SetSize(0)) ||
+      !channel_->CopyTo(file, header.length()))
+    status = GetFileStatus();
+  if (path) file.Close();
   WireHeader answer;
   if (!answer.Send(*channel_, status ? kTagError : kTagOk, 0)) status = GetFileStatus();
   return status;

@@ -115,12 +115,17 @@ class MessageLink {
   // Sends the file (header 10 and 4096-byte blocks) and waits for the
   // receiver's answer; 0 or the side's "put file" status. Never throws.
   Status SendFile(const char* path);
+  // The same from an open file, from its start.
+  Status SendFile(Stream& file);
   // Receives a file into a new file at path and answers (0, 0), or (2, 0)
   // on failure; 0 or the side's "get file" status. A partly received file is
   // left in place. A file announced larger than maxBytes is refused before
   // any of it is read or written; *announced (when given) is the length the
   // file was announced with, 0 when no announcement came. Never throws.
   Status ReceiveFile(const char* path, uint32_t maxBytes = 0xFFFFFFFFu, uint32_t* announced = nullptr);
+  // The same into an open file, emptied first through its handle (a
+  // temporary file is never opened by name again).
+  Status ReceiveFile(Stream& file);
 
   // Server side: creates the channel from its class and listens on the
   // default pipe, unless *stop is set before or after. 0 closes the link.
@@ -141,6 +146,8 @@ class MessageLink {
   Status GetMessageStatus() const;
   Status PutFileStatus() const;
   Status GetFileStatus() const;
+  // Receives into file, made at path first when one is given.
+  Status ReceiveInto(Stream& file, const char* path, uint32_t maxBytes, uint32_t* announced);
 
   std::unique_ptr<NetworkChannel> channel_;
   // One more byte than a payload can have, for the NUL after it.

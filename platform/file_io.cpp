@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "platform/lasterror.h"
 
 namespace korvo::platform {
@@ -181,6 +183,38 @@ bool DeleteFileByName(const char* path) {
   if (!path || !*path) return FailWith(kErrorFileNotFound);
   if (unlink(path) != 0) return Fail();
   return true;
+}
+
+int MakeFolder(const char* path, uint32_t mode) {
+  if (!path || !*path) {
+    SetLastError(kErrorFileNotFound);
+    return -1;
+  }
+  if (mkdir(path, 0700) != 0) {
+    if (errno == EEXIST) return 0;
+    SetLastErrorFromErrno();
+    return -1;
+  }
+  // Made 0700 first, so that it is never open to others before it has its
+  // mode; chmod sets the bits the umask would have taken away.
+  if (chmod(path, static_cast<mode_t>(mode)) != 0) {
+    SetLastErrorFromErrno();
+    return -1;
+  }
+  return 1;
+}
+
+FolderTrust CheckOwnFolder(const char* path) {
+  std::string name = path ? path : "";
+  // "dir/" would be resolved through a symbolic link.
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  struct stat st;
+  if (name.empty() || lstat(name.c_str(), &st) != 0) return FolderTrust::kMissing;
+  if (S_ISLNK(st.st_mode)) return FolderTrust::kSymlink;
+  if (!S_ISDIR(st.st_mode)) return FolderTrust::kNotAFolder;
+  if (st.st_uid != geteuid()) return FolderTrust::kForeignOwner;
+  if (st.st_mode & (S_IWGRP | S_IWOTH)) return FolderTrust::kOpenToOthers;
+  return FolderTrust::kOwn;
 }
 
 Handle LockFolder(const char* path) {

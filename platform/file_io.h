@@ -65,6 +65,17 @@ bool TruncateHandle(Handle h);
 bool HandleSize(Handle h, uint64_t* size);
 bool DeleteFileByName(const char* path);
 
+// Creates a folder with exactly this mode, whatever the umask. 1 when it made
+// it, 0 when something of that name was there already, -1 with the last
+// error set otherwise.
+int MakeFolder(const char* path, uint32_t mode);
+
+// How a folder stands as the effective user's own, private one: a real
+// directory (a symbolic link to one is not), owned by the user, writable by
+// nobody else (group and others). A closing "/" is ignored.
+enum class FolderTrust { kOwn, kMissing, kNotAFolder, kSymlink, kForeignOwner, kOpenToOthers };
+FolderTrust CheckOwnFolder(const char* path);
+
 // Holds a folder for its user: an exclusive lock on it that lasts until the
 // handle is closed or the process ends. kInvalidHandle with EWOULDBLOCK when
 // another holder has it.

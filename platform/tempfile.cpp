@@ -33,6 +33,35 @@ std::string BuildName(const std::string& folder, const std::string& prefix, uint
   return name;
 }
 
+// A new file under a free number. O_EXCL never takes over a name that is
+// there (a planted link included), O_NOFOLLOW says so once more, and 0600
+// keeps the contents the user's own.
+int CreateNumbered(const std::string& folder, const std::string& prefix, std::string& name, uint32_t& unique) {
+  for (uint32_t tries = 0; tries < 0xFFFF; ++tries) {
+    uint32_t u = NextUnique().fetch_add(1) & 0xFFFF;
+    if (u == 0) u = NextUnique().fetch_add(1) & 0xFFFF;
+    std::string candidate = BuildName(folder, prefix, u);
+    if (candidate.size() >= kMaxPath) {
+      SetLastError(ENAMETOOLONG);
+      return -1;
+    }
+    int fd;
+    do fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+      name = candidate;
+      unique = u;
+      return fd;
+    }
+    if (errno != EEXIST) {
+      SetLastErrorFromErrno();
+      return -1;
+    }
+  }
+  SetLastError(EEXIST);
+  return -1;
+}
+
 }  // namespace
 
 uint32_t GetTempFileName(const std::string& folder, const std::string& prefix, uint32_t unique,
@@ -48,27 +77,16 @@ uint32_t GetTempFileName(const std::string& folder, const std::string& prefix, u
     name = candidate;
     return unique;
   }
-  for (uint32_t tries = 0; tries < 0xFFFF; ++tries) {
-    uint32_t u = NextUnique().fetch_add(1) & 0xFFFF;
-    if (u == 0) u = NextUnique().fetch_add(1) & 0xFFFF;
-    std::string candidate = BuildName(folder, prefix, u);
-    if (candidate.size() >= kMaxPath) {
-      SetLastError(ENAMETOOLONG);
-      return 0;
-    }
-    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      name = candidate;
-      return u;
-    }
-    if (errno != EEXIST) {
-      SetLastErrorFromErrno();
-      return 0;
-    }
-  }
-  SetLastError(EEXIST);
-  return 0;
+  uint32_t u = 0;
+  const int fd = CreateNumbered(folder, prefix, name, u);
+  if (fd < 0) return 0;
+  ::close(fd);
+  return u;
+}
+
+int CreateTempFile(const std::string& folder, const std::string& prefix, std::string& name) {
+  uint32_t u = 0;
+  return CreateNumbered(folder, prefix, name, u);
 }
 
 }  // namespace korvo::platform

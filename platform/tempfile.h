@@ -19,4 +19,10 @@ inline constexpr size_t kMaxPath = 260;
 uint32_t GetTempFileName(const std::string& folder, const std::string& prefix, uint32_t unique,
                          std::string& name);
 
+// As GetTempFileName with a free number, but the new file (mode 0600) stays
+// open for reading and writing: the caller fills it through this handle and
+// never needs to open the name again. kInvalidHandle with the last error set
+// when none can be made.
+int CreateTempFile(const std::string& folder, const std::string& prefix, std::string& name);
+
 }  // namespace korvo::platform

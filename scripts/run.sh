@@ -15,7 +15,10 @@ state="$top/.state"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$top/build" --target korvohub korvocore modemsim modemsetup faxdemo prnstream >/dev/null
 
-mkdir -p "$state/run" "$state/log" "$state/config"
+mkdir -p "$state/run" "$state/log" "$state/config" "$state/users"
+# Every login makes its own folder in users/: open to all, and sticky as /tmp
+# is, so none can move, remove or replace another's.
+chmod 1777 "$state/users"
 export KORVO_MACHINE_HIVE="$state/machine.reg"
 export KORVO_USER_HIVE="$state/config/user.reg"
 export KORVO_PIPE_DIR="$state/run"

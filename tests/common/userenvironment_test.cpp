@@ -1,8 +1,11 @@
 #include "common/userenvironment.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "common/settings.h"
 #include "platform/username.h"
@@ -44,6 +47,73 @@ TEST_F(Environment, DefaultUsersDataPathGivesTheFoldersButNoServerMeansInvalid) 
   EXPECT_FALSE(fs::exists(env.GetLocalBookPath()));
   EXPECT_EQ(env.GetDefaultServer(), "");
   EXPECT_EQ(env.IsValid(), 0);
+}
+
+// The users' parent folder is open to every user and sticky, the user's own
+// folder private, whatever the umask.
+TEST_F(Environment, TheUsersFolderIsStickyAndTheDataFolderPrivateWhenMade) {
+  ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultUsersDataPath", (users + "/").c_str()), 1);
+  const mode_t saved = umask(022);
+  UserEnvironment env;
+  umask(saved);
+  ASSERT_EQ(env.GetDataPath(), users + "/" + LoginName() + "/") << env.GetDataPathProblem();
+  EXPECT_EQ(env.GetDataPathProblem(), "");
+  EXPECT_EQ(fs::status(users).permissions(), fs::perms::all | fs::perms::sticky_bit);
+  EXPECT_EQ(fs::status(env.GetDataPath()).permissions(), fs::perms::owner_all);
+  // Folders that were there keep their modes.
+  fs::permissions(env.GetDataPath(), fs::perms(0750));
+  fs::permissions(users, fs::perms(0755));
+  UserEnvironment again;
+  EXPECT_EQ(again.GetDataPath(), env.GetDataPath());
+  EXPECT_EQ(fs::status(users).permissions(), fs::perms(0755));
+  EXPECT_EQ(fs::status(env.GetDataPath()).permissions(), fs::perms(0750));
+}
+
+// A data folder another user could have planted or could write in is not
+// used: temporary files and faxes would go wherever that user chose. Nothing
+// is made in or through it, and the environment says why.
+TEST_F(Environment, ADataFolderThatIsNotTheUsersOwnIsRefused) {
+  ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultUsersDataPath", users.c_str()), 1);
+  ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultServer", "HUB"), 1);
+  const std::string data = users + "/" + LoginName();
+  const std::string target = box.path("target").string();
+  struct Case {
+    const char* name;
+    std::function<void()> plant;
+    const char* says;
+  } cases[] = {
+      {"symbolic link to a folder", [&] { fs::create_directories(target); fs::create_directory_symlink(target, data); },
+       "is a symbolic link"},
+      {"dangling symbolic link", [&] { fs::create_symlink(box.path("nowhere"), data); }, "is a symbolic link"},
+      {"plain file", [&] { test::Sandbox::writeFile(data, "x"); }, "is not a folder"},
+      {"folder of another user", [&] { fs::create_directory(data); ASSERT_EQ(chown(data.c_str(), 65534, 65534), 0); },
+       "belongs to another user"},
+      {"folder others may write", [&] { fs::create_directory(data); fs::permissions(data, fs::perms(0777)); },
+       "may be written by other users"},
+      {"folder its group may write", [&] { fs::create_directory(data); fs::permissions(data, fs::perms(0770)); },
+       "may be written by other users"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(users);
+    fs::remove_all(target);
+    fs::create_directories(users);
+    if (std::string(c.name) == "folder of another user" && geteuid() != 0) continue;  // needs root to chown
+    c.plant();
+    UserEnvironment env;
+    EXPECT_EQ(env.GetDataPath(), "");
+    EXPECT_EQ(env.GetInBoxPath(), "");
+    EXPECT_EQ(env.GetLocalBookPath(), "");
+    EXPECT_EQ(env.IsValid(), 0);
+    EXPECT_EQ(env.GetDataPathProblem(), "the data folder " + data + "/ " + c.says + "; it is not used");
+    EXPECT_FALSE(fs::exists(target + "/InBox"));
+    EXPECT_FALSE(fs::exists(data + "/InBox"));
+  }
+  // The same for a data path of the user's own setting.
+  ASSERT_EQ(KvWriteRegUserStr(nullptr, "DataPath", data.c_str()), 1);
+  UserEnvironment env;
+  EXPECT_EQ(env.GetDataPath(), "");
+  EXPECT_NE(env.GetDataPathProblem(), "");
 }
 
 TEST_F(Environment, UserValuesComeBeforeMachineValues) {

@@ -1,6 +1,8 @@
 #include "platform/tempfile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -50,6 +52,39 @@ TEST_F(TempFile, TakenNamesAreSkipped) {
   EXPECT_NE(next, taken2);
   EXPECT_EQ(test::Sandbox::readFile(taken1), "keep");
   EXPECT_EQ(test::Sandbox::readFile(taken2), "keep");
+}
+
+// A temporary file is its maker's alone, and a name someone planted (a
+// link to a file of the user's) is never taken over.
+TEST_F(TempFile, NewFilesArePrivateAndPlantedLinksAreSkipped) {
+  const mode_t saved = umask(0);
+  std::string first;
+  const uint32_t u = GetTempFileName(folder, "LST", 0, first);
+  ASSERT_NE(u, 0u);
+  EXPECT_EQ(fs::status(first).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  const std::string target = folder + "precious";
+  test::Sandbox::writeFile(target, "keep");
+  for (uint32_t next : {u + 1, u + 2}) {
+    std::string planted;
+    GetTempFileName(folder, "LST", next, planted);
+    fs::create_symlink(target, planted);
+  }
+  std::string name;
+  const int fd = CreateTempFile(folder, "LST", name);
+  umask(saved);
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(fs::is_symlink(name)) << name;
+  EXPECT_EQ(fs::status(name).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  // The handle is the file: written through it, read back by name.
+  ASSERT_EQ(write(fd, "list", 4), 4);
+  close(fd);
+  EXPECT_EQ(test::Sandbox::readFile(name), "list");
+  EXPECT_EQ(test::Sandbox::readFile(target), "keep");
+
+  std::string unchanged = "unchanged";
+  EXPECT_LT(CreateTempFile(folder + "missing/", "LST", unchanged), 0);
+  EXPECT_EQ(unchanged, "unchanged");
+  EXPECT_EQ(GetLastError(), static_cast<uint32_t>(ENOENT));
 }
 
 TEST_F(TempFile, ManyNamesAreDistinct) {
