@@ -310,6 +310,29 @@ TEST_F(LinkTest, AFileOfWholeBlocksIsHeaderAndBlocksOnly) {
   }
 }
 
+// A receiver that takes at most so many bytes refuses a longer file on its
+// announcement: nothing of it is read, no file is made.
+TEST_F(LinkTest, AFileAnnouncedBeyondTheMostIsRefusedUnread) {
+  auto dst = sandbox.path("dst");
+  const std::string block(4096, 'x');
+  uint32_t announced = 1;
+  Raw(client, Header(kTagData, 4097));
+  Raw(client, block);
+  EXPECT_EQ(server.ReceiveFile(dst.c_str(), 4096, &announced), kStatusGetFileFromClient);
+  EXPECT_EQ(announced, 4097u);
+  EXPECT_FALSE(std::filesystem::exists(dst));
+  WireHeader answer;
+  ASSERT_TRUE(answer.Receive(*client.GetChannel()));
+  EXPECT_EQ(answer.tag(), kTagError);
+  EXPECT_EQ(Next(server), block) << "the data stays unread";
+  // At the most it is taken.
+  Raw(client, Header(kTagData, 4096));
+  Raw(client, block);
+  EXPECT_EQ(server.ReceiveFile(dst.c_str(), 4096, &announced), 0u);
+  EXPECT_EQ(announced, 4096u);
+  EXPECT_TRUE(test::Sandbox::readFile(dst) == block);
+}
+
 TEST_F(LinkTest, FileTransferFailures) {
   auto dst = sandbox.path("dst");
   auto answer = [&](MessageLink& at) {
