@@ -51,6 +51,9 @@ class TempFile {
 
 std::string Payload(Session& s) { return std::string(s.PayloadText()); }
 
+// A failure is logged before its reply: the reply throws when the client has
+// gone, and the administrator still learns of the failure.
+
 // ---- Lists
 
 using ListSource = Status (*)(Session& s, const char* file);
@@ -128,8 +131,8 @@ Status Changed(Session& s, bool done) {
   if (done) {
     s.ReplyOk();
   } else {
-    s.ReplyErrorTag();
     s.LogFailure();
+    s.ReplyErrorTag();
   }
   return 0;
 }
@@ -250,8 +253,8 @@ Status SendFax(Session& s) {
   // A session that began while the server was suspended sends nothing, even
   // after a resume.
   if (s.suspended()) {
-    s.ReplyError(kStatusServerSuspended);
     s.LogFailure();
+    s.ReplyError(kStatusServerSuspended);
     return 0;
   }
   s.ReplyOk();
@@ -269,8 +272,8 @@ Status SendFax(Session& s) {
   }
   FaxHeader header;
   if (!header.LoadFromFile(headerFile.name())) {
-    s.ReplyError(kStatusInternalError);
     s.LogFailure();
+    s.ReplyError(kStatusInternalError);
     return 0;
   }
   std::string beyond;
@@ -284,8 +287,8 @@ Status SendFax(Session& s) {
   const auto now = static_cast<int32_t>(std::time(nullptr));
   if (header.sendTime.time < now) header.sendTime.time = now;
   if (!g_Queue || !g_Queue->InsertFax(image.name(), header, Queue::kKindSubmitted, 0, 10)) {
-    s.ReplyError(kStatusNoQueueSpace);
     s.LogFailure();
+    s.ReplyError(kStatusNoQueueSpace);
     return 0;
   }
   image.Keep();
@@ -297,8 +300,8 @@ Status GetFax(Session& s) {
   TempFile headerFile("HDR");
   TempFile merged("FAX");
   if (!g_Queue) {
-    s.ReplyErrorTag();
     s.LogFailure();
+    s.ReplyErrorTag();
     return 0;
   }
   const auto jobId = static_cast<uint32_t>(std::strtoul(Payload(s).c_str(), nullptr, 10));
@@ -312,8 +315,8 @@ Status GetFax(Session& s) {
       MergeFaxImages(coverPath, imagePath, merged.name()) == 0)
     faxPath = merged.name();
   if (!lock.IsLocked() || !headerFile.ok() || !header.SaveToFile(headerFile.name())) {
-    s.ReplyErrorTag();
     s.LogFailure();
+    s.ReplyErrorTag();
     return 0;
   }
   s.ReplyOk();

@@ -275,8 +275,8 @@ Status Session::HandleRequest() {
     const bool handshake =
         entry->code == kTagIntroduce || entry->code == kTagGetServerVersion || entry->code == kTagReportClientVersion;
     if (!handshake && clientVersion_ < kMinCompatibleVersion) {
-      link_.SendError(kStatusClientVersionIncompatible);
       LogFailure();
+      link_.SendError(kStatusClientVersionIncompatible);
       return kStatusClientVersionIncompatible;
     }
     if (entry->log && g_SysLog) g_SysLog->Info("[%s] %s", userName_.c_str(), entry->name);

@@ -3,6 +3,7 @@
 // cases of parameters, journal and shutdown.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -542,30 +543,59 @@ void OpenSession(ClientMessageLink& link) {
   link.SendData(kTagReportClientVersion, version, 4);
 }
 
-// A submission whose client goes away in the middle of the image leaves
-// neither file behind.
+// A submission that breaks leaves neither file behind, and its failure is in
+// the log by the time the files are gone: whether the client went away in the
+// middle of the image, or took its files' receipts and left before the server
+// refused the image (its reply then meets a closed connection).
 TEST_F(QueueRequestsTest, ABrokenSubmissionLeavesNoFile) {
+  struct Case {
+    const char* what;
+    std::function<void(ClientMessageLink&)> sendImage;
+  };
+  const Case cases[] = {
+      {"cut in the middle of the image",
+       [](ClientMessageLink& link) {
+         // The header announces 2000 bytes; 1000 come, then the line drops.
+         const std::string block(1000, 'i');
+         WireHeader header;
+         ASSERT_EQ(header.Send(*link.GetChannel(), kTagData, 2000), 1);
+         uint32_t done = 0;
+         ASSERT_EQ(link.GetChannel()->Send(block.data(), static_cast<uint32_t>(block.size()), &done), 1);
+       }},
+      {"gone before the refusal of an image without pages",
+       [this](ClientMessageLink& link) {
+         const std::string notTiff = TempPath("not.tif");
+         test::Sandbox::writeFile(notTiff, std::string(1000, 'i'));
+         ASSERT_EQ(link.SendFile(notTiff.c_str()), 0u);
+       }},
+  };
   StartHub();
   const std::string headerFile = TempPath("fax.hdr");
   FaxHeader header = Header({Fax("555 0001")}, static_cast<int32_t>(std::time(nullptr)));
   ASSERT_EQ(header.SaveToFile(headerFile), 1);
-  {
-    ClientMessageLink link;
-    OpenSession(link);
-    link.SendText(4000, nullptr);
-    ReceivedMessage reply;
-    ASSERT_EQ(link.Receive(&reply), 0u);
-    ASSERT_EQ(reply.tag, kTagOk);
-    ASSERT_EQ(link.SendFile(headerFile.c_str()), 0u);
-    // The image's first block, then the line drops.
-    const std::string block(1000, 'i');
-    link.SendData(kTagData, block.data(), static_cast<uint32_t>(block.size()));
-  }
   const std::string failed = "[" + test::OwnLogin() + "] Operation 'Send a fax to server' failed.";
-  for (int i = 0; i < 3000 && !(ServerLogged(failed) && TempFiles("") == 0); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(ServerLogged(failed));
-  EXPECT_EQ(TempFiles(""), 0u);
+  auto failures = [&] {
+    auto texts = test::ServerLog();
+    return std::count(texts.begin(), texts.end(), failed);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto before = failures();
+    {
+      ClientMessageLink link;
+      OpenSession(link);
+      link.SendText(4000, nullptr);
+      ReceivedMessage reply;
+      ASSERT_EQ(link.Receive(&reply), 0u);
+      ASSERT_EQ(reply.tag, kTagOk);
+      // Received: the server holds the header and the image's file now.
+      ASSERT_EQ(link.SendFile(headerFile.c_str()), 0u);
+      c.sendImage(link);
+    }
+    for (int i = 0; i < 3000 && TempFiles("") != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(TempFiles(""), 0u);
+    EXPECT_EQ(failures(), before + 1);
+  }
   EXPECT_TRUE(ListRows(client_, 6000, TempPath("list.txt")).empty());
 }
 
