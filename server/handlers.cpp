@@ -35,15 +35,18 @@ class TempFile {
   explicit TempFile(const char* prefix) {
     if (platform::GetTempFileName(GetServerPaths().tempDir + "/", prefix, 0, name_) == 0) name_.clear();
   }
-  ~TempFile() {
-    if (!name_.empty()) platform::DeleteFileByName(name_.c_str());
-  }
+  ~TempFile() { Drop(); }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   bool ok() const { return !name_.empty(); }
   const char* name() const { return name_.c_str(); }
   // The file outlives the handler (it entered the queue).
   void Keep() { name_.clear(); }
+  // Deletes the file now, before a reply that ends the request.
+  void Drop() {
+    if (!name_.empty()) platform::DeleteFileByName(name_.c_str());
+    name_.clear();
+  }
 
  private:
   std::string name_;
@@ -270,17 +273,23 @@ Status SendFax(Session& s) {
     s.LogFailure();
     return broken;
   }
+  // Once the client has its answer, no file of the submission is left but
+  // the queued image.
   FaxHeader header;
-  if (!header.LoadFromFile(headerFile.name())) {
+  const bool loaded = header.LoadFromFile(headerFile.name());
+  headerFile.Drop();
+  if (!loaded) {
     s.LogFailure();
+    image.Drop();
     s.ReplyError(kStatusInternalError);
     return 0;
   }
   std::string beyond;
   if (Status refused = ClientLimits::CheckHeader(header, &beyond)) {
     s.LogFailureLine("[" + s.userName() + "] Fax header refused: " + beyond);
-    s.ReplyError(refused);
     s.LogFailure();
+    image.Drop();
+    s.ReplyError(refused);
     return 0;
   }
   // A send time already past is due now.
@@ -288,6 +297,7 @@ Status SendFax(Session& s) {
   if (header.sendTime.time < now) header.sendTime.time = now;
   if (!g_Queue || !g_Queue->InsertFax(image.name(), header, Queue::kKindSubmitted, 0, 10)) {
     s.LogFailure();
+    image.Drop();
     s.ReplyError(kStatusNoQueueSpace);
     return 0;
   }
