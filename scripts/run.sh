@@ -5,15 +5,63 @@
 # remove .state/ to start afresh. Beside it runs the modem simulator: two
 # modems on one simulated line, "tx" (number 100) the server's send-only modem
 # and "rx" (number 200) its receive-only one, so a fax sent to 200 goes out and
-# comes back in. Ctrl+C stops both. From another shell, with the export line
-# printed at start-up, build/tools/faxdemo sends, lists and fetches faxes.
+# comes back in. Ctrl+C (or SIGTERM, SIGHUP) stops both. Once the server is up
+# it prints the export line and commands with which build/tools/faxdemo sends,
+# lists and fetches faxes from another shell. It exits non-zero when the
+# server does not start.
 #   scripts/run.sh            plain build in build/
+# KORVO_BUILD_DIR and KORVO_STATE_DIR name other build and state folders.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-state="$top/.state"
+build=${KORVO_BUILD_DIR:-$top/build}
+state=${KORVO_STATE_DIR:-$top/.state}
 "$top/scripts/deps.sh"
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" --target korvohub korvocore modemsim modemsetup faxdemo prnstream >/dev/null
+
+builder=""
+hub=""
+sim=""
+# Stops what this script started: the build, the server through its console
+# stop (as Ctrl+C does), then the simulator. A server that has not yet taken
+# the stop signal is asked again; one that does not stop in 30 s is killed.
+stop() {
+  if [ -n "$builder" ]; then
+    kill -TERM "$builder" 2>/dev/null || true
+    wait "$builder" 2>/dev/null || true
+    builder=""
+  fi
+  if [ -n "$hub" ]; then
+    for ((i = 0; i < 300; i++)); do
+      kill -0 "$hub" 2>/dev/null || break
+      if [ $((i % 10)) = 0 ]; then kill -INT "$hub" 2>/dev/null || true; fi
+      sleep 0.1
+    done
+    kill -KILL "$hub" 2>/dev/null || true
+    wait "$hub" 2>/dev/null || true
+    hub=""
+  fi
+  if [ -n "$sim" ]; then
+    kill -TERM "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+    sim=""
+  fi
+}
+trap stop EXIT
+trap 'stop; exit 130' INT
+trap 'stop; exit 143' TERM
+trap 'stop; exit 129' HUP
+
+# The build runs in the background, so a signal stops it at once; ninja ends
+# its jobs when it is stopped.
+[ -f "$build/build.ninja" ] ||
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$build" korvohub korvocore modemsim modemsetup faxdemo prnstream &
+builder=$!
+if ! wait "$builder"; then
+  builder=""
+  echo "The build failed." >&2
+  exit 1
+fi
+builder=""
 
 mkdir -p "$state/run" "$state/log" "$state/config" "$state/users"
 # Every login makes its own folder in users/: open to all, and sticky as /tmp
@@ -29,7 +77,7 @@ if [ ! -e "$KORVO_MACHINE_HIVE" ]; then
 REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\Software\\Velmora Technologies\\Korvo]
-"KorvoCore"="$top/build/core/libkorvocore.so"
+"KorvoCore"="$build/core/libkorvocore.so"
 "DefaultServer"="$(hostname)"
 "DefaultUsersDataPath"="$state/users"
 
@@ -42,11 +90,9 @@ fi
 
 # The simulator's port paths are short ones of its own under /tmp.
 mkdir -p "$state/server/Config"
-coproc SIM { exec "$top/build/tools/modemsim" --set "ring-ms 1000" --modem "name=tx number=100" \
+coproc SIM { exec "$build/tools/modemsim" --set "ring-ms 1000" --modem "name=tx number=100" \
   --modem "name=rx number=200" --record "$state/log/calls.txt"; }
 sim=$SIM_PID
-# A background job ignores Ctrl+C, so the simulator is stopped here.
-trap 'kill -TERM "$sim" 2>/dev/null; wait "$sim" 2>/dev/null || true' EXIT
 declare -A port
 while read -r word name path <&"${SIM[0]}"; do
   [ "$word" = ready ] && break
@@ -54,15 +100,39 @@ while read -r word name path <&"${SIM[0]}"; do
 done
 [ -n "${port[tx]:-}" ] && [ -n "${port[rx]:-}" ] || { echo "modemsim did not start" >&2; exit 1; }
 # The login running this may send, list and fetch faxes (every right).
-"$top/build/tools/modemsetup" "$state/server/Config/Modems.dbs" "${port[tx]}" "${port[rx]}" "$(id -un)"
-echo "Korvo state in $state (server root $state/server, log $state/log/Korvo.evt)"
-echo "Simulated modems: send ${port[tx]} (number 100), receive ${port[rx]} (number 200); calls in $state/log/calls.txt"
-echo "To use it from another shell, first:"
-printf '  export KORVO_MACHINE_HIVE=%q KORVO_USER_HIVE=%q KORVO_PIPE_DIR=%q KORVO_LOG_DIR=%q\n' \
-  "$KORVO_MACHINE_HIVE" "$KORVO_USER_HIVE" "$KORVO_PIPE_DIR" "$KORVO_LOG_DIR"
-echo "then, for example:"
-echo "  echo Hello | $top/build/tools/prnstream -t - $state/job.prn"
-echo "  $top/build/tools/faxdemo send 200 $state/job.prn Hello"
-echo "  $top/build/tools/faxdemo list    # job id, sender, subject, pages, state of each fax received"
-echo "  $top/build/tools/faxdemo fetch JOBID $state/got.tif && tiffinfo $state/got.tif"
-"$top/build/server/korvohub" -debug || true
+"$build/tools/modemsetup" "$state/server/Config/Modems.dbs" "${port[tx]}" "${port[rx]}" "$(id -un)"
+
+instructions() {
+  echo "Korvo state in $state (server root $state/server, log $state/log/Korvo.evt)"
+  echo "Simulated modems: send ${port[tx]} (number 100), receive ${port[rx]} (number 200); calls in $state/log/calls.txt"
+  echo "To use it from another shell, first:"
+  printf '  export KORVO_MACHINE_HIVE=%q KORVO_USER_HIVE=%q KORVO_PIPE_DIR=%q KORVO_LOG_DIR=%q\n' \
+    "$KORVO_MACHINE_HIVE" "$KORVO_USER_HIVE" "$KORVO_PIPE_DIR" "$KORVO_LOG_DIR"
+  echo "then, for example:"
+  echo "  echo Hello | $build/tools/prnstream -t - $state/job.prn"
+  echo "  $build/tools/faxdemo send 200 $state/job.prn Hello"
+  echo "  $build/tools/faxdemo list    # job id, sender, subject, pages, state of each fax received"
+  echo "  $build/tools/faxdemo fetch JOBID $state/got.tif && tiffinfo $state/got.tif"
+}
+
+# The server's console output passes through here, so the instructions come
+# once it reports that it has started, and never for a server that did not.
+exec {console}< <(exec "$build/server/korvohub" -debug)
+hub=$!
+started=0
+while IFS= read -r line <&"$console" || [ -n "$line" ]; do
+  printf '%s\n' "$line"
+  if [ "$started" = 0 ] && [ "$line" = "Fax Server Daemon started." ]; then
+    started=1
+    instructions
+  fi
+done
+code=0
+wait "$hub" || code=$?
+hub=""
+exec {console}<&-
+if [ "$started" = 0 ]; then
+  echo "korvohub did not start." >&2
+  exit 1
+fi
+exit "$code"
