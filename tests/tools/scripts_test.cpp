@@ -1,7 +1,10 @@
-// scripts/run.sh as a user runs it, on a state folder of the sandbox and the
-// build under test: it stops everything it started on a signal, whether the
-// signal came to it alone or from Ctrl+C to the whole terminal, and a server
-// that does not start ends it with a failure and no instructions.
+// The scripts a new user runs first. run.sh, on a state folder of the sandbox
+// and the build under test: it stops everything it started on a signal,
+// whether the signal came to it alone or from Ctrl+C to the whole terminal,
+// and a server that does not start ends it with a failure and no
+// instructions. deps.sh, on a package list of its own: who cannot install
+// learns in one line what to install as root, and apt-get's errors show
+// without its debconf notice.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,9 +13,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/sandbox.h"
 
@@ -29,7 +35,7 @@ class RunScript {
   static constexpr int kPatienceMs = 120000;  // only ever reached when something hangs
 
   explicit RunScript(const std::filesystem::path& state) {
-    const std::string script = KORVO_RUN_SCRIPT;
+    const std::string script = KORVO_SCRIPTS_DIR "/run.sh";
     const std::string build = std::filesystem::absolute(test::BuildDir()).string();
     int fds[2];
     if (pipe(fds) != 0) return;
@@ -154,6 +160,93 @@ TEST_F(RunScriptTest, AServerThatDoesNotStartFailsTheScriptWithoutInstructions) 
   kill(first.group(), SIGTERM);
   EXPECT_EQ(first.Wait(), 128 + SIGTERM);
   EXPECT_TRUE(GroupEnds(first.group()));
+}
+
+// deps.sh copied beside a package list of two packages no machine has, run
+// with a PATH of only the tools it needs (so no sudo), as the given user.
+class DepsScriptTest : public ::testing::Test {
+ protected:
+  static constexpr char kAbsent[] = "korvo-absent-one korvo-absent-two";
+
+  void SetUp() override {
+    namespace fs = std::filesystem;
+    const fs::path scripts = sandbox_.path("scripts");
+    fs::create_directories(scripts);
+    fs::copy_file(KORVO_SCRIPTS_DIR "/deps.sh", scripts / "deps.sh");
+    test::Sandbox::writeFile(scripts / "packages.txt", "# two\nkorvo-absent-one\n\nkorvo-absent-two\n");
+    fs::create_directories(bin_);
+    std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+    std::vector<std::string> dirs;
+    for (std::string d; std::getline(path, d, ':');) dirs.push_back(d);
+    for (const char* tool : {"bash", "dirname", "grep", "sed", "dpkg-query", "id"}) {
+      for (const auto& d : dirs)
+        if (access((fs::path(d) / tool).c_str(), X_OK) == 0) {
+          fs::create_symlink(fs::path(d) / tool, bin_ / tool);
+          break;
+        }
+      ASSERT_TRUE(fs::exists(bin_ / tool)) << tool;
+    }
+    // Another user must reach the script.
+    for (const fs::path& p : {sandbox_.root(), scripts, bin_})
+      fs::permissions(p, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  }
+
+  struct Outcome {
+    int code = -1;
+    std::string output;  // standard output and error
+  };
+  Outcome Deps(uid_t uid) {
+    const std::string script = sandbox_.path("scripts/deps.sh").string();
+    const std::string path = "PATH=" + bin_.string();
+    Outcome run;
+    int fds[2];
+    if (pipe(fds) != 0) return run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(fds[1], STDOUT_FILENO);
+      dup2(fds[1], STDERR_FILENO);
+      close(fds[0]);
+      close(fds[1]);
+      if (uid != geteuid() && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(126);
+      char* argv[] = {const_cast<char*>(script.c_str()), nullptr};
+      char* envp[] = {const_cast<char*>(path.c_str()), nullptr};
+      execve(argv[0], argv, envp);
+      _exit(127);
+    }
+    close(fds[1]);
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) run.output.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+  }
+
+  test::Sandbox sandbox_;
+  std::filesystem::path bin_ = sandbox_.path("bin");
+};
+
+TEST_F(DepsScriptTest, AUserWithoutSudoLearnsInOneLineWhatToInstallAsRoot) {
+  // Root runs it as the unprivileged "nobody".
+  const Outcome run = Deps(geteuid() == 0 ? 65534 : geteuid());
+  EXPECT_NE(run.code, 0) << run.output;
+  EXPECT_EQ(run.output, std::string("Missing packages must be installed as root: apt-get install ") + kAbsent + "\n");
+}
+
+TEST_F(DepsScriptTest, AptGetErrorsShowWithoutTheDebconfNotice) {
+  if (geteuid() != 0) GTEST_SKIP() << "installs as root only";
+  // apt-get as it answers without apt-utils, for packages it cannot find.
+  test::Sandbox::writeFile(bin_ / "apt-get",
+                           "#!/bin/sh\n"
+                           "echo 'debconf: delaying package configuration, since apt-utils is not installed' >&2\n"
+                           "[ \"$1\" = update ] && exit 0\n"
+                           "echo 'E: Unable to locate package korvo-absent-one' >&2\n"
+                           "exit 100\n");
+  std::filesystem::permissions(bin_ / "apt-get", std::filesystem::perms::owner_all);
+  const Outcome run = Deps(0);
+  EXPECT_NE(run.code, 0) << run.output;
+  EXPECT_EQ(run.output, std::string("Installing: ") + kAbsent + "\nE: Unable to locate package korvo-absent-one\n");
 }
 
 }  // namespace
