@@ -49,6 +49,8 @@ void PageRenderer::DrawText(std::string_view text, const PageRect& rect, TextAli
                      align == TextAlignment::Centre ? platform::TextAlign::Centre : platform::TextAlign::Left, labels);
 }
 
+int32_t PageRenderer::TextWidth(std::string_view text) const { return ready_ ? surface_->TextWidth(text) : 0; }
+
 void PageRenderer::CopyRow(uint32_t y, uint8_t* out) const {
   if (ready_) surface_->CopyRow(static_cast<int32_t>(y), out);
   else std::memset(out, 0xFF, (width_ + 7) / 8);

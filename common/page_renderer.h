@@ -60,6 +60,9 @@ class PageRenderer {
   // (`labels` true) follow the menu-prefix convention: "&&" shows as one
   // ampersand. Texts the user typed are drawn as typed.
   void DrawText(std::string_view text, const PageRect& rect, TextAlignment align, bool labels = true);
+  // The width in pixels of one line of text drawn as typed (0 when the
+  // bitmap could not be made).
+  int32_t TextWidth(std::string_view text) const;
 
   // Codes every row of the bitmap as one fax line into the output, then pads
   // it to a byte. The output holds the page's lines, no RTC.

@@ -165,6 +165,13 @@ void PageSurface::DrawText(std::string_view text, const SurfaceRect& r, TextAlig
   cairo_restore(cr_);
 }
 
+int32_t PageSurface::TextWidth(std::string_view text) const {
+  if (!cr_ || text.empty()) return 0;
+  cairo_text_extents_t extents;
+  cairo_text_extents(cr_, ValidUtf8(text).c_str(), &extents);
+  return static_cast<int32_t>(std::ceil(extents.x_advance));
+}
+
 const uint8_t* PageSurface::Row(int32_t y) const {
   cairo_surface_flush(surface_);
   return cairo_image_surface_get_data(surface_) + static_cast<size_t>(y) * cairo_image_surface_get_stride(surface_);

@@ -49,6 +49,8 @@ class PageSurface {
   // ampersand and a lone '&' is not shown (the menu-prefix convention of
   // label texts); without, the text is drawn as given.
   void DrawText(std::string_view text, const SurfaceRect& rect, TextAlign align, bool prefixes);
+  // How far one line of text (drawn as given) advances in the selected font.
+  int32_t TextWidth(std::string_view text) const;
 
   // One row as a fax line: (width + 7) / 8 bytes, most significant bit first, a set
   // bit white.

@@ -13,8 +13,16 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: prnstream [-p a4|letter] (-t TEXT | -i IMAGE.pbm) OUTPUT\n"
+    "  -t TEXT       a text file, printed in 12 pt with one-inch margins; long lines\n"
+    "                wrap at blanks, a form feed starts a page\n"
+    "  -i IMAGE.pbm  a PBM image (P1 or P4, at most 1728 pixels wide), cut into pages\n"
+    "  -p            the paper, a4 (the default) or letter\n"
+    "  TEXT and IMAGE may be - for standard input, OUTPUT - for standard output.\n";
+
 int Usage() {
-  std::cerr << "usage: prnstream [-p a4|letter] (-t TEXT | -i IMAGE.pbm) OUTPUT\n";
+  std::cerr << kUsage;
   return 2;
 }
 
@@ -39,6 +47,10 @@ int main(int argc, char** argv) {
   std::string text, image, output;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return std::cout.flush() ? 0 : 1;
+    }
     if ((arg == "-p" || arg == "-t" || arg == "-i") && i + 1 < argc) {
       const std::string value = argv[++i];
       if (arg == "-t") text = value;

@@ -139,6 +139,47 @@ TEST_F(PrnStreamTest, ImagesArePlacedTopLeftAndCutIntoPages) {
   EXPECT_EQ(pages[1][8 * kStride], 0x00);
 }
 
+// A line too long for the page goes on in the next printed line, broken at
+// a blank: the page is the one printed from the same words with a line end
+// at one of the blanks, so no word is lost. A word longer than a whole line
+// is broken too.
+TEST_F(PrnStreamTest, LongTextLinesWrapAtWordBoundaries) {
+  const uint32_t lines = tools::PageLines(tools::Paper::A4);
+  std::vector<std::string> words;
+  for (int i = 0; i < 40; ++i) words.push_back("word" + std::to_string(i));
+  std::string line;
+  for (const auto& w : words) line += (line.empty() ? "" : " ") + w;
+  const auto wrapped = tools::RenderTextPages(line, lines);
+  ASSERT_EQ(wrapped.size(), 1u);
+  bool found = false;
+  for (size_t i = 1; i < words.size() && !found; ++i) {
+    std::string broken;
+    for (size_t j = 0; j < words.size(); ++j) broken += (j == 0 ? "" : j == i ? "\n" : " ") + words[j];
+    found = tools::RenderTextPages(broken, lines) == wrapped;
+  }
+  EXPECT_TRUE(found) << "no break at a blank prints the same page";
+
+  // Ink on the second printed line (one inch down, then one line of 36 rows).
+  auto inkOnLine = [&](const PageRows& page, uint32_t n) {
+    for (uint32_t y = 196 + n * 36; y < 196 + (n + 1) * 36; ++y)
+      for (uint32_t i = 0; i < kStride; ++i)
+        if (page[y * kStride + i]) return true;
+    return false;
+  };
+  EXPECT_TRUE(inkOnLine(wrapped[0], 1));
+  const auto longWord = tools::RenderTextPages(std::string(400, 'W'), lines);
+  EXPECT_TRUE(inkOnLine(longWord[0], 1));
+  // A line that fits is one printed line.
+  EXPECT_FALSE(inkOnLine(tools::RenderTextPages("word0 word1", lines)[0], 1));
+}
+
+TEST_F(PrnStreamTest, HelpPrintsTheUsageAndSucceeds) {
+  const std::string command = std::string(KORVO_PRNSTREAM) + " --help >" + Path("out.txt") + " 2>" + Path("err.txt");
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(test::Sandbox::readFile(box_.path("out.txt")).rfind("usage: prnstream", 0), 0u);
+  EXPECT_EQ(test::Sandbox::readFile(box_.path("err.txt")), "");
+}
+
 TEST_F(PrnStreamTest, BadInputIsRefusedWithItsReason) {
   struct Case {
     const char* pbm;

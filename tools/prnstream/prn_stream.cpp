@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 
 #include "common/page_renderer.h"
 
@@ -19,13 +20,56 @@ bool IsWhite(const uint8_t* row) {
   return std::all_of(row, row + kStreamLineBytes, [](uint8_t b) { return b == 0; });
 }
 
-// Splits the text into printed pages of lines.
-std::vector<std::vector<std::string>> Paginate(const std::string& text, size_t linesPerPage) {
+using Fits = std::function<bool(const std::string&)>;
+
+// Where a UTF-8 character starts: not at a continuation byte.
+bool StartsCharacter(const std::string& text, size_t at) {
+  return at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80;
+}
+
+// The printed lines of one line of text: broken at blanks so that each fits,
+// a word wider than a whole line broken where it must be; nothing is lost.
+std::vector<std::string> Wrap(const std::string& line, const Fits& fits) {
+  std::vector<std::string> out;
+  std::string rest = line;
+  while (!fits(rest)) {
+    size_t cut = 0;
+    // The longest run of whole words that fits.
+    for (size_t blank = rest.find(' '); blank != std::string::npos; blank = rest.find(' ', blank + 1))
+      if (blank > 0 && rest[blank - 1] != ' ') {
+        if (!fits(rest.substr(0, blank))) break;
+        cut = blank;
+      }
+    size_t next = cut;
+    if (cut == 0) {
+      // A word wider than the line: as many characters as fit, at least one.
+      cut = 1;
+      while (!StartsCharacter(rest, cut)) ++cut;
+      for (size_t end = cut + 1; end <= rest.size(); ++end)
+        if (StartsCharacter(rest, end)) {
+          if (!fits(rest.substr(0, end))) break;
+          cut = end;
+        }
+      next = cut;
+    }
+    out.push_back(rest.substr(0, cut));
+    while (next < rest.size() && rest[next] == ' ') ++next;
+    rest.erase(0, next);
+    if (rest.empty()) return out;
+  }
+  out.push_back(rest);
+  return out;
+}
+
+// Splits the text into printed pages of lines, each line wrapped to fit.
+std::vector<std::vector<std::string>> Paginate(const std::string& text, size_t linesPerPage, const Fits& fits) {
   std::vector<std::vector<std::string>> pages(1);
   std::string line;
   auto endLine = [&] {
-    if (pages.back().size() == linesPerPage) pages.emplace_back();
-    pages.back().push_back(line);
+    for (auto& printed : Wrap(line, fits)) {
+      if (pages.back().size() == linesPerPage) pages.emplace_back();
+      pages.back().push_back(std::move(printed));
+    }
     line.clear();
   };
   for (char c : text) {
@@ -119,7 +163,11 @@ void PrnStreamWriter::EndDocument() { Put("ED"); }
 std::vector<PageRows> RenderTextPages(const std::string& text, uint32_t pageLines) {
   const size_t linesPerPage = pageLines > 2 * kMargin + kLineStep ? (pageLines - 2 * kMargin) / kLineStep : 1;
   std::vector<PageRows> result;
-  for (const auto& lines : Paginate(text, linesPerPage)) {
+  PageRenderer measure(1, 1);
+  measure.SetFontSize(kTextPoints);
+  const int32_t room = static_cast<int32_t>(kWidth) - 2 * kLeftMargin;
+  const Fits fits = [&](const std::string& line) { return measure.TextWidth(line) <= room; };
+  for (const auto& lines : Paginate(text, linesPerPage, fits)) {
     PageRenderer page(kWidth, pageLines);
     page.SetFontSize(kTextPoints);
     int32_t top = static_cast<int32_t>(kMargin);

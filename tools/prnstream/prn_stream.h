@@ -42,8 +42,10 @@ class PrnStreamWriter {
 uint32_t PageLines(Paper paper);
 
 // Text set in 12 pt Times New Roman with one-inch margins at the top and the
-// bottom; each line of the text is one printed line (too long ones are cut
-// at the right margin), tabs are eight columns, a form feed starts a page.
+// bottom; each line of the text is printed from the left margin, wrapped at
+// blanks where it would pass the right one (a word longer than a whole line
+// is broken where it must be), tabs are eight columns, a form feed starts a
+// page.
 // An empty text is one blank page.
 std::vector<PageRows> RenderTextPages(const std::string& text, uint32_t pageLines);
 
