@@ -1,15 +1,17 @@
 // faxdemo: the client API from the shell, for trying a server by hand.
 //   faxdemo send NUMBER FILE [SUBJECT]   FILE: a print job or a fax TIFF
-//   faxdemo list [received|outgoing|mine]
+//   faxdemo list [received|mine|sent|outgoing]
 //   faxdemo fetch JOBID OUTFILE
 // It talks to the user's default server and makes its temporary files in the
 // user's data folder, both from the registry (KORVO_* hives).
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,7 +30,14 @@ namespace {
 using namespace korvo;
 
 int Usage() {
-  std::cerr << "usage: faxdemo send NUMBER FILE [SUBJECT] | list [received|outgoing|mine] | fetch JOBID OUTFILE\n";
+  std::cerr << "usage: faxdemo send NUMBER FILE [SUBJECT]  queue FILE (a print job or a fax TIFF) for NUMBER\n"
+               "       faxdemo list [LIST]                 the faxes of one list:\n"
+               "         received  faxes received for the dispatchers (the default)\n"
+               "         mine      faxes received for you, and yours that were returned\n"
+               "         sent      your faxes waiting to go out\n"
+               "         outgoing  every fax waiting to go out\n"
+               "       faxdemo fetch JOBID OUTFILE         a received fax into OUTFILE; the fetch hands\n"
+               "                                           the fax over, so it leaves its list\n";
   return 2;
 }
 
@@ -46,15 +55,29 @@ int Report(const RequestResult& result) {
   return 0;
 }
 
-// Removes a temporary file of the data folder when it goes out of scope.
+// A new temporary file of the data folder, open, removed when it goes out
+// of scope; made() is false when none could be made.
 struct TempFile {
-  explicit TempFile(const char* prefix)
-      : name(FaxClient::MakeTempFileName(GetUserEnvironment().GetDataPath(), prefix)) {}
-  ~TempFile() { FaxClient::DeleteTempFile(name); }
+  explicit TempFile(const char* prefix) { FaxClient::MakeTempFile(GetUserEnvironment().GetDataPath(), prefix, file); }
+  ~TempFile() {
+    file.Close();
+    FaxClient::DeleteTempFile(file.GetFileName());
+  }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
-  std::string name;
+  bool made() const { return file.IsOpen(); }
+  TextFile file;
 };
+
+// Everything in the file, read through its handle from the start.
+std::string ReadAll(Stream& file) {
+  std::string bytes;
+  if (file.SeekToBegin() != 0) return bytes;
+  char block[4096];
+  uint32_t done = 0;
+  while (file.Read(block, sizeof block, &done)) bytes.append(block, done);
+  return bytes;
+}
 
 // The print job as a fax file: 0 or the conversion's status.
 Status ConvertPrintJob(const std::string& printPath, const std::string& imagePath) {
@@ -73,10 +96,10 @@ int Send(FaxClient& client, const char* server, const std::string& number, const
   std::string image = file;
   // A fax file that reads goes as it is; anything else is taken for a print job.
   if (CountTiffPages(file) == 0) {
-    if (converted.name.empty()) return Failed(GetStatusText(kStatusOpenPrnOrTiff));
-    if (Status status = ConvertPrintJob(file, converted.name); status != 0)
-      return Failed(file + ": " + GetStatusText(status));
-    image = converted.name;
+    if (!converted.made()) return Failed(GetStatusText(kStatusOpenPrnOrTiff));
+    const std::string& name = converted.file.GetFileName();
+    if (Status status = ConvertPrintJob(file, name); status != 0) return Failed(file + ": " + GetStatusText(status));
+    image = name;
   }
   FaxHeader header;
   header.sender = FaxSenderOrRecipient(client.GetUserName(), 1, "", "", "", "");
@@ -86,29 +109,33 @@ int Send(FaxClient& client, const char* server, const std::string& number, const
   return Report(client.SendFax(server, header, image));
 }
 
-// The lists by name: the faxes received for the dispatchers, every fax
-// waiting to go out, and the user's own received faxes.
-const std::map<std::string, uint32_t> kLists = {{"received", 5010}, {"outgoing", 6000}, {"mine", 5020}};
+// The lists by name, as the usage tells them.
+const std::map<std::string, uint32_t> kLists = {
+    {"received", 5010}, {"mine", 5020}, {"sent", 6020}, {"outgoing", 6000}};
 
 int List(FaxClient& client, const char* server, uint32_t code) {
   TempFile file("LST");
-  if (file.name.empty()) return Failed(GetStatusText(kStatusGetFileFromServer));
-  RequestResult result = client.DownloadList(server, code, nullptr, file.name);
+  if (!file.made()) return Failed(GetStatusText(kStatusGetFileFromServer));
+  RequestResult result = client.DownloadList(server, code, nullptr, file.file);
   if (result.status != 0) return Report(result);
   // Each line: image id, job id, sender, recipient, subject, submit and due
   // times, seconds, pages, pages done, state, ...; fields end in 0x1B, lines
   // in CR LF.
-  std::ifstream in(file.name, std::ios::binary);
+  std::istringstream in(ReadAll(file.file));
   std::string line;
+  bool any = false;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
+    if (!any) std::cout << "JOBID\tSENDER\tSUBJECT\tPAGES\tSTATE\n";
+    any = true;
     std::vector<std::string> fields(15);
     DecodeFields(line, fields);
     const char* state = JobState::Name(std::atoi(fields[10].c_str()));
     std::cout << fields[1] << "\t" << fields[2] << "\t" << fields[4] << "\t" << fields[8] << "\t"
               << (*state ? state : fields[10].c_str()) << "\n";
   }
+  if (!any) std::cout << "no faxes\n";
   return 0;
 }
 
@@ -121,8 +148,25 @@ int32_t JobId(const std::string& text) {
 
 int Fetch(FaxClient& client, const char* server, int32_t id, const std::string& outFile) {
   TempFile header("HDR");
-  if (header.name.empty()) return Failed(GetStatusText(kStatusGetFileFromServer));
-  return Report(client.GetFax(server, id, header.name, outFile));
+  if (!header.made()) return Failed(GetStatusText(kStatusGetFileFromServer));
+  // The output is opened before the fax is asked for: a path that cannot be
+  // written is told as such, and the fax stays with the server.
+  std::error_code ec;
+  const bool existed = std::filesystem::exists(outFile, ec);
+  TextFile image;
+  if (!image.Open(outFile.c_str(), kGenericRead | kGenericWrite, kFileShareRead, kOpenAlways)) {
+    char text[256];
+    image.GetErrorText(text, sizeof text);
+    return Failed("cannot write " + outFile + ": " + text);
+  }
+  RequestResult result = client.GetFax(server, id, header.file, image);
+  image.Close();
+  if (result.status != 0 && !existed) std::filesystem::remove(outFile, ec);
+  // The server answers a fax it will not hand over with no reason of its own.
+  if (result.status == kStatusServerErrorIndication)
+    return Failed("fax " + std::to_string(id) + " cannot be fetched: it is in none of your lists, or was fetched already (" +
+                  result.text + ")");
+  return Report(result);
 }
 
 }  // namespace
@@ -137,6 +181,7 @@ int main(int argc, char** argv) {
   if (!known) return Usage();
 
   UserEnvironment& environment = GetUserEnvironment();
+  if (!environment.GetDataPathProblem().empty()) return Failed(environment.GetDataPathProblem());
   if (environment.GetDataPath().empty()) return Failed("no data folder (user DataPath or machine DefaultUsersDataPath)");
   if (environment.GetDefaultServer().empty()) return Failed("no default server (DefaultServer)");
   const char* server = environment.GetDefaultServer().c_str();

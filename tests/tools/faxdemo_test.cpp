@@ -2,18 +2,26 @@
 // print job sent to 200 comes back in, is listed for the dispatchers and is
 // fetched as the pages that were printed; bad command lines and refused
 // requests end in failure, never in a success the user would trust.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/database.h"
+#include "common/fields.h"
+#include "common/prn2tiff.h"
 #include "common/settings.h"
+#include "common/status_codes.h"
+#include "common/user_record.h"
 #include "platform/local_socket.h"
 #include "tests/server/line_hub_fixture.h"
 #include "tools/prnstream/prn_stream.h"
@@ -34,12 +42,22 @@ class FaxDemoTest : public test::LineHubFixture {
     ASSERT_EQ(KvSetKorvoDefaultServer(platform::ComputerName().c_str()), 1);
   }
 
-  static Outcome Tool(const std::string& name, const std::vector<std::string>& args) {
+  // The tool run by the test's login, or (with a uid) by that login with a
+  // user hive of its own at userHive.
+  static Outcome Tool(const std::string& name, const std::vector<std::string>& args, uid_t uid = 0,
+                      const std::string& userHive = "") {
     std::vector<std::string> text = {(test::BuildDir() / "tools" / name).string()};
     text.insert(text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : text) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+      if (uid == 0 || std::string(*e).rfind("KORVO_USER_HIVE=", 0) != 0) env.push_back(*e);
+    if (uid != 0) env.push_back("KORVO_USER_HIVE=" + userHive);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     Outcome run;
     int fds[2];
     if (pipe(fds) != 0) return run;
@@ -49,7 +67,8 @@ class FaxDemoTest : public test::LineHubFixture {
       dup2(fds[1], STDERR_FILENO);
       close(fds[0]);
       close(fds[1]);
-      execv(argv[0], argv.data());
+      if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)) _exit(126);
+      execve(argv[0], argv.data(), envp.data());
       _exit(127);
     }
     close(fds[1]);
@@ -64,12 +83,17 @@ class FaxDemoTest : public test::LineHubFixture {
   }
   static Outcome FaxDemo(const std::vector<std::string>& args) { return Tool("faxdemo", args); }
 
-  // The lines of `faxdemo list`, each split at its tabs.
-  static std::vector<std::vector<std::string>> Listed() {
-    const Outcome run = FaxDemo({"list"});
+  // The faxes `faxdemo list` shows, each split at its tabs: the lines under
+  // its header, none when it says there are none.
+  static std::vector<std::vector<std::string>> Listed(const std::string& list = "received") {
+    const Outcome run = FaxDemo({"list", list});
     EXPECT_EQ(run.code, 0) << run.output;
     std::vector<std::vector<std::string>> rows;
+    if (run.output == "no faxes\n") return rows;
+    EXPECT_EQ(run.output.rfind("JOBID\tSENDER\tSUBJECT\tPAGES\tSTATE\n", 0), 0u) << run.output;
     std::istringstream lines(run.output);
+    std::string header;
+    std::getline(lines, header);
     for (std::string line; std::getline(lines, line);) {
       std::vector<std::string> fields;
       std::istringstream cells(line);
@@ -127,8 +151,16 @@ TEST_F(FaxDemoTest, APrintJobSentTo200IsListedAndFetchedAsThePagesPrinted) {
   const auto pages = TiffPages(fetched);
   ASSERT_EQ(pages.size(), printed.size());
   for (size_t i = 0; i < pages.size(); ++i) EXPECT_TRUE(pages[i] == printed[i]) << "page " << i;
-  // A fetched fax is no longer waiting for the dispatchers.
+  // A fetched fax is handed over: no longer waiting for the dispatchers, and
+  // a second fetch says why it cannot be had, as it says for an unknown id.
   EXPECT_TRUE(Listed().empty());
+  for (const std::string& id : {rows[0][0], std::string("4242")}) {
+    Outcome again = FaxDemo({"fetch", id, TempPath("again.tif")});
+    EXPECT_EQ(again.code, 1) << again.output;
+    EXPECT_EQ(again.output.rfind("faxdemo: fax " + id + " cannot be fetched: it is in none of your lists", 0), 0u)
+        << again.output;
+    EXPECT_FALSE(std::filesystem::exists(TempPath("again.tif")));
+  }
 }
 
 TEST_F(FaxDemoTest, BadCommandLinesAndRefusedRequestsFail) {
@@ -148,7 +180,12 @@ TEST_F(FaxDemoTest, BadCommandLinesAndRefusedRequestsFail) {
       {{"print", "200", junk}, 2, "usage: faxdemo"},
       {{"send", "200", TempPath("missing.prn")}, 1, "faxdemo: cannot read"},
       {{"send", "200", junk}, 1, "faxdemo: " + junk + ": "},
-      {{"fetch", "4242", TempPath("out.tif")}, 1, "faxdemo: "},
+      {{"fetch", "4242", TempPath("out.tif")}, 1, "faxdemo: fax 4242 cannot be fetched"},
+      // The local file's own error, before the server is asked.
+      {{"fetch", "4242", TempPath("no/such/dir/out.tif")}, 1,
+       "faxdemo: cannot write " + TempPath("no/such/dir/out.tif") + ": No such file or directory"},
+      {{"fetch", "4242", sandbox_.root().string()}, 1,
+       "faxdemo: cannot write " + sandbox_.root().string() + ": Is a directory"},
   };
   for (const auto& c : cases) {
     const Outcome run = FaxDemo(c.args);
@@ -157,10 +194,104 @@ TEST_F(FaxDemoTest, BadCommandLinesAndRefusedRequestsFail) {
     EXPECT_EQ(run.code, c.code) << line << run.output;
     EXPECT_EQ(run.output.rfind(c.says, 0), 0u) << line << run.output;
   }
-  // Nothing was queued by any of them.
-  const Outcome outgoing = FaxDemo({"list", "outgoing"});
-  EXPECT_EQ(outgoing.code, 0) << outgoing.output;
-  EXPECT_EQ(outgoing.output, "");
+  // Nothing was queued by any of them: every list says so.
+  for (const char* list : {"received", "mine", "sent", "outgoing"}) {
+    const Outcome listed = FaxDemo({"list", list});
+    EXPECT_EQ(listed.code, 0) << list << listed.output;
+    EXPECT_EQ(listed.output, "no faxes\n") << list;
+  }
+  // The usage names every list and says that a fetch hands the fax over.
+  const Outcome usage = FaxDemo({});
+  for (const char* word : {"received", "mine", "sent", "outgoing", "hands"})
+    EXPECT_NE(usage.output.find(word), std::string::npos) << word;
+}
+
+// A sent fax is in the sender's own list until it is gone out.
+TEST_F(FaxDemoTest, ASentFaxIsListedAsTheSendersOwnAndAsOutgoing) {
+  StartHub();
+  const std::string job = TempPath("job.prn");
+  test::Sandbox::writeFile(TempPath("job.txt"), "Listed as sent");
+  ASSERT_EQ(Tool("prnstream", {"-t", TempPath("job.txt"), job}).code, 0);
+  // Nobody answers 300: the fax waits in the queue.
+  Outcome sent = FaxDemo({"send", "300", job, "Mine"});
+  ASSERT_EQ(sent.code, 0) << sent.output;
+  for (const char* list : {"sent", "outgoing"}) {
+    const auto rows = Listed(list);
+    ASSERT_EQ(rows.size(), 1u) << list;
+    ASSERT_EQ(rows[0].size(), 5u) << list;
+    EXPECT_EQ(rows[0][1], test::OwnLogin()) << list;
+    EXPECT_EQ(rows[0][2], "Mine") << list;
+  }
+}
+
+// A login without root sends a fax file it may read but not write (0444,
+// another login's), through a data folder of its own that it makes (0700)
+// in the users' parent folder.
+TEST_F(FaxDemoTest, AnUnprivilegedLoginSendsAReadOnlyFaxFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another login";
+  constexpr uid_t kNobody = 65534;
+  std::filesystem::permissions(sandbox_.root(), std::filesystem::perms(0755));
+  const std::filesystem::path users = sandbox_.path("users");
+  std::filesystem::create_directory(users);
+  std::filesystem::permissions(users, std::filesystem::perms(01777));
+  ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultUsersDataPath", users.c_str()), 1);
+  {
+    bool ok = false;
+    UserDatabase registered((root_ / "Config" / "RegUsers.dbs").string(), &ok);
+    ASSERT_TRUE(ok);
+    std::string text;
+    EncodeFields(&text, {"nobody", "", std::to_string(kRightRegistered), "", "", "", "", ""}, 8);
+    ASSERT_TRUE(registered.AddUser(text));
+  }
+  StartHub();
+  // A fax file of root's that others may only read.
+  const std::string job = TempPath("job.prn");
+  test::Sandbox::writeFile(TempPath("job.txt"), "Read-only fax");
+  ASSERT_EQ(Tool("prnstream", {"-t", TempPath("job.txt"), job}).code, 0);
+  const std::string fax = TempPath("readonly.tif");
+  {
+    Prn2Tiff conversion;
+    ASSERT_EQ(conversion.Open(job, fax), 0u);
+    Status status;
+    while ((status = conversion.NextPage()) == 0) ASSERT_EQ(conversion.ConvertPage(), 0u);
+    ASSERT_EQ(status, kStatusEndOfPrnDocument);
+  }
+  std::filesystem::permissions(fax, std::filesystem::perms(0444));
+
+  const Outcome sent = Tool("faxdemo", {"send", "300", fax, "From nobody"}, kNobody, TempPath("nobody.reg"));
+  EXPECT_EQ(sent.code, 0) << sent.output;
+  EXPECT_EQ(sent.output.rfind("Success", 0), 0u) << sent.output;
+  struct stat st {};
+  ASSERT_EQ(lstat((users / "nobody").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, kNobody);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  const auto rows = Listed("outgoing");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][1], "nobody");
+}
+
+// Another login plants the users' folder of root as a link to a folder of
+// root's: root's faxdemo refuses the data folder and writes nothing there.
+TEST_F(FaxDemoTest, APlantedLinkForTheDataFolderIsRefused) {
+  StartHub();
+  const std::filesystem::path users = sandbox_.path("users");
+  const std::filesystem::path secret = sandbox_.path("secret");
+  std::filesystem::create_directories(users);
+  std::filesystem::create_directories(secret);
+  test::Sandbox::writeFile(secret / "keys", "root only");
+  std::filesystem::create_directory_symlink(secret, users / test::OwnLogin());
+  ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultUsersDataPath", users.c_str()), 1);
+  // A user hive without a data folder of its own: the users' folder decides.
+  sandbox_.setEnv("KORVO_USER_HIVE", TempPath("root.reg"));
+  const Outcome run = FaxDemo({"list"});
+  EXPECT_EQ(run.code, 1) << run.output;
+  EXPECT_EQ(run.output, "faxdemo: the data folder " + (users / test::OwnLogin()).string() +
+                            "/ is a symbolic link; it is not used\n");
+  EXPECT_EQ(test::Sandbox::readFile(secret / "keys"), "root only");
+  size_t entries = 0;
+  for (auto it = std::filesystem::directory_iterator(secret); it != std::filesystem::directory_iterator(); ++it)
+    ++entries;
+  EXPECT_EQ(entries, 1u);
 }
 
 }  // namespace
