@@ -158,6 +158,24 @@ Status Journal::ClearUser(const char* userName) {
   return result;
 }
 
+bool Journal::HighestIds(uint32_t* jobId, uint32_t* imageId) {
+  *jobId = *imageId = 0;
+  platform::MutexLock hold(mutex_, kLockTimeout);
+  if (!hold.locked() || !db_.Open()) return false;
+  bool ok = true;
+  JournalRecord r;
+  for (int i = 0; i < db_.GetCount(); ++i) {
+    if (!db_.GetAt(i, &r)) {
+      ok = false;
+      break;
+    }
+    if (r.jobId > *jobId) *jobId = r.jobId;
+    if (r.imageId > *imageId) *imageId = r.imageId;
+  }
+  db_.Close();
+  return ok;
+}
+
 JournalRecord Journal::BuildRecord(const JournalJobInfo& job, const JournalImageInfo& image) {
   JournalRecord r;
   r.imageId = job.imageId;

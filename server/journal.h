@@ -89,6 +89,10 @@ class Journal {
   // the same statuses as Clear.
   Status ClearUser(const char* userName);
 
+  // The highest job id and image id of any record (0 when none); false
+  // when the journal cannot be read.
+  bool HighestIds(uint32_t* jobId, uint32_t* imageId);
+
   // The record of a finished job; texts too long for their fields are cut.
   static JournalRecord BuildRecord(const JournalJobInfo& job, const JournalImageInfo& image);
 

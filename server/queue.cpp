@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <ctime>
+#include <algorithm>
 #include <exception>
+#include <filesystem>
 
 #include "common/cover_page.h"
 #include "common/fields.h"
@@ -213,11 +215,18 @@ void Queue::Load() {
   jobs_.clear();
   imageCounter_ = jobCounter_ = 0;
   std::string bytes;
-  if (!platform::ReadWholeFile(config_.listPath, bytes)) return;
-  if (!Decode(bytes, &imageCounter_, &jobCounter_, &images_, &jobs_)) {
-    DebugTrace("Queue list unreadable, starting empty: %s\n", config_.listPath.c_str());
-    return;
+  std::error_code ec;
+  const bool present = std::filesystem::exists(config_.listPath, ec);
+  if (present && (!platform::ReadWholeFile(config_.listPath, bytes) ||
+                  !Decode(bytes, &imageCounter_, &jobCounter_, &images_, &jobs_))) {
+    KeepDamagedList();
+    images_.clear();
+    jobs_.clear();
+    imageCounter_ = jobCounter_ = 0;
   }
+  // Ids are never given twice: the journal refuses a job id it holds, and
+  // a list lost or damaged would otherwise start them again at 1.
+  RaiseCountersAboveKnownIds();
   for (auto& image : images_) imageIndex_[image.id] = &image;
   // No port holds a job after a restart: what was being sent is queued again.
   // Nor does any client: a download cut off by the restart must not leave
@@ -227,6 +236,46 @@ void Queue::Load() {
     job.checkedOut = 0;
     if (JobState::IsActive(job.state)) job.state = JobState::Queued;
   }
+}
+
+void Queue::KeepDamagedList() {
+  std::string kept = config_.listPath + ".damaged";
+  std::error_code ec;
+  for (int n = 2; std::filesystem::exists(kept, ec); ++n) kept = config_.listPath + ".damaged." + std::to_string(n);
+  std::filesystem::rename(config_.listPath, kept, ec);
+  if (ec) kept.clear();
+  DebugTrace("Queue list unreadable, starting empty: %s\n", config_.listPath.c_str());
+  if (g_SysLog)
+    g_SysLog->Error("Queue list %s is damaged, the queue starts empty; %s%s", config_.listPath.c_str(),
+                    kept.empty() ? "the file could not be kept" : "kept as ", kept.c_str());
+}
+
+void Queue::RaiseCountersAboveKnownIds() {
+  uint32_t jobId = 0, imageId = 0;
+  if (g_Journal) g_Journal->HighestIds(&jobId, &imageId);
+  imageCounter_ = std::max(imageCounter_, imageId);
+  jobCounter_ = std::max(jobCounter_, jobId);
+  // The counters at the head of every list in the queue folder, damaged
+  // ones included (their heads usually survive a cut).
+  const std::filesystem::path list(config_.listPath);
+  const std::string name = list.filename().string();
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(list.parent_path(), ec)) {
+    if (entry.path().filename().string().rfind(name, 0) != 0) continue;
+    std::FILE* file = std::fopen(entry.path().c_str(), "rb");
+    if (!file) continue;
+    uint8_t head[8];
+    if (std::fread(head, 1, sizeof head, file) == sizeof head) {
+      const uint32_t images = head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
+      const uint32_t jobs = head[4] | head[5] << 8 | head[6] << 16 | static_cast<uint32_t>(head[7]) << 24;
+      // A value near the top is damage, not a count: it would wrap at once.
+      if (images < 0x80000000u) imageCounter_ = std::max(imageCounter_, images);
+      if (jobs < 0x80000000u) jobCounter_ = std::max(jobCounter_, jobs);
+    }
+    std::fclose(file);
+  }
+  for (const auto& image : images_) imageCounter_ = std::max(imageCounter_, image.id);
+  for (const auto& job : jobs_) jobCounter_ = std::max(jobCounter_, job.jobId);
 }
 
 bool Queue::Save() {

@@ -179,6 +179,12 @@ class Queue {
   // Takes the queue mutex for a job's result, however long it is busy.
   void LockForResult(uint32_t jobId);
   void Load();
+  // Moves a damaged Queue.lst aside (never overwritten by the next save) and
+  // says so in the server log.
+  void KeepDamagedList();
+  // Counters above every id the journal holds and above the counters heading
+  // the lists in the queue folder.
+  void RaiseCountersAboveKnownIds();
   bool Save();
   // Saves after a change; false (traced) when Queue.lst could not be written.
   bool SaveChange();

@@ -367,26 +367,58 @@ TEST_F(QueueTest, CompletingAJobWhoseImageIsMissingWritesNoEntry) {
   EXPECT_TRUE(JournalLines().empty());
 }
 
-TEST_F(QueueTest, UnreadableListsStartEmpty) {
+// A damaged list starts an empty queue, but is kept beside it (the next save
+// would overwrite it), is reported, and no id is given a second time.
+TEST_F(QueueTest, ADamagedListIsKeptAndItsIdsAreNotGivenAgain) {
   std::string path = Image(1);
+  JournalJobInfo done;
+  done.jobId = 50;
+  done.imageId = 40;
+  ASSERT_EQ(journal_->Add(Journal::BuildRecord(done, JournalImageInfo())), 0u);
   const std::string good =
       Bytes().d32(7).d32(9).d16(3).d16(1).image(7, 1, 1, path).d16(1).job(1, 7, 9, 0, 10, 0, "5551").b;
   std::string v2 = good;
   v2[8] = 2;
+  std::string high = good;
+  high[0] = 70;
+  high[4] = 90;
   struct Case {
     const char* what;
     std::string bytes;
+    uint32_t imageCounter, jobCounter;
   };
-  const Case cases[] = {{"version 2", v2}, {"cut short", good.substr(0, good.size() - 3)}, {"empty", ""}};
+  const Case cases[] = {{"version 2", v2, 40, 50},
+                        {"cut short", good.substr(0, good.size() - 3), 40, 50},
+                        {"empty", "", 40, 50},
+                        {"cut short, counters above the journal's", high.substr(0, 20), 70, 90}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     queue_.reset();
+    fs::remove(ListPath() + ".damaged");
     test::Sandbox::writeFile(ListPath(), c.bytes);
     EXPECT_TRUE(Q().Jobs().empty());
     EXPECT_TRUE(Q().Images().empty());
-    EXPECT_EQ(Q().JobCounter(), 0u);
+    EXPECT_EQ(Q().JobCounter(), c.jobCounter);
+    EXPECT_EQ(Q().ImageCounter(), c.imageCounter);
+    EXPECT_EQ(test::Sandbox::readFile(ListPath() + ".damaged"), c.bytes);
+    const auto texts = LogTexts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        "Queue list " + ListPath() + " is damaged, the queue starts empty; kept as " + ListPath() +
+                            ".damaged"),
+              texts.end());
     EXPECT_TRUE(fs::exists(path));  // the files of the old jobs stay
+    // The next job is journaled under an id of its own.
+    const uint32_t id = Submit({Lan("bob")});
+    EXPECT_EQ(id, c.jobCounter + 1);
+    EXPECT_EQ(Q().SetJobResult(id, 1, JobState::Ok, 1, 0), 0u);
+    ASSERT_EQ(journal_->Clear(), 0u);
+    ASSERT_EQ(journal_->Add(Journal::BuildRecord(done, JournalImageInfo())), 0u);
   }
+  // A second damaged list does not replace the first one kept.
+  queue_.reset();
+  test::Sandbox::writeFile(ListPath(), "x");
+  Q();
+  EXPECT_EQ(test::Sandbox::readFile(ListPath() + ".damaged.2"), "x");
 }
 
 TEST_F(QueueTest, StartUpQueuesAgainWhatWasBeingSent) {
