@@ -11,6 +11,7 @@
 #include "platform/eventlog.h"
 #include "platform/lasterror.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/service.h"
 #include "server/fax_session.h"
 #include "server/handlers.h"
@@ -277,7 +278,15 @@ FaxServer::FaxServer(int* ok) {
   *ok = 0;
   g_FaxServer = this;
   char root[260];
-  if (!KvReadRegStr("Server", "RootPath", root, sizeof root)) return;
+  if (!KvReadRegStr("Server", "RootPath", root, sizeof root)) {
+    if (platform::GetLastError() == platform::kErrorBadHive)
+      failureReason_ = "Could not start Korvo Service. The registry hive '" +
+                       platform::RegistryHivePath(platform::RegistryHive::LocalMachine).string() + "' does not parse";
+    return;
+  }
+  // An empty root is as good as none: it would put the server's folders at
+  // the top of the file system.
+  if (!root[0]) return;
   rootPath_ = root;
   gPaths = BuildPaths(rootPath_);
   for (const auto* dir : {&gPaths.root, &gPaths.queueDir, &gPaths.configDir, &gPaths.booksDir, &gPaths.tempDir}) {

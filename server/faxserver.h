@@ -84,9 +84,13 @@ class FaxServer {
 
   bool IsSuspended() const { return suspended_; }
   const char* GetRootPath() const { return rootPath_.c_str(); }
+  // Why start-up failed, when it knows better than the usual guess; empty
+  // otherwise.
+  const std::string& FailureReason() const { return failureReason_; }
 
  private:
   std::string rootPath_;
+  std::string failureReason_;
   // Held while this server runs: a second server on the same root would
   // overwrite this one's queue list and journal and send its faxes again.
   platform::Handle rootLock_ = platform::kInvalidHandle;

@@ -207,10 +207,13 @@ bool ServiceStart(int argc, char** argv) {
     delete server;
     return true;
   }
-  static const char kFailed[] = "Could not start Korvo Service. The Service ALREADY started?";
-  AddToMessageLog(platform::kEventError, kEventStartFailed, kFailed);
-  DebugTrace("%s\n", kFailed);
-  if (g_SysLog) g_SysLog->Error("%s", kFailed);
+  // The usual guess, unless start-up knows the reason.
+  const std::string failed = server->FailureReason().empty()
+                                 ? "Could not start Korvo Service. The Service ALREADY started?"
+                                 : server->FailureReason();
+  AddToMessageLog(platform::kEventError, kEventStartFailed, failed.c_str());
+  DebugTrace("%s\n", failed.c_str());
+  if (g_SysLog) g_SysLog->Error("%s", failed.c_str());
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   // The modules built so far go as in a shutdown, so none outlives its threads.
   delete server;

@@ -313,21 +313,49 @@ TEST_F(KorvoHubTest, ServiceReportsToSystemdAndTakesItsControls) {
   EXPECT_TRUE(InOrder(trace, kShutdownTraces));
 }
 
+// No usable root: nothing is made, the service stops with 9005 and the true
+// reason where it is known.
 TEST_F(KorvoHubTest, WithoutRootPathNothingIsMadeAndTheServiceStops) {
-  Notify notify(sandbox_);
-  Hub hub(std::vector<std::string>{});
-  ASSERT_TRUE(hub.started());
-  ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
-  EXPECT_EQ(hub.Wait(), 1);
-  EXPECT_FALSE(fs::exists(root_));
-  const auto shell = LogEntries("System");
-  ASSERT_EQ(shell.size(), 1u);
-  EXPECT_EQ(shell[0].id, 9005u);
-  EXPECT_EQ(shell[0].type, platform::kEventError);
-  EXPECT_EQ(shell[0].text.rfind("Could not start Korvo Service. The Service ALREADY started?, (Error:", 0), 0u)
-      << shell[0].text;
-  EXPECT_TRUE(LogEntries("Korvo").empty());
-  for (const auto& m : notify.seen()) EXPECT_EQ(m.find("READY=1"), std::string::npos);
+  const std::string already = "Could not start Korvo Service. The Service ALREADY started?, (Error:";
+  const std::string hive = sandbox_.machineHive().string();
+  struct Case {
+    const char* what;
+    const char* hiveText;  // null: a hive whose RootPath is empty
+    std::string text;       // how the 9005 entry starts
+  };
+  const Case cases[] = {
+      {"missing", "REGEDIT4\r\n", already},
+      {"empty", nullptr, already},
+      {"hive that does not parse", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\r\n\"x\"=\r\n",
+       "Could not start Korvo Service. The registry hive '" + hive + "' does not parse, (Error:"},
+  };
+  // An empty root would have been the file system's root.
+  const bool queueBefore = fs::exists("/Queue"), configBefore = fs::exists("/Config");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(sandbox_.logDir());
+    if (c.hiveText) {
+      test::Sandbox::writeFile(hive, c.hiveText);
+    } else {
+      test::Sandbox::writeFile(hive, "REGEDIT4\r\n");
+      ASSERT_EQ(KvWriteRegStr("Server", "RootPath", ""), 1);
+    }
+    Notify notify(sandbox_);
+    Hub hub(std::vector<std::string>{});
+    ASSERT_TRUE(hub.started());
+    ASSERT_TRUE(notify.WaitFor("STATUS=Stopped"));
+    EXPECT_EQ(hub.Wait(), 1);
+    EXPECT_FALSE(fs::exists(root_));
+    EXPECT_EQ(fs::exists("/Queue"), queueBefore);
+    EXPECT_EQ(fs::exists("/Config"), configBefore);
+    const auto shell = LogEntries("System");
+    ASSERT_EQ(shell.size(), 1u);
+    EXPECT_EQ(shell[0].id, 9005u);
+    EXPECT_EQ(shell[0].type, platform::kEventError);
+    EXPECT_EQ(shell[0].text.rfind(c.text, 0), 0u) << shell[0].text;
+    EXPECT_TRUE(LogEntries("Korvo").empty());
+    for (const auto& m : notify.seen()) EXPECT_EQ(m.find("READY=1"), std::string::npos);
+  }
 }
 
 TEST_F(KorvoHubTest, AFailedStepStopsStartUpAndIsReported) {
