@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <string>
 
 #include "tests/support/gui/window_test.h"
@@ -39,6 +40,10 @@ class NumsnipProgramTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(NumsnipProgramTest, TheSessionsEndClosesItNormally) {
   Sandbox sandbox;
+  // Under the leak checker the program is held to the tests' own rule.
+  Sandbox::writeFile(sandbox.path("lsan.supp"), ToolkitLeakSuppressions());
+  const char* options = std::getenv("LSAN_OPTIONS");
+  sandbox.setEnv("LSAN_OPTIONS", std::string(options ? options : "") + ":suppressions=" + sandbox.path("lsan.supp").string());
   std::string program = (BuildDir() / "extractor" / "numsnip").string();
   char* argv[] = {program.data(), nullptr};
   pid_t pid;

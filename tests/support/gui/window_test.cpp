@@ -88,6 +88,16 @@ std::filesystem::path Screenshot(wxWindow* window, const std::string& program, c
   return png;
 }
 
+const char* ToolkitLeakSuppressions() {
+  return "leak:libfontconfig.so\n"
+         "leak:libglib-2.0.so\n"
+         "leak:libgobject-2.0.so\n"
+         "leak:libgio-2.0.so\n"
+         "leak:libdbus-1.so\n"
+         "leak:libgtk-3.so\n"
+         "leak:libgdk-3.so\n";
+}
+
 void WindowTest::TearDown() {
   for (wxWindow* window : wxTopLevelWindows) window->Destroy();
   WaitFor([] { return wxTopLevelWindows.empty(); }, "the windows deleted");

@@ -35,6 +35,10 @@ void PressKey(int key, int modifiers = wxMOD_NONE);
 // Saves the window as build/artifacts/<program>/<name>.png and returns that path.
 std::filesystem::path Screenshot(wxWindow* window, const std::string& program, const std::string& name);
 
+// The leak checker's suppressions for the toolkit's own caches (fontconfig,
+// GLib, D-Bus and GTK only), for GUI test programs and the programs they run.
+const char* ToolkitLeakSuppressions();
+
 // Base of window tests: closes and deletes every top-level window a test leaves.
 class WindowTest : public ::testing::Test {
  protected:

@@ -8,19 +8,12 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 
+#include "tests/support/gui/window_test.h"
 #include "tests/support/gui/xvfb.h"
 
 // The toolkit's libraries keep caches for the life of the process; only their
 // own allocations are excused, never ours.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n"
-         "leak:libglib-2.0.so\n"
-         "leak:libgobject-2.0.so\n"
-         "leak:libgio-2.0.so\n"
-         "leak:libdbus-1.so\n"
-         "leak:libgtk-3.so\n"
-         "leak:libgdk-3.so\n";
-}
+extern "C" const char* __lsan_default_suppressions() { return korvo::test::ToolkitLeakSuppressions(); }
 
 namespace {
 
