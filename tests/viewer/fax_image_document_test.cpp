@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "common/prn2tiff.h"
 #include "common/settings.h"
 #include "tests/support/sandbox.h"
 #include "tests/viewer/fax_files.h"
+#include "tools/prnstream/prn_stream.h"
 #include "viewer/command_line.h"
 #include "viewer/fax_image_document.h"
 #include "viewer/print_pages.h"
@@ -307,6 +309,33 @@ TEST_F(Document, ThePreviewImageIsDrawnOncePerPageShown) {
   EXPECT_EQ(doc_.CurrentPage(), 0);
   EXPECT_EQ(print.Page(0), nullptr);
   EXPECT_EQ(print.Page(4), nullptr);
+}
+
+TEST_F(Document, OpensTheFaxesThePrintStreamConversionMakes) {
+  tools::PrnStreamWriter stream;
+  stream.BeginDocument(tools::Paper::A4);
+  for (const auto& page : tools::RenderTextPages("Hello from page one\fAnd page two", tools::kA4Lines)) stream.Page(page);
+  stream.EndDocument();
+  const std::string prn = Path("job.prn"), fax = Path("job.fax");
+  test::Sandbox::writeFile(prn, stream.Bytes());
+  {
+    Prn2Tiff conversion;
+    ASSERT_EQ(conversion.Open(prn, fax), 0u);
+    while (conversion.NextPage() == 0) ASSERT_EQ(conversion.ConvertPage(), 0u);
+  }
+
+  ASSERT_TRUE(doc_.Open(fax));
+  EXPECT_EQ(doc_.PageCount(), 2);
+  for (uint16_t page : {0, 1}) {
+    ASSERT_TRUE(doc_.GoToPage(kPageAtIndex, page));
+    const PageBitmap& b = doc_.Bitmap();
+    EXPECT_EQ(b.Width(), 1728u);
+    size_t black = 0;
+    for (uint32_t y = 0; y < b.Height(); ++y)
+      for (uint32_t x = 0; x < b.Width(); ++x) black += !b.IsWhite(x, y);
+    EXPECT_GT(black, 100u) << "page " << page + 1 << " shows its text";
+  }
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST(GoToPage, AcceptsWholeNumbersWithinThePages) {

@@ -35,11 +35,11 @@ const std::vector<test::FaxPage> kPages = {{1728, 900, 196, 11}, {1728, 900, 196
 
 class ViewerWindowTest : public test::WindowTest {
  protected:
-  void Start(std::vector<std::string> args) {
+  void Start(std::vector<std::string> args, wxSize size = wxSize(900, 700)) {
     args.push_back(test::WriteFax(box_.path("three.fax").string(), kPages));
     viewer_ = std::make_unique<Viewer>(args);
     frame_ = viewer_->Frame();
-    frame_->SetSize(900, 700);
+    frame_->SetSize(size);
     test::ShowAndWait(frame_);
   }
   void TearDown() override {
@@ -205,6 +205,26 @@ TEST_F(ViewerWindowTest, AboutShowsTheVersion) {
     test::Screenshot(dialog, "viewer", "about");
     test::Click(dialog->FindWindow(wxID_OK));
   });
+}
+
+TEST_F(ViewerWindowTest, TurningThePageKeepsTheCornerThatComesToTheTop) {
+  Start({}, wxSize(600, 700));
+  PageCanvas* canvas = frame_->Canvas();
+  ASSERT_LT(canvas->GetClientSize().x, 700);
+  Command(32783);  // 100%: the 1728 x 900 page is larger than the window
+  ASSERT_TRUE(test::WaitFor([&] { return canvas->GetVirtualSize() == wxSize(1728, 900); }, "the page at 100%"));
+  canvas->Scroll(0, 0);
+  const wxSize client = canvas->GetClientSize();
+  ASSERT_LT(client.y, 900);
+  Command(id::kRotateRight);
+  ASSERT_TRUE(test::WaitFor([&] { return canvas->GetVirtualSize() == wxSize(900, 1728); }, "the page turned"));
+  // The former bottom-left corner (0, height - 1) is now at (900 - height, 0):
+  // the view starts there, as far as the page lets it scroll.
+  const int expected = std::min(900 - client.y, 900 - client.x);
+  ASSERT_GT(expected, 0);
+  EXPECT_EQ(canvas->GetViewStart(), wxPoint(expected, 0));
+  EXPECT_EQ(viewer_->Model().Rotation(0), 1);
+  EXPECT_EQ(BoxNumber(), "1");
 }
 
 TEST_F(ViewerWindowTest, PrintPreviewShowsThePageOnPaper) {
