@@ -59,13 +59,11 @@ void FaxImageDocument::Update(int32_t hint) const {
   if (update_) update_(hint);
 }
 
-bool FaxImageDocument::Open(const std::string& path) {
-  Close();
+// Runs a step of opening or moving; what it raises is shown as the
+// framework shows it, and the step fails.
+bool FaxImageDocument::Guarded(const std::function<bool()>& step) {
   try {
-    PageDescriptor descriptor;
-    reader_.Open(path, pageCount_, descriptor);
-    rotation_.assign(pageCount_, 0);
-    path_ = path;
+    return step();
   } catch (Exception* e) {
     Report(e->Text(), kOpening);
     delete e;
@@ -74,7 +72,19 @@ bool FaxImageDocument::Open(const std::string& path) {
   } catch (...) {
     Report("Unexpected exception", kViewerAppName);
   }
-  if (!reader_.IsOpen() || !GoToPage(kPageFirst, 0, false)) {
+  return false;
+}
+
+bool FaxImageDocument::Open(const std::string& path) {
+  Close();
+  const bool opened = Guarded([&] {
+    PageDescriptor descriptor;
+    reader_.Open(path, pageCount_, descriptor);
+    rotation_.assign(pageCount_, 0);
+    path_ = path;
+    return true;
+  });
+  if (!opened || !GoToPage(kPageFirst, 0, false)) {
     Close();
     return false;
   }
@@ -109,7 +119,7 @@ bool FaxImageDocument::Load(PageBitmap& bitmap, int64_t target, bool shown) {
     return false;
   }
   if (!reader_.IsOpen() || target < 0 || target >= pageCount_) return false;
-  try {
+  return Guarded([&] {
     uint16_t index = static_cast<uint16_t>(target);
     PageDescriptor descriptor;
     const uint8_t* rows = nullptr;
@@ -122,15 +132,7 @@ bool FaxImageDocument::Load(PageBitmap& bitmap, int64_t target, bool shown) {
       zoom_.SetAspect(bitmap.Descriptor().xResolution, bitmap.Descriptor().yResolution);
     }
     return true;
-  } catch (Exception* e) {
-    Report(e->Text(), kOpening);
-    delete e;
-  } catch (const std::exception& e) {
-    Report(e.what(), kViewerAppName);
-  } catch (...) {
-    Report("Unexpected exception", kViewerAppName);
-  }
-  return false;
+  });
 }
 
 bool FaxImageDocument::GoToPage(uint32_t mode, uint16_t index, bool redraw) {

@@ -86,6 +86,7 @@ class FaxImageDocument {
  private:
   std::optional<int64_t> Target(uint32_t mode, uint16_t index) const;
   bool Load(PageBitmap& bitmap, int64_t target, bool shown);
+  bool Guarded(const std::function<bool()>& step);
   void Report(const std::string& text, const std::string& caption) const;
   void Update(int32_t hint) const;
 
