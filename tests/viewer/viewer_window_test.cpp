@@ -7,6 +7,7 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/menu.h>
 #include <wx/prntbase.h>
 #include <wx/statusbr.h>
 #include <wx/stattext.h>
@@ -14,6 +15,7 @@
 #include <wx/toplevel.h>
 #include <wx/uiaction.h>
 
+#include "common/settings.h"
 #include "desktop/screenshot.h"
 #include "tests/support/gui/scripted_prompter.h"
 #include "tests/support/gui/window_test.h"
@@ -196,6 +198,7 @@ TEST_F(ViewerWindowTest, GoToRefusesNumbersOutsideThePages) {
 
 TEST_F(ViewerWindowTest, AboutShowsTheVersion) {
   Start({});
+
   WithModal([&] { Command(id::kAppAbout); }, [&] {
     wxDialog* dialog = Shown(id::kAboutDialog);
     ASSERT_NE(dialog, nullptr);
@@ -247,6 +250,19 @@ TEST_F(ViewerWindowTest, PrintPreviewShowsThePageOnPaper) {
     for (int x = image.GetWidth() / 5; x < image.GetWidth() * 4 / 5; x += 2, ++all) dark += image.GetRed(x, y) < 60;
   EXPECT_GT(dark, all / 4);
   preview->Close(true);
+}
+
+TEST_F(ViewerWindowTest, RecentFilesComeBeforeExit) {
+  Start({});
+  std::vector<std::string> labels;
+  for (wxMenuItem* item : frame_->GetMenuBar()->GetMenu(0)->GetMenuItems())
+    labels.push_back(item->IsSeparator() ? "-" : item->GetItemLabelText().utf8_string());
+  const std::vector<std::string> expected = {"Open...", "Print...", "Print Preview", "Print Setup...", "-",
+                                             "1 three.fax", "-", "Exit"};
+  EXPECT_EQ(labels, expected);
+  char file1[260];
+  ASSERT_TRUE(KvReadRegUserStr("Korvo Viewer\\Recent File List", "File1", file1, sizeof file1));
+  EXPECT_EQ(std::string(file1), box_.path("three.fax").string());
 }
 
 TEST_F(ViewerWindowTest, TheDispatcherCannotTurnToPageTwo) {

@@ -2,6 +2,7 @@
 
 #include <wx/app.h>
 #include <wx/filehistory.h>
+#include <wx/menu.h>
 
 #include "desktop/prompt.h"
 #include "viewer/app/document.h"
@@ -28,11 +29,37 @@ wxFileHistory* ViewerDocManager::OnCreateFileHistory() {
 void ViewerDocManager::AddFileToHistory(const wxString& file) {
   wxDocManager::AddFileToHistory(file);
   recent_.Add(file.utf8_string());
+  KeepExitLast();
+}
+
+void ViewerDocManager::KeepExitLast() {
+  if (!GetFileHistory()) return;
+  const wxList& menus = GetFileHistory()->GetMenus();
+  for (auto node = menus.GetFirst(); node; node = node->GetNext()) {
+    auto* menu = static_cast<wxMenu*>(node->GetData());
+    if (!menu->FindChildItem(WxId(id::kAppExit))) continue;
+    wxMenuItem* exit = menu->Remove(WxId(id::kAppExit));
+    // One separator between groups, none at the end; then Exit after one.
+    bool separator = false;
+    for (size_t i = 0; i < menu->GetMenuItemCount();) {
+      wxMenuItem* item = menu->FindItemByPosition(i);
+      const bool end = i + 1 == menu->GetMenuItemCount();
+      if (item->IsSeparator() && (separator || end)) {
+        menu->Destroy(item);
+        continue;
+      }
+      separator = item->IsSeparator();
+      ++i;
+    }
+    menu->AppendSeparator();
+    menu->Append(exit);
+  }
 }
 
 void ViewerDocManager::OnMRUFileNotExist(unsigned n, const wxString& filename) {
   recent_.Remove(filename.utf8_string());
   RemoveFileFromHistory(n);
+  KeepExitLast();
   desktop::Prompts().Message(wxTheApp->GetTopWindow(),
                              "The file '" + filename.utf8_string() +
                                  "' could not be opened.\nIt has been removed from the recent file list.",
@@ -43,6 +70,7 @@ void ViewerDocManager::LoadHistory() {
   recent_.Load();
   const auto& files = recent_.Files();
   for (auto it = files.rbegin(); it != files.rend(); ++it) wxDocManager::AddFileToHistory(wxString::FromUTF8(*it));
+  KeepExitLast();
 }
 
 Viewer::Viewer(const std::vector<std::string>& args) {

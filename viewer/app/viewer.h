@@ -29,6 +29,9 @@ class ViewerDocManager : public wxDocManager {
   void LoadHistory();
 
  private:
+  // The toolkit appends recent files to the end of the menu; Exit stays last.
+  void KeepExitLast();
+
   RecentFileList recent_;
 };
 
