@@ -113,7 +113,12 @@ bool UserDatabase::AddUser(std::string_view text) {
 
 bool UserDatabase::EditUser(std::string_view text) {
   UserRecord user;
-  return user.Decode(text) && Replace(&user);
+  if (!user.Decode(text)) return false;
+  if (IsAdministrator(user.userName.Get())) {
+    user.userName.Assign(kAdministratorName);
+    user.rights |= kAdministratorRights;
+  }
+  return Replace(&user);
 }
 
 bool UserDatabase::DeleteUser(std::string_view text) {
@@ -126,6 +131,13 @@ uint32_t UserDatabase::GetRights(std::string_view name) {
   UserRecord key, user;
   key.Set(name, "", "", 0);
   return Get(&key, &user) ? user.rights : 0;
+}
+
+uint32_t UserDatabase::GetLoginRights(std::string_view login) {
+  UserRecord key, user;
+  key.Set(login, "", "", 0);
+  if (!Get(&key, &user) || user.userName.Get() != login || IsAdministrator(login)) return 0;
+  return user.rights;
 }
 
 namespace {

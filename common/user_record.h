@@ -59,12 +59,17 @@ class UserDatabase : public LockedDatabase {
   bool EnsureAdministrator();
   // False for an empty user name, a name already present or a failure.
   bool AddUser(std::string_view text);
-  // Replaces the user of that name.
+  // Replaces the user of that name. The administrator keeps its name and
+  // its rights 63, whatever else the edit changes.
   bool EditUser(std::string_view text);
   // The administrator (in any letter case) is never deleted.
   bool DeleteUser(std::string_view text);
   // The rights word; 0 for an unknown user or on any failure.
   uint32_t GetRights(std::string_view name);
+  // The rights of a login, whose name must match the registered name
+  // exactly, as the system compares logins; the built-in administrator's
+  // record is no login's (it is root's). 0 when none matches.
+  uint32_t GetLoginRights(std::string_view login);
   // The user with the server's organisation, phone and fax numbers filled
   // in where the record leaves them empty. 0xC00013EC when the book is
   // busy, 0xC000140F for an unknown user, 0xC000140A when the file fails.

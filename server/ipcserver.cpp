@@ -330,23 +330,29 @@ Status Session::Dispatch() {
 
 void Session::Introduce() {
   std::string claimed(PayloadText().substr(0, kMaxUserName));
-  // A different name than the peer's own is acting for that user: only root
-  // and administrators may.
-  if (!peerKnown_ || strcasecmp(claimed.c_str(), peerUser_.c_str()) != 0) {
-    const bool allowed = peerKnown_ && (peerUid_ == 0 || (RightsOf(peerUser_) & kRightAdministration) != 0);
-    if (!allowed) {
-      const std::string own = peerKnown_ ? peerUser_ : std::string(kUnknownUser);
-      LogFailureLine("[" + own + "] Not allowed to act for user '" + claimed + "'");
-      claimed = peerKnown_ ? peerUser_ : std::string(kUnknownUser);
-    }
+  // The peer's own login, spelt exactly so, is the session's user; any other
+  // name is acting for that user, which only root and administrators may do.
+  const std::string own = peerKnown_ ? peerUser_ : std::string(kUnknownUser);
+  const uint32_t ownRights = peerKnown_ ? RightsOf(own) : 0;
+  mayActForOthers_ = peerKnown_ && (peerUid_ == 0 || (ownRights & kRightAdministration) != 0);
+  if (claimed != own && !mayActForOthers_) {
+    LogFailureLine("[" + own + "] Not allowed to act for user '" + claimed + "'");
+    claimed = own;
   }
   userName_ = claimed;
-  rights_ = RightsOf(userName_);
+  rights_ = claimed == own ? ownRights : RightsOf(claimed);
 }
 
 uint32_t Session::RightsOf(const std::string& name) const {
   // 0 for an unknown user and when the book cannot be locked in its time.
-  return g_UserDatabase ? g_UserDatabase->GetRights(name) : 0;
+  if (!g_UserDatabase) return 0;
+  uint32_t rights = g_UserDatabase->GetLoginRights(name);
+  // The built-in administrator's record is root's: root's own login has its
+  // rights, and so has its name for a session that acts for others.
+  const bool rootItself = peerKnown_ && peerUid_ == 0 && name == peerUser_;
+  if (rootItself || (mayActForOthers_ && name == kAdministratorName))
+    rights |= g_UserDatabase->GetRights(kAdministratorName);
+  return rights;
 }
 
 template <class Body>

@@ -72,6 +72,9 @@ class Session {
   uint32_t requestCount() const { return requestCount_; }
   // The login on the other end; empty when it could not be learnt.
   const std::string& peerUser() const { return peerUser_; }
+  // Root, or a login with the administration right: it may name another
+  // user in request 2000 and submit faxes from other senders.
+  bool mayActForOthers() const { return mayActForOthers_; }
 
   // Replies; each throws ClientServerExchangeException when it cannot be
   // sent, which ends the session.
@@ -133,6 +136,7 @@ class Session {
   uint32_t peerUid_ = 0;
   bool peerKnown_ = false;
   bool busy_ = false;
+  bool mayActForOthers_ = false;
 };
 
 class IpcServer {

@@ -120,6 +120,43 @@ TEST_F(UserDatabaseTest, AddEditAndRights) {
   EXPECT_EQ(user.fullName.Get(), "Jane D");
 }
 
+// A login is a registered user only in its registered spelling, and no
+// login is the built-in administrator (that record is root's).
+TEST_F(UserDatabaseTest, LoginsMatchTheirRegisteredNameExactly) {
+  bool ok = false;
+  UserDatabase users(Path(), &ok);
+  ASSERT_TRUE(users.AddUser(UserText({"jane", "", "6"})));
+  const struct {
+    const char* login;
+    uint32_t rights;
+  } cases[] = {{"jane", 6}, {"Jane", 0}, {"JANE", 0}, {"jane ", 0}, {"bob", 0},
+               {"Administrator", 0}, {"administrator", 0}, {"ADMINISTRATOR", 0}};
+  for (const auto& c : cases) EXPECT_EQ(users.GetLoginRights(c.login), c.rights) << c.login;
+  const std::string longLogin = "jane" + std::string(40, 'x');
+  ASSERT_TRUE(users.AddUser(UserText({longLogin.substr(0, 31), "", "2"})));
+  EXPECT_EQ(users.GetLoginRights(longLogin), 0u) << "a longer login is not its cut name";
+  EXPECT_EQ(users.GetLoginRights(longLogin.substr(0, 31)), 2u);
+}
+
+// The administrator always holds its rights 63: an edit in any spelling
+// changes its other fields, its name and rights stay.
+TEST_F(UserDatabaseTest, AnEditOfTheAdministratorKeepsItsNameAndRights) {
+  bool ok = false;
+  UserDatabase users(Path(), &ok);
+  for (const char* spelling : {"Administrator", "administrator"}) {
+    SCOPED_TRACE(spelling);
+    ASSERT_TRUE(users.EditUser(UserText({spelling, "Chief", "2", "", "chief@example.org"})));
+    UserRecord admin;
+    ASSERT_EQ(users.GetUser("Administrator", &admin), kStatusSuccess);
+    EXPECT_EQ(admin.userName.Get(), "Administrator");
+    EXPECT_EQ(admin.rights, 63u);
+    EXPECT_EQ(admin.fullName.Get(), "Chief");
+    EXPECT_EQ(admin.email.Get(), "chief@example.org");
+  }
+  ASSERT_TRUE(users.EditUser(UserText({"Administrator", "", "127"})));
+  EXPECT_EQ(users.GetRights("Administrator"), 127u) << "bits beyond the built-in ones may be added";
+}
+
 TEST_F(UserDatabaseTest, ListsEveryUserAsOneLine) {
   bool ok = false;
   UserDatabase users(Path(), &ok);
