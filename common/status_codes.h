@@ -56,6 +56,7 @@ inline constexpr Status kStatusNoQueueSpace              = 0xC00013A6;  // "Serv
 inline constexpr Status kStatusOpenEventLog              = 0xC00013BA;  // "Could not open Event Log."
 inline constexpr Status kStatusBackupEventLog            = 0xC00013BB;  // "Could not backup Event Log."
 inline constexpr Status kStatusClearEventLog             = 0xC00013BC;  // "Could not clear Event Log."
+inline constexpr Status kStatusUndialableNumber          = 0xC00013C4;  // "Fax number is empty or holds characters that cannot be dialed."
 inline constexpr Status kStatusServerTooBusy             = 0xC00013EC;  // "Server is too busy."
 inline constexpr Status kStatusResourceNotFree           = 0xC00013EE;  // "Requested resource is currently not free."
 inline constexpr Status kStatusPortAlreadyEnabled        = 0xC00013F6;  // "Port is already enabled."

@@ -7,6 +7,7 @@
 
 #include "common/book_records.h"
 #include "common/connection_settings.h"
+#include "common/dial_string.h"
 #include "common/fax_header.h"
 #include "common/fields.h"
 #include "common/settings.h"
@@ -123,6 +124,17 @@ Status Suspend(Session& s) { return Answer(s, g_FaxServer ? g_FaxServer->Suspend
 Status Resume(Session& s) { return Answer(s, g_FaxServer ? g_FaxServer->Resume() : kStatusInternalError); }
 Status DeleteJob(Session& s) {
   return Answer(s, g_Queue ? g_Queue->DeleteJob(Payload(s).c_str()) : kStatusInternalError);
+}
+// 4030: only a job of the user's own lists, unless an administrator asks.
+Status DeleteOwnJob(Session& s) {
+  if (!g_Queue) return Answer(s, kStatusInternalError);
+  const auto jobId = static_cast<uint32_t>(ParseDecimal(s.PayloadText()));
+  const Status access = g_Queue->CheckJobAccess(jobId, s.request().code, s.userName().c_str(), s.rights());
+  if (access == kStatusNoPermission) {
+    s.LogFailure();
+    return Answer(s, access);
+  }
+  return DeleteJob(s);
 }
 Status DeleteModem(Session& s) {
   return Answer(s, g_ModemSubsystem ? g_ModemSubsystem->DeleteModem(Payload(s).c_str()) : kStatusInternalError);
@@ -252,6 +264,21 @@ Status ShutDownGracefully(Session& s) {
 
 // ---- Faxes
 
+// 0 for a fax the session may queue, else the status that refuses it.
+Status SubmissionRefusal(Session& s, const FaxHeader& header) {
+  // The sender is the session's own user, unless it may act for others:
+  // the fax lists in the sender's boxes and carries the sender's name.
+  if (header.sender.address != s.userName() && !s.mayActForOthers()) {
+    s.LogFailureLine("[" + s.userName() + "] Not allowed to send a fax from '" + header.sender.address + "'");
+    return kStatusNoPermission;
+  }
+  // Every number goes into a dial command: one that holds anything a modem
+  // takes for more than a dial string is never queued.
+  for (const auto& recipient : header.recipients)
+    if (!recipient.lan && !IsDialableNumber(recipient.address)) return kStatusUndialableNumber;
+  return 0;
+}
+
 Status SendFax(Session& s) {
   // A session that began while the server was suspended sends nothing, even
   // after a resume.
@@ -292,6 +319,12 @@ Status SendFax(Session& s) {
     s.ReplyError(refused);
     return 0;
   }
+  if (Status refused = SubmissionRefusal(s, header)) {
+    s.LogFailure();
+    image.Drop();
+    s.ReplyError(refused);
+    return 0;
+  }
   // A send time already past is due now.
   const auto now = static_cast<int32_t>(std::time(nullptr));
   if (header.sendTime.time < now) header.sendTime.time = now;
@@ -315,6 +348,13 @@ Status GetFax(Session& s) {
     return 0;
   }
   const auto jobId = static_cast<uint32_t>(std::strtoul(Payload(s).c_str(), nullptr, 10));
+  // Only the user's own faxes are served (the download removes the job);
+  // an unknown or busy job is left to the check-out below.
+  if (g_Queue->CheckJobAccess(jobId, s.request().code, s.userName().c_str(), s.rights()) == kStatusNoPermission) {
+    s.LogFailure();
+    s.ReplyError(kStatusNoPermission);
+    return 0;
+  }
   FaxHeader header;
   std::string imagePath;
   std::string coverPath;
@@ -368,7 +408,7 @@ void InstallRequestHandlers() {
       {4000, SendFax},
       {4010, GetFax},
       {4020, DeleteJob},
-      {4030, DeleteJob},
+      {4030, DeleteOwnJob},
       {5000, List<QueueSource>},
       {5010, List<QueueSource>},
       {5020, List<QueueSource>},

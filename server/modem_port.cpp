@@ -9,6 +9,7 @@
 
 #include "common/connection_settings.h"
 #include "common/database.h"
+#include "common/dial_string.h"
 #include "common/huffman.h"
 #include "server/faxserver.h"
 #include "server/syslog.h"
@@ -432,6 +433,12 @@ bool ModemPort::Answer() {
 
 bool ModemPort::Dial() {
   DebugTrace("\nCalling the other side:\n");
+  // The number goes into the command line as it is: anything but a dial
+  // string would reach the modem as commands of its own.
+  if (!IsDialableNumber(dialNumber_)) {
+    LOG_ERROR("Port %s: fax number refused, it is empty or holds characters that cannot be dialed", GetPortName());
+    return false;
+  }
   const bool ok = serial_.DialWrite("%s%s%s\r", GetDialCommand(), GetDialPrefix(), dialNumber_);
   DebugTrace("%s%s%s\n", GetDialCommand(), GetDialPrefix(), dialNumber_);
   if (!ok) LogFailure("Dial");

@@ -772,6 +772,40 @@ std::string Queue::ListLine(const FaxReq& job, const FaxImg& image) {
   return line + "\r\n";
 }
 
+bool Queue::Listed(uint32_t requestCode, const FaxReq& job, const FaxImg* image, const char* user) {
+  const bool incoming = job.direction == 0;
+  const bool addressedToUser = incoming && !job.returned && strcasecmp(job.recipient.address.c_str(), user) == 0;
+  const bool sentByUser = image && strcasecmp(image->sender.address.c_str(), user) == 0;
+  switch (requestCode) {
+    case 5000: return incoming;
+    case 5010: return incoming && job.recipient.address == kNobody;
+    case 5026: return addressedToUser;
+    case 5030: return job.returned && sentByUser;
+    case 5020: return addressedToUser || (incoming && job.returned && sentByUser);
+    case 6000: return job.direction == 1;
+    case 6020: return job.direction == 1 && sentByUser;
+    default: return false;
+  }
+}
+
+Status Queue::CheckJobAccess(uint32_t jobId, uint32_t requestCode, const char* userName, uint32_t rights) {
+  platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
+  if (!hold.locked()) return kStatusServerTooBusy;
+  auto it = FindJob(jobId);
+  if (it == jobs_.end()) return kStatusRequestAlreadyDeleted;
+  if (rights & kRightAdministration) return kStatusSuccess;
+  const FaxReq& job = *it;
+  const FaxImg* image = FindImage(job.imageId);
+  const char* user = userName ? userName : "";
+  bool mine = false;
+  if (requestCode == 4010)
+    mine = Listed(5026, job, image, user) || Listed(5030, job, image, user) ||
+           ((rights & kRightDispatch) && Listed(5010, job, image, user));
+  else if (requestCode == 4030)
+    mine = Listed(5020, job, image, user) || Listed(6020, job, image, user);
+  return mine ? kStatusSuccess : kStatusNoPermission;
+}
+
 Status Queue::WriteList(uint32_t requestCode, const char* userName, const char* fileName) {
   platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
   if (!hold.locked()) return kStatusResourceNotFree;
@@ -782,21 +816,7 @@ Status Queue::WriteList(uint32_t requestCode, const char* userName, const char* 
   for (auto& job : jobs_) {
     if (job.drop) continue;
     const FaxImg* image = FindImage(job.imageId);
-    const bool incoming = job.direction == 0;
-    bool listed = false;
-    switch (requestCode) {
-      case 5000: listed = incoming; break;
-      case 5010: listed = incoming && job.recipient.address == kNobody; break;
-      case 5026: listed = incoming && !job.returned && strcasecmp(job.recipient.address.c_str(), user) == 0; break;
-      case 5030: listed = job.returned && image && strcasecmp(image->sender.address.c_str(), user) == 0; break;
-      case 5020:
-        listed = incoming && ((!job.returned && strcasecmp(job.recipient.address.c_str(), user) == 0) ||
-                              (job.returned && image && strcasecmp(image->sender.address.c_str(), user) == 0));
-        break;
-      case 6000: listed = job.direction == 1; break;
-      case 6020: listed = job.direction == 1 && image && strcasecmp(image->sender.address.c_str(), user) == 0; break;
-      default: break;
-    }
+    const bool listed = Listed(requestCode, job, image, user);
     if (!listed) continue;
     if (job.direction == 1 && job.sending) {
       int32_t pages = 0, seconds = 0, state = 0;

@@ -137,6 +137,13 @@ class Queue {
   int RetryJob(uint32_t jobId, int32_t state, int32_t pages, int32_t seconds);
   // Requests 4020 and 4030.
   Status DeleteJob(const char* jobIdText);
+  // Whether the user may fetch (4010) or delete (4030) the job: 0 for a job
+  // of the user's own lists (5026 or 5030 to fetch, 5020 or 6020 to delete),
+  // for a "~nobody" fax that a dispatcher fetches, and for any job that an
+  // administrator asks for; else kStatusNoPermission. kStatusRequestAlreadyDeleted
+  // for an unknown id. A job's recipient and sender never change, so the
+  // answer holds for the job's whole life.
+  Status CheckJobAccess(uint32_t jobId, uint32_t requestCode, const char* userName, uint32_t rights);
   // Server suspend and resume: the modem subsystem holds back new sends.
   void Pause() {}
   void Resume() {}
@@ -162,6 +169,8 @@ class Queue {
                      std::list<FaxImg>* images, std::list<FaxReq>* jobs);
   // The 15-field list line of a job (also the journal's line layout).
   static std::string ListLine(const FaxReq& job, const FaxImg& image);
+  // Whether the list of request 5000-6020 for the user holds the job.
+  static bool Listed(uint32_t requestCode, const FaxReq& job, const FaxImg* image, const char* user);
 
  private:
   using JobList = std::list<FaxReq>;

@@ -103,6 +103,8 @@ constexpr KvMessage kEntries[] = {
      "Nije moguće napraviti sigurnosnu kopiju dnevnika događaja."},
     {kStatusClearEventLog, "Could not clear Event Log.",
      "Nije moguće obrisati dnevnik događaja."},
+    {kStatusUndialableNumber, "Fax number is empty or holds characters that cannot be dialed.",
+     "Broj faksa je prazan ili sadrži znakove koji se ne mogu birati."},
     {kStatusServerTooBusy, "Server is too busy.",
      "Poslužitelj je prezauzet."},
     {kStatusResourceNotFree, "Requested resource is currently not free.",
