@@ -6,7 +6,31 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/file_io.h"
+#include "platform/lasterror.h"
+
 namespace korvo {
+
+namespace {
+
+// Created through the platform's open, so a new file is its owner's alone.
+std::FILE* CreatePrivate(const std::string& path, bool truncate) {
+  const platform::Handle h = platform::OpenFileHandle(path.c_str(), true, true,
+                                                      truncate ? platform::kCreateAlways : platform::kOpenAlways);
+  if (h == platform::kInvalidHandle) {
+    errno = static_cast<int>(platform::GetLastError());
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(h, "w+b");
+  if (!file) {
+    const int error = errno;
+    platform::CloseHandle(h);
+    errno = error;
+  }
+  return file;
+}
+
+}  // namespace
 
 RecordFile::~RecordFile() { Close(); }
 
@@ -38,9 +62,9 @@ void RecordFile::Open() {
     file_ = std::fopen(path_.c_str(), "r+b");
   } else if (flags_ & kNoTruncate) {
     file_ = std::fopen(path_.c_str(), "r+b");
-    if (!file_ && errno == ENOENT) file_ = std::fopen(path_.c_str(), "w+b");
+    if (!file_ && errno == ENOENT) file_ = CreatePrivate(path_, false);
   } else {
-    file_ = std::fopen(path_.c_str(), "w+b");
+    file_ = CreatePrivate(path_, true);
   }
   if (!file_) Fail("cannot open", errno ? errno : EIO);
 }

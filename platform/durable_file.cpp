@@ -56,7 +56,8 @@ bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
   // their own lock, and O_EXCL refuses a leftover of a crashed run.
   std::string tmp = path + ".new";
   ::unlink(tmp.c_str());
-  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  // The replaced file is its owner's alone, whatever the umask.
+  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (fd.get() < 0) {
     SetLastError(static_cast<uint32_t>(errno));
     return false;

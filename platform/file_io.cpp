@@ -72,7 +72,8 @@ Handle OpenFileHandle(const char* path, bool read, bool write, uint32_t creation
     default: SetLastError(EINVAL); return kInvalidHandle;
   }
   int fd;
-  do fd = open(path, flags, 0666);
+  // A file a program creates is its owner's alone, whatever the umask.
+  do fd = open(path, flags, 0600);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) SetLastErrorFromErrno();
   return fd;

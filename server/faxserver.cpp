@@ -289,9 +289,12 @@ FaxServer::FaxServer(int* ok) {
   if (!root[0]) return;
   rootPath_ = root;
   gPaths = BuildPaths(rootPath_);
+  // The root is the server's alone, whatever the umask, also when an older
+  // server made it: clients get faxes and books only through requests.
   for (const auto* dir : {&gPaths.root, &gPaths.queueDir, &gPaths.configDir, &gPaths.booksDir, &gPaths.tempDir}) {
     std::error_code ec;
     std::filesystem::create_directories(*dir, ec);
+    std::filesystem::permissions(*dir, std::filesystem::perms::owner_all, ec);
   }
   // A root that cannot be opened at all is left to the steps below to report.
   rootLock_ = platform::LockFolder(gPaths.root.c_str());
