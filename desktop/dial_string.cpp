@@ -1,14 +1,14 @@
 #include "desktop/dial_string.h"
 
-#include <string_view>
+#include "common/dial_string.h"
 
 namespace korvo::desktop {
 
 bool DialStringAccepts(int character) {
   constexpr int kCtrlC = 3, kBackspace = 8, kCtrlV = 22;
-  constexpr std::string_view kDialCharacters = " #()*,-0123456789ABCDPTW";
   if (character == kCtrlC || character == kBackspace || character == kCtrlV) return true;
-  return character > 0 && character < 128 && kDialCharacters.find(char(character)) != std::string_view::npos;
+  // The characters the server takes into a dial command.
+  return character > 0 && character < 128 && IsDialCharacter(static_cast<char>(character));
 }
 
 }  // namespace korvo::desktop
