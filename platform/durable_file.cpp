@@ -83,6 +83,17 @@ bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
   return true;
 }
 
+bool SyncFile(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
+    SetLastError(static_cast<uint32_t>(errno));
+    return false;
+  }
+  Fd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+  return true;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

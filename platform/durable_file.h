@@ -13,6 +13,10 @@ namespace korvo::platform {
 // set (the target is then unchanged and the temporary file gone).
 bool ReplaceFileDurably(const std::string& path, std::string_view bytes);
 
+// Flushes a file written by other means, and the folder that names it, to
+// the disk; false with the last error set.
+bool SyncFile(const std::string& path);
+
 // Whole contents of a file; false with the last error set when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 

@@ -9,6 +9,7 @@
 
 #include "common/fields.h"
 #include "common/status_codes.h"
+#include "platform/durable_file.h"
 #include "server/faxserver.h"
 #include "server/syslog.h"
 #include "server/trace.h"
@@ -77,7 +78,9 @@ Status Journal::Add(const JournalRecord& record) {
   if (!db_.Open()) return kStatusDatabaseError;
   int index = db_.Add(&record);
   db_.Close();
-  return index < 0 ? kStatusDatabaseError : kStatusSuccess;
+  if (index < 0) return kStatusDatabaseError;
+  // On the disk before the queue lets go of the job it records.
+  return platform::SyncFile(path_) ? kStatusSuccess : kStatusDatabaseError;
 }
 
 Status Journal::WriteList(uint32_t requestCode, const char* userName, const char* fileName) {

@@ -400,8 +400,14 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
   }
   stored.refCount = static_cast<uint16_t>(inserted.size());
 
-  // The sender is told the fax is queued only once it is on the disk.
-  if (!SaveChange()) {
+  // The sender is told the fax is queued only once it is on the disk, and
+  // the files the saved entries name go there first.
+  bool durable = platform::SyncFile(stored.path);
+  for (uint32_t id : inserted) {
+    auto it = FindJob(id);
+    if (durable && it != jobs_.end() && !it->coverPath.empty()) durable = platform::SyncFile(it->coverPath);
+  }
+  if (!durable || !SaveChange()) {
     for (uint32_t id : inserted) {
       auto it = FindJob(id);
       if (it == jobs_.end()) continue;
