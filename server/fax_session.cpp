@@ -725,12 +725,12 @@ uint32_t ReceiveDocument(ModemPort& port, SendRequestEntry& entry) {
   return port.hangUpCode;
 }
 
-bool FileReceivedDocuments(ModemPort& port, SendRequestList& received) {
+FaxHeader ReceivedFaxHeader(const char* remoteId) {
   FaxHeader header;
   header.priority = FaxHeader::kPriorityNormal;
-  if (port.remoteId[0]) {
-    header.sender = FaxSenderOrRecipient(port.remoteId, 0, "", "", "", "");
-    header.subject = std::string("Fax from ") + port.remoteId;
+  if (remoteId && remoteId[0]) {
+    header.sender = FaxSenderOrRecipient(remoteId, 0, "", "", "", "");
+    header.subject = std::string("Fax from ") + remoteId;
   } else {
     header.sender = FaxSenderOrRecipient("Modem", 0, "", "", "", "");
     header.subject = "Received Fax";
@@ -739,6 +739,11 @@ bool FileReceivedDocuments(ModemPort& port, SendRequestList& received) {
   char dispatchTo[260] = {};
   const bool dispatch = KvReadRegStr("Server", "AutoDispatchTo", dispatchTo, sizeof dispatchTo) && dispatchTo[0];
   header.recipients.AddTail(FaxSenderOrRecipient(dispatch ? dispatchTo : "~nobody", 1, "", "", "", ""));
+  return header;
+}
+
+bool FileReceivedDocuments(ModemPort& port, SendRequestList& received) {
+  FaxHeader header = ReceivedFaxHeader(port.remoteId);
 
   const char* from = header.sender.address.c_str();
   bool ok = true;

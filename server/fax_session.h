@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "common/fax_header.h"
 #include "server/modem_port.h"
 #include "server/send_request.h"
 
@@ -59,6 +60,9 @@ bool ReceiveCall(ModemPort& port, SendRequestList& received);
 bool AnswerAndReceive(ModemPort& port, SendRequestList& received);
 bool ReceiveProcedure(ModemPort& port, SendRequestEntry& entry, SendRequestList& received);
 uint32_t ReceiveDocument(ModemPort& port, SendRequestEntry& entry);
+// The header a received fax is filed under: from the caller's identifier
+// ("Modem" when it gave none), to AutoDispatchTo or the dispatchers.
+FaxHeader ReceivedFaxHeader(const char* remoteId);
 bool FileReceivedDocuments(ModemPort& port, SendRequestList& received);
 
 }  // namespace korvo

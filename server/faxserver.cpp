@@ -177,6 +177,7 @@ bool StartQueue(const ServerPaths& paths) {
   QueueConfig config;
   config.listPath = paths.queueList;
   config.queueDir = paths.queueDir;
+  config.tempDir = paths.tempDir;
   config.drawCoverPage = DrawCoverPageFile;
   int ok = 0;
   auto* queue = new Queue(config, &ok);

@@ -18,6 +18,7 @@
 #include "platform/durable_file.h"
 #include "platform/file_io.h"
 #include "platform/tempfile.h"
+#include "server/fax_session.h"
 #include "server/faxserver.h"
 #include "server/journal.h"
 #include "server/modem_subsystem.h"
@@ -31,6 +32,9 @@ Queue* g_Queue = nullptr;
 namespace {
 
 constexpr char kNobody[] = "~nobody";
+
+// Files of this run are younger: what start-up repair leaves alone.
+const std::filesystem::file_time_type kRunStart = std::filesystem::file_time_type::clock::now();
 
 // The server's modem subsystem, whichever exists at the time of the call.
 class ModemSubsystemPorts : public SendPorts {
@@ -141,6 +145,7 @@ void FaxReq::Serialize(Archive& ar) {
 Queue::Queue(const QueueConfig& config, int* ok) : config_(config), ports_(config.ports ? config.ports : &gModemPorts) {
   *ok = 0;
   Load();
+  RepairTemp();
   lastSave_ = Now();
   try {
     scheduler_ = std::thread([this] { SchedulerThread(); });
@@ -276,6 +281,50 @@ void Queue::RaiseCountersAboveKnownIds() {
   }
   for (const auto& image : images_) imageCounter_ = std::max(imageCounter_, image.id);
   for (const auto& job : jobs_) jobCounter_ = std::max(jobCounter_, job.jobId);
+}
+
+void Queue::RepairTemp() {
+  if (config_.tempDir.empty()) return;
+  namespace fs = std::filesystem;
+  std::set<std::string> used;
+  auto key = [](const std::string& path) {
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(path, ec);
+    return ec ? path : canonical.string();
+  };
+  for (const auto& image : images_) used.insert(key(image.path));
+  for (const auto& job : jobs_)
+    if (!job.coverPath.empty()) used.insert(key(job.coverPath));
+  std::vector<std::string> received, unused;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(config_.tempDir, ec)) {
+    const std::string name = entry.path().filename().string();
+    // Only the server's own temporary files, and only those of an earlier
+    // run: a reception of this run may be writing its file already.
+    if (!entry.is_regular_file(ec) || name.size() < 4 || name.compare(name.size() - 4, 4, ".TMP") != 0) continue;
+    if (entry.last_write_time(ec) >= kRunStart || ec) continue;
+    if (used.count(key(entry.path().string()))) continue;
+    if (name.rfind("REC", 0) == 0 && CountTiffPages(entry.path().string()) > 0)
+      received.push_back(entry.path().string());
+    else
+      unused.push_back(entry.path().string());
+  }
+  int filed = 0;
+  for (const auto& path : received) {
+    // Whether its call ended well is not known: the dispatchers see it as
+    // partially received.
+    FaxHeader header = ReceivedFaxHeader("");
+    header.subject = "<Partially received Fax>";
+    if (InsertFax(path.c_str(), header, kKindReceived, 0, JobState::PartiallyReceived) == 1)
+      ++filed;
+    else
+      unused.push_back(path);
+  }
+  int removed = 0;
+  for (const auto& path : unused) removed += platform::DeleteFileByName(path.c_str()) ? 1 : 0;
+  if ((filed || removed) && g_SysLog)
+    g_SysLog->Info("Start-up repair of %s: %d received fax(es) filed, %d unused temporary file(s) removed",
+                   config_.tempDir.c_str(), filed, removed);
 }
 
 bool Queue::Save() {

@@ -92,6 +92,8 @@ Status DrawCoverPageFile(const std::string& path, const FaxSenderOrRecipient& se
 struct QueueConfig {
   std::string listPath;  // Queue/Queue.lst
   std::string queueDir;  // where the cover page files go
+  // The server's Temp folder, repaired at start-up; empty: left alone.
+  std::string tempDir;
   SendPorts* ports = nullptr;  // not owned; null: the server's modem subsystem
   int64_t (*clock)() = nullptr;  // seconds since 1970; null: the system clock
   uint32_t lockTimeoutMs = 10000;  // how long an operation waits for the queue
@@ -194,6 +196,9 @@ class Queue {
   // Counters above every id the journal holds and above the counters heading
   // the lists in the queue folder.
   void RaiseCountersAboveKnownIds();
+  // Files the received faxes left in Temp by a failed insertion or an
+  // interrupted run, and removes the temporary files no job refers to.
+  void RepairTemp();
   bool Save();
   // Saves after a change; false (traced) when Queue.lst could not be written.
   bool SaveChange();

@@ -148,6 +148,7 @@ class QueueFixture : public ::testing::Test {
     c.periodMs = platform::kInfinite;
     c.drawCoverPage = drawer_;
     c.lockTimeoutMs = lockTimeoutMs_;
+    c.tempDir = tempDir_;
     return c;
   }
   Queue& Q() {
@@ -230,6 +231,7 @@ class QueueFixture : public ::testing::Test {
   FakePorts ports_{128};
   CoverPageDrawer drawer_ = nullptr;
   uint32_t lockTimeoutMs_ = 10000;
+  std::string tempDir_;  // repaired at start-up when set
   std::unique_ptr<SysLog> log_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<Queue> queue_;

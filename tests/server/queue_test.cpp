@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -419,6 +420,45 @@ TEST_F(QueueTest, ADamagedListIsKeptAndItsIdsAreNotGivenAgain) {
   test::Sandbox::writeFile(ListPath(), "x");
   Q();
   EXPECT_EQ(test::Sandbox::readFile(ListPath() + ".damaged.2"), "x");
+}
+
+// What an earlier run left in Temp: a received fax whose insertion failed
+// is filed, the files of a cut submission go, the queue's own images and
+// the files of this run stay.
+TEST_F(QueueTest, StartUpFilesLeftOverReceivedFaxesAndRemovesUnusedTemporaryFiles) {
+  const fs::path temp = root_ / "Temp";
+  fs::create_directories(temp);
+  const std::string queued = (temp / "FAX0004.TMP").string();
+  test::WriteFaxFile(queued, 1);
+  ASSERT_EQ(Q().InsertFax(queued.c_str(), Header({Fax("5551")}, static_cast<int32_t>(gClockNow)),
+                          Queue::kKindSubmitted, 0, JobState::Queued),
+            1);
+  queue_.reset();
+  test::WriteFaxFile(temp / "REC0001.TMP", 2);
+  for (const char* name : {"REC0002.TMP", "HDR0003.TMP", "FAX0005.TMP", "notes.txt", "REC0006.TMP"})
+    test::Sandbox::writeFile(temp / name, "");
+  const auto earlier = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const char* name : {"FAX0004.TMP", "REC0001.TMP", "REC0002.TMP", "HDR0003.TMP", "FAX0005.TMP", "notes.txt"})
+    fs::last_write_time(temp / name, earlier);
+
+  tempDir_ = temp.string();
+  Q();
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(temp)) left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"FAX0004.TMP", "REC0001.TMP", "notes.txt", "REC0006.TMP"}));
+  const auto incoming = ListLines(5010, "");
+  ASSERT_EQ(incoming.size(), 1u);
+  EXPECT_EQ(Field(incoming[0], 4), "<Partially received Fax>");
+  EXPECT_EQ(Field(incoming[0], 8), "2");
+  EXPECT_EQ(Field(incoming[0], 10), std::to_string(JobState::PartiallyReceived));
+  const auto texts = LogTexts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(),
+                      "Start-up repair of " + temp.string() +
+                          ": 1 received fax(es) filed, 3 unused temporary file(s) removed"),
+            texts.end());
+  // Nothing more to do at the next start.
+  Restart();
+  EXPECT_EQ(ListLines(5010, "").size(), 1u);
 }
 
 TEST_F(QueueTest, StartUpQueuesAgainWhatWasBeingSent) {
