@@ -80,8 +80,17 @@ class PrivateCups {
   bool Up() {
     return pid_ > 0 && test::WaitFor([&] { return Shell("lpstat -h " + Socket() + " -r").first; }, "cupsd answering");
   }
+  // The scheduler may answer before it takes new queues: lpadmin is asked
+  // again until it does (adding a queue again changes nothing).
   bool AddRawQueue(const std::string& name) {
-    return Shell("lpadmin -h " + Socket() + " -p " + name + " -E -v file:///dev/null").first;
+    std::string said;
+    const bool added = test::WaitFor([&] {
+      const auto [ok, out] = Shell("lpadmin -h " + Socket() + " -p " + name + " -E -v file:///dev/null");
+      said = out;
+      return ok;
+    }, "the queue " + name, std::chrono::seconds(60));
+    if (!added) ADD_FAILURE() << "lpadmin: " << said;
+    return added;
   }
   // A job's data as the spooler keeps it.
   fs::path JobFile(int job) const {
