@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -210,9 +211,13 @@ class Queue {
   // Expires jobs held too long and returns those no port can dial; true
   // when a job changed in a way the saved list must keep.
   bool ExpireAndReturn(int64_t now);
-  // The first due job for a fax number that no batch of this pass started from.
-  JobList::iterator NextDueJob(int64_t now, const std::set<uint32_t>& started);
-  void StartBatch(JobList::iterator first, int64_t now, int port);
+  struct PassIndex;
+  void BuildPassIndex(PassIndex& index, int64_t now);
+  // The first due job for a fax number that no batch of this pass started
+  // from; the index's next entry is that job.
+  JobList::iterator NextDueJob(int64_t now, const std::set<uint32_t>& started, PassIndex& index);
+  // The batch of the index's next job.
+  void StartBatch(PassIndex& index, int port);
   void Journalize(const FaxReq& job, const FaxImg& image);
   void CompleteJob(JobList::iterator job);
   void ReleaseJobFiles(const FaxReq& job);
@@ -230,6 +235,7 @@ class Queue {
   bool noFreeModems_ = false;
   Status lastJournalStatus_ = 0;  // of the last journal entry written
   int64_t lastSave_ = 0;
+  uint64_t changes_ = 0;  // saved changes of the jobs, for the scheduler pass's index
   platform::Mutex mutex_;
   platform::Event stop_;
   std::thread scheduler_;
