@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -143,5 +144,7 @@ unsigned long RaiseDescriptorLimit() {
   }
   return static_cast<unsigned long>(limit.rlim_cur);
 }
+
+void LimitMemoryPools(int pools) { mallopt(M_ARENA_MAX, pools); }
 
 }  // namespace korvo::platform

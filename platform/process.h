@@ -25,6 +25,10 @@ std::string ModuleFileName();
 // force afterwards, 0 when it cannot be read.
 unsigned long RaiseDescriptorLimit();
 
+// Caps the allocator's per-thread memory pools: a server with a thread for
+// every port otherwise keeps one pool, and its free memory, per core and more.
+void LimitMemoryPools(int pools);
+
 }  // namespace korvo::platform
 
 namespace korvo::platform {

@@ -1,5 +1,6 @@
 #include "server/fax_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -580,13 +581,7 @@ bool ReceiveProcedure(ModemPort& port, SendRequestEntry& entry, SendRequestList&
 }
 
 uint32_t ReceiveDocument(ModemPort& port, SendRequestEntry& entry) {
-  std::vector<uint8_t> buffer;
-  try {
-    buffer.resize(kReceivedPageBufferSize);
-  } catch (const std::bad_alloc&) {
-    entry.cancelled = 1;
-    return port.hangUpCode = kHangUpReceiveFile;
-  }
+  std::vector<uint8_t>& buffer = port.pageBuffer;
   PageDescriptor descriptor;
   // With AT+FBOR=1 (chosen for a standard Class 2 modem) the modem hands the
   // page data over in reversed bit order; the file keeps the line's order.
@@ -635,9 +630,11 @@ uint32_t ReceiveDocument(ModemPort& port, SendRequestEntry& entry) {
 
     // Page data up to DLE ETX; DLE DLE is one DLE, any other DLE pair is dropped.
     uint32_t length = 0;
+    buffer.clear();
     bool dle = false;
     bool complete = false;
     bool overflow = false;
+    bool noMemory = false;
     uint32_t position = 0;
     uint8_t byte = 0;
     while (port.Serial().ReadByte(byte)) {
@@ -656,17 +653,32 @@ uint32_t ReceiveDocument(ModemPort& port, SendRequestEntry& entry) {
         dle = true;
         continue;
       }
-      if (length == buffer.size()) {
+      if (length == kReceivedPageBufferSize) {
         overflow = true;
         break;
       }
-      buffer[length++] = byte;
+      if (length == buffer.capacity()) {
+        try {
+          buffer.reserve(std::min<size_t>(std::max<size_t>(2 * buffer.capacity(), 16384), kReceivedPageBufferSize));
+        } catch (const std::bad_alloc&) {
+          noMemory = true;
+          break;
+        }
+      }
+      buffer.push_back(byte);
+      ++length;
+    }
+    if (noMemory) {
+      DebugTrace("FAILED !\n");
+      --port.pageCounter;
+      failBeforePage(kHangUpReceiveFile);
+      break;
     }
     if (overflow) {
       // Nothing is written past the buffer: the page, and with it the
       // document, ends here.
       DebugTrace("FAILED !\n");
-      DebugTrace("Page larger than %u bytes !\n", static_cast<unsigned>(buffer.size()));
+      DebugTrace("Page larger than %u bytes !\n", static_cast<unsigned>(kReceivedPageBufferSize));
       --port.pageCounter;
       port.hangUpCode = kHangUpReceiveData;
       break;

@@ -142,6 +142,9 @@ class ModemPort {
   uint16_t pageCounter = 0;
   char coverImagePath[260] = {};
   char imagePath[260] = {};
+  // The page being received: grows with the data up to its limit and keeps
+  // its room for the port's next page.
+  std::vector<uint8_t> pageBuffer;
   int32_t lastResultState = 0;
   int32_t sessionSeconds = 0;
 

@@ -222,6 +222,8 @@ bool ServiceStart(int argc, char** argv) {
 }
 
 int KorvoHubMain(int argc, char** argv) {
+  // The port threads mostly wait on their lines: a few pools serve them all.
+  platform::LimitMemoryPools(4);
   if (argc > 1 && (argv[1][0] == '-' || argv[1][0] == '/')) {
     const char* option = argv[1] + 1;
     if (strcasecmp(option, "install") == 0) {
