@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "common/book_records.h"
 #include "common/modem_record.h"
@@ -118,10 +121,21 @@ void ModemSubsystem::LoadPorts() {
   for (int i = 0; i < count && static_cast<int>(ports_.size()) < kMaxPorts; ++i) {
     ModemRecord record;
     if (!modems_.GetAt(i, &record) || !record.enabled) continue;
-    ports_.push_back(std::make_unique<ModemPort>(modems_, i));
+    ports_.push_back(std::make_unique<ModemPort>(record));
   }
   if (ports_.empty() && g_SysLog) g_SysLog->Info("No enabled modems found in database !");
   modems_.Close();
+  // The modems are initialised side by side, each in a thread of its own:
+  // start-up waits for the slowest modem, not for all of them in turn.
+  std::vector<std::thread> starting;
+  for (auto& port : ports_) {
+    try {
+      starting.emplace_back([p = port.get()] { p->StartUp(); });
+    } catch (const std::system_error&) {
+      port->StartUp();
+    }
+  }
+  for (auto& thread : starting) thread.join();
 }
 
 void ModemSubsystem::MonitorThread() {
