@@ -58,6 +58,14 @@ uint16_t Prn2Tiff::ReadWord() {
 }
 
 Status Prn2Tiff::Open(const std::string& printPath, const std::string& imagePath) {
+  return OpenWith(printPath, [&] { writer_.Open(imagePath); });
+}
+
+Status Prn2Tiff::Open(const std::string& printPath, TextFile& image) {
+  return OpenWith(printPath, [&] { writer_.Open(image.GetHandle(), image.GetFileName()); });
+}
+
+Status Prn2Tiff::OpenWith(const std::string& printPath, const std::function<void()>& openImage) {
   try {
     Shut();
     print_ = std::fopen(printPath.c_str(), "rb");
@@ -65,7 +73,7 @@ Status Prn2Tiff::Open(const std::string& printPath, const std::string& imagePath
       DebugPrint("Cannot open the print file %s\n", printPath.c_str());
       return kStatusOpenPrnOrTiff;
     }
-    writer_.Open(imagePath);
+    openImage();
     return 0;
   } catch (...) {
     TraceCaughtException();

@@ -12,10 +12,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "common/imaging_exceptions.h"
 #include "common/status.h"
+#include "common/stream.h"
 #include "common/tiff_writer.h"
 
 namespace korvo {
@@ -57,6 +59,8 @@ class Prn2Tiff {
 
   // 0, or kStatusOpenPrnOrTiff when either file cannot be opened.
   Status Open(const std::string& printPath, const std::string& imagePath);
+  // The same into an open image file, written through its handle.
+  Status Open(const std::string& printPath, TextFile& image);
   // Skips to the next page: 0 at "BP", kStatusEndOfPrnDocument at "ED",
   // kStatusNextPrnPage when the stream cannot be read.
   Status NextPage();
@@ -71,6 +75,7 @@ class Prn2Tiff {
   uint16_t ReadWord();
   // Closes the image file (page totals written) and the print file.
   void Shut();
+  Status OpenWith(const std::string& printPath, const std::function<void()>& openImage);
 
   std::FILE* print_ = nullptr;
   FaxServerTiffWriter writer_;

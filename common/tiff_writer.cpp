@@ -5,6 +5,8 @@
 
 #include "common/bits.h"
 #include "common/huffman.h"
+#include "platform/file_io.h"
+#include "platform/lasterror.h"
 
 namespace korvo {
 
@@ -44,6 +46,19 @@ void TiffWriter::Open(const std::string& path) {
   Close();
   file_ = std::fopen(path.c_str(), "wb");
   if (!file_) Fail(errno, "cannot create " + path);
+  Start(path);
+}
+
+void TiffWriter::Open(platform::Handle file, const std::string& name) {
+  Close();
+  // Emptied through the handle, as creating it by name would have.
+  if (platform::SeekHandle(file, 0, platform::kSeekBegin) != 0 || !platform::TruncateHandle(file) ||
+      !(file_ = platform::StdioOfHandle(file, "w+b")))
+    Fail(static_cast<int>(platform::GetLastError()), "cannot write " + name);
+  Start(name);
+}
+
+void TiffWriter::Start(const std::string& path) {
   path_ = path;
   open_ = true;
   position_ = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/page_descriptor.h"
+#include "platform/file_io.h"
 
 namespace korvo {
 
@@ -22,6 +23,9 @@ class TiffWriter {
 
   // Creates or truncates the file and writes the header.
   void Open(const std::string& path);
+  // The same into an open file of that name (from its start; it is not
+  // opened by name again).
+  void Open(platform::Handle file, const std::string& name);
   // Appends one page; the coded data is stored unchanged.
   void WritePage(const PageDescriptor& descriptor, const uint8_t* data, uint32_t byteCount);
   // Data received from a remote fax: whatever comes before the first EOL is
@@ -37,6 +41,8 @@ class TiffWriter {
   bool IsOpen() const { return open_; }
 
  private:
+  // Takes the stream just opened: writes the header.
+  void Start(const std::string& path);
   void Write(const void* data, size_t size);
   void WriteAt(uint32_t offset, const void* data, size_t size);
   void PadToEven();

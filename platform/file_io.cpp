@@ -186,6 +186,20 @@ bool DeleteFileByName(const char* path) {
   return true;
 }
 
+std::FILE* StdioOfHandle(Handle h, const char* mode) {
+  const int copy = fcntl(h, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) {
+    SetLastErrorFromErrno();
+    return nullptr;
+  }
+  std::FILE* f = fdopen(copy, mode);
+  if (!f) {
+    SetLastErrorFromErrno();
+    close(copy);
+  }
+  return f;
+}
+
 int MakeFolder(const char* path, uint32_t mode) {
   if (!path || !*path) {
     SetLastError(kErrorFileNotFound);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 
 namespace korvo::platform {
 
@@ -64,6 +65,11 @@ int64_t SeekHandle(Handle h, int64_t distance, uint32_t origin);
 bool TruncateHandle(Handle h);
 bool HandleSize(Handle h, uint64_t* size);
 bool DeleteFileByName(const char* path);
+
+// A stdio stream over a copy of the handle (the handle itself stays open
+// when the stream is closed); null with the last error set on failure. The
+// mode must agree with the handle's access; "w" does not truncate here.
+std::FILE* StdioOfHandle(Handle h, const char* mode);
 
 // Creates a folder with exactly this mode, whatever the umask. 1 when it made
 // it, 0 when something of that name was there already, -1 with the last

@@ -80,9 +80,9 @@ std::string ReadAll(Stream& file) {
 }
 
 // The print job as a fax file: 0 or the conversion's status.
-Status ConvertPrintJob(const std::string& printPath, const std::string& imagePath) {
+Status ConvertPrintJob(const std::string& printPath, TextFile& image) {
   Prn2Tiff conversion;
-  Status status = conversion.Open(printPath, imagePath);
+  Status status = conversion.Open(printPath, image);
   if (status != 0) return status;
   while ((status = conversion.NextPage()) == 0)
     if ((status = conversion.ConvertPage()) != 0) return status;
@@ -93,13 +93,14 @@ int Send(FaxClient& client, const char* server, const std::string& number, const
          const std::string& subject) {
   if (!std::ifstream(file, std::ios::binary)) return Failed("cannot read " + file);
   TempFile converted("FAX");
-  std::string image = file;
-  // A fax file that reads goes as it is; anything else is taken for a print job.
+  FileRef image = file;
+  // A fax file that reads goes as it is; anything else is taken for a print
+  // job, converted into the temporary file and sent from its handle.
   if (CountTiffPages(file) == 0) {
     if (!converted.made()) return Failed(GetStatusText(kStatusOpenPrnOrTiff));
-    const std::string& name = converted.file.GetFileName();
-    if (Status status = ConvertPrintJob(file, name); status != 0) return Failed(file + ": " + GetStatusText(status));
-    image = name;
+    if (Status status = ConvertPrintJob(file, converted.file); status != 0)
+      return Failed(file + ": " + GetStatusText(status));
+    image = converted.file;
   }
   FaxHeader header;
   header.sender = FaxSenderOrRecipient(client.GetUserName(), 1, "", "", "", "");

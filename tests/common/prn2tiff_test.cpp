@@ -215,6 +215,27 @@ TEST_F(Prn2TiffTest, TheLongestPageIsConverted) {
   EXPECT_EQ(d.length, 65535);
 }
 
+// A temporary image file is written through the handle it was made with:
+// emptied first, then the same bytes as a conversion by name.
+TEST_F(Prn2TiffTest, AnOpenImageFileGetsTheSameFaxAsOneByName) {
+  Stream s;
+  s.W("BD").W("BP").BL(Line(1)).CF(3).BL(Line(2)).W("EP").W("BP").BL(Line(3)).W("EP").W("ED");
+  ASSERT_EQ(Convert(s.bytes).last(), kStatusEndOfPrnDocument);
+  const std::string byName = test::Sandbox::readFile(box_.path("job.fax"));
+  test::Sandbox::writeFile(box_.path("open.fax"), std::string(byName.size() * 2, 'x'));
+  korvo::TextFile image;
+  ASSERT_EQ(image.Open(Path("open.fax").c_str(), kGenericRead | kGenericWrite), 1);
+  Prn2Tiff prn;
+  ASSERT_EQ(prn.Open(Path("job.prn"), image), 0u);
+  Status status;
+  while ((status = prn.NextPage()) == 0) ASSERT_EQ(prn.ConvertPage(), 0u);
+  EXPECT_EQ(status, kStatusEndOfPrnDocument);
+  // The handle is still the caller's.
+  EXPECT_TRUE(image.IsOpen());
+  image.Close();
+  EXPECT_TRUE(test::Sandbox::readFile(box_.path("open.fax")) == byName);
+}
+
 TEST_F(Prn2TiffTest, FilesThatCannotBeOpenedAreReportedBeforeAnythingIsWritten) {
   Prn2Tiff prn;
   EXPECT_EQ(prn.Open(Path("missing.prn"), Path("job.fax")), kStatusOpenPrnOrTiff);
