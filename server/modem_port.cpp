@@ -144,11 +144,15 @@ bool ModemPort::StartUp() {
     DebugTrace("Port %s initialization .....done.\n", GetPortName());
     return true;
   }
+  InitialisationFailed();
+  return false;
+}
+
+void ModemPort::InitialisationFailed() {
   SetState(PortState::OutOfService);
   LOG_ERROR("Port %s initialization failed !", GetPortName());
   LOG_INFO(">>> Modem on port %s is OUT_OF_SERVICE [start of time interval] !", GetPortName());
   DebugTrace("Port %s initialization .....FAILED !\n", GetPortName());
-  return false;
 }
 
 bool ModemPort::Restart() {
@@ -172,10 +176,7 @@ bool ModemPort::Restart() {
 bool ModemPort::InitialiseOnDemand() {
   if (Initialise()) return true;
   serial_.Close();
-  SetState(PortState::OutOfService);
-  LOG_ERROR("Port %s initialization failed !", GetPortName());
-  LOG_INFO(">>> Modem on port %s is OUT_OF_SERVICE [start of time interval] !", GetPortName());
-  DebugTrace("Port %s initialization .....FAILED !\n", GetPortName());
+  InitialisationFailed();
   return false;
 }
 

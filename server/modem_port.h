@@ -187,6 +187,8 @@ class ModemPort {
   bool StartSession(SessionFn fn);
   void ReapSessions();
   bool OpenLine();
+  // Out of service, with the log lines that open its interval.
+  void InitialisationFailed();
   void SleepMs(uint32_t ms);
 
   std::shared_ptr<SendRequestList> requests_;
