@@ -129,11 +129,10 @@ Status DeleteJob(Session& s) {
 Status DeleteOwnJob(Session& s) {
   if (!g_Queue) return Answer(s, kStatusInternalError);
   const auto jobId = static_cast<uint32_t>(ParseDecimal(s.PayloadText()));
+  // An unknown id and a busy queue are answered as the deletion answers them.
   const Status access = g_Queue->CheckJobAccess(jobId, s.request().code, s.userName().c_str(), s.rights());
-  if (access == kStatusNoPermission) {
-    s.LogFailure();
-    return Answer(s, access);
-  }
+  if (access == kStatusNoPermission) s.LogFailure();
+  if (access != 0) return Answer(s, access);
   return DeleteJob(s);
 }
 Status DeleteModem(Session& s) {
@@ -348,11 +347,15 @@ Status GetFax(Session& s) {
     return 0;
   }
   const auto jobId = static_cast<uint32_t>(std::strtoul(Payload(s).c_str(), nullptr, 10));
-  // Only the user's own faxes are served (the download removes the job);
-  // an unknown or busy job is left to the check-out below.
-  if (g_Queue->CheckJobAccess(jobId, s.request().code, s.userName().c_str(), s.rights()) == kStatusNoPermission) {
+  // Only the user's own faxes are served (the download removes the job); an
+  // unknown id and a busy queue get the error tag, as a failed check-out.
+  const Status access = g_Queue->CheckJobAccess(jobId, s.request().code, s.userName().c_str(), s.rights());
+  if (access != 0) {
     s.LogFailure();
-    s.ReplyError(kStatusNoPermission);
+    if (access == kStatusNoPermission)
+      s.ReplyError(access);
+    else
+      s.ReplyErrorTag();
     return 0;
   }
   FaxHeader header;

@@ -144,8 +144,9 @@ class Queue {
   // of the user's own lists (5026 or 5030 to fetch, 5020 or 6020 to delete),
   // for a "~nobody" fax that a dispatcher fetches, and for any job that an
   // administrator asks for; else kStatusNoPermission. kStatusRequestAlreadyDeleted
-  // for an unknown id. A job's recipient and sender never change, so the
-  // answer holds for the job's whole life.
+  // for an unknown id, kStatusServerTooBusy when the queue is busy. A job's
+  // recipient and sender never change, so the answer holds for the job's
+  // whole life.
   Status CheckJobAccess(uint32_t jobId, uint32_t requestCode, const char* userName, uint32_t rights);
   // Server suspend and resume: the modem subsystem holds back new sends.
   void Pause() {}
