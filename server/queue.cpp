@@ -522,17 +522,17 @@ void Queue::SchedulerThread() {
 bool Queue::SchedulerPass() {
   int64_t now = 0;
   bool changed = false;
+  PassIndex index;
   {
     platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
     if (!hold.locked()) return false;
     now = Now();
-    changed = ExpireAndReturn(now);
+    changed = BuildPassIndex(index, now, true);
   }
   // Each port is found with the queue unlocked, since finding one may wait
   // on a modem's initialisation: submissions, received faxes and results go
   // on meanwhile. The job it goes to is looked up again afterwards.
   std::set<uint32_t> started;
-  PassIndex index;
   for (;;) {
     {
       platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
@@ -575,50 +575,39 @@ bool Queue::SchedulerPass() {
   return true;
 }
 
-bool Queue::ExpireAndReturn(int64_t now) {
-  bool changed = false;
-  for (auto& job : jobs_) {
-    if (job.direction != 1 || job.sending || job.drop) continue;
-    switch (TimeTest(job, now)) {
-      case 0:
-        // No port can dial a number longer than its dial buffer: the job would
-        // be refused on every pass, never sent and never returned. It goes
-        // back to its sender at once.
-        if (!job.recipient.lan && job.recipient.address.size() >= ModemPort::kDialNumberSize) {
-          if (g_SysLog) g_SysLog->Error("Fax number too long to dial: '%s'", job.recipient.address.c_str());
-          job.state = JobState::CommunicationError;
-          job.direction = 0;
-          job.returned = 1;
-          changed = true;
-        }
-        break;
-      case 2:
-        if (const FaxImg* image = FindImage(job.imageId)) {
-          job.state = JobState::Expired;
-          Journalize(job, *image);
-        }
-        job.drop = 1;
-        break;
-      default:
-        break;
-    }
-  }
-  return changed;
-}
-
-void Queue::BuildPassIndex(PassIndex& index, int64_t now) {
+bool Queue::BuildPassIndex(PassIndex& index, int64_t now, bool expire) {
   index = PassIndex();
   index.built = true;
   index.changes = changes_;
+  bool changed = false;
   uint32_t pos = 0, stretch = 0;
   // The jobs of one submission lie side by side: one look-up serves them all.
   uint32_t imageId = 0;
   const FaxImg* image = nullptr;
   for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
-    const FaxReq& job = *it;
+    FaxReq& job = *it;
     const uint32_t at = pos++;
     if (!PassIndex::Waiting(job)) continue;
     const int t = TimeTest(job, now);
+    if (expire && t == 0 && !job.recipient.lan && job.recipient.address.size() >= ModemPort::kDialNumberSize) {
+      // No port can dial a number longer than its dial buffer: the job would
+      // be refused on every pass, never sent and never returned. It goes
+      // back to its sender at once.
+      if (g_SysLog) g_SysLog->Error("Fax number too long to dial: '%s'", job.recipient.address.c_str());
+      job.state = JobState::CommunicationError;
+      job.direction = 0;
+      job.returned = 1;
+      changed = true;
+      continue;
+    }
+    if (expire && t == 2) {
+      if (const FaxImg* expired = FindImage(job.imageId)) {
+        job.state = JobState::Expired;
+        Journalize(job, *expired);
+      }
+      job.drop = 1;
+      continue;
+    }
     if (t == 1) {
       ++stretch;
       continue;
@@ -636,10 +625,11 @@ void Queue::BuildPassIndex(PassIndex& index, int64_t now) {
   }
   index.droppedFrom.assign(stretch + 1, UINT32_MAX);
   index.next = index.due.begin();
+  return changed;
 }
 
 Queue::JobList::iterator Queue::NextDueJob(int64_t now, const std::set<uint32_t>& started, PassIndex& index) {
-  if (!index.built || index.changes != changes_) BuildPassIndex(index, now);
+  if (!index.built || index.changes != changes_) BuildPassIndex(index, now, false);
   // What the pass passed over stays behind: sent, dropped or started from.
   for (; index.next != index.due.end(); ++index.next) {
     const FaxReq& job = *index.next->job;

@@ -209,11 +209,11 @@ class Queue {
   void InsertInOrder(FaxReq&& job);
   void InsertInOrder(JobList& from, JobList::iterator job);
   int TimeTest(const FaxReq& job, int64_t now) const;
-  // Expires jobs held too long and returns those no port can dial; true
-  // when a job changed in a way the saved list must keep.
-  bool ExpireAndReturn(int64_t now);
   struct PassIndex;
-  void BuildPassIndex(PassIndex& index, int64_t now);
+  // Indexes the due jobs; with `expire`, first expires the jobs held too long
+  // and returns those no port can dial, true when a job changed in a way the
+  // saved list must keep.
+  bool BuildPassIndex(PassIndex& index, int64_t now, bool expire);
   // The first due job for a fax number that no batch of this pass started
   // from; the index's next entry is that job.
   JobList::iterator NextDueJob(int64_t now, const std::set<uint32_t>& started, PassIndex& index);
