@@ -1,0 +1,164 @@
+// A list over a real korvohub: the junk-sender book (request 7800, per-row
+// delete 7820), downloaded through the base's LST file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "common/entries.h"
+#include "common/userenvironment.h"
+#include "manager/list_model.h"
+#include "tests/manager/fake_ui.h"
+#include "tests/server/hub_fixture.h"
+
+namespace korvo::test {
+namespace {
+
+using manager::ItemValue;
+
+// The denied senders, as the manager lists them. failAtRow makes adding that
+// row raise a file error.
+class SenderList : public manager::ListContext {
+ public:
+  static inline int failAtRow = -1;
+
+  void Fill() override { DownloadList(serverName_, 7800, "0", 0); }
+  std::string GetItemText(int, ItemValue item, int column) override {
+    const auto* e = reinterpret_cast<const JunkSenderEntry*>(item);
+    return column == 0 ? e->stationId : e->description;
+  }
+  void DeleteItemData(ItemValue item) override { delete reinterpret_cast<JunkSenderEntry*>(item); }
+  manager::ColumnTable GetColumnTable() override {
+    static const manager::ColumnDescriptor kColumns[] = {{"Station Identifier", 130}, {"Name / Comment", 120}};
+    return {kColumns, 2};
+  }
+  int AddItemFromText(int row, const char* line, int) override {
+    if (row == failAtRow) throw manager::ListFileError("damaged list");
+    auto* e = new JunkSenderEntry(line);
+    return model_->InsertRow(row, reinterpret_cast<ItemValue>(e)) ? 1 : (delete e, 0);
+  }
+  RequestResult DeleteItemOnServer(int row, int) override {
+    return client_.ChangeJunkSender(serverName_.c_str(), FaxClient::kDeleteJunkSender,
+                                    *reinterpret_cast<const JunkSenderEntry*>(model_->GetRow(row).item));
+  }
+};
+
+const manager::ListClass kSenderList{"SenderList", &manager::CreateList<SenderList>};
+const manager::TreeSelection kNode{"Denied Access Book", true, "."};
+
+class ListDownloadTest : public HubFixture {
+ protected:
+  void SetUp() override {
+    HubFixture::SetUp();
+    SenderList::failAtRow = -1;
+    GetUserEnvironment().Load();
+  }
+  void AddSenders(std::initializer_list<const char*> ids) {
+    for (const char* id : ids) {
+      JunkSenderEntry e;
+      e.stationId = id;
+      e.description = std::string("about ") + id;
+      int32_t newId = 0;
+      ASSERT_EQ(client_.AddJunkSender(".", e, newId).status, 0u) << id;
+    }
+  }
+  std::set<std::string> Shown(manager::ListModel& model) {
+    std::set<std::string> out;
+    for (int i = 0; i < model.RowCount(); ++i) out.insert(model.CellText(i, 0));
+    return out;
+  }
+  std::set<std::string> OnServer() {
+    manager::ListModel model(ui_);
+    model.Open(kSenderList, kNode);
+    return Shown(model);
+  }
+  // The data folder holds no list file.
+  int ListFiles() {
+    int n = 0;
+    for (auto& f : std::filesystem::directory_iterator(GetUserEnvironment().GetDataPath()))
+      if (f.path().filename().string().rfind("LST", 0) == 0) ++n;
+    return n;
+  }
+
+  FakeUi ui_;
+};
+
+TEST_F(ListDownloadTest, RowsComeFromTheServersListAndTheFileGoes) {
+  StartHub();
+  AddSenders({"+385 1 111", "+385 1 222", "+385 1 333"});
+  manager::ListModel model(ui_);
+  model.Open(kSenderList, kNode);
+  EXPECT_EQ(Shown(model), (std::set<std::string>{"+385 1 111", "+385 1 222", "+385 1 333"}));
+  EXPECT_EQ(model.CellText(0, 1), "about " + model.CellText(0, 0));
+  EXPECT_EQ(model.current()->GetServerName(), ".");
+  EXPECT_TRUE(ui_.boxes.empty());
+  EXPECT_EQ(ListFiles(), 0);
+}
+
+TEST_F(ListDownloadTest, AnEmptyListGivesNoRowsAndNoMessage) {
+  StartHub();
+  manager::ListModel model(ui_);
+  model.Open(kSenderList, kNode);
+  EXPECT_EQ(model.RowCount(), 0);
+  EXPECT_TRUE(ui_.boxes.empty());
+  EXPECT_EQ(ListFiles(), 0);
+}
+
+// A server that is down is asked on every refresh tick: each refused request
+// says why and leaves no list file behind.
+TEST_F(ListDownloadTest, ARefusedRequestShowsItsTextAndLeavesNoFile) {
+  manager::ListModel model(ui_);
+  model.Open(kSenderList, kNode);
+  model.Refill();
+  model.Refill();
+  EXPECT_EQ(model.RowCount(), 0);
+  ASSERT_EQ(ui_.boxes.size(), 3u);
+  EXPECT_FALSE(ui_.boxes[0].text.empty());
+  EXPECT_EQ(ui_.boxes[1].text, ui_.boxes[0].text);
+  EXPECT_EQ(ListFiles(), 0);
+}
+
+TEST_F(ListDownloadTest, AFileErrorKeepsTheRowsReadSoFar) {
+  StartHub();
+  AddSenders({"111", "222", "333"});
+  SenderList::failAtRow = 2;
+  manager::ListModel model(ui_);
+  model.Open(kSenderList, kNode);
+  EXPECT_EQ(model.RowCount(), 2);
+  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{
+                             "File error occured while processing a list received from server.\nSome items may be lost"}));
+  EXPECT_EQ(ListFiles(), 0);
+}
+
+TEST_F(ListDownloadTest, ConfirmedDeleteRemovesTheSelectedSendersFromListAndServer) {
+  StartHub();
+  AddSenders({"111", "222", "333"});
+  manager::ListModel model(ui_);
+  model.Open(kSenderList, kNode);
+  ASSERT_EQ(model.RowCount(), 3);
+  for (int i = 0; i < 3; ++i)
+    if (model.CellText(i, 0) != "222") model.SetRowState(i, manager::kRowSelected);
+  model.current()->ConfirmDeleteSelected(0);
+  ASSERT_FALSE(ui_.boxes.empty());
+  EXPECT_EQ(ui_.boxes[0].caption, "Confirm Delete Item(s)");
+  EXPECT_EQ(ui_.boxes[0].text, "Are you sure you want to delete selected item(s)?");
+  EXPECT_EQ(ui_.boxes.size(), 1u);
+  EXPECT_EQ(Shown(model), (std::set<std::string>{"222"}));
+  EXPECT_TRUE(model.IsFocused(0));
+  EXPECT_EQ(OnServer(), (std::set<std::string>{"222"}));
+}
+
+TEST_F(ListDownloadTest, DeleteAnsweredNoKeepsEverything) {
+  StartHub();
+  AddSenders({"111"});
+  manager::ListModel model(ui_);
+  model.Open(kSenderList, kNode);
+  model.SetRowState(0, manager::kRowSelected);
+  ui_.answers.push_back(desktop::Answer::No);
+  model.current()->ConfirmDeleteSelected(0);
+  EXPECT_EQ(model.RowCount(), 1);
+  EXPECT_EQ(OnServer(), (std::set<std::string>{"111"}));
+}
+
+}  // namespace
+}  // namespace korvo::test
