@@ -2,6 +2,7 @@
 // timer and the shortening of cell texts.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,8 @@ struct BatchCase {
   std::vector<std::string> messages;
 };
 
+void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
+
 const std::string kFailText = RequestResult(kFail).text;
 
 std::string Aborted(int n) {
@@ -174,6 +177,8 @@ struct RunCase {
   std::vector<int> stillSelected;
   std::vector<std::string> messages;
 };
+
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
 class RunBatch : public ListModelTest, public ::testing::WithParamInterface<RunCase> {};
 
@@ -262,6 +267,8 @@ struct IntervalCase {
   uint32_t stored;
   int taken;
 };
+
+void PrintTo(const IntervalCase& c, std::ostream* os) { *os << c.stored; }
 
 class RefreshInterval : public ListModelTest, public ::testing::WithParamInterface<IntervalCase> {};
 
@@ -374,6 +381,8 @@ struct ShortCase {
   const char* shown;
   bool shortened;
 };
+
+void PrintTo(const ShortCase& c, std::ostream* os) { *os << '"' << c.text << "\" in " << c.width; }
 
 class Shortening : public ::testing::TestWithParam<ShortCase> {};
 
