@@ -38,6 +38,7 @@ class NullUi final : public korvo::manager::UiServices {
   }
   bool StartTimer(int) override { return true; }
   void StopTimer() override {}
+  std::optional<int> AskRefreshInterval(int) override { return std::nullopt; }
 };
 
 // Rows are numbers in random order; the list sorts them by value.

@@ -91,6 +91,11 @@ class ListContext {
   virtual int AddItemFromText(int /*rowIndex*/, const char* /*line*/, int /*parameter*/) { return 0; }
   virtual RequestResult DeleteItemOnServer(int /*row*/, int /*parameter*/) { return {}; }
 
+  // The list's own commands (its popup menu); the base has none. True when
+  // the command is the list's.
+  virtual bool HandleCommand(int /*id*/) { return false; }
+  virtual bool UpdateCommand(int /*id*/, CommandUi& /*ui*/) { return false; }
+
   void Attach(ListModel* model, const TreeSelection& tree);
   // Widths from the settings into the model's columns.
   void LoadColumns();

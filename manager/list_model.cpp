@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "common/settings.h"
 #include "common/status_codes.h"
@@ -60,6 +61,47 @@ void ListModel::Refill() {
   Sort();
   FocusFirstIfNoneSelected();
   ui_.EndWaitCursor();
+}
+
+bool ListModel::OnCommand(int id) {
+  switch (id) {
+    case kCmdRefreshList: Refill(); return true;
+    case kCmdAddItem: if (list_) list_->OnAddItem(); return true;
+    case kCmdEditItem: if (list_) list_->OnEditItem(); return true;
+    case kCmdDeleteItems: if (list_) list_->OnDeleteItems(); return true;
+    case kCmdEnableRefresh: EnableRefresh(); return true;
+    case kCmdDisableRefresh: DisableRefresh(); return true;
+    case kCmdChangeRefreshInterval:
+      if (const std::optional<int> seconds = ui_.AskRefreshInterval(refresh_.interval)) SetRefreshInterval(*seconds);
+      return true;
+    default: return list_ && list_->HandleCommand(id);
+  }
+}
+
+bool ListModel::OnUpdateCommand(int id, CommandUi& ui) {
+  switch (id) {
+    case kCmdRefreshList: ui.Enable(list_ != nullptr); return true;
+    case kCmdAddItem:
+    case kCmdEditItem:
+    case kCmdDeleteItems:
+      ui.Enable(false);
+      if (list_ && id == kCmdAddItem) list_->OnUpdateAddItem(ui);
+      if (list_ && id == kCmdEditItem) list_->OnUpdateEditItem(ui);
+      if (list_ && id == kCmdDeleteItems) list_->OnUpdateDeleteItems(ui);
+      return true;
+    case kCmdEnableRefresh: ui.Enable(!refresh_.enabled); return true;
+    case kCmdDisableRefresh: ui.Enable(refresh_.enabled != 0); return true;
+    case kCmdChangeRefreshInterval: return false;  // always available
+    default: return list_ && list_->UpdateCommand(id, ui);
+  }
+}
+
+void ListModel::OnEnter() {
+  if (list_ && SelectedCount() == 1) list_->OpenItem(FirstSelected());
+}
+
+void ListModel::OnDoubleClick(int row) {
+  if (list_ && row >= 0 && row < RowCount()) list_->OpenItem(row);
 }
 
 bool ListModel::InsertRow(int index, ItemValue item) {

@@ -19,6 +19,17 @@ namespace korvo::manager {
 inline constexpr uint32_t kRowFocused = 0x1;
 inline constexpr uint32_t kRowSelected = 0x2;
 
+// Commands of the list view.
+enum ListCommand : int {
+  kCmdRefreshList = 32804,
+  kCmdAddItem = 32848,
+  kCmdEditItem = 32849,
+  kCmdDeleteItems = 32850,
+  kCmdDisableRefresh = 32860,
+  kCmdEnableRefresh = 32861,
+  kCmdChangeRefreshInterval = 32863,
+};
+
 class ListModel {
  public:
   struct Row {
@@ -57,6 +68,14 @@ class ListModel {
   void Refill();
   ListContext* current() const { return list_.get(); }
   UiServices& ui() { return ui_; }
+
+  // The view's commands, then the open list's own. True when handled.
+  bool OnCommand(int id);
+  bool OnUpdateCommand(int id, CommandUi& ui);
+  // Enter opens the row when exactly one is selected; a double click opens
+  // the row under the pointer (-1: none).
+  void OnEnter();
+  void OnDoubleClick(int row);
 
   // Rows.
   bool InsertRow(int index, ItemValue item);

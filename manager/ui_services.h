@@ -3,6 +3,7 @@
 // a wxTimer; model tests answer them. The header needs no wx.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "desktop/prompt.h"
@@ -19,6 +20,8 @@ class UiServices {
   // The list's refresh timer (id 1); false when it cannot be set.
   virtual bool StartTimer(int milliseconds) = 0;
   virtual void StopTimer() = 0;
+  // The Refresh Interval dialog, starting at current; the new interval on OK.
+  virtual std::optional<int> AskRefreshInterval(int current) = 0;
 };
 
 // A plain box with an OK button, as the lists show request and file errors.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ class FakeUi final : public manager::UiServices {
     return true;
   }
   void StopTimer() override { timerMs = 0; }
+  std::optional<int> AskRefreshInterval(int current) override {
+    intervalAsked.push_back(current);
+    return intervalAnswer;
+  }
 
   std::vector<std::string> Texts() const {
     std::vector<std::string> out;
@@ -49,6 +54,8 @@ class FakeUi final : public manager::UiServices {
   int waitDepth = 0;
   int timerMs = 0;  // 0: not running
   bool refuseTimer = false;
+  std::vector<int> intervalAsked;     // the interval each dialog started at
+  std::optional<int> intervalAnswer;  // nothing: Cancel
 };
 
 }  // namespace korvo::test

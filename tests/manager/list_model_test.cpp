@@ -26,6 +26,7 @@ struct ListSetup {
   std::vector<int> order;  // empty: no order
   int defaultSort = -1;
   bool tickWhileFilling = false;
+  std::vector<std::string> calls;  // what reached the list
 };
 ListSetup g;
 
@@ -52,6 +53,15 @@ class NumberList : public manager::ListContext {
     };
   }
   int GetDefaultSortColumn() override { return g.defaultSort; }
+  void OpenItem(int row) override { g.calls.push_back("open " + std::to_string(row)); }
+  void OnDeleteItems() override { g.calls.push_back("delete"); }
+  void OnUpdateDeleteItems(manager::CommandUi& ui) override { ui.Enable(model_->SelectedCount() > 0); }
+  bool HandleCommand(int id) override {
+    if (id != kOwnCommand) return false;
+    g.calls.push_back("own");
+    return true;
+  }
+  static constexpr int kOwnCommand = 32866;
   manager::ColumnTable GetColumnTable() override { return {kTable, 3}; }
   manager::ColumnOrder GetColumnOrder() override {
     if (g.order.empty()) return {};
@@ -361,6 +371,66 @@ TEST_F(ListModelTest, ATickRefillsAndFocusesTheFirstRow) {
   EXPECT_EQ(Items(), (std::vector<int>{5, 6, 7}));
   EXPECT_EQ(model_.refresh().enabled, 1);
   EXPECT_EQ(ui_.waitDepth, 0);
+}
+
+// --- commands ------------------------------------------------------------------
+
+bool Enabled(ListModel& model, int id) {
+  manager::CommandUi ui;
+  model.OnUpdateCommand(id, ui);
+  return ui.enabled;
+}
+
+TEST_F(ListModelTest, CommandsNeedAnOpenListAndReachIt) {
+  EXPECT_FALSE(Enabled(model_, manager::kCmdRefreshList));
+  EXPECT_FALSE(Enabled(model_, manager::kCmdDeleteItems));
+  EXPECT_FALSE(model_.OnCommand(NumberList::kOwnCommand));
+  g.items = {1, 2};
+  model_.Open(kNumbers, kNode);
+  EXPECT_TRUE(Enabled(model_, manager::kCmdRefreshList));
+  EXPECT_FALSE(Enabled(model_, manager::kCmdAddItem));  // the base disables
+  EXPECT_FALSE(Enabled(model_, manager::kCmdDeleteItems));
+  model_.SetRowState(1, manager::kRowSelected);
+  EXPECT_TRUE(Enabled(model_, manager::kCmdDeleteItems));
+  EXPECT_TRUE(model_.OnCommand(manager::kCmdDeleteItems));
+  EXPECT_TRUE(model_.OnCommand(NumberList::kOwnCommand));
+  EXPECT_FALSE(model_.OnCommand(40000));
+  EXPECT_EQ(g.calls, (std::vector<std::string>{"delete", "own"}));
+}
+
+TEST_F(ListModelTest, EnterOpensOnlyASingleSelectedRow) {
+  g.items = {1, 2, 3};
+  model_.Open(kNumbers, kNode);
+  model_.OnEnter();
+  model_.SetRowState(2, manager::kRowSelected);
+  model_.OnEnter();
+  model_.SetRowState(0, manager::kRowSelected);
+  model_.OnEnter();
+  model_.OnDoubleClick(1);
+  model_.OnDoubleClick(-1);
+  EXPECT_EQ(g.calls, (std::vector<std::string>{"open 2", "open 1"}));
+}
+
+TEST_F(ListModelTest, RefreshCommandsSwitchEachOtherAndTheIntervalRestartsTheTimer) {
+  model_.Open(kNumbers, kNode);
+  EXPECT_TRUE(Enabled(model_, manager::kCmdEnableRefresh));
+  EXPECT_FALSE(Enabled(model_, manager::kCmdDisableRefresh));
+  model_.OnCommand(manager::kCmdChangeRefreshInterval);  // cancelled
+  EXPECT_EQ(model_.refresh().interval, 60);
+  EXPECT_EQ(ui_.timerMs, 0);
+  model_.OnCommand(manager::kCmdEnableRefresh);
+  EXPECT_EQ(ui_.timerMs, 60000);
+  EXPECT_FALSE(Enabled(model_, manager::kCmdEnableRefresh));
+  EXPECT_TRUE(Enabled(model_, manager::kCmdDisableRefresh));
+  ui_.intervalAnswer = 300;
+  model_.OnCommand(manager::kCmdChangeRefreshInterval);
+  EXPECT_EQ(ui_.intervalAsked, (std::vector<int>{60, 60}));
+  EXPECT_EQ(ui_.timerMs, 300000);
+  model_.OnCommand(manager::kCmdDisableRefresh);
+  EXPECT_EQ(ui_.timerMs, 0);
+  model_.Close();
+  EXPECT_EQ(Stored("Auto Refresh Interval"), 300u);
+  EXPECT_EQ(Stored("Auto Refresh Enabled"), 0u);
 }
 
 // --- menu caption -----------------------------------------------------------------
