@@ -301,7 +301,10 @@ class Session : public ::testing::TestWithParam<Dialect> {
     caller->command("ATDT200");
     ASSERT_EQ(callee->line(), "RING");
     callee->command("ATA");
-    ASSERT_EQ(callee->line(), d.con);
+    // The line rings on until the modem takes ATA: a slow computer sees more rings first.
+    Lines answer = callee->until(d.con);
+    std::erase(answer, "RING");
+    ASSERT_EQ(answer, (Lines{d.con}));
     ASSERT_EQ(caller->until("OK"), (Lines{d.con, d.csi + std::string("\"CALLEE 200\""), d.dis + caps, "OK"}));
   }
 
