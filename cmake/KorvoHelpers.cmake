@@ -15,8 +15,11 @@ function(korvo_test_folder dir prefix)
     set(target ${prefix}_${name})
     add_executable(${target} ${src})
     target_link_libraries(${target} PRIVATE ${ARGN} korvo_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+    # One variable per property: gtest_discover_tests flattens its PROPERTIES, so a
+    # second ENVIRONMENT entry after ';' would become a property name and be lost.
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
-      PROPERTIES ENVIRONMENT "KORVO_BUILD_DIR=${CMAKE_BINARY_DIR};KORVO_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+      PROPERTIES ENVIRONMENT "KORVO_BUILD_DIR=${CMAKE_BINARY_DIR}"
+                 ENVIRONMENT_MODIFICATION "KORVO_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
     # Extra needs of one test program (libraries, dependencies on built tools).
     if(EXISTS ${dir}/${name}.cmake)
       include(${dir}/${name}.cmake)
