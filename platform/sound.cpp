@@ -7,7 +7,14 @@
 
 namespace korvo::platform {
 
+namespace {
+// Without a device ALSA would print its search to standard error; the caller
+// learns of it from the result.
+void Quiet(const char*, int, const char*, int, const char*, ...) {}
+}  // namespace
+
 bool PlayTones(const std::vector<Tone>& tones) {
+  snd_lib_error_set_handler(Quiet);
   std::vector<int16_t> samples;
   for (const Tone& t : tones) {
     const size_t count = static_cast<size_t>(t.ms) * kToneRate / 1000;

@@ -1,0 +1,32 @@
+// korvobell: the tray notifier. One instance per user: a second start ends
+// at once.
+#include <wx/app.h>
+#include <wx/image.h>
+
+#include "common/userenvironment.h"
+#include "notifier/app/notifier_frame.h"
+#include "platform/instance_lock.h"
+
+namespace {
+
+class KorvoBellApp : public wxApp {
+ public:
+  bool OnInit() override {
+    wxInitAllImageHandlers();
+    korvo::UserEnvironment& env = korvo::GetUserEnvironment();
+    korvo::notifier::NotifyOptions options;
+    options.Load();
+    new korvo::notifier::NotifierFrame(options, env.GetDataPath());
+    return true;
+  }
+};
+
+}  // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(KorvoBellApp);
+
+int main(int argc, char** argv) {
+  korvo::platform::InstanceLock lock("KorvoNotifier");
+  if (!lock.held()) return 0;
+  return wxEntry(argc, argv);
+}
