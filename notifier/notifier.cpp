@@ -88,10 +88,9 @@ TickResult Notifier::Tick() {
   if (seconds_ >= options_.PollMinutes() * 60) {
     seconds_ = 0;
     result.polled = true;
-    FaxClient client;
     uint32_t bits = 0;
     // Without a server, or when the server does not answer, nothing is checked.
-    if (!options_.serverName.empty() && client.GetPermissions(options_.serverName.c_str(), bits).status == 0) {
+    if (!options_.serverName.empty() && client_.GetPermissions(options_.serverName.c_str(), bits).status == 0) {
       rights_ = bits;
       const bool wanted = (options_.eventMask & NotifyOptions::kDefaultMask) != 0;
       if ((bits & kRightDispatcher) && wanted) Check(ListKind::DispatchBox);
@@ -119,11 +118,10 @@ bool Notifier::Check(ListKind kind) {
   TextFile file;
   if (!FaxClient::MakeTempFile(dataPath_, "NTF", file)) return false;
   const std::string name = file.GetFileName();
-  FaxClient client;
   uint64_t size = 0;
   std::string text;
   bool raised = false;
-  if (client.DownloadList(options_.serverName.c_str(), RequestCode(kind), nullptr, FileRef(file)).status == 0 &&
+  if (client_.DownloadList(options_.serverName.c_str(), RequestCode(kind), nullptr, FileRef(file)).status == 0 &&
       ReadAll(file, text, size)) {
     const uint32_t shown = size > kUnknownSize ? kUnknownSize : static_cast<uint32_t>(size);
     uint32_t& last = lastSize_[Index(kind)];

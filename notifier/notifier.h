@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/faxclient.h"
 #include "notifier/notify_options.h"
 
 namespace korvo::notifier {
@@ -62,6 +63,8 @@ class Notifier {
   bool newMessage() const { return newMessage_; }
   int seconds() const { return seconds_; }
   uint32_t rights() const { return rights_; }
+  // The client every request goes through, under the process's login.
+  FaxClient& client() { return client_; }
 
   // The message window. Opening or updating it gives the icon it shows next
   // (alternating between the two); closing it clears the flag and resets the
@@ -96,6 +99,7 @@ class Notifier {
 
   NotifyOptions options_;
   std::string dataPath_;
+  FaxClient client_;
   std::string line1_, line2_;
   bool newMessage_ = false;
   bool messageOpen_ = false;

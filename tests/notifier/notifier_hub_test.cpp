@@ -171,16 +171,18 @@ TEST_F(NotifierHubTest, ReceivedFaxAlertsTheDispatchers) {
   EXPECT_EQ(n->line2(), "Server received 1 new fax.");
 }
 
+// A registered user with rights 1 and 4 only, a fax waiting in its inbox.
 TEST_F(NotifierHubTest, WithoutRightsTwoAndEightNeverAlerted) {
   StartHub();
-  Send(test::Lan(test::OwnLogin()));
-  WaitListed(5026, 1);
   std::string text;
-  EncodeFields(&text, {test::OwnLogin(), "", "5", "", "", "", "", ""}, 8);
-  ASSERT_EQ(client_.ChangeUser(kServer, 7530, RegisteredUserEntry(text)).status, 0u);
+  EncodeFields(&text, {"bellnorights", "", "5", "", "", "", "", ""}, 8);
+  ASSERT_EQ(client_.ChangeUser(kServer, 7510, RegisteredUserEntry(text)).status, 0u);
+  Send(test::Lan("bellnorights"));
   auto n = Make();
+  ASSERT_EQ(n->client().ActForUser(kServer, "bellnorights"), 1);
   for (int poll = 0; poll < 3; ++poll) {
     TickResult r = Poll(*n);
+    EXPECT_TRUE(r.polled);
     EXPECT_FALSE(r.alert);
   }
   EXPECT_EQ(n->rights(), 5u);

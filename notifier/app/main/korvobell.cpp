@@ -4,6 +4,7 @@
 #include <wx/image.h>
 
 #include "common/userenvironment.h"
+#include "desktop/session_end.h"
 #include "notifier/app/notifier_frame.h"
 #include "platform/instance_lock.h"
 
@@ -16,7 +17,8 @@ class KorvoBellApp : public wxApp {
     korvo::UserEnvironment& env = korvo::GetUserEnvironment();
     korvo::notifier::NotifyOptions options;
     options.Load();
-    new korvo::notifier::NotifierFrame(options, env.GetDataPath());
+    SetTopWindow(new korvo::notifier::NotifierFrame(options, env.GetDataPath()));
+    korvo::desktop::CloseOnEndOfSession(*this);
     return true;
   }
 };
