@@ -50,14 +50,14 @@ void ListContext::SaveColumnWidths() {
                         static_cast<uint32_t>(model_->GetColumn(static_cast<int>(i)).width));
 }
 
-int ListContext::TableColumn(int displayPosition) const {
-  const ColumnOrder order = const_cast<ListContext*>(this)->GetColumnOrder();
+int ListContext::TableColumn(int displayPosition) {
+  const ColumnOrder order = GetColumnOrder();
   if (order.entries && displayPosition >= 0 && displayPosition < order.count) return order.entries[displayPosition];
   return displayPosition;
 }
 
-int ListContext::DisplayPosition(int tableIndex) const {
-  const ColumnOrder order = const_cast<ListContext*>(this)->GetColumnOrder();
+int ListContext::DisplayPosition(int tableIndex) {
+  const ColumnOrder order = GetColumnOrder();
   if (!order.entries) return tableIndex;
   for (int i = 0; i < order.count; ++i)
     if (order.entries[i] == tableIndex) return i;
@@ -106,6 +106,10 @@ int ListContext::DownloadList(const std::string& server, uint32_t code, const ch
     return -1;
   }
   int count = 0;
+  auto fileError = [&] {
+    ShowText(model_->ui(), "File error occured while processing a list received from server.\nSome items may be lost");
+    file.Close();
+  };
   try {
     const bool ready = server.empty() ? file.Open(name.c_str()) != 0 : file.SeekToBegin() == 0;
     if (!ready) throw ListFileError("list file");
@@ -114,18 +118,17 @@ int ListContext::DownloadList(const std::string& server, uint32_t code, const ch
       if (AddItemFromText(count, line, parameter)) ++count;
     file.Close();
   } catch (const ListFileError&) {
-    ShowText(model_->ui(), "File error occured while processing a list received from server.\nSome items may be lost");
-    file.Close();
+    fileError();
   } catch (const std::bad_alloc&) {
-    ShowText(model_->ui(), "File error occured while processing a list received from server.\nSome items may be lost");
-    file.Close();
+    fileError();
   }
   FaxClient::DeleteTempFile(name);
   return count;
 }
 
 std::string ListContext::GetMenuCaption() {
-  static const char* const kCaptions[] = {"&Fax",  "&Fax",      "&Fax",     "&Fax",     "&Fax",    "&Address", "&User",
+  // By popup index: the five fax lists, then the books, modems, folders and logs.
+  static const char* const kCaptions[] = {"&Fax",   "&Fax",  "&Fax",      "&Fax",     "&Fax",     "&Address", "&User",
                                           "M&odem", "&List", "&EventLog", "&Journal", "&Journal", "S&ender"};
   const int index = GetMenuIndex();
   if (index < 0 || index >= static_cast<int>(std::size(kCaptions))) return {};

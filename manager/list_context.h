@@ -100,8 +100,9 @@ class ListContext {
   // Widths from the settings into the model's columns.
   void LoadColumns();
   void SaveColumnWidths();
-  int TableColumn(int displayPosition) const;
-  int DisplayPosition(int tableIndex) const;
+  // Display position to table index and back, through the column order.
+  int TableColumn(int displayPosition);
+  int DisplayPosition(int tableIndex);
   void Clear();
   int FreeAllItemData();
   void ConfirmDeleteSelected(int parameter);

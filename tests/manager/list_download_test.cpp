@@ -130,6 +130,21 @@ TEST_F(ListDownloadTest, AFileErrorKeepsTheRowsReadSoFar) {
   EXPECT_EQ(ListFiles(), 0);
 }
 
+// Without a server the local address book answers, written by name.
+TEST_F(ListDownloadTest, WithoutAServerTheLocalBookIsListed) {
+  AddressEntry entry;
+  entry.firstName = "Ana";
+  entry.lastName = "Horvat";
+  int32_t id = 0;
+  ASSERT_EQ(client_.AddAddress(nullptr, entry, id).status, 0u);
+  manager::ListModel model(ui_);
+  model.Open(kSenderList, {"Local Address Book", false, {}});
+  EXPECT_EQ(model.current()->GetServerName(), "");
+  EXPECT_EQ(model.RowCount(), 1);
+  EXPECT_TRUE(ui_.boxes.empty());
+  EXPECT_EQ(ListFiles(), 0);
+}
+
 TEST_F(ListDownloadTest, ConfirmedDeleteRemovesTheSelectedSendersFromListAndServer) {
   StartHub();
   AddSenders({"111", "222", "333"});

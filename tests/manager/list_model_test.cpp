@@ -442,6 +442,28 @@ TEST_F(ListModelTest, TheBaseHasNoPopupAndNoCaption) {
   EXPECT_EQ(model_.current()->SettingsKey(), kKey);
 }
 
+// --- event log entries -----------------------------------------------------------
+
+TEST(EventLogEntryTest, KindNumberAndTextComeFromTheThreeFields) {
+  const struct {
+    const char* line;
+    const char* kind;
+    int number;
+    const char* text;
+  } cases[] = {
+      {"4\x1b" "12\x1b" "Fax Server Daemon started.\x1b", "Event", 12, "Fax Server Daemon started."},
+      {"1\x1b" "7\x1b" "Modem not answering", "Error", 7, "Modem not answering"},
+      {"x\x1b\x1b", "Error", 0, ""},
+      {"", "Error", 0, ""},
+  };
+  for (const auto& c : cases) {
+    const manager::EventLogEntry e(c.line);
+    EXPECT_EQ(e.kind, c.kind) << c.line;
+    EXPECT_EQ(e.number, c.number) << c.line;
+    EXPECT_EQ(e.text, c.text) << c.line;
+  }
+}
+
 // --- shortening ---------------------------------------------------------------------
 
 struct ShortCase {
