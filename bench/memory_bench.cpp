@@ -23,6 +23,7 @@
 #include "common/job_state.h"
 #include "common/settings.h"
 #include "common/tiff_writer.h"
+#include "bench/modemsim_process.h"
 #include "platform/process.h"
 #include "server/fax_session.h"
 #include "server/faxserver.h"
@@ -45,47 +46,17 @@ long RssKiB() {
   return 0;
 }
 
-class Simulator {
- public:
-  explicit Simulator(const std::filesystem::path& dir) {
-    int out[2];
-    if (pipe(out) != 0) std::abort();
-    std::vector<std::string> args = {"modemsim", "--set", "dir " + dir.string(), "--set", "ring-ms 200"};
-    for (int i = 0; i < kCalls; ++i) {
-      args.push_back("--modem");
-      args.push_back("name=tx" + std::to_string(i) + " number=" + std::to_string(100 + i));
-      args.push_back("--modem");
-      args.push_back("name=rx" + std::to_string(i) + " number=" + std::to_string(500 + i));
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(KORVO_MODEMSIM, argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    FILE* in = fdopen(out[0], "r");
-    char line[512];
-    while (in && std::fgets(line, sizeof line, in)) {
-      if (std::string(line).rfind("ready", 0) == 0) break;
-      char name[64], path[400];
-      if (std::sscanf(line, "port %63s %399s", name, path) == 2) ports.emplace_back(name, path);
-    }
-    if (in) std::fclose(in);
+// The exchange with kCalls send and kCalls receive modems.
+bench::ModemsimProcess StartSimulator(const std::filesystem::path& dir) {
+  std::vector<std::string> args = {"--set", "dir " + dir.string(), "--set", "ring-ms 200"};
+  for (int i = 0; i < kCalls; ++i) {
+    args.push_back("--modem");
+    args.push_back("name=tx" + std::to_string(i) + " number=" + std::to_string(100 + i));
+    args.push_back("--modem");
+    args.push_back("name=rx" + std::to_string(i) + " number=" + std::to_string(500 + i));
   }
-  ~Simulator() {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  std::vector<std::pair<std::string, std::string>> ports;
-
- private:
-  pid_t pid_ = -1;
-};
+  return bench::ModemsimProcess(std::move(args));
+}
 
 // Argument: the run's length in seconds.
 void BM_ResidentWithEveryPortBusy(benchmark::State& state) {
@@ -94,7 +65,7 @@ void BM_ResidentWithEveryPortBusy(benchmark::State& state) {
   for (const char* d : {"root/Config", "root/Temp", "root/Queue", "sim"}) std::filesystem::create_directories(box.path(d));
   KvSetServerRoot(box.path("root").c_str());
   SetStationIdentifier("KORVO BENCH");
-  Simulator sim(box.path("sim"));
+  bench::ModemsimProcess sim = StartSimulator(box.path("sim"));
   int ok = 0;
   SysLog log("unused.log", kSysLogMaxSize, &ok);
   g_SysLog = &log;

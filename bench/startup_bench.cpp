@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/modemsim_process.h"
 #include "common/database.h"
 #include "common/modem_record.h"
 #include "common/settings.h"
@@ -29,46 +30,15 @@ namespace {
 
 using namespace korvo;
 
-// The exchange program with n modems, stopped and reaped with the object.
-class Simulator {
- public:
-  Simulator(const std::filesystem::path& dir, int n) {
-    int out[2];
-    if (pipe(out) != 0) std::abort();
-    std::vector<std::string> args = {"modemsim", "--set", "dir " + dir.string()};
-    for (int i = 0; i < n; ++i) {
-      args.push_back("--modem");
-      args.push_back("name=m" + std::to_string(i) + " number=" + std::to_string(1000 + i));
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(KORVO_MODEMSIM, argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    FILE* in = fdopen(out[0], "r");
-    char line[512];
-    while (in && std::fgets(line, sizeof line, in)) {
-      if (std::string(line).rfind("ready", 0) == 0) break;
-      char name[64], path[400];
-      if (std::sscanf(line, "port %63s %399s", name, path) == 2) ports.push_back(path);
-    }
-    if (in) std::fclose(in);
+// The exchange program with n modems.
+bench::ModemsimProcess StartSimulator(const std::filesystem::path& dir, int n) {
+  std::vector<std::string> args = {"--set", "dir " + dir.string()};
+  for (int i = 0; i < n; ++i) {
+    args.push_back("--modem");
+    args.push_back("name=m" + std::to_string(i) + " number=" + std::to_string(1000 + i));
   }
-  ~Simulator() {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  std::vector<std::string> ports;
-
- private:
-  pid_t pid_ = -1;
-};
+  return bench::ModemsimProcess(std::move(args));
+}
 
 // Seconds until a modem subsystem over n simulated receive modems is up.
 double StartUp(int n) {
@@ -76,11 +46,11 @@ double StartUp(int n) {
   std::filesystem::create_directories(box.path("root/Config"));
   std::filesystem::create_directories(box.path("sim"));
   KvSetServerRoot(box.path("root").c_str());
-  Simulator sim(box.path("sim"), n);
+  bench::ModemsimProcess sim = StartSimulator(box.path("sim"), n);
   {
     Database db(GetModemsPath().c_str(), sizeof(ModemRecord), CompareModemIds);
     db.Open();
-    for (const auto& path : sim.ports) {
+    for (const auto& [name, path] : sim.ports) {
       ModemRecord r;
       r.portName.Assign(path);
       r.usage = ModemPort::kUsageReceive;
