@@ -18,4 +18,8 @@ class NumsnipApp : public wxApp {
 
 }  // namespace
 
+// The macro defines wxGetApp(), which this program never calls.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
 wxIMPLEMENT_APP(NumsnipApp);
+#pragma GCC diagnostic pop

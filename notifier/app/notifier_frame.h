@@ -41,6 +41,7 @@ class NotifierFrame;
 class MessageDialog : public wxDialog {
  public:
   MessageDialog(NotifierFrame* frame, const Notifier& model);
+  using wxDialog::Update;  // the window's own repaint stays reachable
   void Update(const Notifier& model, int icon);
 
  private:

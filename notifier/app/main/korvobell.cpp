@@ -25,7 +25,11 @@ class KorvoBellApp : public wxApp {
 
 }  // namespace
 
+// The macro defines wxGetApp(), which this program never calls.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
 wxIMPLEMENT_APP_NO_MAIN(KorvoBellApp);
+#pragma GCC diagnostic pop
 
 int main(int argc, char** argv) {
   korvo::platform::InstanceLock lock("KorvoNotifier");

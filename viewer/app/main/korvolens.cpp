@@ -34,4 +34,8 @@ class ViewerApp : public wxApp {
 
 }  // namespace
 
+// The macro defines wxGetApp(), which this program never calls.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
 wxIMPLEMENT_APP(ViewerApp);
+#pragma GCC diagnostic pop
