@@ -58,6 +58,25 @@ bool HasControlChars(const std::string& s) {
   return false;
 }
 
+// The caller's KORVO_* variables as Environment= lines (quoted, specifier
+// signs doubled; systemd expands no variables there); false when one holds
+// a control character, which no unit line can carry.
+bool EnvironmentLines(std::string& lines) {
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("KORVO_", 0) != 0 || entry.find('=') == std::string::npos) continue;
+    if (HasControlChars(entry)) return false;
+    std::string quoted = "\"";
+    for (char c : entry) {
+      if (c == '"' || c == '\\') quoted += '\\';
+      if (c == '%') quoted += c;
+      quoted += c;
+    }
+    lines += "Environment=" + quoted + "\"\n";
+  }
+  return true;
+}
+
 // The control signals of the process, read from a signalfd on a thread of its
 // own, so the handlers may lock and log like any other code.
 class ControlThread {
@@ -191,8 +210,10 @@ bool CreateService(const std::string& serviceName, const std::string& displayNam
                    const char* account, const char* /*password*/) {
   std::string user = account ? account : "";
   if (auto slash = user.rfind('\\'); slash != std::string::npos) user.erase(0, slash + 1);
+  std::string environment;
   if (serviceName.empty() || serviceName.find('/') != std::string::npos || HasControlChars(displayName) ||
-      HasControlChars(programPath) || HasControlChars(user) || user.find_first_of(" \"'") != std::string::npos) {
+      HasControlChars(programPath) || HasControlChars(user) || user.find_first_of(" \"'") != std::string::npos ||
+      !EnvironmentLines(environment)) {
     SetLastError(EINVAL);
     return false;
   }
@@ -203,6 +224,7 @@ bool CreateService(const std::string& serviceName, const std::string& displayNam
                      "NotifyAccess=main\nLimitNOFILE=" + std::to_string(kServiceDescriptorLimit) +
                      "\nExecStart=" + UnitQuote(programPath) + "\n";
   if (!user.empty()) text += "User=" + user + "\n";
+  text += environment;
   text += "\n[Install]\nWantedBy=multi-user.target\n";
 
   const std::string path = ServiceUnitPath(serviceName);
@@ -230,6 +252,66 @@ bool OpenService(const std::string& serviceName) {
   }
   return true;
 }
+
+std::string ServiceWantsLinkPath(const std::string& serviceName) {
+  return ServiceUnitDir() + "/" + kServiceWantedBy + ".wants/" + UnitName(serviceName);
+}
+
+bool EnableService(const std::string& serviceName) {
+  if (!OpenService(serviceName)) return false;
+  if (SystemdManagesUnitDir()) {
+    if (Systemctl({"enable", UnitName(serviceName)})) return true;
+    SetLastError(EIO);
+    return false;
+  }
+  const std::string link = ServiceWantsLinkPath(serviceName);
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(link).parent_path(), ec);
+  if (ec) {
+    SetLastError(static_cast<uint32_t>(ec.value()));
+    return false;
+  }
+  // An old link (perhaps to a unit elsewhere) gives way to this one.
+  unlink(link.c_str());
+  if (symlink(ServiceUnitPath(serviceName).c_str(), link.c_str()) != 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  return true;
+}
+
+bool DisableService(const std::string& serviceName) {
+  if (SystemdManagesUnitDir()) {
+    if (Systemctl({"disable", UnitName(serviceName)})) return true;
+    SetLastError(EIO);
+    return false;
+  }
+  const std::string link = ServiceWantsLinkPath(serviceName);
+  if (unlink(link.c_str()) != 0 && errno != ENOENT) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  // The .wants folder goes with its last link, as systemctl leaves it.
+  rmdir(std::filesystem::path(link).parent_path().c_str());
+  return true;
+}
+
+namespace {
+
+bool UnitJob(const char* verb, const std::string& serviceName) {
+  if (!SystemdManagesUnitDir()) {
+    SetLastError(ENOTSUP);
+    return false;
+  }
+  if (Systemctl({verb, UnitName(serviceName)})) return true;
+  SetLastError(EIO);
+  return false;
+}
+
+}  // namespace
+
+bool StartServiceUnit(const std::string& serviceName) { return UnitJob("start", serviceName); }
+bool StopServiceUnit(const std::string& serviceName) { return UnitJob("stop", serviceName); }
 
 bool ControlServiceStop(const std::string& serviceName) {
   if (!SystemdManagesUnitDir() || QueryServiceState(serviceName) == kServiceStopped) {

@@ -57,13 +57,29 @@ bool OpenServiceManager();
 // The descriptor limit of the unit CreateService writes.
 inline constexpr unsigned kServiceDescriptorLimit = 16384;
 // Writes a new unit file: demand start (not enabled), the program path, the
-// descriptor limit above, and the account as the unit's user when given (a
-// "DOMAIN\" part is dropped; systemd takes no password). EEXIST when the
-// unit exists.
+// descriptor limit above, the account as the unit's user when given (a
+// "DOMAIN\" part is dropped; systemd takes no password), and every KORVO_*
+// variable of the caller as an Environment= line, so a server installed from
+// a moved installation keeps its files where the installer had them. EEXIST
+// when the unit exists; EINVAL for a value with control characters.
 bool CreateService(const std::string& serviceName, const std::string& displayName, const std::string& programPath,
                    const char* account, const char* password);
 // The unit file exists; ENOENT otherwise.
 bool OpenService(const std::string& serviceName);
+// The target whose .wants folder holds the link of an enabled unit, and that
+// link ("<folder>/multi-user.target.wants/korvo.service").
+inline constexpr const char* kServiceWantedBy = "multi-user.target";
+std::string ServiceWantsLinkPath(const std::string& serviceName);
+// Automatic start: the unit enabled. Where systemd manages the unit folder it
+// does this itself (systemctl enable/disable); elsewhere the link is made or
+// removed here. Disabling a unit that is not enabled succeeds.
+bool EnableService(const std::string& serviceName);
+bool DisableService(const std::string& serviceName);
+// Has systemd start the service and waits for the start job; ENOTSUP where
+// systemd does not manage the unit folder.
+bool StartServiceUnit(const std::string& serviceName);
+// The same for a stop, waiting until the service has stopped.
+bool StopServiceUnit(const std::string& serviceName);
 // Asks systemd to stop the service; false when systemd does not manage it or
 // the service is not active (nothing to stop).
 bool ControlServiceStop(const std::string& serviceName);

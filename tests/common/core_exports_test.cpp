@@ -48,6 +48,14 @@ TEST_F(CoreExports, EverySettingsExportHasItsCName) {
   for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
 }
 
+// What setup does to the system, under the names the manager and the
+// launcher look up.
+TEST_F(CoreExports, InstallFunctionsHaveTheirCNames) {
+  for (const char* name : {"IsServerServiceRunning", "StartServerService", "StopServerService", "InstallServerService",
+                           "RemoveServerService", "RunningAsAdministrator"})
+    EXPECT_NE(dlsym(handle_, name), nullptr) << name;
+}
+
 // The settings and trace functions that are not Kv... exports are still the
 // library's, under their own names rather than C++ mangled ones.
 TEST_F(CoreExports, SharedFunctionsHaveTheirCNamesToo) {

@@ -21,6 +21,7 @@
 #include "server/queue.h"
 #include "tests/server/hub_fixture.h"
 #include "tests/server/queue_fixture.h"
+#include "tests/server/systemd_notify.h"
 #include "tests/support/sandbox.h"
 
 extern char** environ;
@@ -30,47 +31,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kPatienceMs = 60000;  // only ever reached when something hangs
-
 using Hub = test::HubProcess;
 
-// Stands in for systemd: the notification socket of the service.
-class Notify {
- public:
-  explicit Notify(test::Sandbox& sandbox) {
-    path_ = sandbox.path("notify").string();
-    unlink(path_.c_str());
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    sandbox.setEnv("NOTIFY_SOCKET", path_);
-  }
-  ~Notify() {
-    close(fd_);
-    unlink(path_.c_str());
-  }
-  // Messages until one holds the text; all of them seen so far.
-  bool WaitFor(const std::string& text) {
-    for (;;) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, kPatienceMs) <= 0) return false;
-      char buf[1024];
-      ssize_t n = recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0) return false;
-      std::string m(buf, static_cast<size_t>(n));
-      seen_.push_back(m);
-      if (m.find(text) != std::string::npos) return true;
-    }
-  }
-  const std::vector<std::string>& seen() const { return seen_; }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-  std::vector<std::string> seen_;
-};
+using test::Notify;
 
 struct Entry {
   uint32_t id;

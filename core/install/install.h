@@ -1,0 +1,37 @@
+// What setup does to the system: the server's service, the administrator
+// check (and, further on, media copies, menu entries, the fax printer and the
+// import of the machine's users). Exports of libkorvocore.so under their C
+// names; the service functions and RunningAsAdministrator are also linked
+// into the manager and the launcher (korvo_install).
+//
+// Functions return 1 for success and 0 for failure, with the reason in the
+// thread's last error, unless said otherwise.
+#pragma once
+
+extern "C" {
+
+// A machine of null, "" or "." is this one, as is this machine's own name.
+//
+// The service (null name: "Korvo"): where systemd manages the unit folder of
+// this machine, *running is the unit's state and 0 comes back when there is
+// no unit. Elsewhere (a console server, a moved installation, another
+// machine) the question always succeeds and *running says whether a server
+// answers on that machine's pipe.
+int IsServerServiceRunning(const char* machine, int* running, const char* serviceName);
+// systemctl start of the unit; fails where systemd does not manage it.
+int StartServerService(const char* machine);
+// systemctl stop of the unit; refused where systemd does not manage it.
+int StopServerService(const char* machine);
+// Writes the unit (the program path, the account as its user when given)
+// and enables it, so the server starts with the machine. Only on this
+// machine.
+int InstallServerService(const char* machine, const char* programPath, const char* account, const char* password);
+// Stops the service where systemd can, then removes the unit and its link.
+// 0 when there is no unit.
+int RemoveServerService(const char* machine);
+
+// 1 when the effective user is root or the process is in the group sudo or
+// wheel.
+int RunningAsAdministrator(void);
+
+}

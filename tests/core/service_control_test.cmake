@@ -1,0 +1,2 @@
+# "Running" is asked of a real korvohub.
+add_dependencies(${target} korvohub)
