@@ -16,10 +16,6 @@ constexpr int32_t kLeftMargin = 204;   // one inch
 constexpr int32_t kLineStep = 36;      // 12 pt with its leading
 constexpr int32_t kTextPoints = 12;
 
-bool IsWhite(const uint8_t* row) {
-  return std::all_of(row, row + kStreamLineBytes, [](uint8_t b) { return b == 0; });
-}
-
 using Fits = std::function<bool(const std::string&)>;
 
 // Where a UTF-8 character starts: not at a continuation byte.
@@ -122,43 +118,17 @@ struct PbmReader {
 uint32_t PageLines(Paper paper) { return paper == Paper::A4 ? kA4Lines : kLetterLines; }
 
 void PrnStreamWriter::BeginDocument(Paper paper) {
-  Put("BD");
-  Put(paper == Paper::A4 ? "A4" : "LT");
-}
-
-void PrnStreamWriter::PutBlank(uint32_t count, bool& afterLine) {
-  while (count > 0) {
-    const uint32_t n = std::min<uint32_t>(afterLine ? count + 1 : count, 255);
-    Put("CF");
-    bytes_ += static_cast<char>(n);
-    count -= afterLine ? n - 1 : n;
-    afterLine = false;
-  }
+  writer_.Word("BD");
+  writer_.Word(paper == Paper::A4 ? "A4" : "LT");
 }
 
 void PrnStreamWriter::Page(const PageRows& rows) {
-  Put("BP");
-  bool afterLine = false;
-  uint32_t blank = 0;
-  for (size_t at = 0; at + kStreamLineBytes <= rows.size(); at += kStreamLineBytes) {
-    const uint8_t* row = &rows[at];
-    if (IsWhite(row)) {
-      ++blank;
-      continue;
-    }
-    PutBlank(blank, afterLine);
-    blank = 0;
-    Put("BL");
-    bytes_ += static_cast<char>(kStreamLineBytes & 0xFF);
-    bytes_ += static_cast<char>(kStreamLineBytes >> 8);
-    bytes_.append(reinterpret_cast<const char*>(row), kStreamLineBytes);
-    afterLine = true;
-  }
-  PutBlank(blank, afterLine);
-  Put("EP");
+  writer_.BeginPage();
+  for (size_t at = 0; at + kStreamLineBytes <= rows.size(); at += kStreamLineBytes) writer_.Line(&rows[at]);
+  writer_.EndPage();
 }
 
-void PrnStreamWriter::EndDocument() { Put("ED"); }
+void PrnStreamWriter::EndDocument() { writer_.Word("ED"); }
 
 std::vector<PageRows> RenderTextPages(const std::string& text, uint32_t pageLines) {
   const size_t linesPerPage = pageLines > 2 * kMargin + kLineStep ? (pageLines - 2 * kMargin) / kLineStep : 1;

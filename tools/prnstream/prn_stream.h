@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "common/print_stream_writer.h"
+
 namespace korvo::tools {
 
-inline constexpr uint32_t kStreamLineBytes = 216;  // 1728 pixels
+inline constexpr uint32_t kStreamLineBytes = kPrintLineBytes;
 inline constexpr uint32_t kA4Lines = 2292;         // 297 mm at 196 lines per inch
 inline constexpr uint32_t kLetterLines = 2156;     // 11 inches
 
@@ -21,6 +23,10 @@ using PageRows = std::vector<uint8_t>;
 
 class PrnStreamWriter {
  public:
+  PrnStreamWriter() = default;
+  PrnStreamWriter(const PrnStreamWriter&) = delete;
+  PrnStreamWriter& operator=(const PrnStreamWriter&) = delete;
+
   // "BD" and the paper word.
   void BeginDocument(Paper paper);
   // "BP", the page's lines, "EP". Runs of white rows become "CF" records: a
@@ -33,10 +39,8 @@ class PrnStreamWriter {
   const std::string& Bytes() const { return bytes_; }
 
  private:
-  void Put(const char* word) { bytes_.append(word, 2); }
-  void PutBlank(uint32_t count, bool& afterLine);
-
   std::string bytes_;
+  PrintStreamWriter writer_{[this](std::string_view piece) { bytes_.append(piece); }};
 };
 
 uint32_t PageLines(Paper paper);
