@@ -178,9 +178,9 @@ std::string ListModel::CellText(int row, int displayPosition) {
   return list_->GetItemText(row, rows_[static_cast<size_t>(row)].item, list_->TableColumn(displayPosition));
 }
 
-void ListModel::InsertColumn(int position, const std::string& title, int width) {
+void ListModel::InsertColumn(int position, const std::string& title, int width, Align align) {
   const size_t at = std::min(static_cast<size_t>(std::max(position, 0)), columns_.size());
-  columns_.insert(columns_.begin() + static_cast<ptrdiff_t>(at), Column{title, width});
+  columns_.insert(columns_.begin() + static_cast<ptrdiff_t>(at), Column{title, width, align});
 }
 
 void ListModel::DeleteColumn(int position) {
@@ -368,6 +368,16 @@ std::string ShortenText(const std::string& text, int width, int offset,
     if (measure(text.substr(0, end)) + dots + offset <= width) break;
   }
   return text.substr(0, end) + "...";
+}
+
+CellPlacement PlaceCellText(const std::string& text, int width, int offset, Align align,
+                            const std::function<int(const std::string&)>& measure) {
+  bool shortened = false;
+  CellPlacement cell{ShortenText(text, width, offset, measure, &shortened), offset / 2};
+  if (shortened || align == Align::Left) return cell;
+  const int room = width - offset - measure(cell.text);
+  cell.x += align == Align::Right ? room : room / 2;
+  return cell;
 }
 
 }  // namespace korvo::manager

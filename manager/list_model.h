@@ -19,6 +19,9 @@ namespace korvo::manager {
 inline constexpr uint32_t kRowFocused = 0x1;
 inline constexpr uint32_t kRowSelected = 0x2;
 
+// How a column places its texts.
+enum class Align { Left, Right, Centre };
+
 // Commands of the list view.
 enum ListCommand : int {
   kCmdRefreshList = 32804,
@@ -39,6 +42,7 @@ class ListModel {
   struct Column {
     std::string title;
     int width = 0;
+    Align align = Align::Left;
   };
   struct SortState {
     int column = -1;  // display position, -1 none
@@ -98,7 +102,7 @@ class ListModel {
   std::string CellText(int row, int displayPosition);
 
   // Columns, at display positions.
-  void InsertColumn(int position, const std::string& title, int width);
+  void InsertColumn(int position, const std::string& title, int width, Align align = Align::Left);
   void DeleteColumn(int position);
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   const Column& GetColumn(int position) const { return columns_[static_cast<size_t>(position)]; }
@@ -149,5 +153,16 @@ bool RefreshIntervalAccepted(long seconds);
 // appended, at least one character kept. shortened tells whether it was cut.
 std::string ShortenText(const std::string& text, int width, int offset,
                         const std::function<int(const std::string&)>& measure, bool* shortened = nullptr);
+
+// A cell's text as drawn into a column width pixels wide: shortened with
+// offset pixels of margin, and x, where it starts from the column's left
+// edge, offset / 2 in from either side by the column's alignment. A text that
+// had to be shortened starts at the left, whatever the alignment.
+struct CellPlacement {
+  std::string text;
+  int x = 0;
+};
+CellPlacement PlaceCellText(const std::string& text, int width, int offset, Align align,
+                            const std::function<int(const std::string&)>& measure);
 
 }  // namespace korvo::manager

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "desktop/command_id.h"
+
 namespace korvo::viewer_id {
 
 // Document commands.
@@ -43,13 +45,3 @@ inline constexpr int32_t kToolBar = 59392;
 inline constexpr int32_t kStatusBar = 59393;
 
 }  // namespace korvo::viewer_id
-
-namespace korvo {
-
-// wxWidgets refuses identifiers from 32767 up, so the windows carry the
-// numbers above 30000 less 30000 (32771 is 2771, 57601 is 27601); the
-// numbers below stay as they are.
-constexpr int WxId(int32_t number) { return number > 30000 ? number - 30000 : number; }
-constexpr int32_t NumberOfWxId(int wxId) { return wxId >= 2700 && wxId < 30000 ? wxId + 30000 : wxId; }
-
-}  // namespace korvo

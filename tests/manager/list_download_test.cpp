@@ -1,5 +1,5 @@
-// A list over a real korvohub: the junk-sender book (request 7800, per-row
-// delete 7820), downloaded through the base's LST file.
+// A list over a real korvohub (tests/manager/sender_list.h): rows from the
+// download, refused requests and file errors, the confirmed delete.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,42 +9,11 @@
 #include "common/userenvironment.h"
 #include "manager/list_model.h"
 #include "tests/manager/fake_ui.h"
+#include "tests/manager/sender_list.h"
 #include "tests/server/hub_fixture.h"
 
 namespace korvo::test {
 namespace {
-
-using manager::ItemValue;
-
-// The denied senders, as the manager lists them. failAtRow makes adding that
-// row raise a file error.
-class SenderList : public manager::ListContext {
- public:
-  static inline int failAtRow = -1;
-
-  void Fill() override { DownloadList(serverName_, 7800, "0", 0); }
-  std::string GetItemText(int, ItemValue item, int column) override {
-    const auto* e = reinterpret_cast<const JunkSenderEntry*>(item);
-    return column == 0 ? e->stationId : e->description;
-  }
-  void DeleteItemData(ItemValue item) override { delete reinterpret_cast<JunkSenderEntry*>(item); }
-  manager::ColumnTable GetColumnTable() override {
-    static const manager::ColumnDescriptor kColumns[] = {{"Station Identifier", 130}, {"Name / Comment", 120}};
-    return {kColumns, 2};
-  }
-  int AddItemFromText(int row, const char* line, int) override {
-    if (row == failAtRow) throw manager::ListFileError("damaged list");
-    auto* e = new JunkSenderEntry(line);
-    return model_->InsertRow(row, reinterpret_cast<ItemValue>(e)) ? 1 : (delete e, 0);
-  }
-  RequestResult DeleteItemOnServer(int row, int) override {
-    return client_.ChangeJunkSender(serverName_.c_str(), FaxClient::kDeleteJunkSender,
-                                    *reinterpret_cast<const JunkSenderEntry*>(model_->GetRow(row).item));
-  }
-};
-
-const manager::ListClass kSenderList{"SenderList", &manager::CreateList<SenderList>};
-const manager::TreeSelection kNode{"Denied Access Book", true, "."};
 
 class ListDownloadTest : public HubFixture {
  protected:
@@ -69,7 +38,7 @@ class ListDownloadTest : public HubFixture {
   }
   std::set<std::string> OnServer() {
     manager::ListModel model(ui_);
-    model.Open(kSenderList, kNode);
+    model.Open(kSenderList, kSenderNode);
     return Shown(model);
   }
   // The data folder holds no list file.
@@ -87,7 +56,7 @@ TEST_F(ListDownloadTest, RowsComeFromTheServersListAndTheFileGoes) {
   StartHub();
   AddSenders({"+385 1 111", "+385 1 222", "+385 1 333"});
   manager::ListModel model(ui_);
-  model.Open(kSenderList, kNode);
+  model.Open(kSenderList, kSenderNode);
   EXPECT_EQ(Shown(model), (std::set<std::string>{"+385 1 111", "+385 1 222", "+385 1 333"}));
   EXPECT_EQ(model.CellText(0, 1), "about " + model.CellText(0, 0));
   EXPECT_EQ(model.current()->GetServerName(), ".");
@@ -98,7 +67,7 @@ TEST_F(ListDownloadTest, RowsComeFromTheServersListAndTheFileGoes) {
 TEST_F(ListDownloadTest, AnEmptyListGivesNoRowsAndNoMessage) {
   StartHub();
   manager::ListModel model(ui_);
-  model.Open(kSenderList, kNode);
+  model.Open(kSenderList, kSenderNode);
   EXPECT_EQ(model.RowCount(), 0);
   EXPECT_TRUE(ui_.boxes.empty());
   EXPECT_EQ(ListFiles(), 0);
@@ -108,7 +77,7 @@ TEST_F(ListDownloadTest, AnEmptyListGivesNoRowsAndNoMessage) {
 // says why and leaves no list file behind.
 TEST_F(ListDownloadTest, ARefusedRequestShowsItsTextAndLeavesNoFile) {
   manager::ListModel model(ui_);
-  model.Open(kSenderList, kNode);
+  model.Open(kSenderList, kSenderNode);
   model.Refill();
   model.Refill();
   EXPECT_EQ(model.RowCount(), 0);
@@ -123,7 +92,7 @@ TEST_F(ListDownloadTest, AFileErrorKeepsTheRowsReadSoFar) {
   AddSenders({"111", "222", "333"});
   SenderList::failAtRow = 2;
   manager::ListModel model(ui_);
-  model.Open(kSenderList, kNode);
+  model.Open(kSenderList, kSenderNode);
   EXPECT_EQ(model.RowCount(), 2);
   EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{
                              "File error occured while processing a list received from server.\nSome items may be lost"}));
@@ -149,7 +118,7 @@ TEST_F(ListDownloadTest, ConfirmedDeleteRemovesTheSelectedSendersFromListAndServ
   StartHub();
   AddSenders({"111", "222", "333"});
   manager::ListModel model(ui_);
-  model.Open(kSenderList, kNode);
+  model.Open(kSenderList, kSenderNode);
   ASSERT_EQ(model.RowCount(), 3);
   for (int i = 0; i < 3; ++i)
     if (model.CellText(i, 0) != "222") model.SetRowState(i, manager::kRowSelected);
@@ -167,7 +136,7 @@ TEST_F(ListDownloadTest, DeleteAnsweredNoKeepsEverything) {
   StartHub();
   AddSenders({"111"});
   manager::ListModel model(ui_);
-  model.Open(kSenderList, kNode);
+  model.Open(kSenderList, kSenderNode);
   model.SetRowState(0, manager::kRowSelected);
   ui_.answers.push_back(desktop::Answer::No);
   model.current()->ConfirmDeleteSelected(0);

@@ -499,5 +499,32 @@ INSTANTIATE_TEST_SUITE_P(Table, Shortening,
                                            ShortCase{"čćžšđ", 61, 12, "č...", true}),   // whole characters
                          [](const auto& info) { return "Case" + std::to_string(info.index); });
 
+// Where a cell's text starts in its column: half the margin in from the side
+// the column aligns to, and from the left once the text had to be cut.
+struct PlaceCase {
+  manager::Align align;
+  int width;
+  const char* shown;
+  int x;
+};
+
+class Placing : public ::testing::TestWithParam<PlaceCase> {};
+
+TEST_P(Placing, ByAlignmentUnlessShortened) {
+  auto measure = [](const std::string& s) { return static_cast<int>(s.size()) * 10; };
+  const manager::CellPlacement cell = manager::PlaceCellText("abcd", GetParam().width, 12, GetParam().align, measure);
+  EXPECT_EQ(cell.text, GetParam().shown);
+  EXPECT_EQ(cell.x, GetParam().x);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Placing,
+                         ::testing::Values(PlaceCase{manager::Align::Left, 100, "abcd", 6},
+                                           PlaceCase{manager::Align::Right, 100, "abcd", 6 + 48},
+                                           PlaceCase{manager::Align::Centre, 100, "abcd", 6 + 24},
+                                           PlaceCase{manager::Align::Right, 52, "abcd", 6},  // exact fit
+                                           PlaceCase{manager::Align::Right, 51, "a...", 6},
+                                           PlaceCase{manager::Align::Centre, 51, "a...", 6}),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+
 }  // namespace
 }  // namespace korvo::test
