@@ -10,6 +10,16 @@
 
 extern "C" {
 
+// Copies a file of the installation media to the destination path: the
+// first file, in name order, that matches the pattern (a name whose last
+// character is '?', which matches the '_' of a compressed file; ASCII case
+// ignored), in the pattern's folder or the current one. A compressed file is
+// expanded, any other copied as it is; the copy gets the media file's mode
+// and replaces the destination only once it is complete. 0 with the last
+// error ENOENT when nothing matches or a file cannot be opened, EIO for a read
+// fault or a damaged stream, EMFILE, ENOMEM, or the error of a failed write.
+int KvCopy(const char* pattern, const char* destination);
+
 // A machine of null, "" or "." is this one, as is this machine's own name.
 //
 // The service (null name: "Korvo"): where systemd manages the unit folder of

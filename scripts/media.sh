@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Makes the installation media from a build: every program and file setup
+# copies, in one flat folder.
+#   scripts/media.sh DIR [--compress]
+# With --compress each file but the launcher korvoprep, libkorvocore.so and
+# README.TXT is packed (SZDD, its name's last character replaced by '_'),
+# as setup expands them. The build folder is $KORVO_BUILD_DIR, else build/.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${KORVO_BUILD_DIR:-$top/build}
+if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != --compress ]; }; then
+  echo "usage: $0 DIR [--compress]" >&2
+  exit 2
+fi
+dir=$1
+cmake --install "$build" --component media --prefix "$dir" >/dev/null
+if [ "${2:-}" = --compress ]; then
+  for f in "$dir"/*; do
+    case $(basename "$f") in
+      korvoprep | libkorvocore.so | README.TXT | *_) continue ;;
+    esac
+    "$build/tools/szddpack" "$f"
+    rm -f "$f"
+  done
+fi

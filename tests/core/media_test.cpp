@@ -1,0 +1,65 @@
+// The installation media as scripts/media.sh makes them, and KvCopy bringing
+// every packed file back as it was built.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "core/install/install.h"
+#include "platform/lasterror.h"
+#include "platform/lz_expand.h"
+#include "platform/process.h"
+#include "tests/support/sandbox.h"
+
+namespace korvo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Sandbox;
+
+bool MakeMedia(const fs::path& dir, bool compress) {
+  std::vector<std::string> argv = {(test::SourceDir() / "scripts" / "media.sh").string(), dir.string()};
+  if (compress) argv.push_back("--compress");
+  return platform::RunProcess(argv);
+}
+
+unsigned Mode(const fs::path& p) {
+  struct stat st{};
+  stat(p.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+TEST(Media, PackedMediaExpandToThePlainOnes) {
+  Sandbox sandbox;
+  const fs::path plain = sandbox.path("plain"), packed = sandbox.path("packed"), out = sandbox.path("out");
+  ASSERT_TRUE(MakeMedia(plain, false));
+  ASSERT_TRUE(MakeMedia(packed, true));
+  fs::create_directories(out);
+
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(plain)) names.insert(e.path().filename().string());
+  for (const char* needed : {"libkorvocore.so", "README.TXT", "korvohub"}) EXPECT_TRUE(names.count(needed)) << needed;
+
+  // The launcher, the library it opens and the read-me stay plain: they are
+  // used from the media as they are.
+  const std::set<std::string> keptPlain = {"korvoprep", "libkorvocore.so", "README.TXT"};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::string packedName = keptPlain.count(name) ? name : name.substr(0, name.size() - 1) + "_";
+    ASSERT_TRUE(fs::exists(packed / packedName));
+    EXPECT_EQ(platform::IsCompressedFile((packed / packedName).string()), !keptPlain.count(name));
+    if (!keptPlain.count(name)) {
+      EXPECT_FALSE(fs::exists(packed / name));
+    }
+    EXPECT_EQ(Mode(packed / packedName), Mode(plain / name));
+    const std::string pattern = (packed / (name.substr(0, name.size() - 1) + "?")).string();
+    ASSERT_EQ(KvCopy(pattern.c_str(), (out / name).c_str()), 1) << platform::GetLastError();
+    EXPECT_TRUE(Sandbox::readFile(out / name) == Sandbox::readFile(plain / name));
+    EXPECT_EQ(Mode(out / name), Mode(plain / name));
+  }
+}
+
+}  // namespace
+}  // namespace korvo
