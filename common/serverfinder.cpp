@@ -23,8 +23,12 @@ ServerFinder::ServerFinder(std::vector<std::string>& list, std::mutex& lock, pla
 
 ServerFinder::~ServerFinder() = default;
 
+void ServerFinder::Stop() { stop_.store(true); }
+
+bool ServerFinder::stopped() const { return stop_.load(); }
+
 int ServerFinder::FindAll() {
-  for (int pass = 0; pass < kPasses; ++pass) Walk(nullptr);
+  for (int pass = 0; pass < kPasses && !stopped(); ++pass) Walk(nullptr);
   return 0;
 }
 
@@ -35,7 +39,7 @@ void ServerFinder::Walk(const platform::NetResource* resource) {
     return;
   }
   platform::NetResource entry;
-  while (enumeration->Next(entry, kEntryBufferSize)) {
+  while (!stopped() && enumeration->Next(entry, kEntryBufferSize)) {
     if (!(entry.usage & platform::kResourceUsageContainer)) continue;
     if (entry.provider.compare(0, std::strlen(kProviderPrefix), kProviderPrefix) != 0) continue;
     if (entry.remoteName.rfind("\\\\", 0) == 0) {
@@ -48,12 +52,14 @@ void ServerFinder::Walk(const platform::NetResource* resource) {
 }
 
 void ServerFinder::Probe(const platform::NetResource& machine) {
+  if (stopped()) return;
   auto connection = neighbourhood_.OpenServer(machine.remoteName + "\\PIPE\\Korvo");
   if (!connection) return;
   std::string name = machine.remoteName.substr(2);
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   {
     std::lock_guard<std::mutex> guard(lock_);
+    if (stopped()) return;
     if (!Contains(name)) list_.push_back(name);
   }
   // The connection closes here: the server sees a client that comes and goes.

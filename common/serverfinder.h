@@ -4,6 +4,7 @@
 // the caller's lock.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,11 @@ class ServerFinder {
 
   // Five whole walks in a row, since a network's answers come in over time.
   int FindAll();
+  // Asks a walk on another thread to end: it probes no further machine and
+  // returns once the probe under way is done. The owner of the list stops
+  // the finder and joins its thread before it destroys the list.
+  void Stop();
+  bool stopped() const;
   // Enumerates below a resource (null: the top of the network).
   void Walk(const platform::NetResource* resource);
   // Tries one machine.
@@ -38,6 +44,7 @@ class ServerFinder {
   std::mutex& lock_;
   std::unique_ptr<platform::Neighbourhood> own_;
   platform::Neighbourhood& neighbourhood_;
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace korvo

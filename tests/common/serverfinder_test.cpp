@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "common/settings.h"
 #include "platform/lasterror.h"
@@ -37,6 +39,11 @@ class TestNeighbourhood : public platform::Neighbourhood {
   std::mutex* lockToCheck = nullptr;
   bool lockFreeWhileOpening = true;
   int pass = -1;
+  // A probe waits here while holdProbes is set, as on a slow network.
+  std::mutex gate;
+  std::condition_variable changed;
+  bool holdProbes = false;
+  int probes = 0;
 
   std::unique_ptr<platform::NetEnumeration> OpenEnum(const NetResource* below) override {
     std::string key = below ? below->remoteName : "";
@@ -51,7 +58,13 @@ class TestNeighbourhood : public platform::Neighbourhood {
     return std::make_unique<Enum>(it == tree.end() ? std::vector<NetResource>{} : it->second);
   }
   std::unique_ptr<platform::ServerConnection> OpenServer(const std::string& pipeName) override {
-    opened.push_back(pipeName);
+    {
+      std::unique_lock<std::mutex> guard(gate);
+      opened.push_back(pipeName);
+      ++probes;
+      changed.notify_all();
+      changed.wait(guard, [&] { return !holdProbes; });
+    }
     if (lockToCheck) {
       if (lockToCheck->try_lock()) lockToCheck->unlock();
       else lockFreeWhileOpening = false;
@@ -162,6 +175,25 @@ TEST_F(Finder, TheListLockIsNotHeldWhileTheNetworkIsAsked) {
   net.lockToCheck = &lock;
   EXPECT_EQ(Find(), (std::vector<std::string>{"HUB"}));
   EXPECT_TRUE(net.lockFreeWhileOpening);
+}
+
+TEST_F(Finder, AStoppedWalkProbesNoFurtherMachine) {
+  net.passes = {{{"", {Res(kMs)}}, {kMs, {Res("\\\\slow"), Res("\\\\hub"), Res("\\\\other")}}}};
+  net.servers = {"\\\\slow\\PIPE\\Korvo", "\\\\hub\\PIPE\\Korvo"};
+  net.holdProbes = true;
+  ServerFinder finder(list, lock, net);
+  std::thread walk([&] { finder.FindAll(); });
+  {
+    std::unique_lock<std::mutex> guard(net.gate);
+    ASSERT_TRUE(net.changed.wait_for(guard, std::chrono::seconds(60), [&] { return net.probes == 1; }));
+    finder.Stop();
+    net.holdProbes = false;
+    net.changed.notify_all();
+  }
+  walk.join();
+  EXPECT_TRUE(finder.stopped());
+  EXPECT_EQ(net.opened, (std::vector<std::string>{"\\\\slow\\PIPE\\Korvo"}));
+  EXPECT_EQ(std::count(net.enumerated.begin(), net.enumerated.end(), ""), 1);
 }
 
 }  // namespace
