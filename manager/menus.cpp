@@ -1,6 +1,7 @@
 #include "manager/menus.h"
 
 #include "manager/list_model.h"
+#include "manager/manager_ids.h"
 
 namespace korvo::manager {
 namespace {
@@ -34,6 +35,21 @@ const MenuResource& ListPopups() {
        {{32857, "&Clear Journal"}, {32865, "&Total Usage Time"}, kSeparator, kEnable, kDisable, kInterval}},
       {"PersonalJournal", {{32865, "&Total Usage Time"}, kSeparator, kEnable, kDisable, kInterval}},
       {"JunkSenders", {{32866, "&Add"}, {32867, "&Delete"}, {32868, "&Edit"}}},
+  };
+  return menu;
+}
+
+const MenuResource& TreePopups() {
+  static const MenuResource menu = {
+      {"&Server",
+       {{kCmdStartServer, "&Start"},
+        {kCmdShutDownConditionally, "Shut Down &Conditionally"},
+        {kCmdShutDownUnconditionally, "Shut Down &Unconditionally"},
+        {kCmdSuspendServer, "Sus&pend"},
+        {kCmdResumeServer, "&Resume"},
+        kSeparator,
+        {kCmdServerParameters, "S&how / Change Parameters"}}},
+      {"&Default", {{kCmdRefreshList, "&Refresh List"}}},
   };
   return menu;
 }

@@ -25,4 +25,9 @@ inline constexpr int kListPopupMenu = 131;
 // Menu 131, the popups of the lists.
 const MenuResource& ListPopups();
 
+inline constexpr int kTreePopupMenu = 141;
+
+// Menu 141, the popups of the tree: 0 the server commands, 1 the others'.
+const MenuResource& TreePopups();
+
 }  // namespace korvo::manager

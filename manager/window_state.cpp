@@ -57,13 +57,17 @@ WindowState LoadWindowState() {
   uint32_t value = 0;
   if (KvReadRegUserDword(kWindowStateSection, "Maximized", &value)) state.maximized = value == 1;
   if (KvReadRegUserDword(kWindowStateSection, "Splitter", &value)) state.splitter = static_cast<int32_t>(value);
+  if (KvReadRegUserDword(kWindowStateSection, "ToolBar", &value)) state.toolBar = value != 0;
+  if (KvReadRegUserDword(kWindowStateSection, "StatusBar", &value)) state.statusBar = value != 0;
   return state;
 }
 
-void SaveWindowState(const Rect& normal, bool maximized, int splitter) {
+void SaveWindowState(const Rect& normal, bool maximized, int splitter, bool toolBar, bool statusBar) {
   KvWriteRegUserStr(kWindowStateSection, "Rect", FormatRect(normal).c_str());
   KvWriteRegUserDword(kWindowStateSection, "Maximized", maximized ? 1 : 0);
   KvWriteRegUserDword(kWindowStateSection, "Splitter", static_cast<uint32_t>(splitter));
+  KvWriteRegUserDword(kWindowStateSection, "ToolBar", toolBar ? 1 : 0);
+  KvWriteRegUserDword(kWindowStateSection, "StatusBar", statusBar ? 1 : 0);
 }
 
 }  // namespace korvo::manager

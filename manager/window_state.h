@@ -49,12 +49,14 @@ struct WindowState {
   std::optional<Rect> rect;  // nothing: no usable "Rect"
   bool maximized = false;
   int splitter = -1;
+  bool toolBar = true;  // the bars shown
+  bool statusBar = true;
 };
 
 inline constexpr const char* kProfileKey = "Korvo Manager";
 inline constexpr const char* kWindowStateSection = "Korvo Manager\\Window State";
 
 WindowState LoadWindowState();
-void SaveWindowState(const Rect& normal, bool maximized, int splitter);
+void SaveWindowState(const Rect& normal, bool maximized, int splitter, bool toolBar, bool statusBar);
 
 }  // namespace korvo::manager

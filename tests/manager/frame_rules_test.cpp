@@ -91,7 +91,10 @@ TEST(WindowPlacement, StateRoundTripsThroughTheProfile) {
   EXPECT_FALSE(none.maximized);
   EXPECT_EQ(none.splitter, -1);
 
-  SaveWindowState({-1700, 20, -900, 620}, true, 250);
+  EXPECT_TRUE(none.toolBar);
+  EXPECT_TRUE(none.statusBar);
+
+  SaveWindowState({-1700, 20, -900, 620}, true, 250, false, true);
   char text[64] = {};
   ASSERT_EQ(KvReadRegUserStr("Korvo Manager\\Window State", "Rect", text, sizeof text), 1);
   EXPECT_STREQ(text, "-1700 0020 -900 0620");
@@ -99,6 +102,8 @@ TEST(WindowPlacement, StateRoundTripsThroughTheProfile) {
   EXPECT_EQ(back.rect, (Rect{-1700, 20, -900, 620}));
   EXPECT_TRUE(back.maximized);
   EXPECT_EQ(back.splitter, 250);
+  EXPECT_FALSE(back.toolBar);
+  EXPECT_TRUE(back.statusBar);
 
   // A text not in the written form counts as none: the default rectangle.
   ASSERT_EQ(KvWriteRegUserStr("Korvo Manager\\Window State", "Rect", "garbage"), 1);

@@ -1,0 +1,44 @@
+#include "manager/command_prompts.h"
+
+#include "manager/list_model.h"
+#include "manager/manager_ids.h"
+
+namespace korvo::manager {
+
+std::string CommandPrompt(int id) {
+  switch (id) {
+    case kCmdAddItem: return "Adds a new list item\nAdd Item";
+    case kCmdEditItem: return "Edits the selected list item\nEdit Item";
+    case kCmdDeleteItems: return "Deletes selected list item(s)\nDelete Item(s)";
+    case 32775: return "Views the selected fax\nView";
+    case kCmdRefreshList: return "Updates the right pane contents\nRefresh List";
+    case kCmdAbout: return "Displays program information, version number and copyright\nAbout";
+    case kCmdExit: return "Quits the application\nExit";
+    case kCmdStartServer: return "Starts the Korvo server";
+    case kCmdShutDownConditionally:
+      return "Shuts down the server if it is idle (no active user connections and modem jobs)";
+    case kCmdShutDownUnconditionally: return "Shuts down the server regardless of its current activity";
+    case kCmdSuspendServer: return "Suspends the server: no faxes are sent or received until it is resumed";
+    case kCmdResumeServer: return "Resumes the suspended server";
+    case kCmdServerParameters: return "Shows and changes the server's parameters";
+    case kCmdViewToolbar: return "Shows or hides the toolbar\nToggle ToolBar";
+    case kCmdViewStatusBar: return "Shows or hides the status bar\nToggle StatusBar";
+    case kCmdNextPane: return "Switches to the next window pane\nNext Pane";
+    case kCmdPrevPane: return "Switches back to the previous window pane\nPrevious Pane";
+    case kCmdHelpTopics: return "Lists Help topics\nHelp Topics";
+    default: return {};
+  }
+}
+
+std::string PromptMessage(int id) {
+  const std::string prompt = CommandPrompt(id);
+  return prompt.substr(0, prompt.find('\n'));
+}
+
+std::string PromptTip(int id) {
+  const std::string prompt = CommandPrompt(id);
+  const size_t cut = prompt.find('\n');
+  return cut == std::string::npos ? std::string() : prompt.substr(cut + 1);
+}
+
+}  // namespace korvo::manager
