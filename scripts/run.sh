@@ -54,7 +54,7 @@ trap 'stop; exit 129' HUP
 # its jobs when it is stopped.
 [ -f "$build/build.ninja" ] ||
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$build" korvohub korvocore modemsim modemsetup faxdemo prnstream &
+ninja -C "$build" korvohub korvocore modemsim modemsetup faxdemo prnstream korvodesk &
 builder=$!
 if ! wait "$builder"; then
   builder=""
@@ -113,6 +113,7 @@ instructions() {
   echo "  $build/tools/faxdemo send 200 $state/job.prn Hello"
   echo "  $build/tools/faxdemo list    # job id, sender, subject, pages, state of each fax received"
   echo "  $build/tools/faxdemo fetch JOBID $state/got.tif && tiffinfo $state/got.tif"
+  echo "  $build/manager/korvodesk &   # the manager: your folders and the server's"
 }
 
 # The server's console output passes through here, so the instructions come
