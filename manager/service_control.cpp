@@ -1,36 +1,23 @@
 #include "manager/service_control.h"
 
-#include "platform/local_socket.h"
-#include "platform/neighbourhood.h"
-#include "platform/process.h"
-#include "platform/service.h"
+#include "core/install/install.h"
 
 namespace korvo::manager {
 
 namespace {
 
-// Where systemd manages the unit folder, this machine's korvo.service; else
-// (a console server, a sandbox, another machine) the query succeeds and the
-// service runs when a server answers on the machine's pipe.
+// The installation library's rule: where systemd manages the unit folder,
+// this machine's korvo.service; elsewhere the service runs when a server
+// answers on the machine's pipe, and it cannot be started from here.
 class SystemService final : public ServiceControl {
  public:
   bool IsRunning(const std::string& machine, bool& running) override {
-    if (Managed(machine)) {
-      running = platform::QueryServiceState("Korvo") == platform::kServiceRunning;
-      return true;
-    }
-    platform::LanNeighbourhood net;
-    running = net.OpenServer("\\\\" + machine + "\\PIPE\\Korvo") != nullptr;
+    int state = 0;
+    if (!IsServerServiceRunning(machine.c_str(), &state, nullptr)) return false;
+    running = state != 0;
     return true;
   }
-  bool Start(const std::string& machine) override {
-    return Managed(machine) && platform::RunProcess({"systemctl", "start", "korvo.service"});
-  }
-
- private:
-  static bool Managed(const std::string& machine) {
-    return platform::IsThisMachine(machine.c_str()) && platform::SystemdManagesUnitDir();
-  }
+  bool Start(const std::string& machine) override { return StartServerService(machine.c_str()) != 0; }
 };
 
 }  // namespace
