@@ -37,6 +37,17 @@ namespace {
 
 using namespace manager;
 
+// The system's service control, counting the questions asked of it.
+class CountingService final : public ServiceControl {
+ public:
+  bool IsRunning(const std::string& machine, bool& running) override {
+    ++queries;
+    return SystemServiceControl().IsRunning(machine, running);
+  }
+  bool Start(const std::string& machine) override { return SystemServiceControl().Start(machine); }
+  int queries = 0;
+};
+
 class KorvoDeskWindowTest : public HubFixture {
  protected:
   void SetUp() override {
@@ -56,7 +67,7 @@ class KorvoDeskWindowTest : public HubFixture {
   void Start(const std::vector<std::string>& arguments = {}) {
     app_ = std::make_unique<ManagerApp>([this] { return now_; });
     app_->SetHelpBook((BuildDir() / "manager" / "help" / "korvodesk.hhp").string());
-    ASSERT_TRUE(app_->InitInstance(arguments, SystemServiceControl()));
+    ASSERT_TRUE(app_->InitInstance(arguments, service_));
     ShowAndWait(frame());
   }
   MainFrame* frame() { return app_->frame(); }
@@ -68,8 +79,9 @@ class KorvoDeskWindowTest : public HubFixture {
   }
   // A real click on the node's label.
   void ClickNode(const wxTreeItemId& item) {
+    tree()->EnsureVisible(item);
     wxRect r;
-    ASSERT_TRUE(tree()->GetBoundingRect(item, r, true));
+    ASSERT_TRUE(WaitFor([&] { return tree()->GetBoundingRect(item, r, true) && r.height > 0; }, "the node shown"));
     wxUIActionSimulator sim;
     sim.MouseMove(tree()->ClientToScreen(r.GetPosition() + wxPoint(r.width / 2, r.height / 2)));
     sim.MouseClick();
@@ -105,6 +117,7 @@ class KorvoDeskWindowTest : public HubFixture {
   }
 
   uint32_t now_ = 1000;
+  CountingService service_;
   std::unique_ptr<ManagerApp> app_;
   ScriptedPrompter prompter_;
 };
@@ -157,6 +170,31 @@ TEST_F(KorvoDeskWindowTest, ANewUserRunsTheServerFromTheManager) {
   EXPECT_TRUE(enabled[kCmdStartServer]);
   EXPECT_FALSE(enabled[kCmdSuspendServer]);
   EXPECT_FALSE(enabled[kCmdShutDownUnconditionally]);
+}
+
+// The server commands ask the server when their menu opens, never while the
+// program is idle.
+TEST_F(KorvoDeskWindowTest, ServerQueriesRunWhenTheMenuOpensOnly) {
+  StartHub();
+  Start();
+  ClickNode(Node({"Fax Servers", UpperCase(platform::ComputerName())}));
+  int idles = 0;
+  auto count = [&](wxIdleEvent& e) {
+    ++idles;
+    e.Skip();
+  };
+  wxTheApp->Bind(wxEVT_IDLE, count);
+  for (int round = 0; round < 3; ++round) {
+    const int before = idles;
+    wxWakeUpIdle();
+    WaitFor([&] { return idles > before; }, "an idle pass");
+  }
+  wxTheApp->Unbind(wxEVT_IDLE, count);
+  EXPECT_EQ(service_.queries, 0);
+  OpenServerMenu();
+  // Start, both shut downs and the parameters ask the service; suspend and
+  // resume ask the server (3040).
+  EXPECT_EQ(service_.queries, 4);
 }
 
 TEST_F(KorvoDeskWindowTest, ARestartRestoresTheRectangleAndSplitter) {
