@@ -16,6 +16,8 @@ class WxPrompter final : public Prompter {
       case Buttons::OkCancel: style = wxOK | wxCANCEL; break;
       case Buttons::YesNo: style = wxYES_NO; break;
       case Buttons::YesNoCancel: style = wxYES_NO | wxCANCEL; break;
+      case Buttons::RetryCancel: style = wxOK | wxCANCEL; break;
+      case Buttons::YesNoDefaultNo: style = wxYES_NO | wxNO_DEFAULT; break;
     }
     switch (icon) {
       case Icon::None: style |= wxICON_NONE; break;
@@ -25,11 +27,12 @@ class WxPrompter final : public Prompter {
       case Icon::Question: style |= wxICON_QUESTION; break;
     }
     wxMessageDialog box(parent, wxString::FromUTF8(text), wxString::FromUTF8(caption), style);
+    if (buttons == Buttons::RetryCancel) box.SetOKCancelLabels("&Retry", wxID_CANCEL);
     switch (box.ShowModal()) {
-      case wxID_OK: return Answer::Ok;
+      case wxID_OK: return buttons == Buttons::RetryCancel ? Answer::Retry : Answer::Ok;
       case wxID_YES: return Answer::Yes;
       case wxID_NO: return Answer::No;
-      default: return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+      default: return buttons == Buttons::YesNo || buttons == Buttons::YesNoDefaultNo ? Answer::No : Answer::Cancel;
     }
   }
 

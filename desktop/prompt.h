@@ -11,9 +11,10 @@ class wxWindow;
 
 namespace korvo::desktop {
 
-enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
+// YesNoDefaultNo: No is the default button.
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, YesNoDefaultNo };
 enum class Icon { None, Information, Warning, Error, Question };
-enum class Answer { Ok, Cancel, Yes, No };
+enum class Answer { Ok, Cancel, Yes, No, Retry };
 
 struct FileRequest {
   bool save = false;     // a save chooser asks before replacing an existing file
@@ -26,7 +27,7 @@ struct FileRequest {
 class Prompter {
  public:
   virtual ~Prompter() = default;
-  // Texts are UTF-8. Closing the box without a button is Cancel (No for Buttons::YesNo).
+  // Texts are UTF-8. Closing the box without a button is Cancel (No for the Yes/No boxes).
   virtual Answer Message(wxWindow* parent, const std::string& text, const std::string& caption, Buttons buttons,
                          Icon icon) = 0;
   // The chosen path (UTF-8), or nothing when the user cancels.

@@ -79,6 +79,16 @@ bool RunProcess(const std::vector<std::string>& argv) {
   return pid > 0 && WaitProcess(pid, code) && code == 0;
 }
 
+bool TerminateProcess(pid_t pid) {
+  if (pid <= 0) {
+    SetLastError(EINVAL);
+    return false;
+  }
+  kill(pid, SIGKILL);
+  int code = 0;
+  return WaitProcess(pid, code);
+}
+
 bool RunProcessOutput(const std::vector<std::string>& argv, std::string& out) {
   out.clear();
   if (argv.empty()) {

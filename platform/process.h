@@ -16,6 +16,9 @@ pid_t StartProcess(const std::vector<std::string>& argv);
 bool WaitProcess(pid_t pid, int& exitCode);
 // Starts argv and waits for it; true when it ran and exited with 0.
 bool RunProcess(const std::vector<std::string>& argv);
+// Ends a started process at once (SIGKILL) and reaps it, also when it has
+// already ended; false when it is no child of this process.
+bool TerminateProcess(pid_t pid);
 
 // Full file name of the running program.
 std::string ModuleFileName();
