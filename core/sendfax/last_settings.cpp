@@ -10,13 +10,22 @@ namespace {
 constexpr int kFieldCount = 9;
 }
 
+// A record too long for the value loses whole texts, never part of one and
+// never a field's place: first the ones that are not read back (title,
+// subject), then the server; the flags always fit.
 std::string EncodeLastSettings(const SendFaxJob& job) {
   auto flag = [](int f) { return std::string(f ? "1" : "0"); };
+  std::vector<std::string> fields = {job.documentTitle,        flag(job.highPriority), flag(job.keepSentFax),
+                                     flag(job.preview),        flag(job.useGlobalAddressBook),
+                                     flag(job.saferDialing),   flag(job.sendCoverPage)};
+  fields.insert(fields.begin() + 1, {job.subject, job.server});
   std::string out;
-  EncodeFields(&out,
-               {job.documentTitle, job.subject, job.server, flag(job.highPriority), flag(job.keepSentFax),
-                flag(job.preview), flag(job.useGlobalAddressBook), flag(job.saferDialing), flag(job.sendCoverPage)},
-               kFieldCount);
+  for (int dropped = 0; dropped <= 3; ++dropped) {
+    if (dropped > 0) fields[static_cast<size_t>(dropped - 1)].clear();
+    out.clear();
+    EncodeFields(&out, fields, kFieldCount);
+    if (out.size() < kLastSettingsSize) break;
+  }
   return out;
 }
 

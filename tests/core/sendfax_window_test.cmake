@@ -3,3 +3,6 @@
 korvo_gui_test(${target})
 add_dependencies(${target} korvohub prnstream)
 target_link_libraries(${target} PRIVATE korvo_sendfax_app korvo_messages)
+# GTK's own settings: its animations off, so that screenshots show the end state.
+pkg_check_modules(SENDFAX_GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
+target_link_libraries(${target} PRIVATE PkgConfig::SENDFAX_GTK3)

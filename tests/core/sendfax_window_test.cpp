@@ -4,6 +4,7 @@
 // dialog go to build/artifacts/sendfax/.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -11,11 +12,14 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/eventfilter.h>
 #include <wx/combobox.h>
 #include <wx/listbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/toplevel.h>
+#include <wx/uiaction.h>
+#include <wx/utils.h>
 
 #include "common/settings.h"
 #include "common/userenvironment.h"
@@ -26,19 +30,46 @@
 #include "tests/support/gui/scripted_prompter.h"
 #include "tests/support/gui/window_test.h"
 
+// Last: GTK's headers define names that clash with the ones above.
+#include <gtk/gtk.h>
+
 namespace korvo::sendfax {
 namespace {
 
 namespace fs = std::filesystem;
 
+// Runs a script once, inside the loop of the next dialog that shows.
+class ChildShown : public wxEventFilter {
+ public:
+  explicit ChildShown(std::function<void(wxDialog&)> script) : script_(std::move(script)) { wxEvtHandler::AddFilter(this); }
+  ~ChildShown() override { wxEvtHandler::RemoveFilter(this); }
+  int FilterEvent(wxEvent& event) override {
+    auto* dialog = dynamic_cast<wxDialog*>(event.GetEventObject());
+    if (event.GetEventType() == wxEVT_SHOW && dialog && dialog->IsModal() && script_) {
+      auto script = std::move(script_);
+      script_ = nullptr;
+      wxTheApp->CallAfter([script, dialog] { script(*dialog); });
+    }
+    return Event_Skip;
+  }
+
+ private:
+  std::function<void(wxDialog&)> script_;
+};
+
 class SendFaxWindowTest : public test::HubFixture {
  protected:
   void SetUp() override {
     HubFixture::SetUp();
+    // A check box drawn while its animation runs would show the old state.
+    g_object_set(gtk_settings_get_default(), "gtk-enable-animations", FALSE, nullptr);
     ASSERT_EQ(KvSetDefaultServer("."), 1);
     std::string name;
     ASSERT_NE(platform::GetTempFileName(GetUserEnvironment().GetOutBoxPath(), "CPT", 0, name), 0u);
-    ASSERT_TRUE(platform::RunProcess({(test::BuildDir() / "tools" / "prnstream").string(), "-t", "Window", name}));
+    const std::string source = TempPath("print.txt");
+    test::Sandbox::writeFile(source, "Window\n");
+    ASSERT_TRUE(platform::RunProcess({(test::BuildDir() / "tools" / "prnstream").string(), "-t", source, name}));
+    fs::remove(source);
     job_.faxImagePath = name;
     job_.headerPath = name.substr(0, name.size() - 3) + "TMR";
   }
@@ -62,18 +93,27 @@ class SendFaxWindowTest : public test::HubFixture {
     dialog_ = nullptr;
     return code;
   }
-  // Drives the child dialog that clicking `button` opens.
+  // Drives the child dialog that clicking `button` opens: the script runs in
+  // the child's own modal loop once the child has shown.
   void WithChild(wxWindow* button, const std::function<void(wxDialog&)>& script) {
     bool ran = false;
-    wxTheApp->CallAfter([&] {
-      ASSERT_TRUE(test::WaitFor([&] { return dialog_->OpenChild() != nullptr; }, "the child dialog"));
-      wxDialog* child = dialog_->OpenChild();
-      test::ShowAndWait(child);
-      script(*child);
+    ChildShown shown([&](wxDialog& child) {
+      test::ShowAndWait(&child);
+      EXPECT_EQ(&child, dialog_->OpenChild());
+      script(child);
       ran = true;
     });
     test::Click(button);
-    EXPECT_TRUE(ran);
+    EXPECT_TRUE(test::WaitFor([&] { return ran; }, "the child dialog's script"));
+  }
+  // A real click on the first row of a list.
+  void ClickFirstRow(wxListBox* list) {
+    const wxRect r = list->GetScreenRect();
+    const wxPoint at(r.x + r.width / 2, r.y + 12);
+    wxUIActionSimulator sim;
+    sim.MouseMove(at);
+    test::WaitFor([&] { return wxGetMousePosition() == at; }, "the pointer over the first row");
+    sim.MouseClick();
   }
   template <typename T>
   T* Find(wxWindow& parent, int id) {
@@ -116,8 +156,7 @@ TEST_F(SendFaxWindowTest, TypeAddAndRemoveRecipients) {
     ASSERT_TRUE(test::WaitFor([&] { return list->GetCount() == 2; }, "the second recipient listed"));
     test::Screenshot(&d, "sendfax", "send_fax");
 
-    test::Click(list);
-    test::PressKey(WXK_HOME);
+    ClickFirstRow(list);
     ASSERT_TRUE(test::WaitFor([&] { return add->GetLabel() == "&Remove" && add->IsEnabled(); }, "Remove enabled"));
     test::Click(add);
     ASSERT_TRUE(test::WaitFor([&] { return list->GetCount() == 1; }, "one recipient removed"));
@@ -147,6 +186,9 @@ TEST_F(SendFaxWindowTest, OptionsAndAddressBookDialogs) {
     return e;
   }(), id).status, 0u);
 
+  UserEntryList users;
+  ASSERT_EQ(client_.GetUserList(".", users).status, 0u);
+  ASSERT_FALSE(users.empty());
   const int code = RunModal([&](SendFaxDialog& d) {
     WithChild(Find<wxButton>(d, id::kOptions), [&](wxDialog& options) {
       EXPECT_EQ(options.GetTitle(), "Send Fax Options");
@@ -167,24 +209,24 @@ TEST_F(SendFaxWindowTest, OptionsAndAddressBookDialogs) {
       ASSERT_EQ(list->GetCount(), 1u);
       EXPECT_EQ(list->GetString(0), "Eva: 300");
       test::Click(Find<wxCheckBox>(to, id::kUseGlobal));
-      ASSERT_TRUE(test::WaitFor([&] { return list->GetCount() == 3; }, "the global book and the users"));
-      EXPECT_EQ(list->GetString(0), test::OwnLogin());
-      EXPECT_EQ(list->GetString(1), "Velmora: 400");
+      ASSERT_TRUE(test::WaitFor([&] { return list->GetCount() == users.size() + 2; }, "the global book and the users"));
+      EXPECT_EQ(list->GetString(0), users[0].GetLabel());
+      EXPECT_EQ(list->GetString(static_cast<unsigned>(users.size())), "Velmora: 400");
+      EXPECT_EQ(list->GetString(static_cast<unsigned>(users.size()) + 1), "Eva: 300");
       test::Screenshot(&to, "sendfax", "send_fax_to");
-      test::Click(list);
-      test::PressKey(WXK_END);
-      ASSERT_TRUE(test::WaitFor([&] { return list->IsSelected(2); }, "the last entry selected"));
+      ClickFirstRow(list);
+      ASSERT_TRUE(test::WaitFor([&] { return list->IsSelected(0); }, "the first entry selected"));
       test::Click(Find<wxButton>(to, wxID_OK));
     });
     auto* list = Find<wxListBox>(d, id::kRecipients);
     ASSERT_EQ(list->GetCount(), 1u);
-    EXPECT_EQ(list->GetString(0), "Eva: 300");
+    EXPECT_EQ(list->GetString(0), FaxSenderOrRecipient(users[0]).GetLabelLan());
     EXPECT_TRUE(Find<wxButton>(d, id::kSend)->IsEnabled());
 
     // Send: the Status dialog, then the dialog ends with OK.
     WithChild(Find<wxButton>(d, id::kSend), [&](wxDialog& status) {
       EXPECT_EQ(status.GetTitle(), "Send Fax Status");
-      EXPECT_EQ(Find<wxStaticText>(status, id::kFirstLine)->GetLabel(), "Success. Fax sent to .");
+      EXPECT_EQ(Find<wxStaticText>(status, id::kFirstLine)->GetLabel(), "Success. Fax sent to ..");
       EXPECT_EQ(Find<wxStaticText>(status, id::kSecondLine)->GetLabel().substr(0, 26), "Scheduled for delivery at ");
       test::Screenshot(&status, "sendfax", "status");
       test::Click(Find<wxButton>(status, wxID_OK));
