@@ -335,12 +335,15 @@ bool SendFaxModel::ConvertDocument() {
   if (code == kStatusEndOfPrnDocument) {
     DeleteFile(print);
     const std::string companion = job_.headerPath;
-    SetStatus("Changing FAX header file extension");
-    if (!ChangeNameExtension(job_.headerPath, "KVF")) {
-      DebugPrint("...KvChangeNameExtension: %s failed\n", job_.headerPath.c_str());
+    auto fail = [&] {
       DeleteFile(companion);
       DeleteFile(job_.faxImagePath);
       return false;
+    };
+    SetStatus("Changing FAX header file extension");
+    if (!ChangeNameExtension(job_.headerPath, "KVF")) {
+      DebugPrint("...KvChangeNameExtension: %s failed\n", job_.headerPath.c_str());
+      return fail();
     }
     SetStatus("Renaming file");
     DeleteFile(job_.headerPath);
@@ -348,9 +351,7 @@ bool SendFaxModel::ConvertDocument() {
     std::filesystem::rename(companion, job_.headerPath, ec);
     if (ec) {
       DebugPrint("...Rename: %s\n...To:%s failed\n", companion.c_str(), job_.headerPath.c_str());
-      DeleteFile(companion);
-      DeleteFile(job_.faxImagePath);
-      return false;
+      return fail();
     }
     return true;
   }
