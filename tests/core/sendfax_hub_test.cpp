@@ -544,5 +544,51 @@ TEST_F(SendFaxHubTest, SendFaxToListsUsersThenTheGlobalBookThenTheLocalBook) {
   for (auto& f : Files(GetUserEnvironment().GetDataPath())) EXPECT_NE(f.substr(0, 3), "LST") << f;
 }
 
+// A registered user's list line can be longer than 256 bytes (every field
+// full): it is still one entry, with all its fields. An address-book line
+// (a record of at most 255 characters) beside it.
+TEST_F(SendFaxHubTest, SendFaxToReadsLongEntriesWhole) {
+  StartHub();
+  AddressEntry a;
+  a.firstName = std::string(31, 'f');
+  a.lastName = std::string(63, 'l');
+  a.company = std::string(63, 'c');
+  a.faxNumber = std::string(31, '1');
+  a.phoneNumber = std::string(31, '2');
+  int32_t id = 0;
+  ASSERT_EQ(client_.AddAddress(nullptr, a, id).status, 0u);
+  ASSERT_EQ(client_.AddAddress(".", a, id).status, 0u);
+  RegisteredUserEntry u;
+  u.userName = std::string(31, 'u');
+  u.fullName = std::string(63, 'n');
+  u.description = std::string(63, 'd');
+  u.email = std::string(63, 'e');
+  u.company = std::string(63, 'c');
+  u.faxNumber = std::string(31, '3');
+  u.phoneNumber = std::string(31, '4');
+  u.rights = 2;
+  ASSERT_EQ(client_.ChangeUser(".", FaxClient::kAddUser, u).status, 0u);
+  UserEntryList users;
+  ASSERT_EQ(client_.GetUserList(".", users).status, 0u);
+
+  job_->server = ".";
+  job_->useGlobalAddressBook = 1;
+  job_->recipientsHeader = std::make_unique<FaxHeader>();
+  SendFaxToModel to(*job_);
+  ASSERT_EQ(to.entries().size(), users.size() + 2);
+  EXPECT_EQ(to.recipients().GetCount(), static_cast<int>(users.size()) + 2);
+  const std::string book = a.GetFullName() + ": " + a.faxNumber;
+  EXPECT_EQ(to.entries()[users.size()].text, book);
+  EXPECT_EQ(to.entries()[users.size() + 1].text, book);
+  std::vector<int> all;
+  for (size_t i = 0; i < to.entries().size(); ++i) all.push_back(static_cast<int>(i));
+  to.Apply(all);
+  const RecipientList& got = job_->recipientsHeader->recipients;
+  EXPECT_EQ(got[static_cast<int>(users.size())], FaxSenderOrRecipient(a));
+  bool userFound = false;
+  for (const auto& r : got) userFound = userFound || r == FaxSenderOrRecipient(u);
+  EXPECT_TRUE(userFound);
+}
+
 }  // namespace
 }  // namespace korvo::sendfax
