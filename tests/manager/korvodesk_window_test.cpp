@@ -253,6 +253,8 @@ TEST_F(KorvoDeskWindowTest, AfterInstallOpensTheHelpAtItsTopic) {
       ASSERT_NE(help, nullptr);
       WaitFor([&] { return help->GetHtmlWindow()->GetOpenedPageTitle() == "After Installation"; },
               "the help at After Installation");
+      app_->help()->GetFrame()->Raise();
+      Screenshot(app_->help()->GetFrame(), "manager", "help-after-install");
     } else {
       EXPECT_EQ(help, nullptr);
     }
