@@ -8,8 +8,18 @@ Archive::Archive() : storing_(true) {}
 
 Archive::Archive(std::string_view bytes) : storing_(false), data_(bytes) {}
 
+Archive Archive::StoringInto(std::string buffer) {
+  Archive ar;
+  ar.data_ = std::move(buffer);
+  ar.data_.clear();
+  return ar;
+}
+
 void Archive::WriteLe(uint32_t value, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) data_.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  // One append per value: lists of thousands of records are encoded on every save.
+  const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                         static_cast<char>((value >> 16) & 0xFF), static_cast<char>((value >> 24) & 0xFF)};
+  data_.append(bytes, n);
 }
 
 void Archive::Take(void* out, std::size_t n) {

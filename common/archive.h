@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace korvo {
 
@@ -24,10 +25,16 @@ class Archive {
   // A loading archive over the given bytes (copied).
   explicit Archive(std::string_view bytes);
 
+  // A storing archive that writes into buffer's storage, emptied first: a
+  // buffer kept between encodings is not grown again each time.
+  static Archive StoringInto(std::string buffer);
+
   bool IsStoring() const { return storing_; }
   bool IsLoading() const { return !storing_; }
   // Everything stored so far.
   const std::string& Bytes() const { return data_; }
+  // Hands everything stored over, leaving the archive empty.
+  std::string TakeBytes() { return std::move(data_); }
   // Bytes a loading archive has not read yet.
   std::size_t Remaining() const { return data_.size() - pos_; }
 
