@@ -43,13 +43,13 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+}  // namespace
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
-
-}  // namespace
 
 bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
   // Unique per process and thread-safe enough: callers replace one file under
@@ -84,13 +84,26 @@ bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
 }
 
 bool SyncFile(const std::string& path) {
+  if (!SyncFileOnly(path)) return false;
+  SyncFolder(FolderOf(path));
+  return true;
+}
+
+bool SyncFileOnly(const std::string& path) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
     SetLastError(static_cast<uint32_t>(errno));
     return false;
   }
-  Fd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  return true;
+}
+
+bool SyncFolder(const std::string& folder) {
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0 || ::fsync(dir.get()) != 0) {
+    SetLastError(static_cast<uint32_t>(errno));
+    return false;
+  }
   return true;
 }
 

@@ -17,6 +17,14 @@ bool ReplaceFileDurably(const std::string& path, std::string_view bytes);
 // the disk; false with the last error set.
 bool SyncFile(const std::string& path);
 
+// Flushes only the file's own data and metadata: the folder that names it
+// is flushed by SyncFolder, once for many files; false with the last error set.
+bool SyncFileOnly(const std::string& path);
+bool SyncFolder(const std::string& folder);
+
+// The folder part of a path ("." when it has none).
+std::string FolderOf(const std::string& path);
+
 // Whole contents of a file; false with the last error set when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 

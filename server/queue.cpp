@@ -90,6 +90,17 @@ void DeleteFile(const std::string& path) {
   if (!path.empty()) platform::DeleteFileByName(path.c_str());
 }
 
+template <class Images, class Jobs>
+void EncodeList(Archive& ar, uint32_t imageCounter, uint32_t jobCounter, Images& images, Jobs& jobs) {
+  ar.WriteDword(imageCounter);
+  ar.WriteDword(jobCounter);
+  ar.WriteWord(Queue::kListVersion);
+  ar.WriteCount(static_cast<uint32_t>(images.size()));
+  for (auto& image : images) image.Serialize(ar);
+  ar.WriteCount(static_cast<uint32_t>(jobs.size()));
+  for (auto& job : jobs) job.Serialize(ar);
+}
+
 }  // namespace
 
 Status DrawCoverPageFile(const std::string& path, const FaxSenderOrRecipient& sender,
@@ -158,8 +169,13 @@ Queue::Queue(const QueueConfig& config, int* ok) : config_(config), ports_(confi
 
 Queue::~Queue() {
   StopScheduler();
+  uint64_t ticket = 0;
+  {
+    platform::MutexLock hold(mutex_, platform::kInfinite);
+    ticket = RequestSave(false);
+  }
+  Commit(ticket);
   mutex_.Lock(platform::kInfinite);
-  Save();
   mutex_.Close();
   stop_.Close();
 }
@@ -176,14 +192,8 @@ int64_t Queue::Now() const { return config_.clock ? config_.clock() : static_cas
 std::string Queue::Encode(uint32_t imageCounter, uint32_t jobCounter, std::vector<FaxImg>& images,
                           std::vector<FaxReq>& jobs) {
   Archive ar;
-  ar.WriteDword(imageCounter);
-  ar.WriteDword(jobCounter);
-  ar.WriteWord(kListVersion);
-  ar.WriteCount(static_cast<uint32_t>(images.size()));
-  for (auto& image : images) image.Serialize(ar);
-  ar.WriteCount(static_cast<uint32_t>(jobs.size()));
-  for (auto& job : jobs) job.Serialize(ar);
-  return ar.Bytes();
+  EncodeList(ar, imageCounter, jobCounter, images, jobs);
+  return ar.TakeBytes();
 }
 
 bool Queue::Decode(const std::string& bytes, uint32_t* imageCounter, uint32_t* jobCounter, std::list<FaxImg>* images,
@@ -328,21 +338,52 @@ void Queue::RepairTemp() {
                    config_.tempDir.c_str(), filed, removed);
 }
 
-bool Queue::Save() {
-  std::vector<FaxImg> images(images_.begin(), images_.end());
-  std::vector<FaxReq> jobs(jobs_.begin(), jobs_.end());
-  if (platform::ReplaceFileDurably(config_.listPath, Encode(imageCounter_, jobCounter_, images, jobs))) return true;
-  DebugTrace("Save queue list failed: %s\n", config_.listPath.c_str());
-  return false;
-}
-
-bool Queue::SaveChange() {
+uint64_t Queue::RequestSave(bool change) {
   // Every change of the jobs goes through here: a scheduler pass that let go
   // of the lock meanwhile indexes the jobs again.
-  ++changes_;
-  if (!Save()) return false;
-  lastSave_ = Now();
-  return true;
+  if (change) ++changes_;
+  return ++saveTickets_;
+}
+
+bool Queue::Commit(uint64_t ticket) {
+  std::unique_lock wait(saveMutex_);
+  for (;;) {
+    if (savedThrough_.load() >= ticket) return true;
+    if (failedThrough_ >= ticket) return false;
+    if (!saving_) break;
+    saveDone_.wait(wait);
+  }
+  saving_ = true;
+  wait.unlock();
+  // The lists are encoded under the queue mutex, but written and flushed
+  // without it: changes go on meanwhile and wait for the next write.
+  uint64_t covered = 0;
+  int64_t at = 0;
+  std::set<std::string> folders;
+  {
+    platform::MutexLock hold(mutex_, platform::kInfinite);
+    covered = saveTickets_;
+    folders.swap(foldersToSync_);
+    at = Now();
+    Archive ar = Archive::StoringInto(std::move(saveBuffer_));
+    EncodeList(ar, imageCounter_, jobCounter_, images_, jobs_);
+    saveBuffer_ = ar.TakeBytes();
+  }
+  bool ok = true;
+  for (const auto& folder : folders) ok = ok && platform::SyncFolder(folder);
+  ok = ok && platform::ReplaceFileDurably(config_.listPath, saveBuffer_);
+  if (ok)
+    lastSave_ = at;
+  else
+    DebugTrace("Save queue list failed: %s\n", config_.listPath.c_str());
+  wait.lock();
+  saving_ = false;
+  if (ok)
+    savedThrough_ = covered;
+  else
+    failedThrough_ = covered;
+  saveDone_.notify_all();
+  return ok;
 }
 
 // ---- lookups and order ----
@@ -381,24 +422,37 @@ int Queue::TimeTest(const FaxReq& job, int64_t now) const {
 // ---- submission ----
 
 int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state) {
+  const std::string path = imagePath ? imagePath : "";
+  const uint16_t pageCount = CountTiffPages(path);
+  // Without a job the image would only wait for the next pass to delete it.
+  const bool acceptable = pageCount != 0 && !header.recipients.IsEmpty();
+  // The sender is told the fax is queued only once it is on the disk, and
+  // the files the saved entries name go there first. The image is flushed
+  // before the queue is taken, so submissions flush side by side; its folder
+  // is flushed once for all images of the save that holds it.
+  const bool imageDurable = acceptable && platform::SyncFileOnly(path);
   platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
   if (!hold.locked()) return 0;
   FaxImg image;
   image.id = ++imageCounter_;
-  image.path = imagePath ? imagePath : "";
-  image.subject = header.subject;
-  image.sender = header.sender;
-  image.flags = header.flags;
-  image.pageCount = CountTiffPages(image.path);
-  if (image.pageCount == 0) {
+  if (pageCount == 0) {
     DebugTrace("Insert image failed [totalNrOfPages == 0] !\n");
     return 0;
   }
-  // Without a job the image would only wait for the next pass to delete it.
   if (header.recipients.IsEmpty()) {
     DebugTrace("Insert image failed [no recipients] !\n");
     return 0;
   }
+  if (!imageDurable) {
+    DebugTrace("Insert image failed [image not flushed] !\n");
+    return 0;
+  }
+  image.path = path;
+  image.subject = header.subject;
+  image.sender = header.sender;
+  image.flags = header.flags;
+  image.pageCount = pageCount;
+  foldersToSync_.insert(platform::FolderOf(path));
   images_.push_back(image);
   FaxImg& stored = images_.back();
   imageIndex_[stored.id] = &stored;
@@ -406,8 +460,11 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
   uint32_t interval = 0, attempts = 0;
   RetrySettings(&interval, &attempts);
   const int32_t now = static_cast<int32_t>(Now());
+  // The save that will hold the new jobs; none begins before the lock is let go.
+  const uint64_t ticket = RequestSave(true);
   std::vector<uint32_t> inserted;
   std::vector<std::string> lanLines;
+  bool durable = true;
   for (const auto& recipient : header.recipients) {
     FaxReq job;
     job.jobId = ++jobCounter_;
@@ -420,6 +477,7 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
     job.attemptsAllowed = attempts;
     job.seconds = seconds;
     job.saferDialing = (header.flags & FaxHeader::kSaferDialing) ? 1 : 0;
+    job.saveTicket = ticket;
     const bool lanDelivery = recipient.lan && kind == kKindSubmitted;
     if (lanDelivery) {
       job.direction = 0;
@@ -436,6 +494,7 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
         if (config_.drawCoverPage(cover, header.sender, recipient, header.subject, header.sendTime.time,
                                   stored.pageCount) == kStatusSuccess) {
           job.coverPath = cover;
+          if (durable) durable = platform::SyncFile(cover);
         } else {
           DeleteFile(cover);
         }
@@ -452,29 +511,38 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
     }
   }
   stored.refCount = static_cast<uint16_t>(inserted.size());
-
-  // The sender is told the fax is queued only once it is on the disk, and
-  // the files the saved entries name go there first.
-  bool durable = platform::SyncFile(stored.path);
-  for (uint32_t id : inserted) {
-    auto it = FindJob(id);
-    if (durable && it != jobs_.end() && !it->coverPath.empty()) durable = platform::SyncFile(it->coverPath);
+  const uint32_t imageId = stored.id;
+  if (!durable) {
+    TakeBackInsertion(inserted, imageId);
+    return 0;
   }
-  if (!durable || !SaveChange()) {
-    for (uint32_t id : inserted) {
-      auto it = FindJob(id);
-      if (it == jobs_.end()) continue;
-      DeleteFile(it->coverPath);
-      jobs_.erase(it);
-    }
-    imageIndex_.erase(stored.id);
-    images_.pop_back();
-    DebugTrace("Insert image failed [queue list not saved] !\n");
+  hold.unlock();
+  if (!Commit(ticket)) {
+    // The jobs must not outlive the failure the sender is told of.
+    platform::MutexLock again(mutex_, platform::kInfinite);
+    if (again.locked()) TakeBackInsertion(inserted, imageId);
     return 0;
   }
   if (g_SysLog)
     for (const auto& line : lanLines) g_SysLog->Info("%s", line.c_str());
   return 1;
+}
+
+void Queue::TakeBackInsertion(const std::vector<uint32_t>& jobIds, uint32_t imageId) {
+  for (uint32_t id : jobIds) {
+    auto it = FindJob(id);
+    if (it == jobs_.end()) continue;
+    DeleteFile(it->coverPath);
+    jobs_.erase(it);
+  }
+  imageIndex_.erase(imageId);
+  for (auto it = images_.rbegin(); it != images_.rend(); ++it)
+    if (it->id == imageId) {
+      images_.erase(std::next(it).base());
+      break;
+    }
+  ++changes_;  // a pass's index may hold the jobs
+  DebugTrace("Insert image failed [queue list not saved] !\n");
 }
 
 // ---- scheduler ----
@@ -565,13 +633,15 @@ bool Queue::SchedulerPass() {
       noFreeModems_ = false;
     }
   }
-  platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
-  if (!hold.locked()) return false;
-  changed = RemoveDropped() || changed;
-  changed = DropUnusedImages() || changed;
-  if (changed || now - lastSave_ >= kSavePeriod) {
-    if (Save()) lastSave_ = now;
+  uint64_t ticket = 0;
+  {
+    platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
+    if (!hold.locked()) return false;
+    changed = RemoveDropped() || changed;
+    changed = DropUnusedImages() || changed;
+    if (changed || now - lastSave_ >= kSavePeriod) ticket = RequestSave(false);
   }
+  if (ticket) Commit(ticket);
   return true;
 }
 
@@ -612,7 +682,7 @@ bool Queue::BuildPassIndex(PassIndex& index, int64_t now, bool expire) {
       ++stretch;
       continue;
     }
-    if (t != 0 || job.recipient.lan) continue;
+    if (t != 0 || job.recipient.lan || !Saved(job)) continue;
     if (!image || job.imageId != imageId) {
       imageId = job.imageId;
       image = FindImage(imageId);
@@ -764,27 +834,42 @@ void Queue::LockForResult(uint32_t jobId) {
 }
 
 Status Queue::SetJobResult(uint32_t jobId, int setResult, int32_t state, int32_t pages, int32_t seconds) {
-  LockForResult(jobId);
-  ResultLock hold(mutex_);
-  auto it = FindJob(jobId);
-  if (it == jobs_.end()) return kStatusRequestAlreadyDeleted;
-  if (setResult == 1 && !it->recipient.lan) {
-    it->pages = static_cast<uint16_t>(pages);
-    it->seconds += seconds;
-    it->state = state;
-    it->sending = 0;
+  Status result = kStatusSuccess;
+  uint64_t ticket = 0;
+  {
+    LockForResult(jobId);
+    ResultLock hold(mutex_);
+    auto it = FindJob(jobId);
+    if (it == jobs_.end()) return kStatusRequestAlreadyDeleted;
+    if (setResult == 1 && !it->recipient.lan) {
+      it->pages = static_cast<uint16_t>(pages);
+      it->seconds += seconds;
+      it->state = state;
+      it->sending = 0;
+    }
+    CompleteJob(it);
+    result = lastJournalStatus_;
+    ticket = RequestSave(true);
   }
-  CompleteJob(it);
-  Status result = lastJournalStatus_;
-  if (!SaveChange() && result == kStatusSuccess) result = kStatusInternalError;
+  if (!Commit(ticket) && result == kStatusSuccess) result = kStatusInternalError;
   return result;
 }
 
 int Queue::RetryJob(uint32_t jobId, int32_t state, int32_t pages, int32_t seconds) {
-  LockForResult(jobId);
-  ResultLock hold(mutex_);
+  uint64_t ticket = 0;
+  {
+    LockForResult(jobId);
+    ResultLock hold(mutex_);
+    if (!RetryLocked(jobId, state, pages, seconds)) return 0;
+    ticket = RequestSave(true);
+  }
+  Commit(ticket);
+  return 1;
+}
+
+bool Queue::RetryLocked(uint32_t jobId, int32_t state, int32_t pages, int32_t seconds) {
   auto it = FindJob(jobId);
-  if (it == jobs_.end()) return 0;
+  if (it == jobs_.end()) return false;
   FaxReq& job = *it;
   job.seconds += seconds;
   job.pages = static_cast<uint16_t>(pages);
@@ -804,8 +889,7 @@ int Queue::RetryJob(uint32_t jobId, int32_t state, int32_t pages, int32_t second
     job.direction = 0;
     job.returned = 1;
   }
-  SaveChange();
-  return 1;
+  return true;
 }
 
 Status Queue::DeleteJob(const char* jobIdText) {
@@ -836,7 +920,7 @@ int Queue::CheckOutJob(uint32_t jobId, FaxHeader* header, std::string* imagePath
   platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
   if (!hold.locked()) return 0;
   auto it = FindJob(jobId);
-  if (it == jobs_.end() || it->direction != 0 || it->checkedOut) return 0;
+  if (it == jobs_.end() || it->direction != 0 || it->checkedOut || !Saved(*it)) return 0;
   const FaxImg* image = FindImage(it->imageId);
   if (!image || image->pageCount == 0) return 0;
   it->checkedOut = 1;

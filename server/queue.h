@@ -4,8 +4,11 @@
 // hands due jobs to free modem ports in batches per fax number.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
+#include <mutex>
 #include <memory>
 #include <set>
 #include <string>
@@ -61,6 +64,9 @@ struct FaxReq {
   int32_t saferDialing = 0;
   int32_t drop = 0;
   int32_t returned = 0;
+  // Not saved: the save that first puts the job on the disk. Until then no
+  // port sends it and no client fetches it, as its submission may yet fail.
+  uint64_t saveTicket = 0;
 
   void Serialize(Archive& ar);
 };
@@ -201,9 +207,19 @@ class Queue {
   // Files the received faxes left in Temp by a failed insertion or an
   // interrupted run, and removes the temporary files no job refers to.
   void RepairTemp();
-  bool Save();
-  // Saves after a change; false (traced) when Queue.lst could not be written.
-  bool SaveChange();
+  // Asks for a save of the lists as they are now (a change of the jobs when
+  // `change`); called under the queue mutex. The ticket is redeemed by Commit.
+  uint64_t RequestSave(bool change);
+  // Called without the queue mutex: waits until Queue.lst written after the
+  // ticket was taken is on the disk, writing it unless a save is under way.
+  // One write serves every ticket taken before it began (group commit), so
+  // concurrent changes share one rewrite and flush. False (traced) when the
+  // write that covered the ticket failed.
+  bool Commit(uint64_t ticket);
+  // Removes the jobs and the image of a submission that failed; under the
+  // queue mutex.
+  void TakeBackInsertion(const std::vector<uint32_t>& jobIds, uint32_t imageId);
+  bool Saved(const FaxReq& job) const { return job.saveTicket <= savedThrough_.load(); }
   FaxImg* FindImage(uint32_t imageId);
   JobList::iterator FindJob(uint32_t jobId);
   void InsertInOrder(FaxReq&& job);
@@ -219,6 +235,8 @@ class Queue {
   JobList::iterator NextDueJob(int64_t now, const std::set<uint32_t>& started, PassIndex& index);
   // The batch of the index's next job.
   void StartBatch(PassIndex& index, int port);
+  // RetryJob's change, under the queue mutex; false for an unknown job.
+  bool RetryLocked(uint32_t jobId, int32_t state, int32_t pages, int32_t seconds);
   void Journalize(const FaxReq& job, const FaxImg& image);
   void CompleteJob(JobList::iterator job);
   void ReleaseJobFiles(const FaxReq& job);
@@ -235,9 +253,18 @@ class Queue {
   uint32_t jobCounter_ = 0;
   bool noFreeModems_ = false;
   Status lastJournalStatus_ = 0;  // of the last journal entry written
-  int64_t lastSave_ = 0;
+  std::atomic<int64_t> lastSave_{0};
   uint64_t changes_ = 0;  // saved changes of the jobs, for the scheduler pass's index
+  uint64_t saveTickets_ = 0;  // taken so far, under the queue mutex
   platform::Mutex mutex_;
+  // The group commit, never held while waiting for the queue mutex.
+  std::mutex saveMutex_;
+  std::condition_variable saveDone_;
+  bool saving_ = false;  // a thread is writing Queue.lst
+  std::atomic<uint64_t> savedThrough_{0};  // every ticket up to it is on the disk
+  uint64_t failedThrough_ = 0;  // the last failed write covered tickets up to it
+  std::set<std::string> foldersToSync_;  // of new images, flushed by the next write; under the queue mutex
+  std::string saveBuffer_;  // the writer's, reused so saves do not grow it anew
   platform::Event stop_;
   std::thread scheduler_;
 };

@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/faxclient.h"
@@ -468,6 +470,29 @@ TEST_F(KorvoHubTest, OutsideSystemdTheDispatcherFails) {
   for (;;) pause();
 }
 
+// The same with several clients at once, whose submissions share saves:
+// each thread writes the number of every accepted fax to the pipe.
+[[noreturn]] void ConcurrentlySubmittingServer(int confirm, const std::string& image, int threads, int each) {
+  int ok = 0;
+  auto* server = new FaxServer(&ok);
+  for (int t = 0; ok && g_Queue && t < threads; ++t)
+    std::thread([=] {
+      for (int i = 0; i < each; ++i) {
+        FaxHeader header;
+        header.sender = test::Lan("alice");
+        header.subject = "Fax";
+        header.sendTime = ScheduleTimeInfo(ScheduleTimeInfo::kAtChosenTime, 2000000000);  // not due
+        const std::string number = "555" + std::to_string(t) + "-" + std::to_string(i);
+        header.recipients.AddTail(test::Fax(number));
+        if (g_Queue->InsertFax(image.c_str(), header, Queue::kKindSubmitted, 0, JobState::Queued) != 1) return;
+        const std::string line = number + "\n";  // one write, whole in a pipe
+        if (write(confirm, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return;
+      }
+    }).detach();
+  (void)server;
+  for (;;) pause();
+}
+
 // The jobs a fresh start finds in the root's Queue.lst (read from a copy, so
 // this check saves nothing itself).
 std::vector<FaxReq> QueuedJobs(test::Sandbox& sandbox, const fs::path& root) {
@@ -531,6 +556,51 @@ TEST_F(KorvoHubTest, FaxesAcceptedBeforeAKillAreQueuedAfterTheRestart) {
     EXPECT_EQ(QueuedJobs(sandbox_, root_).size(), jobs.size());
     EXPECT_FALSE(fs::exists(root_ / "Queue" / "Queue.lst.new"));
   }
+}
+
+// Killed while eight clients submit at once: every fax the server answered
+// for is in the list a restart reads, whichever save it shared.
+TEST_F(KorvoHubTest, FaxesAcceptedFromManyClientsBeforeAKillAreQueuedAfterTheRestart) {
+  constexpr int kThreads = 8;
+  constexpr int kEach = 40;
+  constexpr int kWaitFor = 60;
+  SetRoot();
+  fs::create_directories(root_ / "Temp");
+  const std::string image = (root_ / "Temp" / "FAX0001.TMP").string();
+  test::WriteFaxFile(image, 1);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(fds[0]);
+    ConcurrentlySubmittingServer(fds[1], image, kThreads, kEach);
+  }
+  close(fds[1]);
+  std::vector<std::string> confirmed;
+  std::string pending;
+  char buf[256];
+  while (confirmed.size() < kWaitFor) {
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n <= 0) break;
+    pending.append(buf, static_cast<size_t>(n));
+    for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
+      confirmed.push_back(pending.substr(0, end));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  close(fds[0]);
+  ASSERT_GE(confirmed.size(), static_cast<size_t>(kWaitFor));
+
+  std::set<std::string> queued;
+  for (const auto& job : QueuedJobs(sandbox_, root_)) queued.insert(job.recipient.address);
+  for (const auto& number : confirmed) EXPECT_EQ(queued.count(number), 1u) << number;
+  Hub hub({"-debug"});
+  ASSERT_TRUE(hub.WaitFor("Fax Server Daemon started.\n")) << hub.output();
+  hub.Signal(SIGINT);
+  EXPECT_EQ(hub.Wait(), 0);
+  EXPECT_EQ(QueuedJobs(sandbox_, root_).size(), queued.size());
+  EXPECT_FALSE(fs::exists(root_ / "Queue" / "Queue.lst.new"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <list>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -721,12 +722,66 @@ TEST_F(QueueTest, ASaveThatFailsFailsTheInsertion) {
   // The folder of Queue.lst can no longer take the temporary file.
   fs::remove_all(root_ / "Queue");
   fs::create_directories(root_ / "Other");
-  std::string path = (root_ / "Other" / "FAX.TMP").string();
-  test::WriteFaxFile(path, 1);
-  EXPECT_EQ(Q().InsertFax(path.c_str(), Header({Fax("5552")}, 0), 1, 0, 10), 0);
-  EXPECT_EQ(Q().Jobs().size(), 1u);
-  EXPECT_EQ(Q().Images().size(), 1u);
+  // One submission alone, then several at once that share failed saves:
+  // each is refused and none of their jobs stays behind.
+  for (const int clients : {1, 8}) {
+    SCOPED_TRACE(clients);
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c)
+      threads.emplace_back([&, c] {
+        for (int i = 0; i < 4; ++i) {
+          const std::string path = (root_ / "Other" / ("FAX" + std::to_string(c * 4 + i) + ".TMP")).string();
+          test::WriteFaxFile(path, 1);
+          EXPECT_EQ(Q().InsertFax(path.c_str(), Header({Fax("5552"), Fax("5553")}, 0), 1, 0, 10), 0);
+        }
+      });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(Q().Jobs().size(), 1u);
+    EXPECT_EQ(Q().Images().size(), 1u);
+  }
   fs::create_directories(root_ / "Queue");
+}
+
+// Submissions from many threads share saves, yet each one's jobs are in
+// Queue.lst on the disk by the time it returns; the images in a folder of
+// their own are named by the list only once flushed.
+TEST_F(QueueTest, EverySubmissionIsInTheSavedListWhenItReturns) {
+  fs::create_directories(root_ / "Temp");
+  constexpr int kThreads = 8;
+  constexpr int kEach = 12;
+  std::vector<std::thread> threads;
+  std::atomic<int> missing{0};
+  Q();
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        const std::string number = "555" + std::to_string(t) + "-" + std::to_string(i);
+        const std::string path = (root_ / "Temp" / ("FAX" + number + ".TMP")).string();
+        test::WriteFaxFile(path, 1);
+        if (Q().InsertFax(path.c_str(), Header({Fax(number)}, 0), 1, 0, 10) != 1) {
+          ADD_FAILURE() << number << " refused";
+          continue;
+        }
+        uint32_t images = 0, jobs = 0;
+        std::list<FaxImg> savedImages;
+        std::list<FaxReq> savedJobs;
+        if (!Queue::Decode(test::Sandbox::readFile(ListPath()), &images, &jobs, &savedImages, &savedJobs)) {
+          ADD_FAILURE() << "Queue.lst unreadable after " << number;
+          continue;
+        }
+        const bool saved = std::any_of(savedJobs.begin(), savedJobs.end(),
+                                       [&](const FaxReq& j) { return j.recipient.address == number; });
+        const bool imageSaved = std::any_of(savedImages.begin(), savedImages.end(),
+                                            [&](const FaxImg& image) { return image.path == path; });
+        if (!saved || !imageSaved) ++missing;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(missing.load(), 0);
+  EXPECT_EQ(Q().Jobs().size(), static_cast<size_t>(kThreads * kEach));
+  // What a fresh start finds.
+  Restart();
+  EXPECT_EQ(Q().Jobs().size(), static_cast<size_t>(kThreads * kEach));
 }
 
 TEST_F(QueueTest, JobStateNames) {
