@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "common/status_codes.h"
 #include "common/trace.h"
@@ -30,16 +31,42 @@ void PutLe32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
+// Moves a file the database cannot use out of its way, to the first free
+// name of "<path>.damaged", "<path>.damaged.2", ...: whatever it held can
+// still be recovered. A hard link never replaces a file that is there. An empty
+// file holds nothing and is only removed. The kept name, or empty.
+std::string MoveAside(const std::string& path, bool* moved) {
+  *moved = false;
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) == 0 && !ec) {
+    *moved = std::filesystem::remove(path, ec);
+  } else {
+    for (int n = 1; n < 1000 && !*moved; ++n) {
+      std::string kept = path + ".damaged" + (n == 1 ? "" : "." + std::to_string(n));
+      std::filesystem::create_hard_link(path, kept, ec);
+      if (ec == std::errc::file_exists) continue;
+      if (ec) break;
+      *moved = std::filesystem::remove(path, ec);
+      if (*moved) return kept;
+      std::error_code ignored;
+      std::filesystem::remove(kept, ignored);
+      break;
+    }
+  }
+  if (ec) platform::SetLastError(static_cast<uint32_t>(ec.value()));
+  return {};
+}
+
 }  // namespace
 
-Database::Database(const char* path, int recordSize, CompareFn compare)
+Database::Database(const char* path, int recordSize, CompareFn compare, Check check)
     : size_(recordSize > 0 ? recordSize : 0), compare_(compare) {
   record_.assign(static_cast<std::size_t>(size_) + kRecordOffset, 0);
   search_.assign(static_cast<std::size_t>(size_) + kRecordOffset, 0);
   // Without a path (or a usable record type) every operation fails.
   if (!path || !*path || size_ == 0 || !compare) return;
   path_ = path;
-  CheckHeader();
+  CheckFile(check);
   if (RecordFile::Exists(path_)) {
     open_ = Open();
     Close();
@@ -50,8 +77,9 @@ Database::Database(const char* path, int recordSize, CompareFn compare)
 
 Database::~Database() { Close(); }
 
-void Database::CheckHeader() {
+void Database::CheckFile(Check check) {
   unsigned char raw[kHeaderSize] = {};
+  bool whole = false;
   {
     RecordFile f;
     try {
@@ -59,17 +87,18 @@ void Database::CheckHeader() {
     } catch (const FileException&) {
       return;
     }
-    f.ReadExact(raw, sizeof raw);  // a short file leaves zeros
+    whole = f.ReadExact(raw, sizeof raw);  // a short file leaves zeros
   }
   const uint32_t version = GetLe32(raw);
   const uint32_t stored = GetLe32(raw + 4);
+  bool moved = false;
   if (version < kVersion) {
-    const int removed = std::remove(path_.c_str()) == 0;
-    if (!removed) platform::SetLastErrorFromErrno();
-    DebugPrint("Database: %s old version : %d. Removed=%d\n", path_.c_str(), static_cast<int>(version), removed);
+    keptAs_ = MoveAside(path_, &moved);
+    DebugPrint("Database: %s old version : %d. Removed=%d\n", path_.c_str(), static_cast<int>(version),
+               static_cast<int>(moved));
     return;
   }
-  if (version == kOldVersion) {
+  if (version == kOldVersion && whole) {
     PutLe32(raw, kVersion);
     try {
       RecordFile f;
@@ -79,12 +108,44 @@ void Database::CheckHeader() {
     }
     return;
   }
-  if (stored != static_cast<uint32_t>(size_) + 1) {
-    const int removed = std::remove(path_.c_str()) == 0;
-    const uint32_t error = removed ? 0 : platform::SetLastErrorFromErrno();
+  // A header cut short could never be opened: it goes as a mismatch does.
+  if (stored != static_cast<uint32_t>(size_) + 1 || !whole) {
+    keptAs_ = MoveAside(path_, &moved);
+    const uint32_t error = moved ? 0 : platform::GetLastError();
     DebugPrint("Database record size mismatch: new=%d old=%d, remove:%d,error=%d\n", size_, static_cast<int>(stored),
-          removed, static_cast<int>(error));
+               static_cast<int>(moved), static_cast<int>(error));
+    return;
   }
+  // A newer version is left as it is, unused.
+  if (check != Check::kSlots || version != kVersion || SlotsSound()) return;
+  keptAs_ = MoveAside(path_, &moved);
+  DebugPrint("Database: %s has damaged slots. Kept as '%s'\n", path_.c_str(), keptAs_.c_str());
+}
+
+bool Database::SlotsSound() {
+  const int64_t slot = size_ + 1;
+  try {
+    RecordFile f;
+    f.Open(path_, RecordFile::kRead);
+    unsigned char raw[kHeaderSize];
+    if (!f.ReadExact(raw, sizeof raw)) return false;
+    const uint32_t count = GetLe32(raw + 8);
+    if (count > static_cast<uint32_t>(INT_MAX)) return false;
+    // Two slot buffers in turn, each aligned for the compare function.
+    std::vector<unsigned char> a(record_.size()), b(record_.size());
+    std::vector<unsigned char>* previous = nullptr;
+    std::vector<unsigned char>* current = &a;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!f.ReadExact(Slot(*current), static_cast<std::size_t>(slot))) return false;
+      if (Slot(*current)[0] > 1) return false;
+      if (previous && compare_(Rec(*previous), Rec(*current)) > 0) return false;
+      previous = current;
+      current = current == &a ? &b : &a;
+    }
+  } catch (const FileException&) {
+    return false;
+  }
+  return true;
 }
 
 bool Database::Create() {
@@ -389,8 +450,8 @@ bool Database::Compact() {
 
 // ---------------------------------------------------------------------------
 
-LockedDatabase::LockedDatabase(const char* path, int recordSize, Database::CompareFn compare)
-    : db_(path, recordSize, compare) {}
+LockedDatabase::LockedDatabase(const char* path, int recordSize, Database::CompareFn compare, Database::Check check)
+    : db_(path, recordSize, compare, check) {}
 
 LockedDatabase::Access::Access(LockedDatabase& owner) : owner_(owner) {
   locked_ = owner_.mutex_.try_lock_for(owner_.lockTimeout_);

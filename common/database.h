@@ -49,10 +49,17 @@ class Database {
   static constexpr uint32_t kSerialExhausted = 0xFFFFFFFF;
   static constexpr int kHeaderSize = 32;
 
-  // Checks the header of an existing file (an old or incompatible file is
-  // deleted), then creates the file when missing. A null or empty path
-  // leaves the database closed.
-  Database(const char* path, int recordSize, CompareFn compare);
+  // What construction reads of an existing file before using it.
+  enum class Check {
+    kHeader,  // the header only
+    kSlots,   // also every slot: status bytes, order, the count's slots there
+  };
+
+  // Checks an existing file, then creates the file when missing. A file
+  // that fails the check (an old or incompatible header, damaged slots) is
+  // kept aside under a new name and replaced by an empty one. A null or
+  // empty path leaves the database closed.
+  Database(const char* path, int recordSize, CompareFn compare, Check check = Check::kHeader);
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -63,6 +70,9 @@ class Database {
   int GetCount() const { return static_cast<int>(header_.count); }
   int GetRecordSize() const { return size_; }
   const std::string& GetPath() const { return path_; }
+  // Where construction kept a file it could not use ("<path>.damaged",
+  // then ".damaged.2", ...); empty when it kept none.
+  const std::string& KeptAs() const { return keptAs_; }
 
   // Opens the file and reads its header (refreshing the count); false when
   // the file cannot be opened or its header is not of this database.
@@ -106,7 +116,10 @@ class Database {
     unsigned char reserved[16] = {};
   };
 
-  void CheckHeader();
+  void CheckFile(Check check);
+  // Every slot the header counts is there, with a status byte of 0 or 1,
+  // and in order (equal neighbours are what a cut-off move leaves).
+  bool SlotsSound();
   void ReadHeader();
   void WriteHeader(int failureCode);
   int64_t SlotOffset(int64_t index) const { return kHeaderSize + index * (size_ + 1); }
@@ -119,6 +132,7 @@ class Database {
 
   bool open_ = false;
   std::string path_;
+  std::string keptAs_;
   RecordFile file_;
   Header header_;
   int size_;
@@ -136,11 +150,13 @@ class LockedDatabase {
  public:
   static constexpr std::chrono::milliseconds kLockTimeout{30000};
 
-  LockedDatabase(const char* path, int recordSize, Database::CompareFn compare);
+  LockedDatabase(const char* path, int recordSize, Database::CompareFn compare,
+                 Database::Check check = Database::Check::kHeader);
   virtual ~LockedDatabase() = default;
 
   bool IsOpen() const { return db_.IsOpen(); }
   const std::string& GetPath() const { return db_.GetPath(); }
+  const std::string& KeptAs() const { return db_.KeptAs(); }
 
   // False on lock time-out or failure.
   bool Add(const void* record);

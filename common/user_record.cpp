@@ -91,7 +91,9 @@ int CompareUserNames(const void* a, const void* b) {
 }
 
 UserDatabase::UserDatabase(const std::string& path, bool* success)
-    : LockedDatabase(path.c_str(), sizeof(UserRecord), CompareUserNames) {
+    // Damaged records would refuse every user, root too: the book is read
+    // whole once, and a damaged one kept aside for a new one.
+    : LockedDatabase(path.c_str(), sizeof(UserRecord), CompareUserNames, Database::Check::kSlots) {
   const bool ok = IsOpen() && EnsureAdministrator();
   if (success) *success = ok;
 }

@@ -78,10 +78,19 @@ void StopJournal() {
   g_Journal = nullptr;
 }
 
+// A book the server could not read was kept aside and a new one made: the
+// administrator learns of it, and where the old records are.
+void ReportKeptBook(const LockedDatabase& book) {
+  if (!book.KeptAs().empty())
+    g_SysLog->Error("Fax Server: %s is damaged, a new one was made; the damaged file is kept as %s",
+                    book.GetPath().c_str(), book.KeptAs().c_str());
+}
+
 bool StartUserDatabase(const ServerPaths& paths) {
   DebugTrace("Opening reg. users database  .....");
   bool ok = false;
   auto* users = new UserDatabase(paths.regUsers, &ok);
+  ReportKeptBook(*users);
   if (!ok) {
     delete users;
     g_SysLog->Error("Fax Server: Failed to start user administration module!");
@@ -102,6 +111,7 @@ void StopUserDatabase() {
 bool StartAddressBook(const ServerPaths& paths) {
   bool ok = false;
   auto* book = new AddressDatabase(paths.addressBook, &ok);
+  ReportKeptBook(*book);
   if (!ok) {
     delete book;
     g_SysLog->Error("Fax Server: Failed to open or create the address book!");
@@ -121,6 +131,7 @@ void StopAddressBook() {
 bool StartJunkSenderBook(const ServerPaths& paths) {
   bool ok = false;
   auto* book = new JunkSenderDatabase(paths.junkSenders, &ok);
+  ReportKeptBook(*book);
   if (!ok) {
     delete book;
     g_SysLog->Error("Fax Server: Failed to open or create the junk senders book!");

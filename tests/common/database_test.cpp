@@ -193,19 +193,73 @@ TEST_F(DatabaseTest, OldFormatHeaderIsUpgradedInPlace) {
   EXPECT_EQ(out, 8);
 }
 
-TEST_F(DatabaseTest, IncompatibleFilesAreRecreatedEmpty) {
-  const std::string cases[] = {
-      FileBytes(1, 3, {9}, 0xDB01, 9),  // another record size
-      FileBytes(1, 3, {9}, 0x0100),     // older version
-      std::string("\x01\xDB", 2),       // shorter than a header
-      std::string(),
+// A file this database cannot read is never thrown away: it is kept beside
+// its name (".damaged", then ".damaged.2", ...) and a fresh empty file takes
+// its place. An empty file holds nothing to keep.
+TEST_F(DatabaseTest, UnreadableFilesAreKeptAsideAndRecreatedEmpty) {
+  struct Case {
+    const char* what;
+    std::string bytes;
   };
-  for (const auto& bytes : cases) {
-    sandbox_.writeFile(Path(), bytes);
+  const Case cases[] = {
+      {"another record size", FileBytes(1, 3, {9}, 0xDB01, 9)},
+      {"older version", FileBytes(1, 3, {9}, 0x0100)},
+      {"shorter than a header", std::string("\x01\xDB", 2)},
+      {"header cut after its record size", FileBytes(1, 3, {9}).substr(0, 10)},
+  };
+  int kept = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sandbox_.writeFile(Path(), c.bytes);
     Database db(Path().c_str(), 4, CompareInts);
     EXPECT_TRUE(db.IsOpen());
     EXPECT_EQ(Contents(), FileBytes(0, 0));
+    const std::string name = Path() + (kept++ == 0 ? ".damaged" : ".damaged." + std::to_string(kept));
+    EXPECT_EQ(db.KeptAs(), name);
+    EXPECT_EQ(test::Sandbox::readFile(name), c.bytes);
   }
+  sandbox_.writeFile(Path(), "");
+  Database db(Path().c_str(), 4, CompareInts);
+  EXPECT_TRUE(db.IsOpen());
+  EXPECT_EQ(Contents(), FileBytes(0, 0));
+  EXPECT_EQ(db.KeptAs(), "");
+  EXPECT_FALSE(std::filesystem::exists(Path() + ".damaged." + std::to_string(kept + 1)));
+}
+
+// Asked to, construction also reads every slot: a file whose slots are not
+// what its header says is kept aside like an unreadable one. Without the
+// check, and for a sound file, the file stays as it is.
+TEST_F(DatabaseTest, DamagedSlotsAreKeptAsideWhenChecked) {
+  std::string badStatus = FileBytes(2, 0, {1, 2});
+  badStatus[32 + 5] = '\x7F';
+  const std::string cases[] = {
+      FileBytes(5, 0, {1, 2}),     // count beyond the slots
+      FileBytes(3, 0, {1, 7, 4}),  // out of order
+      badStatus,
+  };
+  for (const auto& bytes : cases) {
+    sandbox_.writeFile(Path(), bytes);
+    {
+      Database unchecked(Path().c_str(), 4, CompareInts);
+      EXPECT_EQ(unchecked.KeptAs(), "");
+      EXPECT_EQ(Contents(), bytes);
+    }
+    Database db(Path().c_str(), 4, CompareInts, Database::Check::kSlots);
+    EXPECT_TRUE(db.IsOpen());
+    EXPECT_EQ(db.KeptAs(), Path() + ".damaged");
+    EXPECT_EQ(test::Sandbox::readFile(Path() + ".damaged"), bytes);
+    EXPECT_EQ(Contents(), FileBytes(0, 0));
+    std::filesystem::remove(Path() + ".damaged");
+  }
+  // Marked slots and a tail past the count (a crash before the header was
+  // rewritten) are sound.
+  std::string sound = FileBytes(3, 4, {1, 2, 8}) + std::string(5, '\0');
+  sound[32 + 5] = '\x01';
+  sandbox_.writeFile(Path(), sound);
+  Database db(Path().c_str(), 4, CompareInts, Database::Check::kSlots);
+  EXPECT_TRUE(db.IsOpen());
+  EXPECT_EQ(db.KeptAs(), "");
+  EXPECT_EQ(Contents(), sound);
 }
 
 TEST_F(DatabaseTest, RemovalIsTraced) {

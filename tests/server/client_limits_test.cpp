@@ -3,7 +3,6 @@
 // lines its refused requests leave in the event log.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,21 +25,12 @@
 namespace korvo {
 namespace {
 
+using test::AsNobody;
 using test::Fax;
 using test::ServerLog;
 using test::ServerLogged;
 
 constexpr const char* kServer = ".";
-
-// Runs the body on a thread of its own whose effective user is nobody, so
-// that its connections carry nobody's credentials.
-void AsNobody(const std::function<void()>& body) {
-  std::thread t([&] {
-    ASSERT_EQ(syscall(SYS_setresuid, -1, 65534, -1), 0);
-    body();
-  });
-  t.join();
-}
 
 // A connection past its handshake whose session has answered a ping: it
 // holds a session of the server until it is closed.

@@ -7,12 +7,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/faxclient.h"
@@ -108,6 +111,17 @@ class HubProcess {
   int out_ = -1;
   std::string output_;
 };
+
+// Runs the body on a thread of its own whose effective user is nobody, so
+// that its connections carry nobody's credentials (the thread's own, not
+// the process's: the raw call changes only the calling thread).
+inline void AsNobody(const std::function<void()>& body) {
+  std::thread t([&] {
+    ASSERT_EQ(syscall(SYS_setresuid, -1, 65534, -1), 0);
+    body();
+  });
+  t.join();
+}
 
 inline std::string OwnLogin() {
   char name[64] = {};
