@@ -2,7 +2,7 @@
 // fresh hives: the window's place and size, the folders, the "&Server"
 // caption, the server commands through the menus, the window state kept over
 // a restart, the splash on a clock the test turns, the help after setup, and
-// the program itself closing normally on SIGTERM.
+// the program itself closing normally on SIGTERM and SIGHUP.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -264,27 +264,31 @@ TEST_F(KorvoDeskWindowTest, AfterInstallOpensTheHelpAtItsTopic) {
   }
 }
 
-// The program itself: SIGTERM (the session ending) closes it as its user
-// would, so the window state is written.
-TEST_F(KorvoDeskWindowTest, TheProgramClosesNormallyOnSigterm) {
+// The program itself: SIGTERM and SIGHUP (the session ending) close it as
+// its user would, so the window state is written.
+TEST_F(KorvoDeskWindowTest, TheProgramClosesNormallyAtTheEndOfTheSession) {
   Sandbox::writeFile(sandbox_.path("lsan.supp"), ToolkitLeakSuppressions());
   const char* options = std::getenv("LSAN_OPTIONS");
   sandbox_.setEnv("LSAN_OPTIONS",
                   std::string(options ? options : "") + ":suppressions=" + sandbox_.path("lsan.supp").string());
   StartHub();
-  std::string program = (BuildDir() / "manager" / "korvodesk").string();
-  char* argv[] = {program.data(), nullptr};
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
-  const bool up = WaitFor([&] { return TopLevelWindowShown("Korvo Manager", pid); }, "the manager's window");
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(up);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  char text[64] = {};
-  ASSERT_EQ(KvReadRegUserStr(kWindowStateSection, "Rect", text, sizeof text), 1);
-  EXPECT_EQ(text, FormatRect(DefaultRect(Screen())));
+  for (int sig : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    ASSERT_EQ(KvWriteRegUserStr(kWindowStateSection, "Rect", ""), 1);
+    std::string program = (BuildDir() / "manager" / "korvodesk").string();
+    char* argv[] = {program.data(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+    const bool up = WaitFor([&] { return TopLevelWindowShown("Korvo Manager", pid); }, "the manager's window");
+    kill(pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(up);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    char text[64] = {};
+    ASSERT_EQ(KvReadRegUserStr(kWindowStateSection, "Rect", text, sizeof text), 1);
+    EXPECT_EQ(text, FormatRect(DefaultRect(Screen())));
+  }
 }
 
 }  // namespace
