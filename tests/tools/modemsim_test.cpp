@@ -559,6 +559,39 @@ TEST(Pacing, XoffFromTheReceivingComputerHoldsThePageUntilXon) {
   }
 }
 
+// The receiving computer's XON releases a held modem also once the modem is
+// back in command mode: efax's XON may come after the caller's post-page
+// message, which ends the page and queues +FET behind the hold.
+TEST(Pacing, XonAfterThePostPageMessageReleasesTheHeldModem) {
+  Exchange ex(Config());
+  Terminal caller(ex.portPath(0)), callee(ex.portPath(1));
+  for (auto* t : {&caller, &callee}) {
+    t->ask("ATE0");
+    t->ask("AT+FCLASS=2");
+    t->ask("AT+FLO=1");
+  }
+  caller.command("ATD200");
+  ASSERT_EQ(callee.line(), "RING");
+  callee.command("ATA");
+  caller.until("OK");
+  ASSERT_EQ(caller.ask("AT+FDT").back(), "CONNECT");
+  const std::string page = TestPage();
+  caller.write(Stuff(page) + kDle + Terminal::kEtx);
+  ASSERT_EQ(caller.line(), "OK");
+  callee.until("OK");
+  callee.command("AT+FDR");
+  callee.until("CONNECT");
+  callee.write(std::string(1, Terminal::kDc2));
+  EXPECT_EQ(callee.page(), page + std::string(2, '\0'));
+  EXPECT_EQ(callee.line(), "+FPTS:1");
+  // Held before the caller's end of page comes.
+  callee.write(std::string(1, Terminal::kXoff));
+  caller.command("AT+FET=2");
+  EXPECT_EQ(callee.byte(200ms), -1) << "nothing while held";
+  callee.write(std::string(1, Terminal::kXon));
+  EXPECT_EQ(callee.until("OK"), (Lines{"+FET:2", "OK"}));
+}
+
 TEST(Exchange, UnplugTakesTheTerminalAwayAndPlugBringsAFreshOne) {
   Exchange ex(Config());
   {

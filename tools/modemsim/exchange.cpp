@@ -683,7 +683,12 @@ struct Exchange::Impl {
           }
           continue;
         case St::Idle:
-        case St::Online: break;
+        case St::Online:
+          // The hold ends with the computer's XON in command mode too: the
+          // end of a page can bring the modem back to it while held, and
+          // its answers would wait for ever.
+          if (m.swFlow && b == kXon) m.held = false;
+          break;
         default:
           if (m.swFlow && b == kXoff) m.held = true;
           if (m.swFlow && b == kXon) m.held = false;
