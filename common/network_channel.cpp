@@ -5,7 +5,9 @@
 #include <new>
 
 #include "common/settings.h"
+#include "common/trace.h"
 #include "platform/lasterror.h"
+#include "platform/pipe_frames.h"
 #include "platform/username.h"
 
 namespace korvo {
@@ -68,17 +70,60 @@ int ClientPipeChannel::Open(const char* server, uint32_t access, uint32_t share,
 
 int ClientPipeChannel::ConnectAndIntroduce(const char* name, uint32_t) { return Connect(name) && Introduce(); }
 
+namespace {
+
+std::string RemoteValue(int (*get)(char*, uint32_t), const char* fallback) {
+  char value[512] = {};
+  return get(value, sizeof value) && value[0] ? value : fallback;
+}
+
+// The server part of "\\<server>\Pipe\<name>".
+std::string PipeServer(const char* pipeName) {
+  std::string s = pipeName;
+  size_t end = s.find('\\', 2);
+  return s.size() > 2 && end != std::string::npos ? s.substr(2, end - 2) : std::string();
+}
+
+}  // namespace
+
 int ClientPipeChannel::Connect(const char* server) {
   if (server) std::snprintf(pipeName_, sizeof pipeName_, "\\\\%s\\Pipe\\Korvo", server);
   if (handle_ != kInvalidHandle) Stream::Close();
+  remote_.reset();
   std::string path = platform::PipeNameToSocketPath(pipeName_);
-  if (path.empty()) return NoteError();
-  Handle h = platform::LocalSocketConnect(path, BusyWaitMs());
-  if (h == kInvalidHandle) return NoteError();
+  Handle h = kInvalidHandle;
+  if (path.empty() && platform::GetLastError() == platform::kErrorHostUnreachable) {
+    platform::RemoteOptions options;
+    options.sshProgram = RemoteValue(GetRemoteSshProgram, "ssh");
+    options.sshOptions = platform::SplitOptions(RemoteValue(GetRemoteSshOptions, ""));
+    options.relayPath = RemoteValue(GetRemoteRelayPath, "korvo-relay");
+    options.busyWaitMs = BusyWaitMs();
+    const std::string host = PipeServer(pipeName_);
+    std::string sshError;
+    remote_ = platform::RemotePipe::Connect(host, options, &h, &sshError);
+    if (!remote_) {
+      platform::LastErrorGuard keep;
+      DebugPrintLastError(("Remote server " + host + " not reached").c_str());
+      size_t start = 0;
+      while (start < sshError.size()) {
+        size_t end = sshError.find('\n', start);
+        if (end == std::string::npos) end = sshError.size();
+        if (end > start) DebugPrint("ssh %s: %.*s\n", host.c_str(), static_cast<int>(end - start), sshError.c_str() + start);
+        start = end + 1;
+      }
+    }
+  } else if (!path.empty()) {
+    h = platform::LocalSocketConnect(path, BusyWaitMs());
+  }
+  if (h == kInvalidHandle) {
+    remote_.reset();
+    return NoteError();
+  }
   // The time-out belongs to the socket, so whoever takes the handle keeps it.
   if (!platform::SetReceiveTimeout(h, ReadTimeoutMs())) {
     NoteError();
     platform::CloseHandle(h);
+    remote_.reset();
     return 0;
   }
   SetHandle(h);
@@ -133,6 +178,14 @@ int ClientPipe::Connect(const char* server) {
   // The handle is closed once, by this pipe; the channel forgets it.
   channel_->ReleaseHandle();
   return 1;
+}
+
+int ClientPipe::Write(const void* buffer, uint32_t count, uint32_t* done) {
+  if (channel_ && channel_->IsRemote() && count > platform::kMaxFrameLength) {
+    if (done) *done = 0;
+    return FailWith(platform::kErrorMoreData);
+  }
+  return Stream::Write(buffer, count, done);
 }
 
 // ---- ServerPipeChannel

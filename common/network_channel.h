@@ -20,6 +20,7 @@
 
 #include "common/stream.h"
 #include "platform/local_socket.h"
+#include "platform/remote_pipe.h"
 
 namespace korvo {
 
@@ -69,8 +70,12 @@ class ClientPipeChannel : public HandshakeChannel {
   // Connect, then the introduction, which always fails.
   int ConnectAndIntroduce(const char* name, uint32_t reserved) override;
   // Opens the pipe (rebuilt from the server name when one is given); a busy
-  // server is waited on and tried again.
+  // server is waited on and tried again. A server on another machine is
+  // reached over SSH (platform/remote_pipe.h), with the "Remote" machine
+  // values; what ssh said about a failure goes to the trace.
   int Connect(const char* server) override;
+  // Whether the connection goes to another machine.
+  bool IsRemote() const { return remote_ != nullptr; }
   // Waits at most the read time-out for the message.
   int Read(void* buffer, uint32_t count, uint32_t* done) override;
   int Write(const void* buffer, uint32_t count, uint32_t* done) override;
@@ -91,6 +96,7 @@ class ClientPipeChannel : public HandshakeChannel {
   uint32_t share_ = 0;
   uint32_t creation_ = kOpenExisting;
   uint32_t flags_ = kFileFlagOverlapped;
+  std::unique_ptr<platform::RemotePipe> remote_;  // the bridge of a remote connection
 };
 
 class ClientPipe : public NetworkChannel {
@@ -108,6 +114,9 @@ class ClientPipe : public NetworkChannel {
   // hanging the client.
   int Receive(void* buffer, uint32_t count, uint32_t* done) override { return Read(buffer, count, done); }
   int Send(const void* buffer, uint32_t count, uint32_t* done) override { return Write(buffer, count, done); }
+  // Over a remote connection a message longer than any the protocol sends
+  // fails here (kErrorMoreData), as the other end would refuse it.
+  int Write(const void* buffer, uint32_t count, uint32_t* done) override;
 
  private:
   std::unique_ptr<ClientPipeChannel> channel_;

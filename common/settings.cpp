@@ -236,6 +236,9 @@ int KvSetServerPipes(uint32_t flag) { return WriteDword(kMachine, "Server", "Pip
 
 KORVO_STRING_SETTING(GetSendFaxToServerLast, SetSendFaxToServerLast, kUser, nullptr, "SendFaxToServerLast")
 KORVO_DWORD_SETTING(GetReadTimeout, SetReadTimeout, kMachine, nullptr, "ReadTimeout")
+KORVO_STRING_SETTING(GetRemoteSshProgram, SetRemoteSshProgram, kMachine, "Remote", "SshProgram")
+KORVO_STRING_SETTING(GetRemoteSshOptions, SetRemoteSshOptions, kMachine, "Remote", "SshOptions")
+KORVO_STRING_SETTING(GetRemoteRelayPath, SetRemoteRelayPath, kMachine, "Remote", "RelayPath")
 KORVO_STRING_SETTING(GetStationIdentifier, SetStationIdentifier, kMachine, "Server", "StationIdentifier")
 KORVO_DWORD_SETTING(GetRetryTimeout, SetRetryTimeout, kMachine, "Server", "RetryTimeout")
 KORVO_DWORD_SETTING(GetRetryAttempts, SetRetryAttempts, kMachine, "Server", "RetryAttempts")

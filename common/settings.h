@@ -104,6 +104,17 @@ int GetKorvoCoreNameQuiet(char* buffer, uint32_t size);
 int GetReadTimeout(uint32_t* value);
 int SetReadTimeout(uint32_t value);
 
+// How a client reaches a server on another machine (machine values under
+// "Remote"): the ssh program ("SshProgram", default "ssh"), options put before
+// the host ("SshOptions", split at blanks) and the relay's path on the server
+// ("RelayPath", default "korvo-relay").
+int GetRemoteSshProgram(char* buffer, uint32_t size);
+int SetRemoteSshProgram(const char* text);
+int GetRemoteSshOptions(char* buffer, uint32_t size);
+int SetRemoteSshOptions(const char* text);
+int GetRemoteRelayPath(char* buffer, uint32_t size);
+int SetRemoteRelayPath(const char* text);
+
 // Server\"StationIdentifier". The string form reads through a 64-byte buffer.
 int GetStationIdentifier(char* buffer, uint32_t size);
 int SetStationIdentifier(const char* text);

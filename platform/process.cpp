@@ -42,7 +42,9 @@ class SpawnAttributes {
 
 }  // namespace
 
-pid_t StartProcess(const std::vector<std::string>& argv) {
+pid_t StartProcess(const std::vector<std::string>& argv) { return StartProcessWithStdio(argv, -1, -1, -1); }
+
+pid_t StartProcessWithStdio(const std::vector<std::string>& argv, int in, int out, int err) {
   if (argv.empty()) {
     SetLastError(EINVAL);
     return -1;
@@ -52,7 +54,13 @@ pid_t StartProcess(const std::vector<std::string>& argv) {
   args.push_back(nullptr);
   pid_t pid = -1;
   SpawnAttributes attr;
-  int rc = posix_spawnp(&pid, args[0], nullptr, attr.get(), args.data(), environ);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const int fds[3] = {in, out, err};
+  for (int target = 0; target < 3; ++target)
+    if (fds[target] >= 0) posix_spawn_file_actions_adddup2(&actions, fds[target], target);
+  int rc = posix_spawnp(&pid, args[0], &actions, attr.get(), args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     SetLastError(static_cast<uint32_t>(rc));
     return -1;

@@ -11,6 +11,9 @@ namespace korvo::platform {
 // Starts argv[0] (looked up in PATH when it has no '/') with the process's
 // environment; returns its pid, or -1 with the last error set.
 pid_t StartProcess(const std::vector<std::string>& argv);
+// The same with standard input, output and error from the given descriptors
+// (-1 keeps the process's own).
+pid_t StartProcessWithStdio(const std::vector<std::string>& argv, int in, int out, int err);
 // Waits for a started process; true with its exit code (128 + signal when it
 // was killed).
 bool WaitProcess(pid_t pid, int& exitCode);

@@ -1,0 +1,192 @@
+// The server's pipe over SSH against the local socket, through a real
+// korvohub: requests per second (2140, the version question, a connection
+// each), the first request of a new SSH connection (handshake and all)
+// against one on the shared connection, and a 16 MiB fax submitted (4000).
+// The "remote" server is a private sshd on 127.0.0.1 (so the figures are the
+// cost of ssh, the relay and the bridge, not of a network). Needs root.
+// Arguments: 0 local socket, 1 remote.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "common/faxclient.h"
+#include "common/fields.h"
+#include "common/request_exchange.h"
+#include "common/settings.h"
+#include "common/user_record.h"
+#include "platform/username.h"
+#include "tests/server/ssh_server.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace korvo;
+namespace fs = std::filesystem;
+
+constexpr const char* kRemote = "korvo-remote";
+constexpr uint64_t kFileBytes = 16u << 20;
+
+std::string OwnLogin() {
+  char name[64] = {};
+  platform::GetUserName(name, sizeof name);
+  return name;
+}
+
+class Bench {
+ public:
+  static Bench& Get() {
+    static Bench bench;
+    return bench;
+  }
+  ~Bench() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    ssh_.Stop();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  const char* Server(int64_t remote) const { return remote ? kRemote : "."; }
+  // Ends the shared connection, so that the next request makes a new one.
+  void DropConnection() {
+    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    pid_t pid = platform::StartProcessWithStdio({"ssh", "-F", ssh_.configPath(), "-O", "exit", kRemote}, null, null, null);
+    close(null);
+    int code;
+    if (pid > 0) platform::WaitProcess(pid, code);
+  }
+  const std::string& image() const { return image_; }
+
+ private:
+  Bench() {
+    if (!test::SshServer::Available()) throw std::runtime_error("needs root, sshd and ssh-keygen");
+    std::string templ = "/tmp/korvo-bench-XXXXXX";
+    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp");
+    dir_ = templ;
+    fs::permissions(dir_, fs::perms(0755));
+    for (const char* d : {"run", "log", "data", "runtime", "root/Config"}) fs::create_directories(dir_ / d);
+    fs::permissions(dir_ / "runtime", fs::perms::owner_all);
+    setenv("KORVO_MACHINE_HIVE", (dir_ / "machine.reg").c_str(), 1);
+    setenv("KORVO_USER_HIVE", (dir_ / "user.reg").c_str(), 1);
+    setenv("KORVO_PIPE_DIR", (dir_ / "run").c_str(), 1);
+    setenv("KORVO_LOG_DIR", (dir_ / "log").c_str(), 1);
+    setenv("KORVO_TRACE", (dir_ / "trace.log").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("INVOCATION_ID");
+    KvWriteRegStr("Server", "RootPath", (dir_ / "root").c_str());
+    KvWriteRegDword("Server", "TcpIp", 0);
+    KvWriteRegDword("Server", "Pipes", 1);
+    KvWriteRegUserStr(nullptr, "DataPath", (dir_ / "data").c_str());
+    RequestExchange::SetDisconnectPause(std::chrono::milliseconds(0));
+    bool ok = false;
+    UserDatabase users((dir_ / "root" / "Config" / "RegUsers.dbs").string(), &ok);
+    std::string text;
+    EncodeFields(&text, {OwnLogin(), "", "63", "", "", "", "", ""}, 8);
+    if (!ok || !users.AddUser(text)) throw std::runtime_error("registered users");
+
+    std::string why;
+    if (!ssh_.Start(dir_ / "ssh", {{kRemote, "root"}}, (dir_ / "run").string(), &why)) throw std::runtime_error(why);
+    SetRemoteSshOptions(ssh_.sshOptions().c_str());
+    SetRemoteRelayPath(KORVO_RELAY);
+
+    const fs::path console = dir_ / "console.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string program = KORVO_HUB, option = "-debug";
+    char* argv[] = {program.data(), option.data(), nullptr};
+    const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("korvohub did not start");
+    for (int i = 0;; ++i) {
+      std::ifstream in(console);
+      std::stringstream s;
+      s << in.rdbuf();
+      if (s.str().find("Fax Server Daemon started.\n") != std::string::npos) break;
+      if (i == 6000 || waitpid(pid_, nullptr, WNOHANG) == pid_) throw std::runtime_error("korvohub start-up");
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // A fax image of 16 MiB: the server takes any bytes below its size cap.
+    image_ = (dir_ / "big.fax").string();
+    std::ofstream out(image_, std::ios::binary);
+    std::string block(1 << 20, '\0');
+    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 % 251);
+    for (uint64_t i = 0; i < kFileBytes / block.size(); ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  }
+
+  fs::path dir_;
+  pid_t pid_ = -1;
+  test::SshServer ssh_;
+  std::string image_;
+};
+
+void BM_Request(benchmark::State& state) {
+  Bench& bench = Bench::Get();
+  const char* server = bench.Server(state.range(0));
+  FaxClient client;
+  uint32_t version = 0;
+  client.GetServerVersion(server, version);  // the shared connection is up
+  for (auto _ : state) {
+    const RequestResult r = client.GetServerVersion(server, version);
+    if (r.status != 0) {
+      state.SkipWithError(r.text.c_str());
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Request)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly();
+
+// The first request over a connection of its own: SSH handshake,
+// authentication and the shared connection's start.
+void BM_FirstRemoteRequest(benchmark::State& state) {
+  Bench& bench = Bench::Get();
+  FaxClient client;
+  uint32_t version = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    bench.DropConnection();
+    state.ResumeTiming();
+    const RequestResult r = client.GetServerVersion(kRemote, version);
+    if (r.status != 0) {
+      state.SkipWithError(r.text.c_str());
+      break;
+    }
+  }
+}
+BENCHMARK(BM_FirstRemoteRequest)->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(5)->DisplayAggregatesOnly();
+
+void BM_Submit16MiB(benchmark::State& state) {
+  Bench& bench = Bench::Get();
+  const char* server = bench.Server(state.range(0));
+  FaxClient client;
+  FaxHeader header;
+  header.sender = FaxSenderOrRecipient(OwnLogin(), 1, "", "", "", "");
+  header.recipients.AddTail(FaxSenderOrRecipient(OwnLogin(), 1, "", "", "", ""));
+  for (auto _ : state) {
+    const RequestResult r = client.SendFax(server, header, bench.image());
+    if (r.status != 0) {
+      state.SkipWithError(r.text.c_str());
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
+}
+BENCHMARK(BM_Submit16MiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(4)->Repetitions(5)->DisplayAggregatesOnly();
+
+}  // namespace

@@ -1,0 +1,47 @@
+// The server's pipe carried over a byte stream (an SSH connection): every
+// message travels as a frame, a 4-byte little-endian length and that many
+// bytes, so message boundaries survive the stream. The relay at the server's
+// end opens the stream with a greeting: a magic word and the outcome of its
+// connect to the server socket.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace korvo::platform {
+
+// No message of the protocol is longer (a payload, a file block); a frame
+// announcing more is refused by both ends.
+inline constexpr uint32_t kMaxFrameLength = 4096;
+inline constexpr size_t kFrameHeaderSize = 4;
+inline constexpr char kRelayMagic[4] = {'K', 'V', 'R', '1'};
+inline constexpr size_t kGreetingSize = 8;
+
+// The frame of one message.
+std::string EncodeFrame(std::string_view message);
+// The greeting: magic, then the connect's error code (0: connected).
+std::string EncodeGreeting(uint32_t error);
+// False when the bytes are no greeting; else the relay's error code.
+bool DecodeGreeting(const char* bytes, size_t size, uint32_t* error);
+
+// Splits a byte stream into messages as its pieces come. A length above
+// kMaxFrameLength makes the stream malformed for good: nothing more comes out.
+class FrameReader {
+ public:
+  // Takes the next piece of the stream.
+  void Feed(const void* data, size_t size);
+  // The next whole message, when one is complete.
+  bool Next(std::string* message);
+  bool malformed() const { return malformed_; }
+  // Bytes that belong to a frame not yet complete.
+  size_t pending() const { return buffer_.size() - start_; }
+
+ private:
+  std::string buffer_;
+  size_t start_ = 0;
+  bool malformed_ = false;
+};
+
+}  // namespace korvo::platform

@@ -1,0 +1,74 @@
+// The server's pipe on another machine, carried by OpenSSH: ssh (batch mode,
+// no terminal, a shared connection under the user's runtime folder) runs the
+// relay korvo-relay there, and a bridge thread turns the frames on ssh's
+// stream back into messages on a local message socket. The caller gets that
+// socket's end, which behaves as the local server socket does: one write is
+// one message, a short read buffer truncates, the remote end closing is the
+// peer's end. Identity, encryption and keys are OpenSSH's.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/file_io.h"
+#include "platform/local_socket.h"
+
+namespace korvo::platform {
+
+struct RemoteOptions {
+  std::string sshProgram = "ssh";
+  // Given to ssh before the host, split at blanks ("-F /etc/korvo/ssh_config").
+  std::vector<std::string> sshOptions;
+  // The relay on the server's machine, as its login's shell finds it.
+  std::string relayPath = "korvo-relay";
+  // Passed to the relay: how long it waits for a busy server.
+  uint32_t busyWaitMs = kDefaultBusyWaitMs;
+  // How long ssh may take to reach the relay (on top of the busy wait).
+  uint32_t connectWaitMs = 30000;
+};
+
+// Splits a value of extra options at blanks and tabs.
+std::vector<std::string> SplitOptions(const std::string& text);
+
+// A host name ssh may be given: letters, digits, '.', '-', '_' and ':' (an
+// address), not starting with '-', so a name can never pass as an option.
+bool IsRemoteHostName(const std::string& host);
+
+// The ssh command line for one connection.
+std::vector<std::string> RemoteCommandLine(const std::string& host, const RemoteOptions& options);
+
+class RemotePipe {
+ public:
+  // Connects to the server on the host; the caller owns *clientEnd. Null with
+  // the last error set when no server was reached: EINVAL (a name that is no
+  // host name), EHOSTUNREACH (unknown or unreachable host), EACCES
+  // (authentication refused), ENOENT (no relay, or no server socket there),
+  // ECONNREFUSED, ETIMEDOUT (server busy for the whole wait), EPROTO (the
+  // relay's greeting did not come). *sshError gets what ssh said.
+  static std::unique_ptr<RemotePipe> Connect(const std::string& host, const RemoteOptions& options, Handle* clientEnd,
+                                             std::string* sshError);
+  // Ends the bridge (the client's end then reads as closed) and waits for ssh.
+  ~RemotePipe();
+  RemotePipe(const RemotePipe&) = delete;
+  RemotePipe& operator=(const RemotePipe&) = delete;
+
+ private:
+  RemotePipe() = default;
+  void Bridge(std::string pending);
+  void Finish();
+
+  pid_t pid_ = -1;
+  Handle toSsh_ = kInvalidHandle;
+  Handle fromSsh_ = kInvalidHandle;
+  Handle sshErr_ = kInvalidHandle;
+  Handle bridgeEnd_ = kInvalidHandle;
+  Handle wake_ = kInvalidHandle;
+  std::thread thread_;
+};
+
+}  // namespace korvo::platform

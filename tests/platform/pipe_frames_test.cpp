@@ -1,0 +1,63 @@
+#include "platform/pipe_frames.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace korvo::platform {
+namespace {
+
+// However the stream is cut into pieces, the same messages come out, empty
+// ones included; a length above the largest message ends the stream.
+TEST(FrameReader, GivesTheMessagesOfAStreamCutAnywhere) {
+  const std::vector<std::string> messages = {"", "a", std::string(kMaxFrameLength, 'z'), "end"};
+  std::string stream;
+  for (const auto& m : messages) stream += EncodeFrame(m);
+  for (size_t piece : {size_t{1}, size_t{3}, size_t{4}, size_t{5}, size_t{4099}, stream.size()}) {
+    FrameReader reader;
+    std::vector<std::string> got;
+    for (size_t at = 0; at < stream.size(); at += piece) {
+      reader.Feed(stream.data() + at, std::min(piece, stream.size() - at));
+      std::string m;
+      while (reader.Next(&m)) got.push_back(m);
+    }
+    EXPECT_EQ(got, messages) << "pieces of " << piece;
+    EXPECT_EQ(reader.pending(), 0u);
+    EXPECT_FALSE(reader.malformed());
+  }
+}
+
+TEST(FrameReader, RefusesALengthAboveTheLargestMessage) {
+  struct Case {
+    const char* name;
+    std::string stream;
+    size_t before;  // messages that come out first
+  };
+  const Case cases[] = {
+      {"one byte too long", std::string("\x01\x10\x00\x00", 4) + std::string(4097, 'x'), 0},
+      {"4 GiB", EncodeFrame("ok") + std::string("\xFF\xFF\xFF\xFF", 4), 1},
+  };
+  for (const auto& c : cases) {
+    FrameReader reader;
+    reader.Feed(c.stream.data(), c.stream.size());
+    std::string m;
+    size_t n = 0;
+    while (reader.Next(&m)) ++n;
+    EXPECT_EQ(n, c.before) << c.name;
+    EXPECT_TRUE(reader.malformed()) << c.name;
+    reader.Feed(EncodeFrame("late").data(), 8);
+    EXPECT_FALSE(reader.Next(&m)) << c.name << ": nothing after the refusal";
+  }
+}
+
+TEST(RelayGreeting, CarriesTheConnectOutcome) {
+  uint32_t error = 7;
+  const std::string g = EncodeGreeting(ENOENT);
+  ASSERT_TRUE(DecodeGreeting(g.data(), g.size(), &error));
+  EXPECT_EQ(error, static_cast<uint32_t>(ENOENT));
+  EXPECT_FALSE(DecodeGreeting("Welcome!", 8, &error)) << "a login's chatter is no greeting";
+}
+
+}  // namespace
+}  // namespace korvo::platform

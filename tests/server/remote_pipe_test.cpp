@@ -1,0 +1,438 @@
+// The server's pipe on another machine: a private sshd on 127.0.0.1 stands
+// for that machine, named by an alias in a test ssh_config, and a real
+// korvohub behind it. The client takes the SSH path for the alias exactly as
+// it would for a LAN host.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/fax_header.h"
+#include "common/network_channel.h"
+#include "common/settings.h"
+#include "common/status_codes.h"
+#include "common/wire.h"
+#include "platform/lasterror.h"
+#include "platform/pipe_frames.h"
+#include "tests/server/hub_fixture.h"
+#include "tests/server/queue_fixture.h"
+#include "tests/server/ssh_server.h"
+
+namespace korvo {
+namespace {
+
+constexpr const char* kRemote = "korvo-remote";
+constexpr const char* kBadKey = "korvo-badkey";
+constexpr const char* kClosed = "korvo-closed";
+constexpr const char* kOther = "korvo-other";
+
+// Waits for a condition that comes with the server's own pace.
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 6000; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// The relays serving this sandbox's server socket.
+std::vector<pid_t> Relays(const std::filesystem::path& relay, const std::string& pipeDir) {
+  std::vector<pid_t> out;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code ec;
+    if (std::filesystem::read_symlink(e.path() / "exe", ec) != relay) continue;
+    const std::string env = test::Sandbox::readFile(e.path() / "environ");
+    if (env.find("KORVO_PIPE_DIR=" + pipeDir + std::string(1, '\0')) != std::string::npos) out.push_back(std::stoi(name));
+  }
+  return out;
+}
+
+// A throwaway login with a shell, for what only a login other than root
+// shows; removed again with the object.
+class ThrowawayLogin {
+ public:
+  ThrowawayLogin() : name_("korvo-ssh-" + std::to_string(getpid())) {
+    // "*": no password, yet not a locked account, which sshd would refuse.
+    made_ = platform::RunProcess({"useradd", "-M", "-N", "-d", "/", "-s", "/bin/sh", "-p", "*", name_});
+  }
+  ~ThrowawayLogin() {
+    if (made_) platform::RunProcess({"userdel", name_});
+  }
+  bool made() const { return made_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+  bool made_ = false;
+};
+
+class RemotePipeTest : public test::HubFixture {
+ protected:
+  void SetUp() override {
+    if (!test::SshServer::Available()) GTEST_SKIP() << "needs root, sshd and ssh-keygen";
+    HubFixture::SetUp();
+    SetDebugFlags(1);
+    // Every login must reach the server socket, as on a real server machine.
+    std::filesystem::permissions(sandbox_.root(), std::filesystem::perms(0755));
+    if (other_ && other_->made()) logins_.push_back({kOther, other_->name()});
+    std::string why;
+    ASSERT_TRUE(ssh_.Start(sandbox_.path("ssh"), logins_, sandbox_.pipeDir().string(), &why)) << why;
+    ASSERT_EQ(SetRemoteSshOptions(ssh_.sshOptions().c_str()), 1);
+    ASSERT_EQ(SetRemoteRelayPath(Relay().c_str()), 1);
+  }
+  void TearDown() override {
+    HubFixture::TearDown();
+    ssh_.Stop();
+  }
+  static std::string Relay() { return std::filesystem::absolute(test::BuildDir() / "relay" / "korvo-relay").string(); }
+
+  // A fax for the test's own login, so that it can fetch it back.
+  FaxHeader ToSelf() {
+    FaxHeader header;
+    header.sender = test::Lan(test::OwnLogin());
+    header.subject = "Remote";
+    header.recipients.AddTail(test::Lan(test::OwnLogin()));
+    return header;
+  }
+  // A five-page fax with a tail of data, so that it spans many blocks and
+  // ends inside one.
+  std::string FivePages(size_t bytes) {
+    const std::string image = TempPath("five.tif");
+    test::WriteFaxFile(image, 5);
+    std::string data = test::Sandbox::readFile(image);
+    for (size_t i = data.size(); i < bytes; ++i) data.push_back(static_cast<char>(i * 131 % 251));
+    test::Sandbox::writeFile(image, data);
+    return image;
+  }
+  std::vector<std::string> Mine(const char* server) {
+    const std::string list = TempPath("mine.txt");
+    EXPECT_EQ(client_.DownloadList(server, 5020, nullptr, list).status, 0u);
+    return test::ListLines(test::Sandbox::readFile(list));
+  }
+  std::string Trace() { return test::Sandbox::readFile(sandbox_.traceFile()); }
+
+  std::unique_ptr<ThrowawayLogin> other_;  // made only by the tests that need it
+  std::vector<test::SshServer::Login> logins_ = {{kRemote, "root"}, {kBadKey, "nobody", false}, {kClosed, "root", true, true}};
+  test::SshServer ssh_;
+};
+
+TEST_F(RemotePipeTest, AFaxTravelsBothWaysAndListsMatchTheLocalOnes) {
+  StartHub();
+  uint32_t version = 0;
+  ASSERT_EQ(client_.GetServerVersion(kRemote, version).status, 0u) << Trace() << ssh_.log();
+  EXPECT_EQ(version, kProtocolVersion);
+
+  const std::string image = FivePages(300 * 4096 + 1234);
+  ASSERT_EQ(client_.SendFax(kRemote, ToSelf(), image).status, 0u);
+  const auto remoteList = Mine(kRemote);
+  ASSERT_EQ(remoteList.size(), 1u);
+  EXPECT_EQ(remoteList, Mine("."));
+
+  const std::string got = TempPath("got.tif");
+  ASSERT_EQ(client_.GetFax(kRemote, std::stoi(test::ListField(remoteList[0], 1)), TempPath("got.kvf"), got).status, 0u);
+  EXPECT_TRUE(test::Sandbox::readFile(got) == test::Sandbox::readFile(image)) << "the fetched image differs";
+  // The server takes the fax off its list once the client's last answer came.
+  EXPECT_TRUE(Eventually([&] { return Mine(kRemote).empty(); })) << "a fetched fax leaves its list";
+}
+
+// Every request the client offers answers over SSH as it does locally.
+TEST_F(RemotePipeTest, EveryClientRequestAnswersAsLocally) {
+  StartHub();
+  struct Case {
+    const char* name;
+    std::function<std::string(const char* server, RequestResult* result)> call;
+  };
+  auto listing = [&](uint32_t code, const char* selector) {
+    return [&, code, selector](const char* server, RequestResult* r) {
+      const std::string file = TempPath("list.txt");
+      *r = client_.DownloadList(server, code, selector, file);
+      return test::Sandbox::readFile(file);
+    };
+  };
+  const Case cases[] = {
+      {"version", [&](const char* s, RequestResult* r) { uint32_t v = 0; *r = client_.GetServerVersion(s, v); return std::to_string(v); }},
+      {"permissions", [&](const char* s, RequestResult* r) { uint32_t b = 0; *r = client_.GetPermissions(s, b); return std::to_string(b); }},
+      {"suspended", [&](const char* s, RequestResult* r) { int f = -1; *r = client_.IsServerSuspended(s, f); return std::to_string(f); }},
+      {"debug message", [&](const char* s, RequestResult* r) { *r = client_.SendDebugMessage(s); return std::string(); }},
+      {"server time", [&](const char* s, RequestResult* r) { uint32_t t = 0; *r = client_.GetServerTime(s, t); return std::string(); }},
+      {"parameters", [&](const char* s, RequestResult* r) {
+         ConnectionSettings c;
+         *r = client_.GetServerParameters(s, c);
+         return std::string();
+       }},
+      {"users", [&](const char* s, RequestResult* r) { UserEntryList l; *r = client_.GetUserList(s, l); return std::to_string(l.size()); }},
+      {"own user", [&](const char* s, RequestResult* r) {
+         RegisteredUserEntry u;
+         *r = client_.GetUser(s, test::OwnLogin().c_str(), u);
+         return std::string();
+       }},
+      {"unknown user", [&](const char* s, RequestResult* r) { RegisteredUserEntry u; *r = client_.GetUser(s, "nobody", u); return std::string(); }},
+      {"fax that is not there", [&](const char* s, RequestResult* r) {
+         *r = client_.GetFax(s, 99999, TempPath("h"), TempPath("f"));
+         return std::string();
+       }},
+      {"received", listing(5010, nullptr)},
+      {"mine", listing(5020, nullptr)},
+      {"outgoing", listing(5030, nullptr)},
+      {"user list", listing(7500, "0")},
+      {"unknown request", [&](const char* s, RequestResult* r) { *r = client_.SendNumber(s, 9999, 1); return std::string(); }},
+  };
+  for (const auto& c : cases) {
+    RequestResult local, remote;
+    const std::string localValue = c.call(".", &local);
+    const std::string remoteValue = c.call(kRemote, &remote);
+    EXPECT_EQ(remote.status, local.status) << c.name << ": " << remote.text;
+    EXPECT_EQ(remote.text, local.text) << c.name;
+    EXPECT_EQ(remoteValue, localValue) << c.name;
+  }
+}
+
+class RemoteIdentityTest : public RemotePipeTest {
+ protected:
+  RemoteIdentityTest() { if (test::SshServer::Available()) other_ = std::make_unique<ThrowawayLogin>(); }
+};
+
+// The session's user is the login SSH authenticated, not the name a client
+// gives: naming another user is refused as it is locally.
+TEST_F(RemoteIdentityTest, TheSshLoginIsTheSessionsUser) {
+  if (!other_ || !other_->made()) GTEST_SKIP() << "no throwaway login could be made";
+  std::string text;
+  EncodeFields(&text, {other_->name(), "", "1", "", "", "", "", ""}, 8);
+  {
+    bool ok = false;
+    UserDatabase users((root_ / "Config" / "RegUsers.dbs").string(), &ok);
+    ASSERT_TRUE(ok && users.AddUser(text));
+  }
+  StartHub();
+  uint32_t bits = 0;
+  ASSERT_EQ(client_.GetPermissions(kOther, bits).status, 0u) << Trace() << ssh_.log();
+  EXPECT_EQ(bits, 1u) << "the rights of the SSH login, not of the name the client gave";
+  EXPECT_TRUE(Eventually([&] { return test::ServerLogged("[" + other_->name() + "] Not allowed to act for user '" + test::OwnLogin() + "'"); }));
+  FaxClient client;
+  EXPECT_EQ(client.ActForUser(kOther, test::OwnLogin().c_str()), 0);
+  ASSERT_EQ(client_.GetPermissions(kRemote, bits).status, 0u);
+  EXPECT_EQ(bits, 63u) << "root's own login";
+}
+
+// A server that cannot be reached fails the connect with the channel's
+// status; what ssh or the relay said is in the trace.
+TEST_F(RemotePipeTest, UnreachableServersFailTheConnectWithTheirReason) {
+  const std::string marker = sandbox_.path("injected").string();
+  struct Case {
+    const char* name;
+    std::string server;
+    std::string relay;
+    uint32_t error;
+    std::string trace;
+  };
+  const Case cases[] = {
+      {"server not running", kRemote, Relay(), platform::kErrorFileNotFound, "no Korvo server"},
+      {"relay missing", kRemote, "/nonexistent/korvo-relay", platform::kErrorFileNotFound, "/nonexistent/korvo-relay"},
+      {"authentication refused", kBadKey, Relay(), EACCES, "Permission denied"},
+      {"nothing listening", kClosed, Relay(), platform::kErrorHostUnreachable, "Connection refused"},
+      {"an option for a name", "-oProxyCommand=touch " + marker, Relay(), EINVAL, "not reached"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(SetRemoteRelayPath(c.relay.c_str()), 1);
+    test::Sandbox::writeFile(sandbox_.traceFile(), "");
+    ClientPipe pipe;
+    EXPECT_EQ(pipe.Connect(c.server.c_str()), 0) << c.name;
+    EXPECT_EQ(pipe.GetError(), c.error) << c.name << ": " << platform::SystemErrorText(pipe.GetError());
+    EXPECT_NE(Trace().find(c.trace), std::string::npos) << c.name << ": " << Trace();
+    uint32_t bits = 0;
+    EXPECT_EQ(client_.GetPermissions(c.server.c_str(), bits).status, kStatusCannotConnect) << c.name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(marker));
+}
+
+// The server's end reaches a connected client as the peer's end, and
+// messages keep their bounds: a short buffer is the "more data" case.
+TEST_F(RemotePipeTest, TheRemoteChannelKeepsTheLocalSocketsSemantics) {
+  StartHub();
+  for (const char* server : {".", kRemote}) {
+    SCOPED_TRACE(server);
+    ClientPipe pipe;
+    ASSERT_EQ(pipe.Connect(server), 1) << Trace();
+    uint32_t done = 0;
+    // 2140 asks for the version: a 12-byte header, then 4 bytes of payload.
+    WireHeader ask;
+    ASSERT_TRUE(ask.Send(pipe, kTagGetServerVersion, 0));
+    char buffer[8];
+    ASSERT_EQ(pipe.Read(buffer, 8, &done), 1);
+    EXPECT_EQ(done, 8u);
+    EXPECT_TRUE(pipe.WasTruncated());
+    EXPECT_EQ(pipe.GetError(), platform::kErrorMoreData);
+    ASSERT_EQ(pipe.Read(buffer, 8, &done), 1);
+    EXPECT_EQ(done, 4u) << "the payload is a message of its own";
+    // Longer than any message of the protocol: refused by the channel on the
+    // remote path, before anything is sent.
+    const std::string tooLong(platform::kMaxFrameLength + 1, 'x');
+    if (std::string(server) == kRemote) {
+      EXPECT_EQ(pipe.Write(tooLong.data(), static_cast<uint32_t>(tooLong.size()), &done), 0);
+      EXPECT_EQ(pipe.GetError(), platform::kErrorMoreData);
+    }
+  }
+  ClientPipe local, remote;
+  ASSERT_EQ(local.Connect("."), 1);
+  ASSERT_EQ(remote.Connect(kRemote), 1);
+  hub_.reset();  // the server is killed
+  for (ClientPipe* pipe : {&local, &remote}) {
+    char buffer[16];
+    uint32_t done = 0;
+    EXPECT_EQ(pipe->Read(buffer, sizeof buffer, &done), 0);
+    EXPECT_EQ(pipe->GetError(), platform::kErrorBrokenPipe) << platform::SystemErrorText(pipe->GetError());
+  }
+  ClientPipe later;
+  EXPECT_EQ(later.Connect(kRemote), 0);
+  EXPECT_NE(Trace().find("no Korvo server"), std::string::npos);
+}
+
+// A frame longer than any message, or a stream that is no frames at all,
+// is refused by either end without harm.
+TEST_F(RemotePipeTest, OversizeAndMalformedFramesAreRefusedByBothEnds) {
+  StartHub();
+  const std::string bad[] = {
+      std::string("\x01\x10\x00\x00", 4) + std::string(4097, 'x'),  // 4097 bytes announced
+      std::string("\xFF\xFF\xFF\xFF", 4),                           // 4 GiB announced
+  };
+  // The relay's end: it ends, and the server sees its client go.
+  for (const auto& frame : bad) {
+    int in[2], out[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    const int null = open("/dev/null", O_WRONLY);
+    pid_t relay = platform::StartProcessWithStdio({Relay()}, in[0], out[1], null);
+    close(null);
+    close(in[0]);
+    close(out[1]);
+    ASSERT_GT(relay, 0);
+    char greeting[platform::kGreetingSize];
+    ASSERT_EQ(read(out[0], greeting, sizeof greeting), static_cast<ssize_t>(sizeof greeting));
+    uint32_t error = 1;
+    ASSERT_TRUE(platform::DecodeGreeting(greeting, sizeof greeting, &error));
+    EXPECT_EQ(error, 0u);
+    ASSERT_EQ(send(in[1], frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+    int code = -1;
+    ASSERT_TRUE(platform::WaitProcess(relay, code));
+    EXPECT_EQ(code, 2);
+    close(in[1]);
+    close(out[0]);
+  }
+  // The client's end: a stand-in for ssh that greets, then sends the frame.
+  for (const auto& frame : bad) {
+    const std::string script = TempPath("fake-ssh");
+    std::string octal;
+    for (unsigned char c : platform::EncodeGreeting(0) + frame.substr(0, 8)) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\%03o", c);
+      octal += esc;
+    }
+    test::Sandbox::writeFile(script, "#!/bin/sh\nprintf '" + octal + "'\nexec cat >/dev/null\n");
+    chmod(script.c_str(), 0700);
+    ASSERT_EQ(SetRemoteSshProgram(script.c_str()), 1);
+    ClientPipe pipe;
+    ASSERT_EQ(pipe.Connect(kRemote), 1) << Trace();
+    char buffer[64];
+    uint32_t done = 0;
+    EXPECT_EQ(pipe.Read(buffer, sizeof buffer, &done), 0);
+    EXPECT_EQ(pipe.GetError(), platform::kErrorBrokenPipe);
+  }
+  ASSERT_EQ(SetRemoteSshProgram("ssh"), 1);
+  uint32_t bits = 0;
+  EXPECT_EQ(client_.GetPermissions(kRemote, bits).status, 0u) << "the server serves on";
+}
+
+// A connection cut in the middle of a file leaves no part of it behind on the
+// server, and a fetch cut short leaves the fax with the server.
+TEST_F(RemotePipeTest, AConnectionCutMidFileLeavesNoHalfFile) {
+  StartHub();
+  const auto temp = [&] {
+    std::vector<std::string> names;
+    if (std::filesystem::exists(root_ / "Temp"))
+      for (auto& e : std::filesystem::directory_iterator(root_ / "Temp")) names.push_back(e.path().filename().string());
+    return names;
+  };
+  const std::string pipeDir = sandbox_.pipeDir().string();
+  auto cut = [&] {
+    auto relays = Relays(Relay(), pipeDir);
+    ASSERT_EQ(relays.size(), 1u);
+    kill(relays[0], SIGKILL);
+  };
+  auto open = [&] {
+    auto link = std::make_unique<ClientMessageLink>();
+    EXPECT_TRUE(link->Open(kRemote));
+    link->SendText(kTagIntroduce, test::OwnLogin().c_str());
+    const uint8_t v[4] = {uint8_t(kProtocolVersion), uint8_t(kProtocolVersion >> 8), 0, 0};
+    link->SendData(kTagReportClientVersion, v, 4);
+    return link;
+  };
+  {
+    // Half of a submission's image, then the cut.
+    auto link = open();
+    link->SendText(4000, nullptr);
+    ReceivedMessage reply;
+    ASSERT_EQ(link->Receive(&reply), 0u);
+    ASSERT_EQ(reply.tag, kTagOk);
+    const std::string header = TempPath("fax.hdr");
+    ASSERT_TRUE(ToSelf().SaveToFile(header));
+    ASSERT_EQ(link->SendFile(header.c_str()), 0u);
+    WireHeader announce;
+    ASSERT_TRUE(announce.Send(*link->GetChannel(), kTagData, 64 * 4096));
+    const std::string block(4096, 'b');
+    uint32_t done = 0;
+    for (int i = 0; i < 32; ++i) ASSERT_EQ(link->GetChannel()->Write(block.data(), 4096, &done), 1);
+    ASSERT_TRUE(Eventually([&] { return !temp().empty(); })) << "the server took the image";
+    cut();
+    EXPECT_NE(link->Receive(&reply), 0u);
+  }
+  EXPECT_TRUE(Eventually([&] { return temp().empty(); })) << "a part of the image was left";
+  EXPECT_TRUE(Mine(kRemote).empty());
+
+  const std::string image = FivePages(200 * 4096);
+  const RequestResult sent = client_.SendFax(kRemote, ToSelf(), image);
+  ASSERT_EQ(sent.status, 0u) << sent.text;
+  const auto list = Mine(kRemote);
+  ASSERT_EQ(list.size(), 1u);
+  const std::string id = test::ListField(list[0], 1);
+  {
+    // A fetch read a little way, then the cut.
+    auto link = open();
+    link->SendText(4010, id.c_str());
+    ReceivedMessage reply;
+    ASSERT_EQ(link->Receive(&reply), 0u);
+    ASSERT_EQ(reply.tag, kTagOk);
+    ASSERT_EQ(link->ReceiveFile(TempPath("cut.kvf").c_str()), 0u);
+    WireHeader announce;
+    ASSERT_TRUE(announce.Receive(*link->GetChannel()));
+    ASSERT_EQ(announce.tag(), kTagData);
+    char block[4096];
+    uint32_t done = 0;
+    ASSERT_EQ(link->GetChannel()->Read(block, sizeof block, &done), 1);
+    cut();
+    while (link->GetChannel()->Read(block, sizeof block, &done)) {
+    }
+    EXPECT_EQ(link->GetChannel()->GetError(), platform::kErrorBrokenPipe);
+  }
+  const std::string got = TempPath("got.tif");
+  Status fetched = 1;
+  // The server learns of the cut when its next write fails.
+  EXPECT_TRUE(Eventually([&] {
+    fetched = client_.GetFax(kRemote, std::stoi(id), TempPath("got.kvf"), got).status;
+    return fetched == 0;
+  })) << "the fax stays with the server: " << fetched;
+  EXPECT_TRUE(test::Sandbox::readFile(got) == test::Sandbox::readFile(image));
+}
+
+}  // namespace
+}  // namespace korvo
