@@ -58,25 +58,6 @@ std::vector<pid_t> Relays(const std::filesystem::path& relay, const std::string&
   return out;
 }
 
-// A throwaway login with a shell, for what only a login other than root
-// shows; removed again with the object.
-class ThrowawayLogin {
- public:
-  ThrowawayLogin() : name_("korvo-ssh-" + std::to_string(getpid())) {
-    // "*": no password, yet not a locked account, which sshd would refuse.
-    made_ = platform::RunProcess({"useradd", "-M", "-N", "-d", "/", "-s", "/bin/sh", "-p", "*", name_});
-  }
-  ~ThrowawayLogin() {
-    if (made_) platform::RunProcess({"userdel", name_});
-  }
-  bool made() const { return made_; }
-  const std::string& name() const { return name_; }
-
- private:
-  std::string name_;
-  bool made_ = false;
-};
-
 class RemotePipeTest : public test::HubFixture {
  protected:
   void SetUp() override {
@@ -122,7 +103,7 @@ class RemotePipeTest : public test::HubFixture {
   }
   std::string Trace() { return test::Sandbox::readFile(sandbox_.traceFile()); }
 
-  std::unique_ptr<ThrowawayLogin> other_;  // made only by the tests that need it
+  std::unique_ptr<test::ThrowawayLogin> other_;  // made only by the tests that need it
   std::vector<test::SshServer::Login> logins_ = {{kRemote, "root"}, {kBadKey, "nobody", false}, {kClosed, "root", true, true}};
   test::SshServer ssh_;
 };
@@ -200,7 +181,7 @@ TEST_F(RemotePipeTest, EveryClientRequestAnswersAsLocally) {
 
 class RemoteIdentityTest : public RemotePipeTest {
  protected:
-  RemoteIdentityTest() { if (test::SshServer::Available()) other_ = std::make_unique<ThrowawayLogin>(); }
+  RemoteIdentityTest() { if (test::SshServer::Available()) other_ = std::make_unique<test::ThrowawayLogin>(); }
 };
 
 // The session's user is the login SSH authenticated, not the name a client

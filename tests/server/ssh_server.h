@@ -255,4 +255,25 @@ class SshServer {
   bool logEnded_ = false;
 };
 
+// A throwaway login with a plain shell (no start-up files), for what only a
+// login other than root shows; removed again with the object.
+class ThrowawayLogin {
+ public:
+  ThrowawayLogin() : name_("korvo-ssh-" + std::to_string(getpid())) {
+    // "*": no password, yet not a locked account, which sshd would refuse.
+    made_ = platform::RunProcess({"useradd", "-M", "-N", "-d", "/nonexistent", "-s", "/bin/sh", "-p", "*", name_});
+  }
+  ~ThrowawayLogin() {
+    if (made_) platform::RunProcess({"userdel", name_});
+  }
+  ThrowawayLogin(const ThrowawayLogin&) = delete;
+  ThrowawayLogin& operator=(const ThrowawayLogin&) = delete;
+  bool made() const { return made_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+  bool made_ = false;
+};
+
 }  // namespace korvo::test
