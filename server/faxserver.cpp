@@ -8,8 +8,10 @@
 #include "common/settings.h"
 #include "common/status_codes.h"
 #include "common/user_record.h"
+#include "platform/announce.h"
 #include "platform/eventlog.h"
 #include "platform/lasterror.h"
+#include "platform/local_socket.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/service.h"
@@ -222,6 +224,11 @@ void SuspendQueue(bool on) {
     g_Queue->Resume();
 }
 
+platform::ServiceAnnouncement& Announcement() {
+  static platform::ServiceAnnouncement announcement;
+  return announcement;
+}
+
 bool StartIpcServer(const ServerPaths&) {
   DebugTrace("Starting IPC server  .....");
   InstallRequestHandlers();
@@ -236,18 +243,28 @@ bool StartIpcServer(const ServerPaths&) {
   g_IpcServer = ipc;
   g_SysLog->Info("Fax Server: IPC Started");
   DebugTrace("done.\n");
+  // Other machines find the server by its announcement and reach it over SSH.
+  uint32_t pipes = 0;
+  if (KvGetServerPipes(&pipes) && pipes) {
+    std::string machine = platform::ComputerName();
+    machine = machine.substr(0, machine.find('.'));
+    Announcement().Start("Korvo on " + machine, platform::kKorvoServiceType, platform::kAnnouncedPort);
+  }
   return true;
 }
 
 void StopIpcServer() {
+  Announcement().Stop();
   delete g_IpcServer;
   g_IpcServer = nullptr;
 }
 
 // Every client request ends before the other modules stop: a request that
 // came later could undo their stopping (a resume lets the modem subsystem
-// answer calls again, whose sessions would report to a deleted queue).
+// answer calls again, whose sessions would report to a deleted queue). The
+// LAN stops seeing the server first.
 void IpcShutdownBegins() {
+  Announcement().Stop();
   if (g_IpcServer) g_IpcServer->Stop();
 }
 

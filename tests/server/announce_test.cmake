@@ -1,0 +1,2 @@
+# The tests start the built program.
+add_dependencies(${target} korvohub)
