@@ -158,7 +158,9 @@ void ClientPipeChannel::OverrideTimeouts(std::optional<uint32_t> readMs, std::op
 
 // ---- ClientPipe
 
-ClientPipe::~ClientPipe() = default;
+// The connection closes before its channel goes, so that a remote bridge
+// sees the end after the last message.
+ClientPipe::~ClientPipe() { Stream::Close(); }
 
 int ClientPipe::Connect(const char* server) {
   try {

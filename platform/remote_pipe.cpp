@@ -87,19 +87,23 @@ std::string ControlFolder() {
   return dir;
 }
 
+int PidFd(pid_t pid) { return pid > 0 ? static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)) : -1; }
+
+// Waits for ssh's end (its pidfd becomes readable) until the deadline; false
+// when it is still running then.
+bool WaitExit(int pidfd, Clock::time_point deadline) {
+  if (pidfd < 0) return true;
+  pollfd p{pidfd, POLLIN, 0};
+  int ready;
+  do ready = ::poll(&p, 1, MsLeft(deadline));
+  while (ready < 0 && errno == EINTR);
+  return ready != 0;
+}
+
 // Reaps ssh; its exit code (128 + signal when killed). A process that does
 // not end in its time is killed.
-int Reap(pid_t pid, Clock::time_point deadline) {
-  // The process's end as a descriptor event, so the wait has its bound.
-  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-  if (pidfd >= 0) {
-    pollfd p{pidfd, POLLIN, 0};
-    int ready;
-    do ready = ::poll(&p, 1, MsLeft(deadline));
-    while (ready < 0 && errno == EINTR);
-    if (ready == 0) ::kill(pid, SIGKILL);
-    ::close(pidfd);
-  }
+int Reap(pid_t pid, int pidfd, Clock::time_point deadline) {
+  if (!WaitExit(pidfd, deadline)) ::kill(pid, SIGKILL);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
@@ -196,6 +200,9 @@ std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const R
   pipe->toSsh_ = in[1];
   pipe->fromSsh_ = out[0];
   pipe->sshErr_ = err[0];
+  // ssh's end is watched as such: a shared connection holds copies of ssh's
+  // output, so its end of stream can come long after ssh has gone.
+  pipe->pidfd_ = PidFd(pipe->pid_);
   if (pipe->pid_ < 0) {
     *sshError = options.sshProgram + ": " + SystemErrorText(startError);
     SetLastError(kErrorHostUnreachable);
@@ -206,13 +213,22 @@ std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const R
   const auto deadline = Clock::now() + std::chrono::milliseconds(uint64_t{options.busyWaitMs} + options.connectWaitMs);
   std::string stream;
   bool ended = false;
+  bool exited = false;
   while (stream.size() < kGreetingSize && !ended) {
-    pollfd p[2] = {{pipe->fromSsh_, POLLIN, 0}, {pipe->sshErr_, POLLIN, 0}};
-    int ready = ::poll(p, pipe->sshErr_ >= 0 ? 2 : 1, MsLeft(deadline));
+    pollfd p[3] = {{pipe->fromSsh_, POLLIN, 0}, {pipe->sshErr_, POLLIN, 0}, {pipe->pidfd_, POLLIN, 0}};
+    // Once ssh has gone, only what it left is read.
+    int ready = ::poll(p, 3, exited ? 0 : MsLeft(deadline));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
+    if (ready <= 0) {
+      ended = exited;
+      break;
+    }
     if (p[1].revents && !ReadSome(pipe->sshErr_, sshError, kMaxErrorText)) Close(pipe->sshErr_);
     if (p[0].revents && !ReadSome(pipe->fromSsh_, &stream, SIZE_MAX)) ended = true;
+    if (p[2].revents) {
+      exited = true;
+      Close(pipe->pidfd_);
+    }
   }
   uint32_t relayError = 0;
   bool greeted = stream.size() >= kGreetingSize && DecodeGreeting(stream.data(), kGreetingSize, &relayError);
@@ -222,11 +238,18 @@ std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const R
     if (!greeted && !ended && stream.size() < kGreetingSize && MsLeft(deadline) == 0) {
       ::kill(pipe->pid_, SIGTERM);
     }
+    const auto exitBy = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
     while (pipe->sshErr_ >= 0) {
-      pollfd p{pipe->sshErr_, POLLIN, 0};
-      if (::poll(&p, 1, kExitWaitMs) <= 0 || !ReadSome(pipe->sshErr_, sshError, kMaxErrorText)) Close(pipe->sshErr_);
+      // What ssh says before it ends; after its end, what it left.
+      pollfd p[2] = {{pipe->sshErr_, POLLIN, 0}, {pipe->pidfd_, POLLIN, 0}};
+      int ready = ::poll(p, 2, exited ? 0 : MsLeft(exitBy));
+      if (ready > 0 && p[1].revents) {
+        exited = true;
+        Close(pipe->pidfd_);
+      }
+      if (ready <= 0 || (p[0].revents && !ReadSome(pipe->sshErr_, sshError, kMaxErrorText))) Close(pipe->sshErr_);
     }
-    int exitCode = Reap(pipe->pid_, Clock::now() + std::chrono::milliseconds(kExitWaitMs));
+    int exitCode = Reap(pipe->pid_, pipe->pidfd_, exitBy);
     pipe->pid_ = -1;
     while (!sshError->empty() && (sshError->back() == '\n' || sshError->back() == '\r')) sshError->pop_back();
     if (greeted) SetLastError(relayError);
@@ -269,21 +292,20 @@ void RemotePipe::Bridge(std::string pending) {
       open = sent == static_cast<ssize_t>(message.size());
     }
     if (!open || frames.malformed()) break;  // the client gone, or a frame no relay sends
-    pollfd p[4] = {{bridgeEnd_, POLLIN, 0}, {fromSsh_, POLLIN, 0}, {wake_, POLLIN, 0}, {sshErr_, POLLIN, 0}};
-    int ready = ::poll(p, sshErr_ >= 0 ? 4 : 3, -1);
+    pollfd p[5] = {{bridgeEnd_, POLLIN, 0}, {fromSsh_, POLLIN, 0}, {wake_, POLLIN, 0}, {sshErr_, POLLIN, 0},
+                   {pidfd_, POLLIN, 0}};
+    int ready = ::poll(p, 5, -1);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0 || p[2].revents) break;
-    if (p[3].revents && !ReadSome(sshErr_, &ignored, 0)) Close(sshErr_);
-    if (p[0].revents) {
-      uint32_t n = 0;
-      bool truncated = false;
-      if (!ReadHandle(bridgeEnd_, true, buffer, sizeof buffer, &n, &truncated)) {
-        if (GetLastError() != kErrorHandleEof) break;  // the client closed its end
-        n = 0;                                           // an empty message
+    if (ready < 0 || p[4].revents) break;  // ssh has gone
+    if (p[2].revents) {
+      // Closing: what the client wrote before still goes out (a request's
+      // last message is often written just before its channel closes).
+      while (ForwardClientMessage(buffer, sizeof buffer, MSG_DONTWAIT)) {
       }
-      // A message longer than any the protocol sends is refused.
-      if (truncated || !SendAll(toSsh_, EncodeFrame(std::string_view(buffer, n)))) break;
+      break;
     }
+    if (p[3].revents && !ReadSome(sshErr_, &ignored, 0)) Close(sshErr_);
+    if (p[0].revents && !ForwardClientMessage(buffer, sizeof buffer, 0)) break;
     if (p[1].revents) {
       std::string piece;
       if (!ReadSome(fromSsh_, &piece, SIZE_MAX)) break;  // the remote end
@@ -293,6 +315,25 @@ void RemotePipe::Bridge(std::string pending) {
   Finish();
 }
 
+bool RemotePipe::ForwardClientMessage(char* buffer, size_t size, int flags) {
+  iovec iov{buffer, size};
+  msghdr msg{};
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  ssize_t n;
+  do n = ::recvmsg(bridgeEnd_, &msg, flags);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) return false;  // nothing more (or the socket failed)
+  if (n == 0) {
+    // The client's end, or an empty message it sent.
+    pollfd p{bridgeEnd_, POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP))) return false;
+  }
+  // A message longer than any the protocol sends is refused.
+  if (msg.msg_flags & MSG_TRUNC) return false;
+  return SendAll(toSsh_, EncodeFrame(std::string_view(buffer, static_cast<size_t>(n))));
+}
+
 void RemotePipe::Finish() {
   // The client reads the end as the peer's; the relay sees its input end.
   ::shutdown(bridgeEnd_, SHUT_RDWR);
@@ -300,17 +341,19 @@ void RemotePipe::Finish() {
   Close(toSsh_);
   const auto deadline = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
   std::string ignored;
-  while (fromSsh_ >= 0 || sshErr_ >= 0) {
-    pollfd p[2] = {{fromSsh_, POLLIN, 0}, {sshErr_, POLLIN, 0}};
-    int ready = ::poll(p, 2, MsLeft(deadline));
+  // Drained until ssh has gone, so it never blocks on a full pipe meanwhile.
+  while (pidfd_ >= 0) {
+    pollfd p[3] = {{fromSsh_, POLLIN, 0}, {sshErr_, POLLIN, 0}, {pidfd_, POLLIN, 0}};
+    int ready = ::poll(p, 3, MsLeft(deadline));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
+    if (ready <= 0 || p[2].revents) break;
     if (p[0].revents && !ReadSome(fromSsh_, &ignored, 0)) Close(fromSsh_);
     if (p[1].revents && !ReadSome(sshErr_, &ignored, 0)) Close(sshErr_);
   }
   Close(fromSsh_);
   Close(sshErr_);
-  if (pid_ > 0) Reap(pid_, deadline);
+  if (pid_ > 0) Reap(pid_, pidfd_, deadline);
+  Close(pidfd_);
   pid_ = -1;
 }
 
@@ -325,8 +368,9 @@ RemotePipe::~RemotePipe() {
     Close(toSsh_);
     Close(fromSsh_);
     Close(sshErr_);
-    if (pid_ > 0) Reap(pid_, Clock::now() + std::chrono::milliseconds(kExitWaitMs));
+    if (pid_ > 0) Reap(pid_, pidfd_, Clock::now() + std::chrono::milliseconds(kExitWaitMs));
   }
+  Close(pidfd_);
   Close(wake_);
 }
 

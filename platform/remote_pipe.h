@@ -60,6 +60,10 @@ class RemotePipe {
  private:
   RemotePipe() = default;
   void Bridge(std::string pending);
+  // Sends one message of the client's on as a frame; false when there is
+  // none (the client's end, or nothing waiting with MSG_DONTWAIT), for a
+  // message too long, or when ssh takes no more.
+  bool ForwardClientMessage(char* buffer, size_t size, int flags);
   void Finish();
 
   pid_t pid_ = -1;
@@ -68,6 +72,7 @@ class RemotePipe {
   Handle sshErr_ = kInvalidHandle;
   Handle bridgeEnd_ = kInvalidHandle;
   Handle wake_ = kInvalidHandle;
+  Handle pidfd_ = kInvalidHandle;  // ssh's end as a descriptor event
   std::thread thread_;
 };
 

@@ -33,7 +33,6 @@ namespace {
 constexpr const char* kRemote = "korvo-remote";
 constexpr const char* kBadKey = "korvo-badkey";
 constexpr const char* kClosed = "korvo-closed";
-constexpr const char* kOther = "korvo-other";
 
 // Waits for a condition that comes with the server's own pace.
 bool Eventually(const std::function<bool()>& done) {
@@ -58,32 +57,48 @@ std::vector<pid_t> Relays(const std::filesystem::path& relay, const std::string&
   return out;
 }
 
+// The SSH login is a throwaway one with a plain shell: a login's start-up
+// files (root's may run for long) are no part of what is tested.
 class RemotePipeTest : public test::HubFixture {
  protected:
   void SetUp() override {
     if (!test::SshServer::Available()) GTEST_SKIP() << "needs root, sshd and ssh-keygen";
+    login_ = std::make_unique<test::ThrowawayLogin>();
+    if (!login_->made()) GTEST_SKIP() << "no throwaway login could be made";
     HubFixture::SetUp();
     SetDebugFlags(1);
+    std::string text;
+    EncodeFields(&text, {login_->name(), "", std::to_string(loginRights_), "", "", "", "", ""}, 8);
+    bool ok = false;
+    UserDatabase users((root_ / "Config" / "RegUsers.dbs").string(), &ok);
+    ASSERT_TRUE(ok && users.AddUser(text));
     // Every login must reach the server socket, as on a real server machine.
     std::filesystem::permissions(sandbox_.root(), std::filesystem::perms(0755));
-    if (other_ && other_->made()) logins_.push_back({kOther, other_->name()});
+    const std::vector<test::SshServer::Login> logins = {
+        {kRemote, login_->name()}, {kBadKey, "nobody", false}, {kClosed, "root", true, true}};
     std::string why;
-    ASSERT_TRUE(ssh_.Start(sandbox_.path("ssh"), logins_, sandbox_.pipeDir().string(), &why)) << why;
+    ASSERT_TRUE(ssh_.Start(sandbox_.path("ssh"), logins, sandbox_.pipeDir().string(), &why)) << why;
     ASSERT_EQ(SetRemoteSshOptions(ssh_.sshOptions().c_str()), 1);
     ASSERT_EQ(SetRemoteRelayPath(Relay().c_str()), 1);
   }
   void TearDown() override {
     HubFixture::TearDown();
     ssh_.Stop();
+    login_.reset();
   }
   static std::string Relay() { return std::filesystem::absolute(test::BuildDir() / "relay" / "korvo-relay").string(); }
 
-  // A fax for the test's own login, so that it can fetch it back.
+  // The server running: the client then speaks as the SSH login itself.
+  void StartHubAsLogin() {
+    StartHub();
+    ASSERT_EQ(client_.ActForUser(".", login_->name().c_str()), 1);
+  }
+  // A fax for the SSH login, so that it can fetch it back.
   FaxHeader ToSelf() {
     FaxHeader header;
-    header.sender = test::Lan(test::OwnLogin());
+    header.sender = test::Lan(login_->name());
     header.subject = "Remote";
-    header.recipients.AddTail(test::Lan(test::OwnLogin()));
+    header.recipients.AddTail(test::Lan(login_->name()));
     return header;
   }
   // A five-page fax with a tail of data, so that it spans many blocks and
@@ -103,13 +118,14 @@ class RemotePipeTest : public test::HubFixture {
   }
   std::string Trace() { return test::Sandbox::readFile(sandbox_.traceFile()); }
 
-  std::unique_ptr<test::ThrowawayLogin> other_;  // made only by the tests that need it
-  std::vector<test::SshServer::Login> logins_ = {{kRemote, "root"}, {kBadKey, "nobody", false}, {kClosed, "root", true, true}};
+  // An administrator, so that it may act for the client process's own user.
+  uint32_t loginRights_ = 63;
+  std::unique_ptr<test::ThrowawayLogin> login_;
   test::SshServer ssh_;
 };
 
 TEST_F(RemotePipeTest, AFaxTravelsBothWaysAndListsMatchTheLocalOnes) {
-  StartHub();
+  StartHubAsLogin();
   uint32_t version = 0;
   ASSERT_EQ(client_.GetServerVersion(kRemote, version).status, 0u) << Trace() << ssh_.log();
   EXPECT_EQ(version, kProtocolVersion);
@@ -181,29 +197,24 @@ TEST_F(RemotePipeTest, EveryClientRequestAnswersAsLocally) {
 
 class RemoteIdentityTest : public RemotePipeTest {
  protected:
-  RemoteIdentityTest() { if (test::SshServer::Available()) other_ = std::make_unique<test::ThrowawayLogin>(); }
+  RemoteIdentityTest() { loginRights_ = 1; }  // registered, nothing more
 };
 
-// The session's user is the login SSH authenticated, not the name a client
-// gives: naming another user is refused as it is locally.
+// The session's user is the login SSH authenticated, not the name the client
+// gives (the client process's own, root): naming another user is refused as
+// it is locally, and the session has the login's own rights.
 TEST_F(RemoteIdentityTest, TheSshLoginIsTheSessionsUser) {
-  if (!other_ || !other_->made()) GTEST_SKIP() << "no throwaway login could be made";
-  std::string text;
-  EncodeFields(&text, {other_->name(), "", "1", "", "", "", "", ""}, 8);
-  {
-    bool ok = false;
-    UserDatabase users((root_ / "Config" / "RegUsers.dbs").string(), &ok);
-    ASSERT_TRUE(ok && users.AddUser(text));
-  }
   StartHub();
   uint32_t bits = 0;
-  ASSERT_EQ(client_.GetPermissions(kOther, bits).status, 0u) << Trace() << ssh_.log();
+  ASSERT_EQ(client_.GetPermissions(kRemote, bits).status, 0u) << Trace() << ssh_.log();
   EXPECT_EQ(bits, 1u) << "the rights of the SSH login, not of the name the client gave";
-  EXPECT_TRUE(Eventually([&] { return test::ServerLogged("[" + other_->name() + "] Not allowed to act for user '" + test::OwnLogin() + "'"); }));
+  EXPECT_TRUE(Eventually([&] {
+    return test::ServerLogged("[" + login_->name() + "] Not allowed to act for user '" + test::OwnLogin() + "'");
+  }));
   FaxClient client;
-  EXPECT_EQ(client.ActForUser(kOther, test::OwnLogin().c_str()), 0);
-  ASSERT_EQ(client_.GetPermissions(kRemote, bits).status, 0u);
-  EXPECT_EQ(bits, 63u) << "root's own login";
+  EXPECT_EQ(client.ActForUser(kRemote, test::OwnLogin().c_str()), 0);
+  ASSERT_EQ(client_.GetPermissions(".", bits).status, 0u);
+  EXPECT_EQ(bits, 63u) << "the client's own login, locally";
 }
 
 // A server that cannot be reached fails the connect with the channel's
@@ -337,7 +348,7 @@ TEST_F(RemotePipeTest, OversizeAndMalformedFramesAreRefusedByBothEnds) {
 // A connection cut in the middle of a file leaves no part of it behind on the
 // server, and a fetch cut short leaves the fax with the server.
 TEST_F(RemotePipeTest, AConnectionCutMidFileLeavesNoHalfFile) {
-  StartHub();
+  StartHubAsLogin();
   const auto temp = [&] {
     std::vector<std::string> names;
     if (std::filesystem::exists(root_ / "Temp"))
@@ -353,7 +364,7 @@ TEST_F(RemotePipeTest, AConnectionCutMidFileLeavesNoHalfFile) {
   auto open = [&] {
     auto link = std::make_unique<ClientMessageLink>();
     EXPECT_TRUE(link->Open(kRemote));
-    link->SendText(kTagIntroduce, test::OwnLogin().c_str());
+    link->SendText(kTagIntroduce, login_->name().c_str());
     const uint8_t v[4] = {uint8_t(kProtocolVersion), uint8_t(kProtocolVersion >> 8), 0, 0};
     link->SendData(kTagReportClientVersion, v, 4);
     return link;
