@@ -34,6 +34,8 @@ constexpr size_t kMaxSocketPath = 107;
 constexpr size_t kMaxErrorText = 4096;
 // After the stream ends, ssh has this long to exit before it is killed.
 constexpr int kExitWaitMs = 10000;
+// At most this much of the client's messages goes to ssh in one write.
+constexpr size_t kBatchBytes = 65536;
 
 void Close(Handle& fd) {
   if (fd >= 0) ::close(fd);
@@ -300,12 +302,11 @@ void RemotePipe::Bridge(std::string pending) {
     if (p[2].revents) {
       // Closing: what the client wrote before still goes out (a request's
       // last message is often written just before its channel closes).
-      while (ForwardClientMessage(buffer, sizeof buffer, MSG_DONTWAIT)) {
-      }
+      ForwardClientMessages(buffer, sizeof buffer, SIZE_MAX);
       break;
     }
     if (p[3].revents && !ReadSome(sshErr_, &ignored, 0)) Close(sshErr_);
-    if (p[0].revents && !ForwardClientMessage(buffer, sizeof buffer, 0)) break;
+    if (p[0].revents && !ForwardClientMessages(buffer, sizeof buffer, kBatchBytes)) break;
     if (p[1].revents) {
       std::string piece;
       if (!ReadSome(fromSsh_, &piece, SIZE_MAX)) break;  // the remote end
@@ -315,23 +316,35 @@ void RemotePipe::Bridge(std::string pending) {
   Finish();
 }
 
-bool RemotePipe::ForwardClientMessage(char* buffer, size_t size, int flags) {
+int RemotePipe::TakeClientMessage(char* buffer, size_t size, std::string* frames) {
   iovec iov{buffer, size};
   msghdr msg{};
   msg.msg_iov = &iov;
   msg.msg_iovlen = 1;
   ssize_t n;
-  do n = ::recvmsg(bridgeEnd_, &msg, flags);
+  do n = ::recvmsg(bridgeEnd_, &msg, MSG_DONTWAIT);
   while (n < 0 && errno == EINTR);
-  if (n < 0) return false;  // nothing more (or the socket failed)
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
   if (n == 0) {
     // The client's end, or an empty message it sent.
     pollfd p{bridgeEnd_, POLLRDHUP, 0};
-    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP))) return false;
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP))) return -1;
   }
   // A message longer than any the protocol sends is refused.
-  if (msg.msg_flags & MSG_TRUNC) return false;
-  return SendAll(toSsh_, EncodeFrame(std::string_view(buffer, static_cast<size_t>(n))));
+  if (msg.msg_flags & MSG_TRUNC) return -1;
+  *frames += EncodeFrame(std::string_view(buffer, static_cast<size_t>(n)));
+  return 1;
+}
+
+bool RemotePipe::ForwardClientMessages(char* buffer, size_t size, size_t batch) {
+  // The messages waiting go out in one write: a file's blocks then cost ssh
+  // one read for many.
+  std::string frames;
+  int got;
+  while ((got = TakeClientMessage(buffer, size, &frames)) > 0 && frames.size() < batch) {
+  }
+  if (!frames.empty() && !SendAll(toSsh_, frames)) return false;
+  return got >= 0;
 }
 
 void RemotePipe::Finish() {

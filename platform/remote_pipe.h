@@ -60,10 +60,13 @@ class RemotePipe {
  private:
   RemotePipe() = default;
   void Bridge(std::string pending);
-  // Sends one message of the client's on as a frame; false when there is
-  // none (the client's end, or nothing waiting with MSG_DONTWAIT), for a
-  // message too long, or when ssh takes no more.
-  bool ForwardClientMessage(char* buffer, size_t size, int flags);
+  // Adds the client's next waiting message to the frames: 1, 0 when none is
+  // waiting, -1 at the client's end or for a message too long.
+  int TakeClientMessage(char* buffer, size_t size, std::string* frames);
+  // Sends the waiting messages on (up to batch bytes of frames at once);
+  // false at the client's end, for a message too long, or when ssh takes no
+  // more.
+  bool ForwardClientMessages(char* buffer, size_t size, size_t batch);
   void Finish();
 
   pid_t pid_ = -1;

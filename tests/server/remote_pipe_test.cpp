@@ -426,5 +426,41 @@ TEST_F(RemotePipeTest, AConnectionCutMidFileLeavesNoHalfFile) {
   EXPECT_TRUE(test::Sandbox::readFile(got) == test::Sandbox::readFile(image));
 }
 
+
+// Runs a built tool; its exit code and what it wrote.
+std::pair<int, std::string> RunTool(const std::vector<std::string>& args) {
+  int fds[2];
+  if (pipe(fds) != 0) return {-1, ""};
+  const pid_t pid = platform::StartProcessWithStdio(args, -1, fds[1], fds[1]);
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int code = -1;
+  if (pid > 0) platform::WaitProcess(pid, code);
+  return {code, out};
+}
+
+// The demonstration client reaches a server on another machine by its name
+// alone (the user's DefaultServer), and sees what a local client sees.
+TEST_F(RemotePipeTest, FaxdemoSendsAndListsThroughAServerFoundByName) {
+  StartHub();
+  const std::string tools = (test::BuildDir() / "tools").string();
+  test::Sandbox::writeFile(TempPath("job.txt"), "Sent from another machine");
+  auto made = RunTool({tools + "/prnstream", "-t", TempPath("job.txt"), TempPath("job.prn")});
+  ASSERT_EQ(made.first, 0) << made.second;
+  ASSERT_EQ(KvWriteRegUserStr(nullptr, "DefaultServer", kRemote), 1);
+  auto sent = RunTool({tools + "/faxdemo", "send", "555 0100", TempPath("job.prn"), "Remote"});
+  ASSERT_EQ(sent.first, 0) << sent.second << Trace();
+  EXPECT_EQ(sent.second, "Success\n");  // the server's own answer
+  auto remote = RunTool({tools + "/faxdemo", "list", "sent"});
+  ASSERT_EQ(remote.first, 0) << remote.second;
+  EXPECT_NE(remote.second.find("\tRemote\t"), std::string::npos) << remote.second;
+  ASSERT_EQ(KvWriteRegUserStr(nullptr, "DefaultServer", "."), 1);
+  EXPECT_EQ(RunTool({tools + "/faxdemo", "list", "sent"}).second, remote.second);
+}
+
 }  // namespace
 }  // namespace korvo
