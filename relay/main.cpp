@@ -69,16 +69,35 @@ int Relay(int in, int out, int server) {
       if (frames.malformed()) return Fail("frame longer than any message, connection refused");
     }
     if (p[1].revents) {
-      uint32_t n = 0;
-      bool truncated = false;
-      if (!ReadHandle(server, true, buffer, kMaxFrameLength, &n, &truncated)) {
-        uint32_t error = GetLastError();
-        if (error == kErrorHandleEof) n = 0;  // an empty message
-        else if (error == kErrorBrokenPipe) return 0;
-        else return Fail(SystemErrorText(error).c_str());
+      // The messages waiting go out in one write, up to 64 KiB of frames.
+      std::string frames;
+      bool ended = false;
+      while (frames.size() < sizeof buffer) {
+        iovec iov{buffer, kMaxFrameLength};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        ssize_t n;
+        do n = recvmsg(server, &msg, MSG_DONTWAIT);
+        while (n < 0 && errno == EINTR);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (n < 0) {
+          ended = true;  // reset by the server: its end
+          break;
+        }
+        if (n == 0) {
+          // The server's end, or an empty message it sent.
+          pollfd h{server, POLLRDHUP, 0};
+          if (poll(&h, 1, 0) == 1 && (h.revents & (POLLRDHUP | POLLHUP))) {
+            ended = true;
+            break;
+          }
+        }
+        if (msg.msg_flags & MSG_TRUNC) return Fail("message from the server longer than any message, connection refused");
+        frames += EncodeFrame(std::string_view(buffer, static_cast<size_t>(n)));
       }
-      if (truncated) return Fail("message from the server longer than any message, connection refused");
-      if (!WriteAll(out, EncodeFrame(std::string_view(buffer, n)))) return 0;
+      if (!frames.empty() && !WriteAll(out, frames)) return 0;
+      if (ended) return 0;
     }
   }
 }
