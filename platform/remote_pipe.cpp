@@ -237,9 +237,8 @@ std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const R
   if (!greeted || relayError != 0) {
     // Nothing more is asked of ssh: it ends as its input does.
     Close(pipe->toSsh_);
-    if (!greeted && !ended && stream.size() < kGreetingSize && MsLeft(deadline) == 0) {
-      ::kill(pipe->pid_, SIGTERM);
-    }
+    const bool timedOut = !greeted && !ended && MsLeft(deadline) == 0;
+    if (timedOut) ::kill(pipe->pid_, SIGTERM);
     const auto exitBy = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
     while (pipe->sshErr_ >= 0) {
       // What ssh says before it ends; after its end, what it left.
@@ -255,8 +254,8 @@ std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const R
     pipe->pid_ = -1;
     while (!sshError->empty() && (sshError->back() == '\n' || sshError->back() == '\r')) sshError->pop_back();
     if (greeted) SetLastError(relayError);
+    else if (timedOut) SetLastError(kErrorTimeout);
     else if (stream.empty() && exitCode != 0) SetLastError(ConnectError(exitCode, *sshError));
-    else if (stream.empty() && MsLeft(deadline) == 0) SetLastError(kErrorTimeout);
     else SetLastError(EPROTO);
     return nullptr;
   }

@@ -48,7 +48,8 @@ class RemotePipe {
   // the last error set when no server was reached: EINVAL (a name that is no
   // host name), EHOSTUNREACH (unknown or unreachable host), EACCES
   // (authentication refused), ENOENT (no relay, or no server socket there),
-  // ECONNREFUSED, ETIMEDOUT (server busy for the whole wait), EPROTO (the
+  // ECONNREFUSED, ETIMEDOUT (server busy for the whole wait, or no answer
+  // from the relay within it and connectWaitMs), EPROTO (the
   // relay's greeting did not come). *sshError gets what ssh said.
   static std::unique_ptr<RemotePipe> Connect(const std::string& host, const RemoteOptions& options, Handle* clientEnd,
                                              std::string* sshError);
