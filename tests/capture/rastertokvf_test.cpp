@@ -12,6 +12,7 @@
 #include "tests/capture/programs.h"
 #include "tests/capture/stream_records.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/system_program.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ class RasterToKvf : public ::testing::Test {
 
   // cupsfilter of the document into CUPS raster with the printer's PPD.
   void Rasterise(const fs::path& pdf, const Paper& paper, const fs::path& raster) {
-    const int rc = RunProgram({{"cupsfilter", "-p", Ppd(), "-m", "application/vnd.cups-raster", "-o",
+    const int rc = RunProgram({{SystemProgram("cupsfilter"), "-p", Ppd(), "-m", "application/vnd.cups-raster", "-o",
                                 std::string("PageSize=") + paper.name, pdf.string()},
                                "/dev/null",
                                raster,

@@ -18,6 +18,7 @@
 #include "tests/support/gui/scripted_prompter.h"
 #include "tests/support/gui/window_test.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/system_program.h"
 #include "tests/viewer/fax_files.h"
 #include "viewer/app/frame.h"
 #include "viewer/app/printout.h"
@@ -63,7 +64,8 @@ class PrivateCups {
     std::vector<char*> argv = {const_cast<char*>("cupsd"), const_cast<char*>("-f"), const_cast<char*>("-c"),
                                const_cast<char*>(conf.c_str()), const_cast<char*>("-s"),
                                const_cast<char*>(files.c_str()), nullptr};
-    if (posix_spawnp(&pid_, "cupsd", nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    const std::string cupsd = test::SystemProgram("cupsd");
+    if (posix_spawnp(&pid_, cupsd.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
   }
   ~PrivateCups() {
     if (pid_ <= 0) return;
@@ -85,7 +87,8 @@ class PrivateCups {
   bool AddRawQueue(const std::string& name) {
     std::string said;
     const bool added = test::WaitFor([&] {
-      const auto [ok, out] = Shell("lpadmin -h " + Socket() + " -p " + name + " -E -v file:///dev/null");
+      const auto [ok, out] =
+          Shell(test::SystemProgram("lpadmin") + " -h " + Socket() + " -p " + name + " -E -v file:///dev/null");
       said = out;
       return ok;
     }, "the queue " + name, std::chrono::seconds(60));
