@@ -14,6 +14,10 @@
 #include "tests/support/sandbox.h"
 #include "tests/support/system_program.h"
 
+// The documents are drawn with cairo, whose fontconfig keeps its font cache
+// for the life of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace {
 
 using namespace korvo::test;
