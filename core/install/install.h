@@ -8,6 +8,8 @@
 // thread's last error, unless said otherwise.
 #pragma once
 
+#include <cstdint>
+
 extern "C" {
 
 // Copies a file of the installation media to the destination path: the
@@ -19,6 +21,21 @@ extern "C" {
 // error ENOENT when nothing matches or a file cannot be opened, EIO for a read
 // fault or a damaged stream, EMFILE, ENOMEM, or the error of a failed write.
 int KvCopy(const char* pattern, const char* destination);
+
+// Program Manager commands on the freedesktop menus (see
+// platform/desktop_menu.h): a session selects the group its item commands act
+// in with CreateGroup or ShowGroup ("Startup" is the autostart folder; a
+// second argument of 1, the third of ShowGroup, makes it a common group),
+// and ends the selection with ExitProgman. Understood: CreateGroup,
+// ShowGroup, DeleteGroup, AddItem (command line, name), DeleteItem,
+// ReplaceItem, ExitProgman; anything else gives 0.
+int KvShellCommandsStart(uint32_t* instance);
+// 1, or 0 for a session that was not started.
+int KvShellCommandsEnd(uint32_t instance);
+// printf-style: the command is parsed from the format, so each %s argument
+// stays one piece of text (a path with blanks, quotes, commas or '%' too).
+// 1 when every command of the text was carried out.
+int KvSendShellCommand(uint32_t instance, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // A machine of null, "" or "." is this one, as is this machine's own name.
 //

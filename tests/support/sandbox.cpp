@@ -13,13 +13,14 @@ Sandbox::Sandbox() {
   std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/korvo-test-XXXXXX";
   if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
   root_ = templ;
-  for (const char* dir : {"run", "log", "systemd", "config", "data", "runtime"}) std::filesystem::create_directories(root_ / dir);
+  for (const char* dir : {"run", "log", "systemd", "config", "data", "runtime", "system"}) std::filesystem::create_directories(root_ / dir);
   setEnv("KORVO_MACHINE_HIVE", machineHive().string());
   setEnv("KORVO_USER_HIVE", userHive().string());
   setEnv("KORVO_PIPE_DIR", pipeDir().string());
   setEnv("KORVO_LOG_DIR", logDir().string());
   setEnv("KORVO_SYSTEMD_DIR", systemdDir().string());
   setEnv("KORVO_TRACE", traceFile().string());
+  setEnv("KORVO_SYSTEM_ROOT", systemRoot().string());
   setEnv("XDG_CONFIG_HOME", (root_ / "config").string());
   setEnv("XDG_DATA_HOME", (root_ / "data").string());
   std::filesystem::permissions(root_ / "runtime", std::filesystem::perms::owner_all);

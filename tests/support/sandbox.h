@@ -1,5 +1,6 @@
 // A whole Korvo installation under one temporary folder: every KORVO_* location
-// (hives, pipe, log, systemd, trace) and the XDG folders point into it while
+// (hives, pipe, log, systemd, trace, the system root of CUPS's, the menus' and
+// the autostart folders) and the XDG folders point into it while
 // the sandbox lives, and it is removed with everything in it afterwards.
 #pragma once
 
@@ -25,6 +26,8 @@ class Sandbox {
   std::filesystem::path logDir() const { return path("log"); }
   std::filesystem::path systemdDir() const { return path("systemd"); }
   std::filesystem::path traceFile() const { return path("trace.log"); }
+  // $KORVO_SYSTEM_ROOT: "/etc/xdg/autostart" is systemRoot() / "etc/xdg/autostart".
+  std::filesystem::path systemRoot() const { return path("system"); }
 
   // Sets an environment variable for the sandbox's lifetime.
   void setEnv(const std::string& name, const std::string& value);
