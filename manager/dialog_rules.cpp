@@ -33,4 +33,51 @@ IntegerEntry ParseRefreshInterval(const std::string& text) {
   return ParseIntegerEntry(text, ListModel::kMinInterval, ListModel::kMaxInterval);
 }
 
+bool Filled(const std::string& text) { return text.find_first_not_of(" \t\r\n") != std::string::npos; }
+
+bool AddSenderOkEnabled(const std::string& stationId) { return Filled(stationId); }
+
+const char* AddSenderTitle(bool editMode) { return editMode ? "Edit Sender" : "Add Sender"; }
+
+bool AddAddressOkEnabled(const std::string& fax, const std::string& firstName, const std::string& lastName,
+                         const std::string& company) {
+  return Filled(fax) && (Filled(firstName) || Filled(lastName) || Filled(company));
+}
+
+bool AddUserOkEnabled(const std::string& userName) { return !userName.empty(); }
+
+const char* AddUserTitle(bool editMode) { return editMode ? "Edit User's Data" : "Add User"; }
+
+IntegerEntry ParseRings(const std::string& text) { return ParseIntegerEntry(text, kMinRings, kMaxRings); }
+
+bool ModemOkEnabled(const std::string& portName) { return !portName.empty(); }
+
+const std::vector<std::string>& PortRateItems() {
+  static const std::vector<std::string> items = {"2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+  return items;
+}
+const std::vector<std::string>& FaxRateItems() {
+  static const std::vector<std::string> items = {"2400", "4800", "7200", "9600", "12000", "14400"};
+  return items;
+}
+const std::vector<std::string>& SpeakerVolumeItems() {
+  static const std::vector<std::string> items = {"Low", "Medium", "High"};
+  return items;
+}
+const std::vector<std::string>& SpeakerModeItems() {
+  static const std::vector<std::string> items = {"Always off", "On until carrier", "Always on",
+                                                 "On after dialing until carrier"};
+  return items;
+}
+const std::vector<std::string>& CallWaitingItems() {
+  static const std::vector<std::string> items = {"None", "*70", "70#", "1170"};
+  return items;
+}
+const std::vector<std::string>& BitOrderItems() {
+  static const std::vector<std::string> items = {"Standard", "Nonstandard"};
+  return items;
+}
+
+std::string AdvancedTitle(const std::string& title) { return title + " (Advanced)"; }
+
 }  // namespace korvo::manager

@@ -40,12 +40,14 @@ struct ColumnOrder {
   int count = 0;
 };
 
-// What the tree tells a list when it is opened: the selected node's text and
-// its parent's (the server for a folder under a server node).
+// What the tree tells a list when it is opened: the selected node's text,
+// its parent's (the server for a folder under a server node) and its
+// children's, in tree order (the folder lists show them).
 struct TreeSelection {
   std::string nodeText;
   bool hasParent = false;
   std::string parentText;
+  std::vector<std::string> children = {};
 };
 
 // Enabling of a command in a menu or toolbar.

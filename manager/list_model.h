@@ -80,6 +80,13 @@ class ListModel {
   // the row under the pointer (-1: none).
   void OnEnter();
   void OnDoubleClick(int row);
+  // A folder list's row opened: the tree selects the child at that
+  // position. The handler must not close the list while it runs (the tree
+  // opens the child's list later, as the view does).
+  void SetOpenRowHandler(std::function<void(int row)> handler) { openRow_ = std::move(handler); }
+  void OpenRow(int row) {
+    if (openRow_) openRow_(row);
+  }
 
   // Rows.
   bool InsertRow(int index, ItemValue item);
@@ -143,6 +150,7 @@ class ListModel {
   std::vector<Column> columns_;
   SortState sort_;
   RefreshState refresh_;
+  std::function<void(int)> openRow_;
 };
 
 // The Refresh Interval dialog's check of its one number.

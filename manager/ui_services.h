@@ -1,11 +1,14 @@
-// What a list needs from the user interface: message boxes, the wait cursor
-// and the refresh timer. The window gives them through desktop::Prompts() and
-// a wxTimer; model tests answer them. The header needs no wx.
+// What a list needs from the user interface: message boxes, the wait cursor,
+// the refresh timer and the lists' dialogs. The window gives them through
+// desktop::Prompts(), a wxTimer and its dialogs; model tests answer them.
+// The header needs no wx.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "common/entries.h"
+#include "common/modem_record.h"
 #include "desktop/prompt.h"
 
 namespace korvo::manager {
@@ -22,6 +25,21 @@ class UiServices {
   virtual void StopTimer() = 0;
   // The Refresh Interval dialog, starting at current; the new interval on OK.
   virtual std::optional<int> AskRefreshInterval(int current) = 0;
+
+  // The lists' dialogs; a user interface without them shows nothing and
+  // cancels. The Total Usage Time box: dialog 166 for the selected rows,
+  // else 165.
+  virtual void ShowTotalUsageTime(bool /*selected*/, const std::string& /*duration*/) {}
+  // The books' dialogs edit the entry in place; false on Cancel.
+  virtual bool EditJunkSender(JunkSenderEntry& /*entry*/, bool /*editMode*/) { return false; }
+  virtual bool EditAddress(AddressEntry& /*entry*/, const std::string& /*title*/) { return false; }
+  virtual bool EditUser(RegisteredUserEntry& /*entry*/, bool /*editMode*/) { return false; }
+  // The modem dialog sends its own add or edit to the server and stays open
+  // while the server refuses; true when it ended with OK (the request done).
+  virtual bool EditModem(ModemRecord& /*record*/, bool /*editMode*/, const std::string& /*title*/,
+                         const std::string& /*server*/) {
+    return false;
+  }
 };
 
 // A plain box with an OK button, as the lists show request and file errors.

@@ -13,6 +13,7 @@
 #include "desktop/command_id.h"
 #include "desktop/prompt.h"
 #include "manager/menus.h"
+#include "manager/view/book_dialogs.h"
 #include "manager/view/menu_copy.h"
 #include "manager/view/refresh_interval_dialog.h"
 
@@ -45,6 +46,21 @@ class ListView::Services final : public UiServices {
     RefreshIntervalDialog dialog(&view_, current);
     if (dialog.ShowModal() != wxID_OK) return std::nullopt;
     return dialog.seconds();
+  }
+  void ShowTotalUsageTime(bool selected, const std::string& duration) override {
+    TotalUsageTimeDialog(&view_, selected, duration).ShowModal();
+  }
+  bool EditJunkSender(JunkSenderEntry& entry, bool editMode) override {
+    return AddSenderDialog(&view_, entry, editMode).ShowModal() == wxID_OK;
+  }
+  bool EditAddress(AddressEntry& entry, const std::string& title) override {
+    return AddAddressDialog(&view_, entry, title).ShowModal() == wxID_OK;
+  }
+  bool EditUser(RegisteredUserEntry& entry, bool editMode) override {
+    return AddUserDialog(&view_, entry, editMode).ShowModal() == wxID_OK;
+  }
+  bool EditModem(ModemRecord& record, bool editMode, const std::string& title, const std::string& server) override {
+    return ModemConfigDialog(&view_, record, editMode, title, server).ShowModal() == wxID_OK;
   }
 
  private:
@@ -132,6 +148,13 @@ ListView::ListView(wxWindow* parent, wxWindowID id)
   box->Add(header_, 0, wxEXPAND);
   box->Add(rows_, 1, wxEXPAND);
   SetSizer(box);
+  // A folder list's row opens after the list's command has returned, as the
+  // tree's answer closes that list.
+  model_->SetOpenRowHandler([this](int row) {
+    CallAfter([this, row] {
+      if (openRow_) openRow_(row);
+    });
+  });
 
   header_->Bind(wxEVT_HEADER_CLICK, [this](wxHeaderCtrlEvent& e) {
     model_->ClickColumn(e.GetColumn());

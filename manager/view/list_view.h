@@ -6,6 +6,7 @@
 // main menu of the frame it sits in.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <wx/panel.h>
@@ -35,6 +36,10 @@ class ListView : public wxPanel {
   bool DoCommand(int id);
   bool DoUpdateCommand(int id, bool* enabled);
 
+  // A folder list's row opened: the tree selects the selected node's child
+  // at that position (called after the list's command has returned).
+  void SetOpenRowHandler(std::function<void(int row)> handler) { openRow_ = std::move(handler); }
+
   // The open list's row popup, or null when the list has none.
   std::unique_ptr<wxMenu> MakeRowPopup();
   // Rows, columns and selection drawn again from the model; for a list that
@@ -60,6 +65,7 @@ class ListView : public wxPanel {
   Header* header_;
   Rows* rows_;
   bool popupOpen_ = false;
+  std::function<void(int)> openRow_;
 };
 
 }  // namespace korvo::manager

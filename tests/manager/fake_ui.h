@@ -1,9 +1,10 @@
 // The user interface as list model tests see it: every box recorded, the
 // answers queued by the test (Yes, then OK, when none is), the refresh timer
-// as a flag the test reads and may refuse.
+// as a flag the test reads and may refuse, the dialogs as functions.
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,22 @@ class FakeUi final : public manager::UiServices {
     return intervalAnswer;
   }
 
+  void ShowTotalUsageTime(bool selected, const std::string& duration) override {
+    usageShown.push_back({selected, duration});
+  }
+  // The dialogs do what the test's function does to the entry; without one
+  // they are cancelled.
+  bool EditJunkSender(JunkSenderEntry& entry, bool editMode) override {
+    return senderDialog && senderDialog(entry, editMode);
+  }
+  bool EditAddress(AddressEntry& entry, const std::string& title) override {
+    return addressDialog && addressDialog(entry, title);
+  }
+  bool EditUser(RegisteredUserEntry& entry, bool editMode) override { return userDialog && userDialog(entry, editMode); }
+  bool EditModem(ModemRecord& record, bool editMode, const std::string& title, const std::string& server) override {
+    return modemDialog && modemDialog(record, editMode, title, server);
+  }
+
   std::vector<std::string> Texts() const {
     std::vector<std::string> out;
     for (const Box& b : boxes) out.push_back(b.text);
@@ -56,6 +73,11 @@ class FakeUi final : public manager::UiServices {
   bool refuseTimer = false;
   std::vector<int> intervalAsked;     // the interval each dialog started at
   std::optional<int> intervalAnswer;  // nothing: Cancel
+  std::vector<std::pair<bool, std::string>> usageShown;  // selected rows only, the duration
+  std::function<bool(JunkSenderEntry&, bool)> senderDialog;
+  std::function<bool(AddressEntry&, const std::string&)> addressDialog;
+  std::function<bool(RegisteredUserEntry&, bool)> userDialog;
+  std::function<bool(ModemRecord&, bool, const std::string&, const std::string&)> modemDialog;
 };
 
 }  // namespace korvo::test

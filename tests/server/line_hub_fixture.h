@@ -21,6 +21,7 @@ class LineHubFixture : public HubFixture {
     cfg.ringPeriod = std::chrono::milliseconds(100);
     cfg.modems.push_back({.name = "tx", .number = "100"});
     cfg.modems.push_back({.name = "rx", .number = "200"});
+    ConfigureLine(cfg);
     exchange_ = std::make_unique<modemsim::Exchange>(cfg);
     // The server's two modems, as an administrator would set them up.
     WriteModemTable(root_ / "Config" / "Modems.dbs", {{exchange_->portPath(0).string(), ModemPort::kUsageSend},
@@ -30,6 +31,9 @@ class LineHubFixture : public HubFixture {
     HubFixture::TearDown();  // the server lets go of the ports first
     exchange_.reset();
   }
+
+  // A test's own line settings (pacing, page times) before the line is made.
+  virtual void ConfigureLine(modemsim::ExchangeConfig& /*cfg*/) {}
 
   std::unique_ptr<modemsim::Exchange> exchange_;
 };

@@ -1,0 +1,26 @@
+#include "manager/list_classes.h"
+
+#include "manager/address_book.h"
+#include "manager/junk_senders_book.h"
+#include "manager/modems_list.h"
+#include "manager/reg_users_book.h"
+#include "manager/server_fax_list.h"
+#include "manager/server_log.h"
+#include "manager/string_list.h"
+
+namespace korvo::manager {
+
+const ListClass* FindListClass(std::string_view name) {
+  static const ListClass* const kClasses[] = {
+      &kListContextClass,         &kStringListClass,           &kUserFoldersClass,
+      &kServerFoldersClass,       &kListOfServersClass,        &kLocalAddrBookClass,
+      &kGlobalAddrBookClass,      &kRegUsersBookClass,         &kJunkSendersBookClass,
+      &kModemsListClass,          &kServerLogClass,            &kServerGlobalRxQueueClass,
+      &kServerPersonalRxQueueClass, &kServerGlobalTxQueueClass, &kServerPersonalTxQueueClass,
+      &kServerGlobalJournalClass, &kServerPersonalJournalClass};
+  for (const ListClass* c : kClasses)
+    if (name == c->name) return c;
+  return nullptr;
+}
+
+}  // namespace korvo::manager

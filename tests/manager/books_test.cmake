@@ -1,0 +1,2 @@
+# The tests start the built server.
+add_dependencies(${target} korvohub)
