@@ -4,27 +4,13 @@
 
 namespace korvo::manager {
 
+// The user's fax boxes are not built yet: their records open an empty list.
 #define KORVO_LIST_CLASS(name) const ListClass k##name##Class{#name, &CreateList<ListContext>};
-KORVO_LIST_CLASS(UserFolders)
 KORVO_LIST_CLASS(UserInBox)
 KORVO_LIST_CLASS(UserOutBox)
 KORVO_LIST_CLASS(UserSentFaxes)
 KORVO_LIST_CLASS(UserReturnedFaxes)
 KORVO_LIST_CLASS(UserDispatchBox)
-KORVO_LIST_CLASS(LocalAddrBook)
-KORVO_LIST_CLASS(ListOfServers)
-KORVO_LIST_CLASS(ServerFolders)
-KORVO_LIST_CLASS(GlobalAddrBook)
-KORVO_LIST_CLASS(RegUsersBook)
-KORVO_LIST_CLASS(JunkSendersBook)
-KORVO_LIST_CLASS(ModemsList)
-KORVO_LIST_CLASS(ServerGlobalRxQueue)
-KORVO_LIST_CLASS(ServerGlobalTxQueue)
-KORVO_LIST_CLASS(ServerGlobalJournal)
-KORVO_LIST_CLASS(ServerPersonalRxQueue)
-KORVO_LIST_CLASS(ServerPersonalTxQueue)
-KORVO_LIST_CLASS(ServerPersonalJournal)
-KORVO_LIST_CLASS(ServerLog)
 #undef KORVO_LIST_CLASS
 
 namespace {
