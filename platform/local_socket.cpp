@@ -151,7 +151,7 @@ bool LocalSocketPeer(Handle h, uint32_t* uid, std::string* userName) {
 
 LocalListener::~LocalListener() { Close(); }
 
-bool LocalListener::Listen(const std::string& path, int backlog) {
+bool LocalListener::Listen(const std::string& path, int backlog, uint32_t socketMode) {
   Close();
   sockaddr_un addr;
   if (!MakeAddress(path, &addr)) return false;
@@ -186,7 +186,7 @@ bool LocalListener::Listen(const std::string& path, int backlog) {
     close(fd);
     return false;
   }
-  chmod(path.c_str(), 0666);
+  chmod(path.c_str(), socketMode);
   struct stat st;
   inode_ = stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
   Handle wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

@@ -43,9 +43,10 @@ class LocalListener {
   LocalListener(const LocalListener&) = delete;
   LocalListener& operator=(const LocalListener&) = delete;
 
-  // Creates the socket file (0666: every local user may connect). A file left
-  // by a server that is gone is replaced; a live server's is not (EADDRINUSE).
-  bool Listen(const std::string& path, int backlog);
+  // Creates the socket file (by default 0666: every local user may connect).
+  // A file left by a server that is gone is replaced; a live server's is not
+  // (EADDRINUSE).
+  bool Listen(const std::string& path, int backlog, uint32_t socketMode = 0666);
   Handle Accept();
   void Interrupt();
   // Closes the socket and removes its file.

@@ -1,0 +1,45 @@
+// korvocapture: the user's capture agent, started in the desktop session by
+// XDG autostart. Print jobs sent to the Korvo Printer come here from the
+// backend, and the Send Fax dialog opens for each on this desktop. SIGTERM,
+// SIGINT and SIGHUP end it after the job in hand.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "capture/capture_agent.h"
+#include "common/userenvironment.h"
+#include "platform/instance_lock.h"
+
+int main() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
+  korvo::platform::InstanceLock only("capture");
+  if (!only.held()) {
+    std::fprintf(stderr, "korvocapture: already running for this user\n");
+    return 0;
+  }
+  korvo::GetUserEnvironment();
+  korvo::capture::CaptureAgent agent;
+  if (!agent.Start()) {
+    std::fprintf(stderr, "korvocapture: %s\n", agent.Problem().c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "korvocapture: listening on %s\n", agent.SocketPath().c_str());
+  std::thread stopper([&] {
+    int signal = 0;
+    sigwait(&stops, &signal);
+    agent.Stop();
+  });
+  agent.Run();
+  // Run also ends when the listener fails; the stopper then needs its signal.
+  pthread_kill(stopper.native_handle(), SIGTERM);
+  stopper.join();
+  return 0;
+}

@@ -1,0 +1,180 @@
+#include "core/ports/port_functions.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "common/trace.h"
+#include "common/userenvironment.h"
+#include "core/ports/spooler.h"
+#include "platform/lasterror.h"
+#include "platform/tempfile.h"
+
+// The Send Fax dialog's entry point: true when the dialog ended with OK.
+namespace korvo::sendfax {
+bool RunSendFaxDialog(const std::string& imagePath, const std::string& headerPath);
+}
+
+using korvo::platform::kMaxPath;
+using korvo::platform::SetLastError;
+using korvo::platform::SetLastErrorFromErrno;
+
+namespace korvo::ports {
+
+bool KvChangeNameExtension(char* name, size_t size, const char* extension) {
+  char* dot = std::strrchr(name, '.');
+  if (!dot) return false;
+  const size_t at = static_cast<size_t>(dot - name) + 1;
+  const size_t length = std::strlen(extension);
+  if (at + length >= size) return false;
+  std::memcpy(name + at, extension, length + 1);
+  return true;
+}
+
+namespace {
+
+// A unique empty file with the prefix in the user's OutBox, open for
+// writing (0600, made with O_EXCL, never reopened by name).
+int CreateOutboxTempFile(char* name, const char* prefix) {
+  const std::string& outBox = GetUserEnvironment().GetOutBoxPath();
+  if (outBox.empty()) {
+    SetLastError(ENOENT);
+    return -1;
+  }
+  std::string made;
+  const int fd = platform::CreateTempFile(outBox, prefix, made);
+  if (fd < 0) return -1;
+  std::memcpy(name, made.c_str(), made.size() + 1);  // the platform keeps names within kMaxPath
+  return fd;
+}
+
+void FreeJob(KvPortJob* job) {
+  if (!job) return;
+  std::free(job->captureName);
+  std::free(job->companionName);
+  std::free(job);
+}
+
+bool RunSendFaxDialog(const KvPortJob& job) {
+  try {
+    return sendfax::RunSendFaxDialog(job.captureName, job.companionName);
+  } catch (const std::exception& e) {
+    DebugPrint("CException in SendFaxDlg()\n");
+    DebugPrint("%s\n", e.what());
+    return false;
+  }
+}
+
+}  // namespace
+
+}  // namespace korvo::ports
+
+using namespace korvo::ports;
+
+extern "C" int KvStartDocPort(KvPortRecord* port, const char* printerName, uint32_t jobId, uint32_t level,
+                              const void* /*docInfo*/) {
+  port->captureFile = -1;
+  auto* job = static_cast<KvPortJob*>(std::calloc(1, sizeof(KvPortJob)));
+  int fd = -1;
+  if (job) {
+    job->captureName = static_cast<char*>(std::calloc(kMaxPath, 1));
+    job->companionName = static_cast<char*>(std::calloc(kMaxPath, 1));
+  }
+  if (job && job->captureName && job->companionName) {
+    port->job = job;
+    const std::string printer = printerName ? printerName : "";
+    DebugPrint("KvStartDocPort(%08X), Printer='%s',JobId=%d,Level=%d\n",
+               static_cast<unsigned>(reinterpret_cast<uintptr_t>(port)), printer.c_str(), static_cast<int>(jobId),
+               static_cast<int>(level));
+    fd = CreateOutboxTempFile(job->captureName, "CPT");
+    if (fd < 0) {
+      DebugPrintLastError("KvGetOutBoxTempName|pName");
+    } else {
+      std::memcpy(job->companionName, job->captureName, kMaxPath);
+      if (!KvChangeNameExtension(job->companionName, kMaxPath, "TMR")) {
+        DebugPrint("KvChangeNameExtension: %s failed\n", job->companionName);
+      } else {
+        port->captureFile = fd;
+        port->jobId = jobId;
+        if (OpenPrinter(printer, &port->printer)) return 1;
+        DebugPrintLastError("OpenPrinter");
+      }
+    }
+  }
+  // Nothing stays open or allocated, nor the empty file made for the job;
+  // the spooler cancels the job.
+  if (fd >= 0) {
+    close(fd);
+    unlink(job->captureName);
+  }
+  port->captureFile = -1;
+  port->printer = nullptr;
+  port->job = nullptr;
+  FreeJob(job);
+  SetLastError(kErrorPrintCancelled);
+  return 0;
+}
+
+extern "C" int KvWritePort(KvPortRecord* port, const void* buffer, uint32_t count, uint32_t* written) {
+  if (port->captureFile == -1) {
+    *written = count;
+    DebugPrint("KvWritePort faked\n");
+    return 1;
+  }
+  ssize_t n;
+  do n = write(port->captureFile, buffer, count);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    SetLastErrorFromErrno();
+    *written = 0;
+  } else {
+    *written = static_cast<uint32_t>(n);
+  }
+  port->job->total += *written;
+  DebugPrint("KvWritePort(%08X) written %d of %d, total %d\n",
+             static_cast<unsigned>(reinterpret_cast<uintptr_t>(port)), static_cast<int>(*written),
+             static_cast<int>(count), static_cast<int>(port->job->total));
+  return n >= 0;
+}
+
+extern "C" int KvReadPort(KvPortRecord* port, void* buffer, uint32_t count, uint32_t* read) {
+  if (port->captureFile == -1) {
+    *read = count;
+    DebugPrint("KvReadPort faked\n");
+    return 1;
+  }
+  ssize_t n;
+  do n = ::read(port->captureFile, buffer, count);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    SetLastErrorFromErrno();
+    *read = 0;
+    return 0;
+  }
+  *read = static_cast<uint32_t>(n);
+  port->job->total += *read;
+  return 1;
+}
+
+extern "C" int KvEndDocPort(KvPortRecord* port) {
+  DebugPrint("KvEndDocPort(%08X)\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(port)));
+  if (port->captureFile != -1 && close(port->captureFile) != 0) {
+    SetLastErrorFromErrno();
+    DebugPrintLastError("CloseHandle");
+    port->captureFile = -1;  // not captured: no dialog
+  }
+  if (!SetJob(port->printer, port->jobId, kJobControlCancel)) DebugPrintLastError("SetJob");
+  if (!ClosePrinter(port->printer)) DebugPrintLastError("ClosePrinter");
+  port->printer = nullptr;
+  KvPortJob* job = port->job;
+  if (port->captureFile != -1 && job && job->total != 0) RunSendFaxDialog(*job);
+  // The descriptor is closed and its number free for the next file opened:
+  // a stray write now must be dropped, not land in that file.
+  port->captureFile = -1;
+  port->job = nullptr;
+  FreeJob(job);
+  return 1;
+}

@@ -1,0 +1,124 @@
+// A private cupsd for one test: its own configuration, spool, state, logs
+// and socket under the sandbox, and a ServerBin that reaches the system's
+// filters and daemons through links, with the fax printer's filter and
+// backend (0700, so cupsd runs it as root) beside them. Clients of the test
+// reach it through CUPS_SERVER. The fax printer queue is added on request.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/capture/programs.h"
+#include "tests/support/file_wait.h"
+#include "tests/support/sandbox.h"
+
+namespace korvo::test {
+
+class CupsServer {
+ public:
+  // runtimeRoot: where the backend looks for users' runtime folders.
+  CupsServer(Sandbox& box, const std::filesystem::path& runtimeRoot) : box_(box), dir_(box.path("cups")) {
+    namespace fs = std::filesystem;
+    // cupsd runs filters as lp, which must reach ServerBin and the PPD.
+    fs::permissions(box.root(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    for (const char* d : {"spool", "cache", "state", "log", "bin/filter", "bin/backend"})
+      fs::create_directories(dir_ / d);
+    for (const auto& e : fs::directory_iterator("/usr/lib/cups")) {
+      const auto name = e.path().filename();
+      if (name != "filter" && name != "backend") fs::create_directory_symlink(e.path(), dir_ / "bin" / name);
+    }
+    for (const auto& e : fs::directory_iterator("/usr/lib/cups/filter"))
+      fs::create_symlink(e.path(), dir_ / "bin/filter" / e.path().filename());
+    fs::copy_file(BuildDir() / "capture/rastertokvf", dir_ / "bin/filter/rastertokvf");
+    fs::copy_file(BuildDir() / "capture/kvf", dir_ / "bin/backend/kvf");
+    fs::permissions(dir_ / "bin/backend/kvf", fs::perms::owner_all);
+    std::ofstream(dir_ / "cupsd.conf") << "Listen " << Socket().string() << "\n"
+                                       << "LogLevel debug\nWebInterface No\nBrowsing Off\nDefaultAuthType None\n"
+                                       << "PreserveJobFiles No\nMaxJobTime 0\n";
+    std::ofstream(dir_ / "cups-files.conf")
+        << "ServerBin " << (dir_ / "bin").string() << "\nRequestRoot " << (dir_ / "spool").string()
+        << "\nCacheDir " << (dir_ / "cache").string() << "\nStateDir " << (dir_ / "state").string()
+        << "\nErrorLog " << ErrorLog().string() << "\nAccessLog "
+        << (dir_ / "log/access_log").string() << "\nPageLog " << (dir_ / "log/page_log").string()
+        << "\nPrintcap " << (dir_ / "printcap").string() << "\nSetEnv KORVO_RUNTIME_ROOT "
+        << runtimeRoot.string() << "\n";
+    box.setEnv("CUPS_SERVER", Socket().string());
+    Start();
+  }
+
+  ~CupsServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status;
+      waitpid(pid_, &status, 0);
+    }
+  }
+
+  std::filesystem::path Socket() const { return dir_ / "cups.sock"; }
+  std::filesystem::path ErrorLog() const { return dir_ / "log/error_log"; }
+  std::filesystem::path SpoolDir() const { return dir_ / "spool"; }
+  std::string Log() const { return Sandbox::readFile(ErrorLog()); }
+  bool Running() const { return pid_ > 0; }
+
+  // Adds the fax printer queue as an installation would.
+  void AddFaxPrinter() {
+    const int rc = Run({"lpadmin", "-p", "Korvo_Printer", "-D", "Korvo Printer", "-v", "kvf:/", "-P",
+                        (SourceDir() / "capture/Korvo_Printer.ppd").string(), "-E"});
+    ASSERT_EQ(rc, 0) << Output();
+  }
+
+  // Runs a CUPS client program; its output (both streams) in Output().
+  int Run(const std::vector<std::string>& argv) {
+    return RunProgram({argv, "/dev/null", box_.path("client.out"), box_.path("client.err"), {}});
+  }
+  std::string Output() const {
+    return Sandbox::readFile(box_.path("client.out")) + Sandbox::readFile(box_.path("client.err"));
+  }
+
+  // lp of the file to the fax printer; the job id, 0 when it was refused.
+  int Print(const std::filesystem::path& file, const std::vector<std::string>& options = {}) {
+    std::vector<std::string> argv = {"lp", "-d", "Korvo_Printer"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(file.string());
+    if (Run(argv) != 0) return 0;
+    std::smatch m;
+    const std::string out = Output();
+    return std::regex_search(out, m, std::regex("request id is Korvo_Printer-([0-9]+)")) ? std::stoi(m[1]) : 0;
+  }
+
+  // Waits for cupsd's log to tell about the job.
+  bool WaitForJobLog(int job, const std::string& text) {
+    return WaitForText(ErrorLog(), "[Job " + std::to_string(job) + "] " + text);
+  }
+
+ private:
+  void Start() {
+    const std::string conf = (dir_ / "cupsd.conf").string(), files = (dir_ / "cups-files.conf").string();
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);
+      execlp("cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ASSERT_GT(pid_, 0);
+    ASSERT_TRUE(WaitForText(ErrorLog(), "Listening to " + Socket().string())) << Log();
+  }
+
+  Sandbox& box_;
+  std::filesystem::path dir_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace korvo::test
