@@ -68,6 +68,12 @@ class CupsServer {
   std::filesystem::path ErrorLog() const { return dir_ / "log/error_log"; }
   std::filesystem::path SpoolDir() const { return dir_ / "spool"; }
   std::string Log() const { return Sandbox::readFile(ErrorLog()); }
+  // Whether the job's document is in the spool (a purge removes it).
+  bool Spooled(int job) const {
+    char name[16];
+    std::snprintf(name, sizeof name, "d%05d-001", job);
+    return std::filesystem::exists(SpoolDir() / name);
+  }
   bool Running() const { return pid_ > 0; }
 
   // Adds the fax printer queue as an installation would.

@@ -12,6 +12,7 @@
 
 #include "core/ports/port_functions.h"
 #include "platform/lasterror.h"
+#include "platform/username.h"
 #include "tests/capture/cups_server.h"
 #include "tests/support/sandbox.h"
 
@@ -33,6 +34,7 @@ namespace fs = std::filesystem;
 class PortFunctions : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "the private cupsd runs the backend as root: run as root";
     Sandbox::writeFile(box_.machineHive(),
                        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Velmora Technologies\\Korvo]\n"
                        "\"DebugFlags\"=dword:00000001\n\"DefaultUsersDataPath\"=\"" +
@@ -48,12 +50,6 @@ class PortFunctions : public ::testing::Test {
     EXPECT_GT(job, 0) << cups_->Output();
     return job;
   }
-  // The job's document in the spool, which a purge removes.
-  bool Spooled(int job) const {
-    char name[16];
-    std::snprintf(name, sizeof name, "d%05d-001", job);
-    return fs::exists(cups_->SpoolDir() / name);
-  }
   std::vector<fs::path> OutBox() const {
     std::vector<fs::path> files;
     const fs::path box = box_.path("users") / LoginName() / "OutBox";
@@ -61,10 +57,9 @@ class PortFunctions : public ::testing::Test {
       for (const auto& e : fs::directory_iterator(box)) files.push_back(e.path());
     return files;
   }
-  static std::string LoginName() { return getlogin_r_or_env(); }
-  static std::string getlogin_r_or_env() {
-    const char* user = std::getenv("USER");
-    return user && *user ? user : "root";
+  static std::string LoginName() {
+    char name[256];
+    return korvo::platform::GetUserName(name, sizeof name) ? name : "";
   }
   std::string Trace() const { return Sandbox::readFile(box_.traceFile()); }
   static std::string Hex(const void* p) {
@@ -80,7 +75,7 @@ class PortFunctions : public ::testing::Test {
 
 TEST_F(PortFunctions, CaptureTheJobIntoTheOutBoxCancelItAndHandTheFilesToTheDialog) {
   const int job = QueueJob();
-  ASSERT_TRUE(Spooled(job));
+  ASSERT_TRUE(cups_->Spooled(job));
   ASSERT_EQ(KvStartDocPort(&port_, "Korvo_Printer", job, 2, nullptr), 1) << Trace();
   EXPECT_EQ(port_.monitor, 0x4B56u);
   ASSERT_NE(port_.job, nullptr);
@@ -108,7 +103,7 @@ TEST_F(PortFunctions, CaptureTheJobIntoTheOutBoxCancelItAndHandTheFilesToTheDial
   EXPECT_EQ(port_.job, nullptr);
   EXPECT_EQ(port_.printer, nullptr);
   // The spooler keeps nothing of the job.
-  EXPECT_FALSE(Spooled(job));
+  EXPECT_FALSE(cups_->Spooled(job));
   EXPECT_NE(cups_->Log().find("[Job " + std::to_string(job) + "] Purged by"), std::string::npos);
 
   const std::string p = Hex(&port_);
@@ -132,7 +127,7 @@ TEST_F(PortFunctions, AJobOfNoBytesShowsNoDialogAndLeavesItsEmptyFile) {
   EXPECT_TRUE(gDialogCalls.empty());
   ASSERT_TRUE(fs::exists(capture));
   EXPECT_EQ(fs::file_size(capture), 0u);
-  EXPECT_FALSE(Spooled(job));
+  EXPECT_FALSE(cups_->Spooled(job));
 }
 
 TEST_F(PortFunctions, ASecondJobOnThePortGetsAFileAndRecordOfItsOwn) {
