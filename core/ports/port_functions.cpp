@@ -4,19 +4,14 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "common/trace.h"
 #include "common/userenvironment.h"
 #include "core/ports/spooler.h"
+#include "core/sendfax/send_fax_dialog.h"
 #include "platform/lasterror.h"
 #include "platform/tempfile.h"
-
-// The Send Fax dialog's entry point: true when the dialog ended with OK.
-namespace korvo::sendfax {
-bool RunSendFaxDialog(const std::string& imagePath, const std::string& headerPath);
-}
 
 using korvo::platform::kMaxPath;
 using korvo::platform::SetLastError;
@@ -56,16 +51,6 @@ void FreeJob(KvPortJob* job) {
   std::free(job->captureName);
   std::free(job->companionName);
   std::free(job);
-}
-
-bool RunSendFaxDialog(const KvPortJob& job) {
-  try {
-    return sendfax::RunSendFaxDialog(job.captureName, job.companionName);
-  } catch (const std::exception& e) {
-    DebugPrint("CException in SendFaxDlg()\n");
-    DebugPrint("%s\n", e.what());
-    return false;
-  }
 }
 
 }  // namespace
@@ -170,7 +155,8 @@ extern "C" int KvEndDocPort(KvPortRecord* port) {
   if (!ClosePrinter(port->printer)) DebugPrintLastError("ClosePrinter");
   port->printer = nullptr;
   KvPortJob* job = port->job;
-  if (port->captureFile != -1 && job && job->total != 0) RunSendFaxDialog(*job);
+  if (port->captureFile != -1 && job && job->total != 0)
+    korvo::sendfax::RunSendFaxDialog(job->captureName, job->companionName);
   // The descriptor is closed and its number free for the next file opened:
   // a stray write now must be dropped, not land in that file.
   port->captureFile = -1;

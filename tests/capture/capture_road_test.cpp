@@ -28,6 +28,9 @@ class CaptureRoad : public ::testing::Test {
     fs::create_directories(RuntimeFolder());
     fs::permissions(RuntimeFolder(), fs::perms::owner_all);
     box_.setEnv("XDG_RUNTIME_DIR", RuntimeFolder().string());
+    // No desktop here: the Send Fax dialog declines to open.
+    box_.setEnv("DISPLAY", "");
+    box_.setEnv("WAYLAND_DISPLAY", "");
     Sandbox::writeFile(box_.machineHive(),
                        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Velmora Technologies\\Korvo]\n"
                        "\"DebugFlags\"=dword:00000001\n\"KorvoCore\"=\"" KORVO_CORE_LIBRARY "\"\n"
@@ -120,10 +123,10 @@ TEST_F(CaptureRoad, TheAgentCapturesEachJobInTurn) {
 
   auto captures = Captures();
   ASSERT_EQ(captures.size(), 2u);
-  // The dialog call names each capture file (this library has no dialog).
+  // Each job asked for the dialog, which has no display here.
+  EXPECT_EQ(Count(trace, "RunSendFaxDialog: no display"), 2u) << trace;
   std::vector<size_t> pages;
   for (const auto& file : captures) {
-    EXPECT_NE(trace.find("for " + file.string()), std::string::npos) << trace;
     const StreamRecords stream = ReadStreamRecords(Sandbox::readFile(file));
     EXPECT_TRUE(stream.complete);
     pages.push_back(stream.pages.size());
