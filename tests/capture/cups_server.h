@@ -5,6 +5,8 @@
 // reach it through CUPS_SERVER. The fax printer queue is added on request.
 #pragma once
 
+#include <cctype>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -13,7 +15,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -97,9 +98,11 @@ class CupsServer {
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back(file.string());
     if (Run(argv) != 0) return 0;
-    std::smatch m;
-    const std::string out = Output();
-    return std::regex_search(out, m, std::regex("request id is Korvo_Printer-([0-9]+)")) ? std::stoi(m[1]) : 0;
+    const std::string out = Output(), lead = "request id is Korvo_Printer-";
+    const size_t at = out.find(lead);
+    if (at == std::string::npos) return 0;
+    const size_t digits = at + lead.size();
+    return digits < out.size() && std::isdigit(static_cast<unsigned char>(out[digits])) ? std::atoi(out.c_str() + digits) : 0;
   }
 
   // Waits for cupsd's log to tell about the job.
