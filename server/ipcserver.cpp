@@ -61,11 +61,18 @@ class SessionPipe : public ServerPipe {
       if (done) *done = 0;
       return FailWith(platform::kErrorTimeout);
     }
+    // Rounded up: a socket time-out cut short would end the read before the
+    // deadline, and the cut-off would not count as the transfer's. A time-out
+    // of 0 would wait for ever.
     int64_t wait = timeoutMs_;
     for (const auto& d : {deadline_, transferDeadline_}) {
       if (!d) continue;
-      const int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(*d - now).count();
-      wait = std::min<int64_t>(wait, std::max<int64_t>(left, 0));
+      const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(*d - now).count();
+      wait = std::min<int64_t>(wait, left);
+    }
+    if (wait <= 0) {
+      if (done) *done = 0;
+      return FailWith(platform::kErrorTimeout);
     }
     // The socket's receive time-out; a read that runs out fails with
     // kErrorTimeout.
@@ -84,8 +91,7 @@ class SessionPipe : public ServerPipe {
   int Write(const void* buffer, uint32_t count, uint32_t* done) override {
     uint32_t wait = platform::kNoSendTimeout;
     if (transferDeadline_) {
-      const int64_t left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(*transferDeadline_ - Clock::now()).count();
+      const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(*transferDeadline_ - Clock::now()).count();
       if (left <= 0) {
         if (done) *done = 0;
         return FailWith(platform::kErrorTimeout);

@@ -118,7 +118,10 @@ TEST_F(CaptureRoad, TheAgentCapturesEachJobInTurn) {
   const int second = cups_->Print(box_.path("three.pdf"));
   ASSERT_TRUE(first > 0 && second > 0) << cups_->Output();
   ASSERT_TRUE(cups_->WaitForJobLog(second, "Purged by")) << cups_->Log();
-  ASSERT_TRUE(WaitForFolder(box_.root(), [&] { return Count(Sandbox::readFile(box_.traceFile()), "KvEndDocPort(") == 2; }));
+  // The dialog is asked for after each job's end: its second refusal is the last line.
+  ASSERT_TRUE(WaitForFolder(box_.root(), [&] {
+    return Count(Sandbox::readFile(box_.traceFile()), "RunSendFaxDialog: no display") == 2;
+  }));
 
   const std::string trace = Sandbox::readFile(box_.traceFile());
   const size_t start1 = trace.find("JobId=" + std::to_string(first) + ",");
