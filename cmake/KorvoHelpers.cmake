@@ -15,14 +15,17 @@ function(korvo_test_folder dir prefix)
     set(target ${prefix}_${name})
     add_executable(${target} ${src})
     target_link_libraries(${target} PRIVATE ${ARGN} korvo_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+    # Extra needs of one test program (libraries, dependencies on built tools);
+    # it may set korvo_test_run_serial for a program that must run alone.
+    set(korvo_test_run_serial FALSE)
+    if(EXISTS ${dir}/${name}.cmake)
+      include(${dir}/${name}.cmake)
+    endif()
     # One variable per property: gtest_discover_tests flattens its PROPERTIES, so a
     # second ENVIRONMENT entry after ';' would become a property name and be lost.
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
       PROPERTIES ENVIRONMENT "KORVO_BUILD_DIR=${CMAKE_BINARY_DIR}"
-                 ENVIRONMENT_MODIFICATION "KORVO_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
-    # Extra needs of one test program (libraries, dependencies on built tools).
-    if(EXISTS ${dir}/${name}.cmake)
-      include(${dir}/${name}.cmake)
-    endif()
+                 ENVIRONMENT_MODIFICATION "KORVO_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}"
+                 RUN_SERIAL ${korvo_test_run_serial})
   endforeach()
 endfunction()
