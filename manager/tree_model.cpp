@@ -59,6 +59,7 @@ TreeSelection TreeModel::GetSelection() const {
     selection.hasParent = true;
     selection.parentText = tree_.Text(parent);
   }
+  selection.children = ChildTexts();
   return selection;
 }
 

@@ -129,6 +129,8 @@ TEST_F(FolderTreeTest, FolderListsAreFilledWithTheChildrenAndOpenOne) {
   model_->Build();
   tree_.Select(Node({"Personal Folders"}));
   EXPECT_EQ(model_->ChildTexts(), kAllPersonal);
+  // What an opened folder list receives.
+  EXPECT_EQ(model_->GetSelection().children, kAllPersonal);
   model_->SelectChild(2);
   EXPECT_EQ(model_->GetSelectedText(), "Sent Faxes");
   model_->SelectChild(0);  // Sent Faxes has no children: nothing moves
