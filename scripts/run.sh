@@ -19,10 +19,12 @@ state=${KORVO_STATE_DIR:-$top/.state}
 
 builder=""
 hub=""
+reader=""
 sim=""
 # Stops what this script started: the build, the server through its console
-# stop (as Ctrl+C does), then the simulator. A server that has not yet taken
-# the stop signal is asked again; one that does not stop in 30 s is killed.
+# stop (as Ctrl+C does), the reader of its output, then the simulator. A
+# server that has not yet taken the stop signal is asked again; one that does
+# not stop in 30 s is killed.
 stop() {
   if [ -n "$builder" ]; then
     kill -TERM "$builder" 2>/dev/null || true
@@ -38,6 +40,11 @@ stop() {
     kill -KILL "$hub" 2>/dev/null || true
     wait "$hub" 2>/dev/null || true
     hub=""
+  fi
+  if [ -n "$reader" ]; then
+    kill -TERM "$reader" 2>/dev/null || true
+    wait "$reader" 2>/dev/null || true
+    reader=""
   fi
   if [ -n "$sim" ]; then
     kill -TERM "$sim" 2>/dev/null || true
@@ -116,22 +123,32 @@ instructions() {
   echo "  $build/manager/korvodesk &   # the manager: your folders and the server's"
 }
 
-# The server's console output passes through here, so the instructions come
-# once it reports that it has started, and never for a server that did not.
+# The server's console output passes through a reader in the background, so
+# the instructions come once it reports that it has started, and never for a
+# server that did not. The script itself only waits: a signal that comes
+# while the shell is in a read of its own would run its trap only once the
+# server writes its next line, which an idle server may never do.
 exec {console}< <(exec "$build/server/korvohub" -debug)
 hub=$!
+{
+  up=0
+  while IFS= read -r line || [ -n "$line" ]; do
+    printf '%s\n' "$line"
+    if [ "$up" = 0 ] && [ "$line" = "Fax Server Daemon started." ]; then
+      up=1
+      instructions
+    fi
+  done
+  [ "$up" = 1 ]
+} <&"$console" &
+reader=$!
+exec {console}<&-
 started=0
-while IFS= read -r line <&"$console" || [ -n "$line" ]; do
-  printf '%s\n' "$line"
-  if [ "$started" = 0 ] && [ "$line" = "Fax Server Daemon started." ]; then
-    started=1
-    instructions
-  fi
-done
+wait "$reader" && started=1
+reader=""
 code=0
 wait "$hub" || code=$?
 hub=""
-exec {console}<&-
 if [ "$started" = 0 ]; then
   echo "korvohub did not start." >&2
   exit 1

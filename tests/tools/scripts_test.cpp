@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -32,7 +33,10 @@ constexpr char kInstructions[] = "To use it from another shell, first:";
 // with its standard output and error in a pipe.
 class RunScript {
  public:
-  static constexpr int kPatienceMs = 120000;  // only ever reached when something hangs
+  // Only ever reached when something hangs; a stop takes the server's 30 s at
+  // the most.
+  static constexpr int kPatienceMs = 120000;
+  static constexpr int kStopPatienceMs = 60000;
 
   explicit RunScript(const std::filesystem::path& state) {
     const std::string script = KORVO_SCRIPTS_DIR "/run.sh";
@@ -75,26 +79,47 @@ class RunScript {
   }
   // The exit code after the rest of the output; 128 + the signal for a
   // script that was killed.
+  // A script still running after the patience is a hang: -1, with what the
+  // group was doing appended to the output.
   int Wait() {
-    while (ReadMore()) {
+    while (ReadMore(kStopPatienceMs)) {
     }
     int status = 0;
-    while (pid_ > 0 && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    for (int waited = 0; pid_ > 0; waited += 10) {
+      const pid_t r = waitpid(pid_, &status, WNOHANG);
+      if (r == pid_ || (r < 0 && errno != EINTR)) break;
+      if (waited >= kStopPatienceMs) {
+        output_ += "\n[still running after the patience]\n" + Processes();
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
  private:
-  bool ReadMore() {
+  bool ReadMore(int patienceMs = kPatienceMs) {
     if (out_ < 0) return false;
     pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, kPatienceMs) <= 0) return false;
+    if (poll(&p, 1, patienceMs) <= 0) return false;
     char buf[4096];
     const ssize_t n = read(out_, buf, sizeof buf);
     if (n <= 0) return false;
     output_.append(buf, static_cast<size_t>(n));
     return true;
+  }
+
+  // Each process of the group with its state and what it waits in.
+  std::string Processes() const {
+    std::string out;
+    const std::string command = "ps -o pid,ppid,stat,wchan:24,args -g " + std::to_string(group_);
+    if (FILE* ps = popen(command.c_str(), "r")) {
+      char line[512];
+      while (fgets(line, sizeof line, ps)) out += line;
+      pclose(ps);
+    }
+    return out;
   }
 
   pid_t pid_ = -1;
