@@ -1017,7 +1017,9 @@ Status Queue::WriteList(uint32_t requestCode, const char* userName, const char* 
   for (auto& job : jobs_) {
     if (job.drop) continue;
     const FaxImg* image = FindImage(job.imageId);
-    const bool listed = Listed(requestCode, job, image, user);
+    // A job shows once its insertion is on disk: before, a download of it
+    // is refused and a failed save still takes it back.
+    const bool listed = Saved(job) && Listed(requestCode, job, image, user);
     if (!listed) continue;
     if (job.direction == 1 && job.sending) {
       int32_t pages = 0, seconds = 0, state = 0;

@@ -784,6 +784,40 @@ TEST_F(QueueTest, EverySubmissionIsInTheSavedListWhenItReturns) {
   EXPECT_EQ(Q().Jobs().size(), static_cast<size_t>(kThreads * kEach));
 }
 
+// A list answers with what the server will hand out: a received fax shows
+// only once its insertion is on disk, never in the moment between, when a
+// download of it is refused.
+TEST_F(QueueTest, AListedFaxIsOneTheServerHandsOut) {
+  fs::create_directories(root_ / "Temp");
+  constexpr int kFaxes = 100;
+  Q();
+  std::atomic<bool> done{false};
+  std::atomic<int> refused{0}, listed{0};
+  std::thread lister([&] {
+    const std::string file = sandbox_.path("dispatch.lst").string();
+    while (!done.load()) {
+      ASSERT_EQ(Q().WriteList(5010, "", file.c_str()), 0u);
+      for (auto& line : test::ListLines(test::Sandbox::readFile(file))) {
+        const auto id = static_cast<uint32_t>(std::stoul(Field(line, 1)));
+        ++listed;
+        if (Q().CheckOutJob(id, nullptr, nullptr, nullptr) == 1)
+          Q().ReleaseJob(id);
+        else
+          ++refused;
+      }
+    }
+  });
+  for (int i = 0; i < kFaxes; ++i) {
+    const std::string path = (root_ / "Temp" / ("REC" + std::to_string(i) + ".TMP")).string();
+    test::WriteFaxFile(path, 1);
+    EXPECT_EQ(Q().InsertFax(path.c_str(), Header({Lan("~nobody")}, 0), Queue::kKindReceived, 0, 10), 1);
+  }
+  done = true;
+  lister.join();
+  EXPECT_GT(listed.load(), 0);
+  EXPECT_EQ(refused.load(), 0) << "of " << listed.load() << " listed";
+}
+
 TEST_F(QueueTest, JobStateNames) {
   EXPECT_STREQ(JobState::Name(120), "Connecting to remote fax");
   EXPECT_STREQ(JobState::Name(500), "Queue holding time expired");
