@@ -128,6 +128,9 @@ MainFrame::MainFrame(ManagerDoc& doc, ServiceControl& service, App app)
   };
   tree_ = new TreeView(splitter_, doc_, *ui_, service, std::move(frame));
   list_ = new ListView(splitter_);
+  // A folder list's opened row selects that child of the node in the tree,
+  // which opens its list.
+  list_->SetOpenRowHandler([this](int row) { tree_->model().SelectChild(row); });
   listPane_ = std::make_unique<ListPane>(*list_, *tree_);
   doc_.AddView(&tree_->model());
   doc_.AddView(listPane_.get());

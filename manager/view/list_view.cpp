@@ -279,10 +279,13 @@ void ListView::TakeSelection() {
 }
 
 void ListView::Reload() {
+  // The header asks the model for its columns as it draws; one refresh
+  // covers them all (a column's own update refreshes from its start to the
+  // right edge, a rectangle of negative width for a column past that edge).
   if (static_cast<int>(header_->GetColumnCount()) != model_->ColumnCount())
     header_->SetColumnCount(static_cast<unsigned>(model_->ColumnCount()));
   else
-    for (int c = 0; c < model_->ColumnCount(); ++c) header_->UpdateColumn(static_cast<unsigned>(c));
+    header_->Refresh();
   const int n = model_->RowCount();
   rows_->SetItemCount(static_cast<size_t>(n));
   rows_->DeselectAll();

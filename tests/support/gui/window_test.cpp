@@ -1,7 +1,9 @@
 #include "tests/support/gui/window_test.h"
 
 #include <wx/app.h>
+#include <wx/dialog.h>
 #include <wx/evtloop.h>
+#include <wx/timer.h>
 #include <wx/toplevel.h>
 #include <wx/uiaction.h>
 #include <wx/utils.h>
@@ -79,6 +81,49 @@ void PressKey(int key, int modifiers) {
   wxUIActionSimulator sim;
   sim.Char(key, modifiers);
   Settle();
+}
+
+namespace {
+
+// One pending WhenModal: a timer that looks for the dialog every few
+// milliseconds (timers fire in nested modal loops too) and deletes itself
+// once the script was posted or the bound passed.
+class ModalWatch final : public wxTimer {
+ public:
+  ModalWatch(int dialogId, std::function<void(wxDialog&)> script, std::chrono::milliseconds bound)
+      : dialogId_(dialogId), script_(std::move(script)), deadline_(std::chrono::steady_clock::now() + bound) {}
+  void Notify() override {
+    for (wxWindow* window : wxTopLevelWindows) {
+      auto* dialog = dynamic_cast<wxDialog*>(window);
+      if (!dialog || dialog->GetId() != dialogId_ || !dialog->IsModal() || !dialog->IsShownOnScreen()) continue;
+      Stop();
+      // The script runs from the dialog's own loop, outside this timer's
+      // callback, and may open further dialogs. The dialog stays while its
+      // loop runs.
+      wxTheApp->CallAfter([dialog, script = std::move(script_)] {
+        ShowAndWait(dialog);
+        script(*dialog);
+      });
+      wxTheApp->CallAfter([this] { delete this; });
+      return;
+    }
+    if (std::chrono::steady_clock::now() > deadline_) {
+      Stop();
+      ADD_FAILURE() << "gave up waiting for modal dialog " << dialogId_;
+      wxTheApp->CallAfter([this] { delete this; });
+    }
+  }
+
+ private:
+  int dialogId_;
+  std::function<void(wxDialog&)> script_;
+  std::chrono::steady_clock::time_point deadline_;
+};
+
+}  // namespace
+
+void WhenModal(int dialogId, std::function<void(wxDialog&)> script, std::chrono::milliseconds bound) {
+  (new ModalWatch(dialogId, std::move(script), bound))->Start(10);
 }
 
 std::filesystem::path Screenshot(wxWindow* window, const std::string& program, const std::string& name) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <wx/defs.h>
 
+class wxDialog;
 class wxWindow;
 
 namespace korvo::test {
@@ -31,6 +32,14 @@ void Click(wxWindow* window);
 void Type(wxWindow* window, const std::string& text);
 // One key (a wxKeyCode or a character) with wxMOD_* modifiers, to the focused window.
 void PressKey(int key, int modifiers = wxMOD_NONE);
+
+// Runs script inside the modal loop of the dialog with this id, which the
+// caller opens next (or which a click inside an open dialog opens). The check
+// is posted again until that dialog is shown and modal: a script that ran
+// earlier, in the caller's loop, would wait there for a dialog that cannot
+// open before it returns. After `bound` it gives up with a test failure.
+void WhenModal(int dialogId, std::function<void(wxDialog&)> script,
+               std::chrono::milliseconds bound = std::chrono::seconds(60));
 
 // Saves the window as build/artifacts/<program>/<name>.png and returns that path.
 std::filesystem::path Screenshot(wxWindow* window, const std::string& program, const std::string& name);
