@@ -1,10 +1,13 @@
 #include "manager/view/list_view.h"
 
+#include <algorithm>
+
 #include <wx/dcclient.h>
 #include <wx/frame.h>
 #include <wx/headerctrl.h>
 #include <wx/menu.h>
 #include <wx/renderer.h>
+#include <wx/scrolbar.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/utils.h>
@@ -38,6 +41,7 @@ class ListView::Services final : public UiServices {
                           desktop::Icon icon) override {
     return desktop::Prompts().Message(&view_, text, caption, buttons, icon);
   }
+  int DefaultColumnWidth(int tableWidth) override { return tableWidth * view_.columnScale_ / 1000; }
   void BeginWaitCursor() override { wxBeginBusyCursor(); }
   void EndWaitCursor() override { wxEndBusyCursor(); }
   bool StartTimer(int milliseconds) override { return view_.timer_.Start(milliseconds); }
@@ -88,9 +92,10 @@ class ListView::Header final : public wxHeaderCtrl {
 // The rows, each drawn across every column and to the client width.
 class ListView::Rows final : public wxVListBox {
  public:
-  Rows(wxWindow* parent, ListModel& model)
+  Rows(wxWindow* parent, ListModel& model, const int& scrollX)
       : wxVListBox(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLB_MULTIPLE | wxWANTS_CHARS),
-        model_(model) {}
+        model_(model),
+        scrollX_(scrollX) {}
   using wxVListBox::DoSetCurrent;
   int Current() const {
     for (size_t i = 0; i < GetItemCount(); ++i)
@@ -119,7 +124,7 @@ class ListView::Rows final : public wxVListBox {
     dc.SetTextForeground(
         wxSystemSettings::GetColour(IsSelected(n) ? wxSYS_COLOUR_HIGHLIGHTTEXT : wxSYS_COLOUR_WINDOWTEXT));
     auto measure = [&dc](const std::string& s) { return dc.GetTextExtent(wxString::FromUTF8(s)).x; };
-    int left = rect.x;
+    int left = rect.x - scrollX_;
     for (int c = 0; c < model_.ColumnCount(); ++c) {
       const ListModel::Column& column = model_.GetColumn(c);
       const std::string text = model_.CellText(row, c);
@@ -136,6 +141,7 @@ class ListView::Rows final : public wxVListBox {
 
  private:
   ListModel& model_;
+  const int& scrollX_;
 };
 
 ListView::ListView(wxWindow* parent, wxWindowID id)
@@ -143,11 +149,26 @@ ListView::ListView(wxWindow* parent, wxWindowID id)
   services_ = std::make_unique<Services>(*this);
   model_ = std::make_unique<ListModel>(*services_);
   header_ = new Header(this, *model_);
-  rows_ = new Rows(this, *model_);
+  rows_ = new Rows(this, *model_, scrollX_);
+  scrollBar_ = new wxScrollBar(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxSB_HORIZONTAL);
+  scrollBar_->Hide();
   auto* box = new wxBoxSizer(wxVERTICAL);
   box->Add(header_, 0, wxEXPAND);
   box->Add(rows_, 1, wxEXPAND);
+  box->Add(scrollBar_, 0, wxEXPAND);
   SetSizer(box);
+  // The tables' widths were made for a font in which a list date fits its
+  // 110-pixel column; they grow with a wider font and never shrink.
+  const int date = rows_->GetTextExtent("12/31/99 12:59:59 PM").x + 2 * kColumnOffset;
+  columnScale_ = std::max(1000, date * 1000 / 110);
+  for (const wxEventTypeTag<wxScrollEvent>& type : {wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP, wxEVT_SCROLL_LINEDOWN,
+                           wxEVT_SCROLL_PAGEUP, wxEVT_SCROLL_PAGEDOWN, wxEVT_SCROLL_THUMBTRACK,
+                           wxEVT_SCROLL_THUMBRELEASE, wxEVT_SCROLL_CHANGED})
+    scrollBar_->Bind(type, [this](wxScrollEvent& e) { ScrollTo(e.GetPosition()); });
+  rows_->Bind(wxEVT_SIZE, [this](wxSizeEvent& e) {
+    e.Skip();
+    CallAfter([this] { UpdateScrollBar(); });
+  });
   // A folder list's row opens after the list's command has returned, as the
   // tree's answer closes that list.
   model_->SetOpenRowHandler([this](int row) {
@@ -164,6 +185,7 @@ ListView::ListView(wxWindow* parent, wxWindowID id)
     model_->SetColumnWidth(e.GetColumn(), e.GetWidth());
     header_->UpdateColumn(static_cast<unsigned>(e.GetColumn()));
     rows_->Refresh();
+    UpdateScrollBar();
   };
   header_->Bind(wxEVT_HEADER_RESIZING, resize);
   header_->Bind(wxEVT_HEADER_END_RESIZE, resize);
@@ -222,6 +244,7 @@ void ListView::OpenList(const ListClass& cls, const TreeSelection& tree) {
   // The old list's columns leave the header before the model drops them.
   header_->SetColumnCount(0);
   rows_->SetItemCount(0);
+  ScrollTo(0);
   model_->Open(cls, tree);
   if (auto* frame = wxDynamicCast(wxGetTopLevelParent(this), wxFrame)) {
     ListContext* list = model_->current();
@@ -292,6 +315,28 @@ void ListView::Reload() {
   for (int i = 0; i < n; ++i)
     if (model_->IsSelected(i)) rows_->Select(static_cast<size_t>(i));
   rows_->DoSetCurrent(model_->FirstFocused());
+  UpdateScrollBar();
+  rows_->Refresh();
+}
+
+void ListView::UpdateScrollBar() {
+  int total = 0;
+  for (int c = 0; c < model_->ColumnCount(); ++c) total += model_->GetColumn(c).width;
+  const int shown = rows_->GetClientSize().x;
+  const bool needed = shown > 0 && total > shown;
+  if (needed) scrollBar_->SetScrollbar(std::min(scrollX_, total - shown), shown, total, shown);
+  ScrollTo(needed ? scrollBar_->GetThumbPosition() : 0);
+  if (scrollBar_->IsShown() != needed) {
+    scrollBar_->Show(needed);
+    Layout();
+  }
+}
+
+void ListView::ScrollTo(int x) {
+  if (x == scrollX_) return;
+  // The header keeps its own offset; it moves by the difference.
+  header_->ScrollWindow(scrollX_ - x, 0);
+  scrollX_ = x;
   rows_->Refresh();
 }
 

@@ -16,6 +16,7 @@
 
 class wxHeaderCtrl;
 class wxMenu;
+class wxScrollBar;
 class wxVListBox;
 
 namespace korvo::manager {
@@ -49,6 +50,7 @@ class ListView : public wxPanel {
   ListModel& model() { return *model_; }
   wxVListBox* rows() const;
   wxHeaderCtrl* header() const;
+  wxScrollBar* scrollBar() const { return scrollBar_; }
   bool popupOpen() const { return popupOpen_; }
 
  private:
@@ -58,12 +60,20 @@ class ListView : public wxPanel {
 
   void ShowRowPopup(const wxPoint& at);
   void TakeSelection();
+  // The horizontal scroll bar over the columns' whole width, shown while
+  // they are wider than the rows; x the first pixel column shown.
+  void UpdateScrollBar();
+  void ScrollTo(int x);
 
   wxTimer timer_;
   std::unique_ptr<Services> services_;
   std::unique_ptr<ListModel> model_;
   Header* header_;
   Rows* rows_;
+  wxScrollBar* scrollBar_;
+  int scrollX_ = 0;
+  // Table widths scale with the font, in thousandths.
+  int columnScale_ = 1000;
   bool popupOpen_ = false;
   std::function<void(int)> openRow_;
 };

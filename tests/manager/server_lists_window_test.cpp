@@ -12,11 +12,15 @@
 #include <string>
 #include <vector>
 
+#include <gtk/gtk.h>
 #include <wx/app.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/dialog.h>
+#include <wx/dcclient.h>
+#include <wx/headerctrl.h>
 #include <wx/radiobut.h>
+#include <wx/scrolbar.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
@@ -108,6 +112,8 @@ class ServerListsWindowTest : public LineHubFixture {
   }
   void SetUp() override {
     LineHubFixture::SetUp();
+    // Screenshots show a control's new state, not a transition to it.
+    g_object_set(gtk_settings_get_default(), "gtk-enable-animations", FALSE, nullptr);
     ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultServer", platform::ComputerName().c_str()), 1);
     ASSERT_EQ(KvWriteRegStr(nullptr, "KorvoCore", (BuildDir() / "core" / "libkorvocore.so").c_str()), 1);
     GetUserEnvironment().Load();
@@ -555,6 +561,56 @@ TEST_F(ServerListsWindowTest, TheModemDialogStaysOpenOnARefusalAndCancelLeavesTh
   for (int c = 0; c < 15; ++c) after.push_back(list().CellText(0, c));
   EXPECT_EQ(after, row);
   EXPECT_TRUE(prompter_.Done());
+}
+
+// The lists open with columns that their titles and list dates fit, in the
+// window's own font; a list wider than its pane scrolls sideways, its header
+// with its rows.
+TEST_F(ServerListsWindowTest, ColumnsFitTheirTextsAndAWideListScrollsSideways) {
+  StartHub();
+  Start();
+  ListView& view = *frame()->list();
+  wxClientDC dc(view.rows());
+  dc.SetFont(view.rows()->GetFont());
+  auto measure = [&dc](const std::string& text) { return dc.GetTextExtent(wxString::FromUTF8(text)).x; };
+  for (const char* folder : {"Event Log", "Registered Users", "Modems", "Global Journal"}) {
+    SCOPED_TRACE(folder);
+    Open(ServerFolder(folder));
+    for (int c = 0; c < list().ColumnCount(); ++c) {
+      const ListModel::Column& column = list().GetColumn(c);
+      // Room for the header's margins and its sort arrow.
+      EXPECT_LE(view.header()->GetTextExtent(wxString::FromUTF8(column.title)).x + 24, column.width) << column.title;
+    }
+  }
+  Open(ServerFolder("Event Log"));
+  ASSERT_GT(list().RowCount(), 0);
+  const std::string time = list().CellText(0, 1);
+  EXPECT_EQ(PlaceCellText(time, list().GetColumn(1).width, 12, Align::Left, measure).text, time);
+
+  // The modems' fifteen columns are wider than the pane: a click at the
+  // scroll bar's right end brings the last column under the pointer.
+  Open(ServerFolder("Modems"));
+  wxScrollBar* bar = view.scrollBar();
+  ASSERT_TRUE(WaitFor([&] { return bar->IsShownOnScreen(); }, "the scroll bar shown"));
+  const wxRect track = bar->GetScreenRect();
+  const wxPoint end(track.GetRight() - track.height * 3 / 2, track.y + track.height / 2);
+  wxUIActionSimulator sim;
+  sim.MouseMove(end);
+  WaitFor([&] { return wxGetMousePosition() == end; }, "the pointer at the bar's end");
+  sim.MouseClick();
+  ASSERT_TRUE(WaitFor([&] { return bar->GetThumbPosition() + bar->GetThumbSize() >= bar->GetRange() - 1; },
+                      "scrolled to the end"));
+  Shot("list-modems-scrolled");
+  const wxRect header = view.header()->GetScreenRect();
+  const wxPoint last(header.x + view.rows()->GetClientSize().x - 20, header.y + header.height / 2);
+  sim.MouseMove(last);
+  WaitFor([&] { return wxGetMousePosition() == last; }, "the pointer on the last column");
+  sim.MouseClick();
+  EXPECT_TRUE(WaitFor([&] { return list().GetSortCaption() == "Sort: Class 2 Data Bit Order"; },
+                      "sorted by the last column"));
+  // A list that fits has no scroll bar.
+  Open(ServerFolder("Denied Access Book"));
+  EXPECT_TRUE(WaitFor([&] { return !bar->IsShown(); }, "the scroll bar gone"));
 }
 
 }  // namespace
