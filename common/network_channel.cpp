@@ -190,6 +190,14 @@ int ClientPipe::Write(const void* buffer, uint32_t count, uint32_t* done) {
   return Stream::Write(buffer, count, done);
 }
 
+int ClientPipe::WriteBlocks(const void* buffer, uint32_t count, uint32_t block, uint32_t* done) {
+  if (channel_ && channel_->IsRemote() && block > platform::kMaxFrameLength) {
+    *done = 0;
+    return FailWith(platform::kErrorMoreData);
+  }
+  return SendBlocksBatched(buffer, count, block, done);
+}
+
 // ---- ServerPipeChannel
 
 ServerPipeChannel::~ServerPipeChannel() {

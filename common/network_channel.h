@@ -117,6 +117,11 @@ class ClientPipe : public NetworkChannel {
   // Over a remote connection a message longer than any the protocol sends
   // fails here (kErrorMoreData), as the other end would refuse it.
   int Write(const void* buffer, uint32_t count, uint32_t* done) override;
+  // A batch of messages per system call, with the same limit as Write.
+  int WriteBlocks(const void* buffer, uint32_t count, uint32_t block, uint32_t* done) override;
+  int ReadBlocks(void* buffer, uint32_t count, uint32_t block, uint32_t* done) override {
+    return ReceiveBlocksBatched(buffer, count, block, done);
+  }
 
  private:
   std::unique_ptr<ClientPipeChannel> channel_;
@@ -169,6 +174,13 @@ class ServerPipe : public NetworkChannel {
   int Send(const void* buffer, uint32_t count, uint32_t* done) override { return Write(buffer, count, done); }
   int WaitForClient() override;
   int HandOver(Stream& target) override;
+  // A batch of messages per system call.
+  int WriteBlocks(const void* buffer, uint32_t count, uint32_t block, uint32_t* done) override {
+    return SendBlocksBatched(buffer, count, block, done);
+  }
+  int ReadBlocks(void* buffer, uint32_t count, uint32_t block, uint32_t* done) override {
+    return ReceiveBlocksBatched(buffer, count, block, done);
+  }
   // Wakes a WaitForClient (listener) or a Receive (session) blocked on
   // another thread: the wait fails, a session's read as a broken pipe. So
   // listener and session threads can always be joined. Any thread may call

@@ -259,9 +259,73 @@ int Stream::WriteString(const char* text) {
   return WriteLong(length) && Write(text, length, &done);
 }
 
+int Stream::WriteBlocks(const void* buffer, uint32_t count, uint32_t block, uint32_t* done) {
+  *done = 0;
+  const auto* p = static_cast<const char*>(buffer);
+  while (*done < count) {
+    const uint32_t piece = std::min(block, count - *done);
+    uint32_t put = 0;
+    if (!Write(p + *done, piece, &put)) return 0;
+    *done += piece;
+  }
+  return 1;
+}
+
+int Stream::ReadBlocks(void* buffer, uint32_t count, uint32_t block, uint32_t* done) {
+  *done = 0;
+  auto* p = static_cast<char*>(buffer);
+  while (*done < count) {
+    const uint32_t want = std::min(block, count - *done);
+    uint32_t got = 0;
+    if (!Read(p + *done, want, &got)) return 0;
+    // A short block, or a message socket dropping the rest of a longer
+    // message, would be lost data.
+    if (got < want || truncated_) return FailWith(got < want ? platform::kErrorHandleEof : platform::kErrorMoreData);
+    *done += got;
+  }
+  return 1;
+}
+
+int Stream::SendBlocksBatched(const void* buffer, uint32_t count, uint32_t block, uint32_t* done,
+                              const CallReady& ready) {
+  *done = 0;
+  if (handle_ == kInvalidHandle) return 0;
+  if (!IsSocket()) return Stream::WriteBlocks(buffer, count, block, done);
+  const auto* p = static_cast<const char*>(buffer);
+  while (*done < count) {
+    if (ready && !ready()) return NoteError();
+    uint32_t put = 0;
+    const bool ok = platform::SendMessages(handle_, p + *done, count - *done, block, &put);
+    *done += put;
+    if (!ok) return NoteError();
+  }
+  return 1;
+}
+
+int Stream::ReceiveBlocksBatched(void* buffer, uint32_t count, uint32_t block, uint32_t* done,
+                                 const CallReady& ready) {
+  *done = 0;
+  truncated_ = false;
+  if (handle_ == kInvalidHandle) return 0;
+  if (!IsSocket()) return Stream::ReadBlocks(buffer, count, block, done);
+  auto* p = static_cast<char*>(buffer);
+  while (*done < count) {
+    if (ready && !ready()) return NoteError();
+    uint32_t got = 0;
+    const bool ok = platform::ReceiveMessages(handle_, p + *done, count - *done, block, &got);
+    *done += got;
+    if (!ok) {
+      truncated_ = platform::GetLastError() == platform::kErrorMoreData;
+      return NoteError();
+    }
+  }
+  return 1;
+}
+
 int Stream::CopyTo(Stream& target, uint32_t count) {
   // On a channel every block of 4096 bytes is one message; a file is read
-  // and written in batches of blocks, which saves most of the system calls.
+  // and written in batches of blocks, which saves most of the system calls,
+  // and a channel sends and receives a batch in as few calls as it can.
   constexpr uint32_t kBlock = 4096;
   constexpr uint32_t kBatch = 16 * kBlock;
   const bool fileSource = handle_ != kInvalidHandle && !IsSocket();
@@ -273,26 +337,27 @@ int Stream::CopyTo(Stream& target, uint32_t count) {
     const uint32_t chunk = std::min(kBatch, count - copied);
     uint32_t filled = 0;
     bool ok = true;
-    while (ok && filled < chunk) {
-      const uint32_t want = fileSource ? chunk - filled : std::min(kBlock, chunk - filled);
-      uint32_t done = 0;
-      if (!Read(buffer.get() + filled, want, &done)) {
-        ok = false;
-      } else if (done < want || truncated_) {
-        // A short block, or a message socket dropping the rest of a longer
-        // message, would be lost data.
-        FailWith(done < want ? platform::kErrorHandleEof : platform::kErrorMoreData);
-        ok = false;
-      } else {
-        filled += done;
+    if (fileSource) {
+      while (ok && filled < chunk) {
+        uint32_t done = 0;
+        if (!Read(buffer.get() + filled, chunk - filled, &done)) {
+          ok = false;
+        } else if (done < chunk - filled) {
+          // The file ended early (it shrank since its size was sent).
+          FailWith(platform::kErrorHandleEof);
+          ok = false;
+        } else {
+          filled += done;
+        }
       }
+    } else {
+      ok = ReadBlocks(buffer.get(), chunk, kBlock, &filled) != 0;
     }
     // Whole blocks that came before a failure are kept.
-    for (uint32_t put = 0; put < filled;) {
-      const uint32_t piece = fileTarget ? filled - put : std::min(kBlock, filled - put);
-      uint32_t done = 0;
-      if (!target.Write(buffer.get() + put, piece, &done)) return 0;
-      put += piece;
+    if (filled != 0) {
+      uint32_t put = 0;
+      if (!(fileTarget ? target.Write(buffer.get(), filled, &put) : target.WriteBlocks(buffer.get(), filled, kBlock, &put)))
+        return 0;
     }
     if (!ok) return 0;
     copied += filled;

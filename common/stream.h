@@ -113,6 +113,12 @@ class Stream {
   int WriteLong(uint32_t value);
   // Length + 1, then the text with its NUL; a null text is written as "".
   int WriteString(const char* text);
+  // count bytes as messages of block bytes, the last one shorter: every
+  // block one Write (or Read, which must deliver the block whole). Channels
+  // on a message socket send and receive many blocks in one system call.
+  // *done counts the whole blocks; a short or longer block fails after them.
+  virtual int WriteBlocks(const void* buffer, uint32_t count, uint32_t block, uint32_t* done);
+  virtual int ReadBlocks(void* buffer, uint32_t count, uint32_t block, uint32_t* done);
   // Copies count bytes in blocks of 4096 (one message each on a channel); a
   // short block fails.
   int CopyTo(Stream& target, uint32_t count);
@@ -129,6 +135,15 @@ class Stream {
   void SetHandle(Handle h);
   bool IsSocket();
   int FailWith(uint32_t error);
+  // WriteBlocks and ReadBlocks on the handle's message socket, a batch of
+  // messages per system call. ready (when given) is asked before every call,
+  // as a channel's own Read and Write prepare theirs; false (with the error
+  // set) ends the transfer.
+  using CallReady = std::function<bool()>;
+  int SendBlocksBatched(const void* buffer, uint32_t count, uint32_t block, uint32_t* done,
+                        const CallReady& ready = nullptr);
+  int ReceiveBlocksBatched(void* buffer, uint32_t count, uint32_t block, uint32_t* done,
+                           const CallReady& ready = nullptr);
 
   int ownsHandle_ = 1;
   uint32_t lastError_ = 0;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/lasterror.h"
@@ -145,6 +146,77 @@ bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint
     *done += static_cast<uint32_t>(n);
   }
   return true;
+}
+
+namespace {
+
+struct Batch {
+  mmsghdr headers[kBatchMessages];
+  iovec pieces[kBatchMessages];
+
+  // The messages of up to kBatchMessages blocks of buffer; their number.
+  unsigned Fill(const void* buffer, uint32_t count, uint32_t block) {
+    unsigned n = 0;
+    auto* p = static_cast<char*>(const_cast<void*>(buffer));
+    for (uint32_t at = 0; at < count && n < kBatchMessages; at += block, ++n) {
+      pieces[n] = iovec{p + at, std::min(block, count - at)};
+      headers[n] = mmsghdr{};
+      headers[n].msg_hdr.msg_iov = &pieces[n];
+      headers[n].msg_hdr.msg_iovlen = 1;
+    }
+    return n;
+  }
+};
+
+}  // namespace
+
+bool SendMessages(Handle h, const void* buffer, uint32_t count, uint32_t block, uint32_t* done) {
+  *done = 0;
+  if (count == 0 || block == 0) return FailWith(EINVAL);
+  Batch batch;
+  const unsigned n = batch.Fill(buffer, count, block);
+  // Only what there is room for goes in the batch; a full socket is waited
+  // on for one message, so a call never waits longer than one send time-out.
+  int sent;
+  do sent = sendmmsg(h, batch.headers, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+  while (sent < 0 && errno == EINTR);
+  if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    do sent = sendmmsg(h, batch.headers, 1, MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+  }
+  if (sent < 0) return FailSocket();
+  // A message socket takes each message whole or not at all.
+  for (int i = 0; i < sent; ++i) {
+    if (batch.headers[i].msg_len != batch.pieces[i].iov_len) return FailWith(EIO);
+    *done += batch.headers[i].msg_len;
+  }
+  return sent > 0 ? true : FailWith(EIO);
+}
+
+bool ReceiveMessages(Handle h, void* buffer, uint32_t count, uint32_t block, uint32_t* done) {
+  *done = 0;
+  if (count == 0 || block == 0) return FailWith(EINVAL);
+  Batch batch;
+  const unsigned n = batch.Fill(buffer, count, block);
+  int got;
+  do got = recvmmsg(h, batch.headers, n, MSG_CMSG_CLOEXEC | MSG_WAITFORONE, nullptr);
+  while (got < 0 && errno == EINTR);
+  // A blocking socket only says "again" when its receive time-out ran out.
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return FailWith(kErrorTimeout);
+  if (got < 0) return FailSocket();
+  for (int i = 0; i < got; ++i) {
+    const mmsghdr& m = batch.headers[i];
+    if (m.msg_hdr.msg_flags & MSG_TRUNC) return FailWith(kErrorMoreData);
+    if (m.msg_len == 0 && i == 0) {
+      // As ReadHandle: the peer's end, or an empty message.
+      pollfd p{h, POLLRDHUP, 0};
+      if (poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP)) != 0) return FailWith(kErrorBrokenPipe);
+      return FailWith(kErrorHandleEof);
+    }
+    if (m.msg_len != batch.pieces[i].iov_len) return FailWith(kErrorHandleEof);
+    *done += m.msg_len;
+  }
+  return got > 0 ? true : FailWith(kErrorHandleEof);
 }
 
 bool ShutdownHandle(Handle h) {

@@ -55,6 +55,22 @@ bool SetSendTimeout(Handle h, uint32_t ms);
 // away fails with kErrorBrokenPipe and never raises SIGPIPE.
 bool WriteHandle(Handle h, bool socket, const void* buffer, uint32_t count, uint32_t* done);
 
+// A message socket's traffic in batches: one system call for up to
+// kBatchMessages messages, the bytes on the wire those of one write per
+// message. count bytes are cut into messages of block bytes, the last one
+// shorter when count is no multiple of block.
+inline constexpr uint32_t kBatchMessages = 16;
+// Sends the leading messages, as many as there is room for, waiting (as
+// WriteHandle does) only when there is none; *done is the bytes of those
+// that went, at least one message on success. Fails as WriteHandle.
+bool SendMessages(Handle h, const void* buffer, uint32_t count, uint32_t block, uint32_t* done);
+// Waits for the first message as ReadHandle does, then takes those already
+// waiting, never more than count needs; *done is the bytes of the leading
+// messages that came whole and of their expected size. A message of another
+// size fails after them: a shorter one with kErrorHandleEof, a longer one
+// (its rest lost) with kErrorMoreData.
+bool ReceiveMessages(Handle h, void* buffer, uint32_t count, uint32_t block, uint32_t* done);
+
 // Ends both directions of a connected socket without closing it: a read
 // blocked on another thread returns as if the peer had gone.
 bool ShutdownHandle(Handle h);

@@ -55,10 +55,32 @@ class SessionPipe : public ServerPipe {
   bool TransferOver() const { return transferDeadline_ && Clock::now() >= *transferDeadline_; }
 
   int Read(void* buffer, uint32_t count, uint32_t* done) override {
+    if (done) *done = 0;
+    return ReadReady() ? ServerPipe::Read(buffer, count, done) : 0;
+  }
+
+  // Within a transfer a client that stops reading is cut off at the
+  // deadline as well; other writes wait as long as it takes.
+  int Write(const void* buffer, uint32_t count, uint32_t* done) override {
+    if (done) *done = 0;
+    return WriteReady() ? ServerPipe::Write(buffer, count, done) : 0;
+  }
+
+  // A file's blocks in batches, each system call under the same waits.
+  int ReadBlocks(void* buffer, uint32_t count, uint32_t block, uint32_t* done) override {
+    return ReceiveBlocksBatched(buffer, count, block, done, [this] { return ReadReady(); });
+  }
+  int WriteBlocks(const void* buffer, uint32_t count, uint32_t block, uint32_t* done) override {
+    return SendBlocksBatched(buffer, count, block, done, [this] { return WriteReady(); });
+  }
+
+ private:
+  // Sets the socket's receive time-out for the next read; false (the error
+  // noted) when no time is left.
+  bool ReadReady() {
     const auto now = Clock::now();
     if (transferDeadline_ && now >= *transferDeadline_) {
       // Also when the data is there: the time is up.
-      if (done) *done = 0;
       return FailWith(platform::kErrorTimeout);
     }
     // Rounded up: a socket time-out cut short would end the read before the
@@ -70,45 +92,31 @@ class SessionPipe : public ServerPipe {
       const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(*d - now).count();
       wait = std::min<int64_t>(wait, left);
     }
-    if (wait <= 0) {
-      if (done) *done = 0;
-      return FailWith(platform::kErrorTimeout);
-    }
+    if (wait <= 0) return FailWith(platform::kErrorTimeout);
     // The socket's receive time-out; a read that runs out fails with
     // kErrorTimeout.
     if (static_cast<uint32_t>(wait) != socketTimeoutMs_) {
-      if (!platform::SetReceiveTimeout(handle_, static_cast<uint32_t>(wait))) {
-        if (done) *done = 0;
-        return NoteError();
-      }
+      if (!platform::SetReceiveTimeout(handle_, static_cast<uint32_t>(wait))) return NoteError();
       socketTimeoutMs_ = static_cast<uint32_t>(wait);
     }
-    return ServerPipe::Read(buffer, count, done);
+    return true;
   }
 
-  // Within a transfer a client that stops reading is cut off at the
-  // deadline as well; other writes wait as long as it takes.
-  int Write(const void* buffer, uint32_t count, uint32_t* done) override {
+  // The same for the send time-out.
+  bool WriteReady() {
     uint32_t wait = platform::kNoSendTimeout;
     if (transferDeadline_) {
       const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(*transferDeadline_ - Clock::now()).count();
-      if (left <= 0) {
-        if (done) *done = 0;
-        return FailWith(platform::kErrorTimeout);
-      }
+      if (left <= 0) return FailWith(platform::kErrorTimeout);
       wait = static_cast<uint32_t>(left);
     }
     if (wait != socketSendTimeoutMs_) {
-      if (!platform::SetSendTimeout(handle_, wait)) {
-        if (done) *done = 0;
-        return NoteError();
-      }
+      if (!platform::SetSendTimeout(handle_, wait)) return NoteError();
       socketSendTimeoutMs_ = wait;
     }
-    return ServerPipe::Write(buffer, count, done);
+    return true;
   }
 
- private:
   uint32_t timeoutMs_;
   uint32_t socketTimeoutMs_ = 0xFFFFFFFFu;  // none set yet
   uint32_t socketSendTimeoutMs_ = platform::kNoSendTimeout;  // the socket's own

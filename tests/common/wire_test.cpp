@@ -310,6 +310,31 @@ TEST_F(LinkTest, AFileOfWholeBlocksIsHeaderAndBlocksOnly) {
   }
 }
 
+// Files sent one after the other, with no answer awaited in between: each
+// receive takes its own blocks, in batches, and nothing of what follows.
+TEST_F(LinkTest, FilesBackToBackAreEachReceivedWhole) {
+  const std::string first(20 * 4096 + 7, 'f');
+  const std::string second(2 * 4096, 's');
+  std::thread sender([&] {
+    for (const std::string* file : {&first, &second}) {
+      Raw(client, Header(kTagData, static_cast<uint32_t>(file->size())));
+      for (size_t at = 0; at < file->size(); at += 4096) Raw(client, file->substr(at, 4096));
+    }
+    client.SendText(7000, "after");
+  });
+  const auto a = sandbox.path("a");
+  const auto b = sandbox.path("b");
+  EXPECT_EQ(server.ReceiveFile(a.c_str()), 0u);
+  EXPECT_EQ(server.ReceiveFile(b.c_str()), 0u);
+  ReceivedMessage m;
+  EXPECT_EQ(server.Receive(&m), 0u);
+  sender.join();
+  EXPECT_TRUE(test::Sandbox::readFile(a) == first);
+  EXPECT_TRUE(test::Sandbox::readFile(b) == second);
+  EXPECT_EQ(m.tag, 7000u);
+  EXPECT_EQ(m.Text(), "after");
+}
+
 // A receiver that takes at most so many bytes refuses a longer file on its
 // announcement: nothing of it is read, no file is made.
 TEST_F(LinkTest, AFileAnnouncedBeyondTheMostIsRefusedUnread) {
