@@ -1,9 +1,13 @@
 #include "platform/accounts.h"
 
 #include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace korvo::platform {
 
@@ -25,6 +29,59 @@ bool ProcessIsAdministrator() {
       return true;
   }
   return false;
+}
+
+std::vector<Account> MachineAccounts() {
+  std::vector<Account> accounts;
+  setpwent();
+  while (const passwd* p = getpwent())
+    accounts.push_back({p->pw_name ? p->pw_name : "", p->pw_uid, p->pw_gecos ? p->pw_gecos : ""});
+  endpwent();
+  return accounts;
+}
+
+UidRange OrdinaryUidRange(const std::string& loginDefs) {
+  UidRange range;
+  std::ifstream in(loginDefs);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string key;
+    unsigned long value = 0;
+    if (!(words >> key) || key[0] == '#' || !(words >> value)) continue;
+    if (key == "UID_MIN") range.min = static_cast<uid_t>(value);
+    else if (key == "UID_MAX") range.max = static_cast<uid_t>(value);
+  }
+  return range;
+}
+
+namespace {
+
+bool Lookup(const char* name, uid_t uid, bool byName, std::string* login, uid_t* id) {
+  std::vector<char> scratch(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  const int rc = byName ? getpwnam_r(name, &entry, scratch.data(), scratch.size(), &found)
+                        : getpwuid_r(uid, &entry, scratch.data(), scratch.size(), &found);
+  if (rc != 0 || !found || !found->pw_name) return false;
+  *login = found->pw_name;
+  *id = found->pw_uid;
+  return true;
+}
+
+}  // namespace
+
+std::string InvokingUserName() {
+  std::string login;
+  uid_t uid = 0;
+  // Only root's environment is believed: anyone else could name anybody.
+  const char* sudoUser = std::getenv("SUDO_USER");
+  const char* sudoUid = std::getenv("SUDO_UID");
+  if (geteuid() == 0 && sudoUser && *sudoUser && Lookup(sudoUser, 0, true, &login, &uid) &&
+      (!sudoUid || std::to_string(uid) == sudoUid))
+    return login;
+  if (Lookup(nullptr, geteuid(), false, &login, &uid)) return login;
+  return "";
 }
 
 }  // namespace korvo::platform

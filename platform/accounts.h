@@ -17,4 +17,26 @@ inline constexpr const char* kAdministratorGroups[] = {"sudo", "wheel"};
 // what a client says.
 bool ProcessIsAdministrator();
 
+struct Account {
+  std::string name;
+  uid_t uid = 0;
+  std::string gecos;
+};
+
+// Every account of the system's user database, in its order (getpwent).
+std::vector<Account> MachineAccounts();
+
+// The user ids of ordinary accounts: UID_MIN and UID_MAX of login.defs,
+// shadow's defaults 1000 and 60000 where the file does not set them.
+struct UidRange {
+  uid_t min = 1000;
+  uid_t max = 60000;
+};
+UidRange OrdinaryUidRange(const std::string& loginDefs = "/etc/login.defs");
+
+// The login of the person running the process: under sudo (root, with
+// SUDO_USER naming an account whose id SUDO_UID repeats) the one who called
+// sudo, else the effective user's login. Empty when neither has an account.
+std::string InvokingUserName();
+
 }  // namespace korvo::platform

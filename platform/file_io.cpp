@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -289,6 +290,24 @@ int MakeFolder(const char* path, uint32_t mode) {
     return -1;
   }
   return 1;
+}
+
+bool MoveFileNoReplace(const char* from, const char* to) {
+  if (!from || !*from || !to || !*to) {
+    SetLastError(kErrorFileNotFound);
+    return false;
+  }
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  // A file system without the flag: a hard link is made only on a free name.
+  if (link(from, to) != 0 || unlink(from) != 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  return true;
 }
 
 FolderTrust CheckOwnFolder(const char* path) {

@@ -92,6 +92,10 @@ std::FILE* StdioOfHandle(Handle h, const char* mode);
 // error set otherwise.
 int MakeFolder(const char* path, uint32_t mode);
 
+// Renames the file only where the new name is free, as MoveFile did: EEXIST
+// when something of that name is there (it is left as it was).
+bool MoveFileNoReplace(const char* from, const char* to);
+
 // How a folder stands as the effective user's own, private one: a real
 // directory (a symbolic link to one is not), owned by the user, writable by
 // nobody else (group and others). A closing "/" is ignored.

@@ -1,6 +1,6 @@
-// What setup does to the system: the server's service, the administrator
-// check (and, further on, media copies, menu entries, the fax printer and the
-// import of the machine's users). Exports of libkorvocore.so under their C
+// What setup does to the system: media copies, folders, menu entries, the
+// server's service, the fax printer, the import of the machine's users, the
+// user's environment and the administrator check. Exports of libkorvocore.so under their C
 // names; the service functions and RunningAsAdministrator are also linked
 // into the manager and the launcher (korvo_install).
 //
@@ -45,6 +45,8 @@ int KvSendShellCommand(uint32_t instance, const char* format, ...) __attribute__
 // machine) the question always succeeds and *running says whether a server
 // answers on that machine's pipe.
 int IsServerServiceRunning(const char* machine, int* running, const char* serviceName);
+// The service "Spooler" is the print spooler: *running says whether cupsd
+// answers (see platform/print_spooler.h).
 // systemctl start of the unit; fails where systemd does not manage it.
 int StartServerService(const char* machine);
 // systemctl stop of the unit; refused where systemd does not manage it.
@@ -56,6 +58,49 @@ int InstallServerService(const char* machine, const char* programPath, const cha
 // Stops the service where systemd can, then removes the unit and its link.
 // 0 when there is no unit.
 int RemoveServerService(const char* machine);
+
+// Makes every missing folder along the path (a closing '/' is implied).
+// 1 when each exists afterwards; else 0 with the error of the first folder
+// that could not be made (ENOTDIR where a file stands in the way).
+int KvMakeDirectories(const char* path);
+
+// Takes the machine's ordinary accounts (see core/install/users.h) into the
+// server's user book <root>Server/Config/RegUsers.dbs (a RegUsers.bok of an
+// older setup is renamed to it first, when no RegUsers.dbs is there): a new
+// account gets rights 0x02, a registered one keeps its record, and the user
+// running setup (SUDO_USER under sudo) gains all rights (0x3F). Always 0.
+unsigned long KvImportUsers(const char* root);
+
+// The user's DefaultServer, copied from the machine's when missing, and the
+// user's DataPath, DefaultUsersDataPath/<login>/ when missing (the users'
+// folder made open to all and sticky, the user's own 0700), made and
+// stored. Non-zero on success.
+int KvMakeUserDefaultEnvironment(void);
+// 1 when the user's DataPath and DefaultServer can both be read.
+int KvCheckCurrentUserRegistryKeys(void);
+
+// The fax printer on CUPS. Each returns 0 on success, else the error
+// (ENOENT: not there or no such media file, ECONNREFUSED: cupsd does not
+// answer, EACCES: cupsd refuses us, EIO), the failing call traced with the
+// system's text and cupsd's words. The media files come from the current
+// folder, as KvCopy finds them.
+//
+// The driver: the filter rastertokvf into <ServerBin>/filter/ and the PPD
+// into /usr/share/ppd/korvo/ (both below the system root).
+uint32_t InstallPrintDriver(void);
+// The port monitor: the backend kvf into <ServerBin>/backend/, 0700 (cupsd
+// then runs it as root, which reaches every user's capture agent), and the
+// common autostart entry of the agent korvocapture in the installation
+// folder root.
+uint32_t InstallPortMonitor(const char* root);
+// The queue Korvo_Printer ("Korvo Printer", at "Fax Printer", device kvf:/)
+// with the installed PPD, enabled; a queue already there is updated.
+uint32_t AddFaxPrinter(void);
+uint32_t RemoveFaxPrinter(void);
+// 0 when the queue exists.
+uint32_t IsFaxPrinterInstalled(void);
+uint32_t RemovePortMonitor(void);
+uint32_t RemovePrintDriver(void);
 
 // 1 when the effective user is root or the process is in the group sudo or
 // wheel.

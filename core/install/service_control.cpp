@@ -1,3 +1,5 @@
+#include <strings.h>
+
 #include <cerrno>
 #include <string>
 
@@ -6,12 +8,14 @@
 #include "platform/accounts.h"
 #include "platform/lasterror.h"
 #include "platform/local_socket.h"
+#include "platform/print_spooler.h"
 #include "platform/service.h"
 
 namespace {
 
 constexpr const char* kServiceName = "Korvo";
 constexpr const char* kServiceDisplayName = "Korvo Server";
+constexpr const char* kSpoolerName = "Spooler";
 
 bool IsLocal(const char* machine) { return !machine || !*machine || korvo::platform::IsThisMachine(machine); }
 
@@ -34,6 +38,11 @@ extern "C" {
 int IsServerServiceRunning(const char* machine, int* running, const char* serviceName) {
   namespace platform = korvo::platform;
   const std::string name = serviceName && *serviceName ? serviceName : kServiceName;
+  // The print spooler is CUPS, running when cupsd answers, wherever it runs.
+  if (strcasecmp(name.c_str(), kSpoolerName) == 0 && IsLocal(machine)) {
+    if (running) *running = platform::SpoolerAnswers();
+    return 1;
+  }
   if (SystemdAnswers(machine)) {
     if (!platform::OpenService(name)) return 0;
     if (running) *running = platform::QueryServiceState(name) == platform::kServiceRunning;

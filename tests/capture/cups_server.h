@@ -27,27 +27,38 @@ namespace korvo::test {
 class CupsServer {
  public:
   // runtimeRoot: where the backend looks for users' runtime folders.
-  CupsServer(Sandbox& box, const std::filesystem::path& runtimeRoot) : box_(box), dir_(box.path("cups")) {
+  // serverBin: where cupsd's ServerBin is made, the fax printer's filter and
+  // backend then left to the installation under test; by default a folder
+  // of the fixture's own that has them.
+  CupsServer(Sandbox& box, const std::filesystem::path& runtimeRoot, const std::filesystem::path& serverBin = {})
+      : box_(box), dir_(box.path("cups")) {
     namespace fs = std::filesystem;
+    const fs::path bin = serverBin.empty() ? dir_ / "bin" : serverBin;
     // cupsd runs filters as lp, which must reach ServerBin and the PPD.
     fs::permissions(box.root(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                     fs::perms::others_read | fs::perms::others_exec);
-    for (const char* d : {"spool", "cache", "state", "log", "bin/filter", "bin/backend"})
-      fs::create_directories(dir_ / d);
+    for (const char* d : {"spool", "cache", "state", "log"}) fs::create_directories(dir_ / d);
+    for (const char* d : {"filter", "backend"}) fs::create_directories(bin / d);
+    for (fs::path p = bin.parent_path(); p != box.root() && p.string().size() > box.root().string().size();
+         p = p.parent_path())
+      fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
     for (const auto& e : fs::directory_iterator("/usr/lib/cups")) {
       const auto name = e.path().filename();
-      if (name != "filter" && name != "backend") fs::create_directory_symlink(e.path(), dir_ / "bin" / name);
+      if (name != "filter" && name != "backend") fs::create_directory_symlink(e.path(), bin / name);
     }
     for (const auto& e : fs::directory_iterator("/usr/lib/cups/filter"))
-      fs::create_symlink(e.path(), dir_ / "bin/filter" / e.path().filename());
-    fs::copy_file(BuildDir() / "capture/rastertokvf", dir_ / "bin/filter/rastertokvf");
-    fs::copy_file(BuildDir() / "capture/kvf", dir_ / "bin/backend/kvf");
-    fs::permissions(dir_ / "bin/backend/kvf", fs::perms::owner_all);
+      fs::create_symlink(e.path(), bin / "filter" / e.path().filename());
+    if (serverBin.empty()) {
+      fs::copy_file(BuildDir() / "capture/rastertokvf", bin / "filter/rastertokvf");
+      fs::copy_file(BuildDir() / "capture/kvf", bin / "backend/kvf");
+      fs::permissions(bin / "backend/kvf", fs::perms::owner_all);
+    }
     std::ofstream(dir_ / "cupsd.conf") << "Listen " << Socket().string() << "\n"
                                        << "LogLevel debug\nWebInterface No\nBrowsing Off\nDefaultAuthType None\n"
                                        << "PreserveJobFiles No\nMaxJobTime 0\n";
     std::ofstream(dir_ / "cups-files.conf")
-        << "ServerBin " << (dir_ / "bin").string() << "\nRequestRoot " << (dir_ / "spool").string()
+        << "ServerBin " << bin.string() << "\nRequestRoot " << (dir_ / "spool").string()
         << "\nCacheDir " << (dir_ / "cache").string() << "\nStateDir " << (dir_ / "state").string()
         << "\nErrorLog " << ErrorLog().string() << "\nAccessLog "
         << (dir_ / "log/access_log").string() << "\nPageLog " << (dir_ / "log/page_log").string()
@@ -57,11 +68,14 @@ class CupsServer {
     Start();
   }
 
-  ~CupsServer() {
+  ~CupsServer() { Stop(); }
+
+  void Stop() {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
       int status;
       waitpid(pid_, &status, 0);
+      pid_ = -1;
     }
   }
 

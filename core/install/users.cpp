@@ -1,0 +1,186 @@
+#include "core/install/users.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "common/settings.h"
+#include "common/trace.h"
+#include "common/user_record.h"
+#include "core/install/install.h"
+#include "platform/accounts.h"
+#include "platform/file_io.h"
+#include "platform/lasterror.h"
+#include "platform/local_socket.h"
+#include "platform/username.h"
+
+namespace korvo::install {
+
+namespace {
+
+constexpr uint32_t kImportedRights = 0x02;
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// The text without control bytes, cut to at most limit bytes where no UTF-8
+// sequence is split.
+std::string RecordText(const std::string& text, size_t limit) {
+  std::string out;
+  for (unsigned char c : text)
+    if (!IsControl(c)) out += static_cast<char>(c);
+  if (out.size() <= limit) return out;
+  size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80) --end;
+  out.resize(end);
+  return out;
+}
+
+bool FitsAsName(const std::string& name) {
+  if (name.empty() || name.size() > sizeof(UserRecord::userName) - 1) return false;
+  for (unsigned char c : name)
+    if (IsControl(c)) return false;
+  return true;
+}
+
+}  // namespace
+
+int FindUsers(const char* machine, std::vector<std::string>* list) {
+  const bool local = !machine || !*machine || platform::IsThisMachine(machine);
+  int result = 1, count = 0;
+  if (local && list) {
+    list->resize(kUserListSize);
+    const platform::UidRange range = platform::OrdinaryUidRange();
+    for (const platform::Account& account : platform::MachineAccounts()) {
+      if (account.uid < range.min || account.uid > range.max) continue;
+      if (static_cast<size_t>(count) >= kUserListSize) break;
+      const size_t at = static_cast<size_t>(count++);
+      if (!FitsAsName(account.name)) continue;
+      const size_t comma = account.gecos.find(',');
+      const std::string fullName = account.gecos.substr(0, comma);
+      const std::string comment = comma == std::string::npos ? "" : account.gecos.substr(comma + 1);
+      UserRecord user;
+      user.Set(account.name, RecordText(fullName, sizeof user.fullName - 1),
+               RecordText(comment, sizeof user.description - 1), kImportedRights);
+      (*list)[at] = user.Encode();
+    }
+    result = 0;
+  }
+  if (GetDebugFlags() & 2)
+    DebugPrint("FindUsers on '%s' host found %d users, rc=%d\n", local ? "local" : machine, count, result);
+  return result;
+}
+
+}  // namespace korvo::install
+
+namespace {
+
+constexpr uint32_t kAllRights = 0x3F;
+constexpr size_t kRecordTextLimit = 511;
+
+std::string WithSlash(std::string path) {
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
+bool Read(int (*getter)(char*, uint32_t), std::string* out) {
+  char buffer[260] = {};
+  if (!getter(buffer, sizeof buffer) || !buffer[0]) return false;
+  *out = buffer;
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+int KvMakeDirectories(const char* path) {
+  namespace fs = std::filesystem;
+  const std::string text = WithSlash(path ? path : "");
+  if (text.empty()) {
+    korvo::platform::SetLastError(ENOENT);
+    return 0;
+  }
+  for (size_t slash = text.find('/', 1); slash != std::string::npos; slash = text.find('/', slash + 1)) {
+    const fs::path prefix = text.substr(0, slash);
+    std::error_code ec;
+    if (fs::exists(prefix, ec)) continue;
+    // Another process may have made it meanwhile.
+    if (!fs::create_directory(prefix, ec) && ec) {
+      korvo::platform::SetLastError(static_cast<uint32_t>(ec.value()));
+      return 0;
+    }
+  }
+  std::error_code ec;
+  if (!fs::is_directory(text, ec)) {
+    korvo::platform::SetLastError(ENOTDIR);
+    return 0;
+  }
+  return 1;
+}
+
+unsigned long KvImportUsers(const char* root) {
+  namespace platform = korvo::platform;
+  const std::string base = WithSlash(root ? root : "") + "Server/Config/";
+  const std::string book = base + "RegUsers.dbs", old = base + "RegUsers.bok";
+  std::error_code ec;
+  if (std::filesystem::exists(old, ec) && !platform::MoveFileNoReplace(old.c_str(), book.c_str()))
+    DebugPrint("KVSetup: MoveFile RegUsers error=%d\n", static_cast<int>(platform::GetLastError()));
+  // The server's folders are its own alone.
+  if (!KvMakeDirectories(root)) return 0;
+  platform::MakeFolder((WithSlash(root ? root : "") + "Server").c_str(), 0700);
+  platform::MakeFolder(base.c_str(), 0700);
+  bool open = false;
+  korvo::UserDatabase users(book, &open);
+  if (!open) return 0;
+  const std::string setupUser = platform::InvokingUserName();
+  std::vector<std::string> list(korvo::install::kUserListSize);
+  if (korvo::install::FindUsers(nullptr, &list) != 0) return 0;
+  for (const std::string& text : list) {
+    if (text.empty()) continue;
+    korvo::UserRecord user, stored;
+    user.Decode(std::string_view(text).substr(0, kRecordTextLimit));
+    const bool known = users.Get(&user, &stored);
+    if (known) user = stored;
+    if (!setupUser.empty() && strcasecmp(user.userName.Str().c_str(), setupUser.c_str()) == 0) user.rights |= kAllRights;
+    if (known) users.EditUser(user.Encode());
+    else users.AddUser(user.Encode());
+  }
+  return 0;
+}
+
+int KvMakeUserDefaultEnvironment(void) {
+  namespace platform = korvo::platform;
+  std::string server;
+  if (!Read(KvGetDefaultServer, &server)) {
+    if (!Read(KvGetKorvoDefaultServer, &server) || !KvSetDefaultServer(server.c_str())) return 0;
+  }
+  std::string path;
+  if (!Read(KvGetDataPath, &path)) {
+    std::string parent;
+    char login[65] = {};
+    if (!Read(KvGetKorvoDefaultUsersDataPath, &parent) || !platform::GetUserName(login, sizeof login) || !login[0])
+      return 0;
+    // Every user makes a folder of their own there: open to all, sticky.
+    parent = WithSlash(parent);
+    std::filesystem::path above = std::filesystem::path(parent).parent_path().parent_path();
+    if (!above.empty() && !KvMakeDirectories(above.c_str())) return 0;
+    platform::MakeFolder(parent.c_str(), 01777);
+    path = parent + login + "/";
+    platform::MakeFolder(path.c_str(), 0700);
+  }
+  path = WithSlash(path);
+  const int made = KvMakeDirectories(path.c_str());
+  const int stored = KvSetDataPath(path.c_str());
+  return made && stored;
+}
+
+int KvCheckCurrentUserRegistryKeys(void) {
+  std::string value;
+  return Read(KvGetDataPath, &value) && Read(KvGetDefaultServer, &value) ? 1 : 0;
+}
+
+}
