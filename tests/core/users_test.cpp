@@ -130,12 +130,15 @@ TEST_F(Accounts, TheFirst64OrdinaryAccountsOfSeventy) {
   std::string passwd = Line("root", 0, "");
   for (int i = 0; i < 70; ++i) passwd += Line("user" + std::to_string(i), 1000 + i, "");
   int result = -1;
+  SetDebugFlags(2);
   // No range in the file: shadow's defaults, 1000 to 60000.
   const std::vector<std::string> list = List(passwd, "", &result);
   EXPECT_EQ(result, 0);
   ASSERT_EQ(list.size(), install::kUserListSize);
   EXPECT_EQ(list.front(), Record("user0", "", ""));
   EXPECT_EQ(list.back(), Record("user63", "", ""));
+  const std::string trace = Sandbox::readFile(box_.traceFile());
+  EXPECT_NE(trace.find("FindUsers on 'local' host found 64 users, rc=0\n"), std::string::npos) << trace;
 }
 
 TEST(FindUsers, AnotherMachineListsNothing) {
