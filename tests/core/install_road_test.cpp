@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "core/install/install.h"
 #include "platform/lasterror.h"
 #include "tests/capture/cups_server.h"
+#include "tests/core/install_files.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo {
@@ -24,37 +24,17 @@ using test::Sandbox;
 
 // Everything in the sandbox but cupsd's own folder, the answers of its
 // client programs and the trace.
-std::vector<std::string> Tree(const fs::path& dir) {
-  std::vector<std::string> out;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator(); ++it) {
-    const std::string name = fs::relative(it->path(), dir).string();
-    if (name.rfind("cups", 0) == 0 || name.rfind("client.", 0) == 0 || name == "trace.log") continue;
-    out.push_back(name);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
+std::vector<std::string> Tree(const fs::path& dir) { return test::Tree(dir, {"cups", "client.", "trace.log"}); }
 
 TEST(InstallRoad, PrinterGroupStartupAndUnitFromPackedMediaAndBackToNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "cupsd and its ServerBin need root";
   Sandbox box;
   SetDebugFlags(1);
   const fs::path media = box.path("media");
-  fs::create_directories(media);
-  for (const fs::path& file :
-       {test::BuildDir() / "capture/rastertokvf", test::BuildDir() / "capture/kvf",
-        test::BuildDir() / "capture/korvocapture", test::BuildDir() / "server/korvohub",
-        test::SourceDir() / "capture/Korvo_Printer.ppd"}) {
-    fs::copy_file(file, media / file.filename());
-    ASSERT_EQ(test::RunProgram({{(test::BuildDir() / "tools/szddpack").string(), (media / file.filename()).string()},
-                                "/dev/null",
-                                "/dev/null",
-                                "/dev/null",
-                                {}}),
-              0);
-    fs::remove(media / file.filename());
-  }
+  test::PackMedia(media, {test::BuildDir() / "capture/rastertokvf", test::BuildDir() / "capture/kvf",
+                          test::BuildDir() / "capture/korvocapture", test::BuildDir() / "server/korvohub",
+                          test::SourceDir() / "capture/Korvo_Printer.ppd"});
+  ASSERT_FALSE(HasFatalFailure());
   const fs::path saved = fs::current_path();
   fs::current_path(media);
   {

@@ -3,10 +3,8 @@
 // a private cupsd whose ServerBin is there, and a removal that leaves the
 // system root as it was.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -16,6 +14,7 @@
 #include "core/install/install.h"
 #include "platform/lasterror.h"
 #include "tests/capture/cups_server.h"
+#include "tests/core/install_files.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo {
@@ -24,20 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::Sandbox;
 
-std::vector<std::string> Tree(const fs::path& dir) {
-  std::vector<std::string> out;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator(); ++it)
-    out.push_back(fs::relative(it->path(), dir).string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-unsigned Mode(const fs::path& p) {
-  struct stat st{};
-  stat(p.c_str(), &st);
-  return st.st_mode & 07777;
-}
+using test::Mode;
+using test::Tree;
 
 class FaxPrinter : public ::testing::Test {
  protected:
@@ -46,14 +33,9 @@ class FaxPrinter : public ::testing::Test {
     SetDebugFlags(1);
     // The media: the printer's files packed as setup finds them.
     const fs::path media = box_.path("media");
-    fs::create_directories(media);
-    for (const fs::path& file : {test::BuildDir() / "capture/rastertokvf", test::BuildDir() / "capture/kvf",
-                                 test::SourceDir() / "capture/Korvo_Printer.ppd"}) {
-      const fs::path copy = media / file.filename();
-      fs::copy_file(file, copy);
-      ASSERT_EQ(test::RunProgram({{(test::BuildDir() / "tools/szddpack").string(), copy.string()}, "/dev/null", "/dev/null", "/dev/null", {}}), 0);
-      fs::remove(copy);
-    }
+    test::PackMedia(media, {test::BuildDir() / "capture/rastertokvf", test::BuildDir() / "capture/kvf",
+                            test::SourceDir() / "capture/Korvo_Printer.ppd"});
+    if (HasFatalFailure()) return;
     saved_ = fs::current_path();
     fs::current_path(media);
     cups_ = std::make_unique<test::CupsServer>(box_, box_.path("runtime"), serverBin());

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 #include "platform/file_io.h"
 #include "platform/lasterror.h"
 #include "platform/username.h"
+#include "tests/core/install_files.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo {
@@ -31,11 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::Sandbox;
 
-unsigned Mode(const fs::path& p) {
-  struct stat st{};
-  stat(p.c_str(), &st);
-  return st.st_mode & 07777;
-}
+using test::Mode;
 
 class Accounts : public ::testing::Test {
  protected:
