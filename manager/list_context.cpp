@@ -37,7 +37,7 @@ void ListContext::LoadColumns() {
   const std::string key = SettingsKey();
   for (size_t i = 0; i < columns_.size(); ++i) {
     uint32_t width = 0;
-    int w = model_->ui().DefaultColumnWidth(columns_[i].width);
+    int w = model_->ui().DefaultColumnWidth(columns_[i].title, columns_[i].width);
     if (KvReadRegUserDword(key.c_str(), columns_[i].title, &width)) w = static_cast<int>(width);
     model_->InsertColumn(static_cast<int>(i), columns_[i].title, w);
   }

@@ -19,8 +19,8 @@ class UiServices {
   virtual desktop::Answer Message(const std::string& text, const std::string& caption, desktop::Buttons buttons,
                                   desktop::Icon icon) = 0;
   // A column's width when the user has set none: the table's, in pixels of
-  // the font the tables were made for; a window scales it to its own font.
-  virtual int DefaultColumnWidth(int tableWidth) { return tableWidth; }
+  // the font the tables were made for; a window fits it to its own font.
+  virtual int DefaultColumnWidth(const std::string& /*title*/, int tableWidth) { return tableWidth; }
   virtual void BeginWaitCursor() {}
   virtual void EndWaitCursor() {}
   // The list's refresh timer (id 1); false when it cannot be set.

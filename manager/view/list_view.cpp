@@ -41,7 +41,11 @@ class ListView::Services final : public UiServices {
                           desktop::Icon icon) override {
     return desktop::Prompts().Message(&view_, text, caption, buttons, icon);
   }
-  int DefaultColumnWidth(int tableWidth) override { return tableWidth * view_.columnScale_ / 1000; }
+  int DefaultColumnWidth(const std::string& title, int tableWidth) override {
+    // Room for the title, the header's margins and its sort arrow.
+    const int titleWidth = view_.header()->GetTextExtent(wxString::FromUTF8(title)).x + 2 * kColumnOffset + 12;
+    return std::max(tableWidth * view_.columnScale_ / 1000, titleWidth);
+  }
   void BeginWaitCursor() override { wxBeginBusyCursor(); }
   void EndWaitCursor() override { wxEndBusyCursor(); }
   bool StartTimer(int milliseconds) override { return view_.timer_.Start(milliseconds); }
@@ -159,7 +163,7 @@ ListView::ListView(wxWindow* parent, wxWindowID id)
   SetSizer(box);
   // The tables' widths were made for a font in which a list date fits its
   // 110-pixel column; they grow with a wider font and never shrink.
-  const int date = rows_->GetTextExtent("12/31/99 12:59:59 PM").x + 2 * kColumnOffset;
+  const int date = rows_->GetTextExtent("12/31/99 12:59 PM").x + 2 * kColumnOffset;
   columnScale_ = std::max(1000, date * 1000 / 110);
   for (const wxEventTypeTag<wxScrollEvent>& type : {wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP, wxEVT_SCROLL_LINEDOWN,
                            wxEVT_SCROLL_PAGEUP, wxEVT_SCROLL_PAGEDOWN, wxEVT_SCROLL_THUMBTRACK,
