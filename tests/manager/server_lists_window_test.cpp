@@ -363,6 +363,14 @@ TEST_F(ServerListsWindowTest, TheAdministratorSetsUpTheServerThroughTheRealDialo
     Click(dialog.FindWindow(wxID_OK));
   });
   Choose(ServerFaxList::kCmdTotalUsageTime);
+  // Over the selected rows: dialog 166.
+  ClickRow(RowWith(3, "road"));
+  WhenModal(kTotalUsageSelectedDialog, [&](wxDialog& dialog) {
+    EXPECT_EQ(dialog.FindWindow(TotalUsageTimeDialog::kText)->GetLabel().utf8_string(), duration);
+    Screenshot(&dialog, "manager", "total-usage-time-selected");
+    Click(dialog.FindWindow(wxID_OK));
+  });
+  Choose(ServerFaxList::kCmdTotalUsageTime);
   for (const auto& [folder, shot] : {std::pair{"Global Receiving Queue", "list-global-receiving-queue"},
                                       {"Personal Receiving Queue", "list-personal-receiving-queue"},
                                       {"Personal Sending Queue", "list-personal-sending-queue"}}) {
