@@ -20,24 +20,13 @@
 #include "manager/modems_list.h"
 #include "manager/reg_users_book.h"
 #include "tests/manager/fake_ui.h"
+#include "tests/manager/hub_files.h"
 #include "tests/server/hub_fixture.h"
 
 namespace korvo::test {
 namespace {
 
 using manager::ListModel;
-
-// The records of a database file, in file order.
-template <class Record>
-std::vector<Record> Records(const std::filesystem::path& file, Database::CompareFn compare) {
-  std::vector<Record> out;
-  Database db(file.c_str(), sizeof(Record), compare);
-  if (!db.Open()) return out;
-  Record r;
-  for (int i = 0; db.GetAt(i, &r); ++i) out.push_back(r);
-  db.Close();
-  return out;
-}
 
 class BooksTest : public HubFixture {
  protected:

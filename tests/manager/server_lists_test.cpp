@@ -19,6 +19,7 @@
 #include "manager/server_fax_list.h"
 #include "manager/server_log.h"
 #include "tests/manager/fake_ui.h"
+#include "tests/manager/hub_files.h"
 #include "tests/server/line_hub_fixture.h"
 #include "tests/server/queue_fixture.h"
 
@@ -45,14 +46,7 @@ class ServerListsTest : public LineHubFixture {
     LineHubFixture::TearDown();
   }
   void SendFax(const std::string& subject, int pages) {
-    const std::string image = TempPath(subject + ".tif");
-    WriteFaxFile(image, pages);
-    FaxHeader header;
-    header.sender = Lan(OwnLogin());
-    header.subject = subject;
-    header.recipients.AddTail(Fax("200", "Ana"));
-    header.sendTime = ScheduleTimeInfo(ScheduleTimeInfo::kAtChosenTime, static_cast<int32_t>(std::time(nullptr)));
-    ASSERT_EQ(client_.SendFax(".", header, image).status, 0u);
+    SendFaxTo200(client_, TempPath(subject + ".tif"), subject, pages);
   }
   void Open(const char* className, const char* node) {
     model_.Open(*manager::FindListClass(className), {node, true, "."});

@@ -43,6 +43,7 @@
 #include "manager/view/book_dialogs.h"
 #include "manager/view/list_view.h"
 #include "platform/local_socket.h"
+#include "tests/manager/hub_files.h"
 #include "tests/server/line_hub_fixture.h"
 #include "tests/server/queue_fixture.h"
 #include "tests/support/gui/scripted_prompter.h"
@@ -58,18 +59,6 @@ constexpr int kAddAddress = 32783;
 constexpr int kAddUser = 32786;
 constexpr int kAddModem = 32789;
 constexpr int kAddSender = 32866;
-
-// The records of a database file, in file order.
-template <class Record>
-std::vector<Record> Records(const std::filesystem::path& file, Database::CompareFn compare) {
-  std::vector<Record> out;
-  Database db(file.c_str(), sizeof(Record), compare);
-  if (!db.Open()) return out;
-  Record r;
-  for (int i = 0; db.GetAt(i, &r); ++i) out.push_back(r);
-  db.Close();
-  return out;
-}
 
 // The edit of a dialog, found by its id.
 wxTextCtrl* Edit(wxDialog& dialog, int id) {
@@ -199,16 +188,6 @@ class ServerListsWindowTest : public LineHubFixture {
   }
   void Shot(const std::string& name) { Screenshot(frame(), "manager", name); }
   std::filesystem::path Config(const char* name) { return root_ / "Config" / name; }
-  void SendFax(const std::string& subject) {
-    const std::string image = TempPath(subject + ".tif");
-    WriteFaxFile(image, 2);
-    FaxHeader header;
-    header.sender = Lan(OwnLogin());
-    header.subject = subject;
-    header.recipients.AddTail(Fax("200", "Ana"));
-    header.sendTime = ScheduleTimeInfo(ScheduleTimeInfo::kAtChosenTime, static_cast<int32_t>(std::time(nullptr)));
-    ASSERT_EQ(client_.SendFax(".", header, image).status, 0u);
-  }
 
   uint32_t now_ = 1000;
   std::unique_ptr<ManagerApp> app_;
@@ -340,7 +319,7 @@ TEST_F(ServerListsWindowTest, TheAdministratorSetsUpTheServerThroughTheRealDialo
   }
 
   // A fax to 200 shows in the Global Sending Queue while it is sent ...
-  SendFax("road");
+  SendFaxTo200(client_, TempPath("road.tif"), "road", 2);
   Open(ServerFolder("Global Sending Queue"));
   ASSERT_TRUE(RefreshUntil([&] {
     const int row = RowWith(2, "road");
