@@ -165,9 +165,9 @@ ListView::ListView(wxWindow* parent, wxWindowID id)
   // 110-pixel column; they grow with a wider font and never shrink.
   const int date = rows_->GetTextExtent("12/31/99 12:59 PM").x + 2 * kColumnOffset;
   columnScale_ = std::max(1000, date * 1000 / 110);
-  for (const wxEventTypeTag<wxScrollEvent>& type : {wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP, wxEVT_SCROLL_LINEDOWN,
-                           wxEVT_SCROLL_PAGEUP, wxEVT_SCROLL_PAGEDOWN, wxEVT_SCROLL_THUMBTRACK,
-                           wxEVT_SCROLL_THUMBRELEASE, wxEVT_SCROLL_CHANGED})
+  for (const wxEventTypeTag<wxScrollEvent>& type :
+       {wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP, wxEVT_SCROLL_LINEDOWN, wxEVT_SCROLL_PAGEUP,
+        wxEVT_SCROLL_PAGEDOWN, wxEVT_SCROLL_THUMBTRACK, wxEVT_SCROLL_THUMBRELEASE, wxEVT_SCROLL_CHANGED})
     scrollBar_->Bind(type, [this](wxScrollEvent& e) { ScrollTo(e.GetPosition()); });
   rows_->Bind(wxEVT_SIZE, [this](wxSizeEvent& e) {
     e.Skip();

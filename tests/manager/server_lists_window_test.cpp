@@ -5,7 +5,6 @@
 // Sending Queue into the Global Journal, and Clear Log empties the Event Log.
 // Every list and dialog is saved as a screenshot under artifacts/manager/.
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -21,14 +20,12 @@
 #include <wx/headerctrl.h>
 #include <wx/radiobut.h>
 #include <wx/scrolbar.h>
-#include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 #include <wx/vlbox.h>
 
 #include "common/book_records.h"
 #include "common/database.h"
-#include "common/fax_header.h"
 #include "common/job_state.h"
 #include "common/settings.h"
 #include "common/user_record.h"
@@ -45,7 +42,6 @@
 #include "platform/local_socket.h"
 #include "tests/manager/hub_files.h"
 #include "tests/server/line_hub_fixture.h"
-#include "tests/server/queue_fixture.h"
 #include "tests/support/gui/scripted_prompter.h"
 #include "tests/support/gui/window_test.h"
 
@@ -319,7 +315,7 @@ TEST_F(ServerListsWindowTest, TheAdministratorSetsUpTheServerThroughTheRealDialo
   }
 
   // A fax to 200 shows in the Global Sending Queue while it is sent ...
-  SendFaxTo200(client_, TempPath("road.tif"), "road", 2);
+  SendFaxTo200(client_, TempPath("road.tif"), "road", 3);
   Open(ServerFolder("Global Sending Queue"));
   ASSERT_TRUE(RefreshUntil([&] {
     const int row = RowWith(2, "road");
