@@ -2,7 +2,10 @@
 // korvohub: requests per second (2140, the version question, a connection
 // each), the first request of a new SSH connection (handshake and all)
 // against one on the shared connection, and a 16 MiB fax submitted (4000)
-// and fetched (4010).
+// and fetched (4010). The Paired benchmarks time a local and a remote
+// request (or submission) in turn in every iteration, so a busy machine
+// weighs on both alike: their counters are the remote request's extra time
+// and the remote submission's rate as a share of the local one.
 // The "remote" server is a private sshd on 127.0.0.1 (so the figures are the
 // cost of ssh, the relay and the bridge, not of a network), reached as a
 // throwaway login with a plain shell, so that no login script of root's is
@@ -30,6 +33,7 @@
 #include "common/settings.h"
 #include "common/tiff_writer.h"
 #include "common/user_record.h"
+#include "platform/remote_pipe.h"
 #include "platform/username.h"
 #include "tests/server/ssh_server.h"
 
@@ -68,12 +72,25 @@ class Bench {
   // Ends the shared connection, so that the next request makes a new one.
   void DropConnection() {
     int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    pid_t pid = platform::StartProcessWithStdio({"ssh", "-F", ssh_.configPath(), "-O", "exit", kRemote}, null, null, null);
+    pid_t pid = platform::StartProcessWithStdio(
+        {"ssh", "-F", ssh_.configPath(), "-o", "ControlPath=" + platform::RemoteControlPath(), "-O", "exit", kRemote},
+        null, null, null);
     close(null);
     int code;
     if (pid > 0) platform::WaitProcess(pid, code);
   }
   const std::string& image() const { return image_; }
+  // The id of the first fax in the user's own box (listed locally), or empty.
+  std::string FirstOwnFax(const std::string& list) {
+    FaxClient client;
+    if (client.DownloadList(".", 5020, nullptr, list).status != 0) return {};
+    std::ifstream in(list);
+    std::string line;
+    if (!std::getline(in, line)) return {};
+    std::vector<std::string> fields(15);
+    DecodeFields(line, fields);
+    return fields[1];
+  }
   std::string Temp(const std::string& name) const { return (dir_ / name).string(); }
 
  private:
@@ -168,6 +185,58 @@ void BM_Request(benchmark::State& state) {
 }
 BENCHMARK(BM_Request)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Repetitions(5)->UseRealTime()->DisplayAggregatesOnly();
 
+template <class F>
+double Seconds(F&& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void BM_PairedRequest(benchmark::State& state) {
+  Bench::Get();
+  FaxClient client;
+  uint32_t version = 0;
+  client.GetServerVersion(kRemote, version);  // the relay is up
+  double local = 0, remote = 0;
+  for (auto _ : state) {
+    RequestResult r;
+    local += Seconds([&] { r = client.GetServerVersion(".", version); });
+    if (r.status == 0) remote += Seconds([&] { r = client.GetServerVersion(kRemote, version); });
+    if (r.status != 0) {
+      state.SkipWithError(r.text.c_str());
+      break;
+    }
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["local_ms"] = 1000 * local / n;
+  state.counters["remote_ms"] = 1000 * remote / n;
+  state.counters["extra_ms"] = 1000 * (remote - local) / n;
+}
+BENCHMARK(BM_PairedRequest)->Unit(benchmark::kMillisecond)->Iterations(200)->Repetitions(7)->DisplayAggregatesOnly();
+
+void BM_PairedSubmit16MiB(benchmark::State& state) {
+  Bench& bench = Bench::Get();
+  FaxClient client;
+  FaxHeader header;
+  header.sender = FaxSenderOrRecipient(OwnLogin(), 1, "", "", "", "");
+  header.recipients.AddTail(FaxSenderOrRecipient(OwnLogin(), 1, "", "", "", ""));
+  double local = 0, remote = 0;
+  for (auto _ : state) {
+    RequestResult r;
+    local += Seconds([&] { r = client.SendFax(".", header, bench.image()); });
+    if (r.status == 0) remote += Seconds([&] { r = client.SendFax(kRemote, header, bench.image()); });
+    if (r.status != 0) {
+      state.SkipWithError(r.text.c_str());
+      break;
+    }
+  }
+  const double mib = static_cast<double>(kFileBytes) / (1 << 20) * static_cast<double>(state.iterations());
+  state.counters["local_MiB/s"] = mib / local;
+  state.counters["remote_MiB/s"] = mib / remote;
+  state.counters["remote_share"] = local / remote;
+}
+BENCHMARK(BM_PairedSubmit16MiB)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(7)->DisplayAggregatesOnly();
+
 // The first request over a connection of its own: SSH handshake,
 // authentication and the shared connection's start.
 void BM_FirstRemoteRequest(benchmark::State& state) {
@@ -218,16 +287,7 @@ void BM_Fetch16MiB(benchmark::State& state) {
   const std::string list = bench.Temp("list.txt"), header = bench.Temp("got.kvf"), image = bench.Temp("got.fax");
   for (auto _ : state) {
     state.PauseTiming();
-    std::string id;
-    if (client.DownloadList(".", 5020, nullptr, list).status == 0) {
-      std::ifstream in(list);
-      std::string line;
-      if (std::getline(in, line)) {
-        std::vector<std::string> fields(15);
-        DecodeFields(line, fields);
-        id = fields[1];
-      }
-    }
+    const std::string id = bench.FirstOwnFax(list);
     state.ResumeTiming();
     if (id.empty()) {
       state.SkipWithError("no fax left to fetch (run with the submissions)");
@@ -242,5 +302,39 @@ void BM_Fetch16MiB(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
 }
 BENCHMARK(BM_Fetch16MiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(5)->UseRealTime()->DisplayAggregatesOnly();
+
+}  // namespace
+
+namespace {
+
+// A local and a remote fetch in turn, from the faxes the submissions left.
+void BM_PairedFetch16MiB(benchmark::State& state) {
+  Bench& bench = Bench::Get();
+  FaxClient client;
+  const std::string list = bench.Temp("list.txt"), header = bench.Temp("got.kvf"), image = bench.Temp("got.fax");
+  double seconds[2] = {0, 0};
+  for (auto _ : state) {
+    for (int remote = 0; remote < 2; ++remote) {
+      state.PauseTiming();
+      const std::string id = bench.FirstOwnFax(list);
+      state.ResumeTiming();
+      if (id.empty()) {
+        state.SkipWithError("no fax left to fetch (run with the submissions)");
+        return;
+      }
+      RequestResult r;
+      seconds[remote] += Seconds([&] { r = client.GetFax(bench.Server(remote), std::stoi(id), header, image); });
+      if (r.status != 0) {
+        state.SkipWithError(r.text.c_str());
+        return;
+      }
+    }
+  }
+  const double mib = static_cast<double>(kFileBytes) / (1 << 20) * static_cast<double>(state.iterations());
+  state.counters["local_MiB/s"] = mib / seconds[0];
+  state.counters["remote_MiB/s"] = mib / seconds[1];
+  state.counters["remote_share"] = seconds[0] / seconds[1];
+}
+BENCHMARK(BM_PairedFetch16MiB)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(7)->DisplayAggregatesOnly();
 
 }  // namespace

@@ -13,10 +13,16 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "platform/lasterror.h"
 #include "platform/pipe_frames.h"
 #include "platform/process.h"
+
+#ifndef P_PIDFD
+#define P_PIDFD 3
+#endif
 
 namespace korvo::platform {
 
@@ -32,10 +38,14 @@ constexpr size_t kControlSuffix = 17;
 constexpr size_t kMaxSocketPath = 107;
 // What of ssh's complaints is kept for the trace.
 constexpr size_t kMaxErrorText = 4096;
-// After the stream ends, ssh has this long to exit before it is killed.
+// After the stream ends, ssh has this long to exit before it is killed; a
+// relay as long to answer a session's end.
 constexpr int kExitWaitMs = 10000;
 // At most this much of the client's messages goes to ssh in one write.
 constexpr size_t kBatchBytes = 65536;
+// Relays kept for later sessions, per host, and how long one stays unused.
+constexpr size_t kMaxIdleRelays = 4;
+constexpr auto kMaxIdleTime = std::chrono::seconds(60);
 
 void Close(Handle& fd) {
   if (fd >= 0) ::close(fd);
@@ -53,6 +63,12 @@ bool SendAll(int fd, const std::string& bytes) {
   return true;
 }
 
+bool SendMark(int fd, uint32_t mark) {
+  std::string bytes;
+  AppendMark(&bytes, mark);
+  return SendAll(fd, bytes);
+}
+
 // One read from a stream into the text; false at its end.
 bool ReadSome(int fd, std::string* into, size_t limit) {
   char buffer[65536];
@@ -62,6 +78,11 @@ bool ReadSome(int fd, std::string* into, size_t limit) {
   if (n <= 0) return false;
   into->append(buffer, static_cast<size_t>(std::min<size_t>(static_cast<size_t>(n), limit - std::min(limit, into->size()))));
   return true;
+}
+
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return fd >= 0 && ::poll(&p, 1, 0) == 1;
 }
 
 int MsLeft(Clock::time_point deadline) {
@@ -103,14 +124,22 @@ bool WaitExit(int pidfd, Clock::time_point deadline) {
 }
 
 // Reaps ssh; its exit code (128 + signal when killed). A process that does
-// not end in its time is killed.
+// not end in its time is killed. Through the pidfd where there is one, so a
+// process id reaped by someone else and given out again is never touched.
 int Reap(pid_t pid, int pidfd, Clock::time_point deadline) {
-  if (!WaitExit(pidfd, deadline)) ::kill(pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
+  if (pidfd < 0) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  if (!WaitExit(pidfd, deadline)) ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
+  siginfo_t info{};
+  while (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED) < 0) {
     if (errno != EINTR) return -1;
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
 }
 
 // What a failed connection means, from ssh's exit code and words.
@@ -150,11 +179,16 @@ bool IsRemoteHostName(const std::string& host) {
   return true;
 }
 
+std::string RemoteControlPath() {
+  const std::string folder = ControlFolder();
+  if (folder.empty() || folder.size() + 5 + 40 + kControlSuffix > kMaxSocketPath) return {};
+  return folder + "/ssh-%C";
+}
+
 std::vector<std::string> RemoteCommandLine(const std::string& host, const RemoteOptions& options) {
   std::vector<std::string> argv = {options.sshProgram, "-T", "-x", "-a", "-o", "BatchMode=yes"};
-  std::string folder = ControlFolder();
-  std::string controlPath = folder + "/ssh-%C";
-  if (!folder.empty() && folder.size() + 5 + 40 + kControlSuffix <= kMaxSocketPath) {
+  const std::string controlPath = RemoteControlPath();
+  if (!controlPath.empty()) {
     argv.insert(argv.end(), {"-o", "ControlMaster=auto", "-o", "ControlPath=" + controlPath, "-o",
                              std::string("ControlPersist=") + kControlPersist});
   } else {
@@ -163,18 +197,129 @@ std::vector<std::string> RemoteCommandLine(const std::string& host, const Remote
   argv.insert(argv.end(), options.sshOptions.begin(), options.sshOptions.end());
   argv.push_back("--");
   argv.push_back(host);
-  argv.push_back(ShellQuote(options.relayPath) + " --busy-wait " + std::to_string(options.busyWaitMs));
+  argv.push_back(ShellQuote(options.relayPath) + " --sessions --busy-wait " + std::to_string(options.busyWaitMs));
   return argv;
 }
 
-std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const RemoteOptions& options,
-                                                Handle* clientEnd, std::string* sshError) {
-  *clientEnd = kInvalidHandle;
-  sshError->clear();
-  if (!IsRemoteHostName(host)) {
-    SetLastError(EINVAL);
-    return nullptr;
+// One ssh running the relay, which serves one session after another.
+struct Relay {
+  pid_t pid = -1;
+  pid_t owner = ::getpid();
+  Handle toSsh = kInvalidHandle;
+  Handle fromSsh = kInvalidHandle;
+  Handle sshErr = kInvalidHandle;
+  Handle pidfd = kInvalidHandle;  // ssh's end as a descriptor event
+  Clock::time_point idleSince;
+
+  Relay() = default;
+  Relay(const Relay&) = delete;
+  Relay& operator=(const Relay&) = delete;
+  ~Relay() { End(); }
+
+  // Alive and quiet: an idle relay says nothing until it is asked.
+  bool Idle() const { return owner == ::getpid() && !Readable(pidfd) && !Readable(fromSsh); }
+
+  // The relay's input ends, and with it the relay and ssh; their output is
+  // drained meanwhile, so ssh never blocks on it. ssh's exit code.
+  int End() {
+    Close(toSsh);
+    if (owner != ::getpid()) {
+      // A copy in a forked process: the parent's relay, not to be waited for.
+      Close(fromSsh);
+      Close(sshErr);
+      Close(pidfd);
+      pid = -1;
+    }
+    if (pid < 0) return -1;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
+    std::string ignored;
+    while (pidfd >= 0 && (fromSsh >= 0 || sshErr >= 0)) {
+      pollfd p[3] = {{fromSsh, POLLIN, 0}, {sshErr, POLLIN, 0}, {pidfd, POLLIN, 0}};
+      int ready = ::poll(p, 3, MsLeft(deadline));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0 || p[2].revents) break;
+      if (p[0].revents && !ReadSome(fromSsh, &ignored, 0)) Close(fromSsh);
+      if (p[1].revents && !ReadSome(sshErr, &ignored, 0)) Close(sshErr);
+    }
+    Close(fromSsh);
+    Close(sshErr);
+    const int code = Reap(pid, pidfd, deadline);
+    Close(pidfd);
+    pid = -1;
+    return code;
   }
+};
+
+namespace {
+
+// The relays of this process that wait for a session, by the command line
+// that started them. Only taking and giving back is done under the lock;
+// relays are checked and ended outside it.
+class RelayPool {
+ public:
+  std::unique_ptr<Relay> Take(const std::string& key) {
+    std::vector<std::unique_ptr<Relay>> gone;  // ended on return, without the lock
+    for (;;) {
+      std::unique_ptr<Relay> relay;
+      {
+        std::lock_guard lock(mutex_);
+        Expire(&gone);
+        auto it = idle_.find(key);
+        if (it == idle_.end() || it->second.empty()) return nullptr;
+        relay = std::move(it->second.back());
+        it->second.pop_back();
+      }
+      if (relay->Idle()) return relay;
+      gone.push_back(std::move(relay));
+    }
+  }
+
+  void Give(const std::string& key, std::unique_ptr<Relay> relay) {
+    std::vector<std::unique_ptr<Relay>> gone;
+    relay->idleSince = Clock::now();
+    std::lock_guard lock(mutex_);
+    Expire(&gone);
+    auto& list = idle_[key];
+    if (list.size() < kMaxIdleRelays) list.push_back(std::move(relay));
+    else gone.push_back(std::move(relay));
+  }  // the lock goes before the gone ones end
+
+ private:
+  // Takes out the relays unused for too long.
+  void Expire(std::vector<std::unique_ptr<Relay>>* gone) {
+    const auto oldest = Clock::now() - kMaxIdleTime;
+    for (auto& entry : idle_) {
+      auto& list = entry.second;
+      for (auto it = list.begin(); it != list.end();) {
+        if ((*it)->idleSince < oldest) {
+          gone->push_back(std::move(*it));
+          it = list.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, std::vector<std::unique_ptr<Relay>>> idle_;
+};
+
+// Never destroyed: a thread may still give a relay back while the process
+// exits; the relays end with the process's descriptors.
+RelayPool& Pool() {
+  static RelayPool* pool = new RelayPool();
+  return *pool;
+}
+
+std::string PoolKey(const std::vector<std::string>& argv, const RemoteOptions& options) {
+  std::string key = std::to_string(options.connectWaitMs);
+  for (const auto& word : argv) key += std::string(1, '\0') + word;
+  return key;
+}
+
+// Starts ssh and the relay; null with the last error when ssh did not start.
+std::unique_ptr<Relay> StartRelay(const std::vector<std::string>& argv, std::string* sshError) {
   // ssh's input and output are stream sockets, whose writes can be told not
   // to raise SIGPIPE when ssh has gone: a library must not kill its program.
   int in[2], out[2], err[2];
@@ -193,70 +338,105 @@ std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const R
     for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
     return nullptr;
   }
-  std::unique_ptr<RemotePipe> pipe(new RemotePipe());
-  pipe->pid_ = StartProcessWithStdio(RemoteCommandLine(host, options), in[0], out[1], err[1]);
+  auto relay = std::make_unique<Relay>();
+  relay->pid = StartProcessWithStdio(argv, in[0], out[1], err[1]);
   uint32_t startError = GetLastError();
   ::close(in[0]);
   ::close(out[1]);
   ::close(err[1]);
-  pipe->toSsh_ = in[1];
-  pipe->fromSsh_ = out[0];
-  pipe->sshErr_ = err[0];
+  relay->toSsh = in[1];
+  relay->fromSsh = out[0];
+  relay->sshErr = err[0];
   // ssh's end is watched as such: a shared connection holds copies of ssh's
   // output, so its end of stream can come long after ssh has gone.
-  pipe->pidfd_ = PidFd(pipe->pid_);
-  if (pipe->pid_ < 0) {
-    *sshError = options.sshProgram + ": " + SystemErrorText(startError);
+  relay->pidfd = PidFd(relay->pid);
+  if (relay->pid < 0) {
+    *sshError = argv[0] + ": " + SystemErrorText(startError);
     SetLastError(kErrorHostUnreachable);
-    return nullptr;  // the destructor closes the pipes; there is no process
+    return nullptr;  // the descriptors close; there is no process
   }
+  return relay;
+}
 
-  // The greeting, or ssh's end with its reasons.
-  const auto deadline = Clock::now() + std::chrono::milliseconds(uint64_t{options.busyWaitMs} + options.connectWaitMs);
-  std::string stream;
-  bool ended = false;
-  bool exited = false;
-  while (stream.size() < kGreetingSize && !ended) {
-    pollfd p[3] = {{pipe->fromSsh_, POLLIN, 0}, {pipe->sshErr_, POLLIN, 0}, {pipe->pidfd_, POLLIN, 0}};
+enum class Greeting { kGreeted, kEnded, kTimedOut };
+
+// Waits for the relay's greeting: *stream gets it and what came after it.
+Greeting AwaitGreeting(Relay& relay, Clock::time_point deadline, std::string* stream, std::string* sshError,
+                       bool* exited) {
+  *exited = false;
+  while (stream->size() < kGreetingSize) {
+    pollfd p[3] = {{relay.fromSsh, POLLIN, 0}, {relay.sshErr, POLLIN, 0}, {relay.pidfd, POLLIN, 0}};
     // Once ssh has gone, only what it left is read.
-    int ready = ::poll(p, 3, exited ? 0 : MsLeft(deadline));
+    int ready = ::poll(p, 3, *exited ? 0 : MsLeft(deadline));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) {
-      ended = exited;
+    if (ready <= 0) return *exited ? Greeting::kEnded : Greeting::kTimedOut;
+    if (p[1].revents && !ReadSome(relay.sshErr, sshError, kMaxErrorText)) Close(relay.sshErr);
+    if (p[0].revents && !ReadSome(relay.fromSsh, stream, SIZE_MAX)) return Greeting::kEnded;
+    if (p[2].revents) *exited = true;
+  }
+  return Greeting::kGreeted;
+}
+
+// A relay that did not greet, or refused: what ssh said until it ended, and
+// the last error for it.
+void RelayFailed(Relay& relay, Greeting greeting, bool greeted, uint32_t relayError, bool exited, bool streamEmpty,
+                 std::string* sshError) {
+  // Nothing more is asked of ssh: it ends as its input does.
+  Close(relay.toSsh);
+  if (greeting == Greeting::kTimedOut) ::syscall(SYS_pidfd_send_signal, relay.pidfd, SIGTERM, nullptr, 0);
+  const auto exitBy = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
+  while (relay.sshErr >= 0) {
+    // What ssh says before it ends; after its end, what it left.
+    pollfd p[2] = {{relay.sshErr, POLLIN, 0}, {relay.pidfd, POLLIN, 0}};
+    int ready = ::poll(p, 2, exited ? 0 : MsLeft(exitBy));
+    if (ready > 0 && p[1].revents) exited = true;
+    if (ready <= 0 || (p[0].revents && !ReadSome(relay.sshErr, sshError, kMaxErrorText))) Close(relay.sshErr);
+  }
+  const int exitCode = relay.End();
+  while (!sshError->empty() && (sshError->back() == '\n' || sshError->back() == '\r')) sshError->pop_back();
+  if (greeted) SetLastError(relayError);
+  else if (greeting == Greeting::kTimedOut) SetLastError(kErrorTimeout);
+  else if (streamEmpty && exitCode != 0) SetLastError(ConnectError(exitCode, *sshError));
+  else SetLastError(EPROTO);
+}
+
+}  // namespace
+
+std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const RemoteOptions& options,
+                                                Handle* clientEnd, std::string* sshError) {
+  *clientEnd = kInvalidHandle;
+  sshError->clear();
+  if (!IsRemoteHostName(host)) {
+    SetLastError(EINVAL);
+    return nullptr;
+  }
+  std::unique_ptr<RemotePipe> pipe(new RemotePipe());
+  const std::vector<std::string> argv = RemoteCommandLine(host, options);
+  pipe->key_ = PoolKey(argv, options);
+  std::string stream;
+  for (;;) {
+    // A relay kept from an earlier session is asked for a new one; one that
+    // went meanwhile is replaced by a new relay.
+    std::unique_ptr<Relay> relay = Pool().Take(pipe->key_);
+    const bool kept = relay != nullptr;
+    if (kept && !SendMark(relay->toSsh, kFrameOpen)) continue;
+    if (!kept && !(relay = StartRelay(argv, sshError))) return nullptr;
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(uint64_t{options.busyWaitMs} + options.connectWaitMs);
+    stream.clear();
+    bool exited = false;
+    const Greeting greeting = AwaitGreeting(*relay, deadline, &stream, sshError, &exited);
+    uint32_t relayError = 0;
+    const bool greeted = greeting == Greeting::kGreeted && DecodeGreeting(stream.data(), kGreetingSize, &relayError);
+    if (greeted && relayError == 0) {
+      pipe->relay_ = std::move(relay);
       break;
     }
-    if (p[1].revents && !ReadSome(pipe->sshErr_, sshError, kMaxErrorText)) Close(pipe->sshErr_);
-    if (p[0].revents && !ReadSome(pipe->fromSsh_, &stream, SIZE_MAX)) ended = true;
-    if (p[2].revents) {
-      exited = true;
-      Close(pipe->pidfd_);
+    if (kept && greeting == Greeting::kEnded && stream.empty()) {
+      sshError->clear();
+      continue;  // it went before it could answer
     }
-  }
-  uint32_t relayError = 0;
-  bool greeted = stream.size() >= kGreetingSize && DecodeGreeting(stream.data(), kGreetingSize, &relayError);
-  if (!greeted || relayError != 0) {
-    // Nothing more is asked of ssh: it ends as its input does.
-    Close(pipe->toSsh_);
-    const bool timedOut = !greeted && !ended && MsLeft(deadline) == 0;
-    if (timedOut) ::kill(pipe->pid_, SIGTERM);
-    const auto exitBy = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
-    while (pipe->sshErr_ >= 0) {
-      // What ssh says before it ends; after its end, what it left.
-      pollfd p[2] = {{pipe->sshErr_, POLLIN, 0}, {pipe->pidfd_, POLLIN, 0}};
-      int ready = ::poll(p, 2, exited ? 0 : MsLeft(exitBy));
-      if (ready > 0 && p[1].revents) {
-        exited = true;
-        Close(pipe->pidfd_);
-      }
-      if (ready <= 0 || (p[0].revents && !ReadSome(pipe->sshErr_, sshError, kMaxErrorText))) Close(pipe->sshErr_);
-    }
-    int exitCode = Reap(pipe->pid_, pipe->pidfd_, exitBy);
-    pipe->pid_ = -1;
-    while (!sshError->empty() && (sshError->back() == '\n' || sshError->back() == '\r')) sshError->pop_back();
-    if (greeted) SetLastError(relayError);
-    else if (timedOut) SetLastError(kErrorTimeout);
-    else if (stream.empty() && exitCode != 0) SetLastError(ConnectError(exitCode, *sshError));
-    else SetLastError(EPROTO);
+    RelayFailed(*relay, greeting, greeted, relayError, exited, stream.empty(), sshError);
     return nullptr;
   }
 
@@ -279,94 +459,113 @@ std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const R
 }
 
 void RemotePipe::Bridge(std::string pending) {
-  FrameReader frames;
+  Relay& relay = *relay_;
+  FrameReader frames(true);
   frames.Feed(pending.data(), pending.size());
   std::string ignored;
-  char buffer[kMaxFrameLength];
-  bool open = true;
-  while (open) {
-    std::string message;
-    while (open && frames.Next(&message)) {
+  // Once the client's end mark went, the relay's answer is waited for and
+  // what came before it is dropped.
+  bool ended = false;
+  bool clientGone = false;
+  bool woken = false;
+  Clock::time_point answerBy;
+  for (;;) {
+    std::string_view message;
+    FrameReader::Item item;
+    while ((item = frames.Take(&message)) == FrameReader::kMessage) {
+      if (clientGone) continue;
       ssize_t sent;
       do sent = ::send(bridgeEnd_, message.data(), message.size(), MSG_NOSIGNAL);
       while (sent < 0 && errno == EINTR);
-      open = sent == static_cast<ssize_t>(message.size());
+      clientGone = sent != static_cast<ssize_t>(message.size());
     }
-    if (!open || frames.malformed()) break;  // the client gone, or a frame no relay sends
-    pollfd p[5] = {{bridgeEnd_, POLLIN, 0}, {fromSsh_, POLLIN, 0}, {wake_, POLLIN, 0}, {sshErr_, POLLIN, 0},
-                   {pidfd_, POLLIN, 0}};
-    int ready = ::poll(p, 5, -1);
+    if (item == FrameReader::kEnd) {
+      // The relay ended the session, or answered the client's end; nothing
+      // may follow before the next session is asked for.
+      const bool answered = ended || SendMark(relay.toSsh, kFrameEnd);
+      return Finish(answered && frames.pending() == 0);
+    }
+    if (item == FrameReader::kOpen || frames.malformed()) return Finish(false);  // a frame no relay sends
+    if (clientGone && !ended) {
+      if (!SendMark(relay.toSsh, kFrameEnd)) return Finish(false);
+      ended = true;
+      answerBy = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
+    }
+    pollfd p[5] = {{relay.fromSsh, POLLIN, 0}, {relay.pidfd, POLLIN, 0}, {relay.sshErr, POLLIN, 0},
+                   {ended ? -1 : bridgeEnd_, POLLIN, 0}, {woken ? -1 : wake_, POLLIN, 0}};
+    int ready = ::poll(p, 5, ended ? MsLeft(answerBy) : -1);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0 || p[4].revents) break;  // ssh has gone
-    if (p[2].revents) {
+    if (ready <= 0 || p[1].revents) return Finish(false);  // ssh has gone, or the relay does not answer
+    if (p[2].revents && !ReadSome(relay.sshErr, &ignored, 0)) Close(relay.sshErr);
+    if (p[4].revents) {
       // Closing: what the client wrote before still goes out (a request's
       // last message is often written just before its channel closes).
-      ForwardClientMessages(buffer, sizeof buffer, SIZE_MAX);
-      break;
+      woken = true;
+      if (!ended && ForwardClientMessages(SIZE_MAX) < 0) return Finish(false);
+      clientGone = true;
+    } else if (p[3].revents) {
+      const int forwarded = ForwardClientMessages(kBatchBytes);
+      if (forwarded < 0) return Finish(false);
+      clientGone = clientGone || forwarded == 0;
     }
-    if (p[3].revents && !ReadSome(sshErr_, &ignored, 0)) Close(sshErr_);
-    if (p[0].revents && !ForwardClientMessages(buffer, sizeof buffer, kBatchBytes)) break;
-    if (p[1].revents) {
+    if (p[0].revents) {
       std::string piece;
-      if (!ReadSome(fromSsh_, &piece, SIZE_MAX)) break;  // the remote end
+      if (!ReadSome(relay.fromSsh, &piece, SIZE_MAX)) return Finish(false);  // the remote end
       frames.Feed(piece.data(), piece.size());
     }
   }
-  Finish();
 }
 
-int RemotePipe::TakeClientMessage(char* buffer, size_t size, std::string* frames) {
-  iovec iov{buffer, size};
+int RemotePipe::TakeClientMessage(std::string* frames) {
+  // Received where its frame goes: no copy of its own.
+  const size_t at = frames->size();
+  frames->resize(at + kFrameHeaderSize + kMaxFrameLength);
+  iovec iov{frames->data() + at + kFrameHeaderSize, kMaxFrameLength};
   msghdr msg{};
   msg.msg_iov = &iov;
   msg.msg_iovlen = 1;
   ssize_t n;
   do n = ::recvmsg(bridgeEnd_, &msg, MSG_DONTWAIT);
   while (n < 0 && errno == EINTR);
-  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  if (n < 0) {
+    frames->resize(at);
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  }
   if (n == 0) {
     // The client's end, or an empty message it sent.
     pollfd p{bridgeEnd_, POLLRDHUP, 0};
-    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP))) return -1;
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP))) {
+      frames->resize(at);
+      return -1;
+    }
   }
   // A message longer than any the protocol sends is refused.
-  if (msg.msg_flags & MSG_TRUNC) return -1;
-  *frames += EncodeFrame(std::string_view(buffer, static_cast<size_t>(n)));
+  if (msg.msg_flags & MSG_TRUNC) {
+    frames->resize(at);
+    return -1;
+  }
+  SetFrameLength(frames->data() + at, static_cast<uint32_t>(n));
+  frames->resize(at + kFrameHeaderSize + static_cast<size_t>(n));
   return 1;
 }
 
-bool RemotePipe::ForwardClientMessages(char* buffer, size_t size, size_t batch) {
+int RemotePipe::ForwardClientMessages(size_t batch) {
   // The messages waiting go out in one write: a file's blocks then cost ssh
   // one read for many.
   std::string frames;
   int got;
-  while ((got = TakeClientMessage(buffer, size, &frames)) > 0 && frames.size() < batch) {
+  while ((got = TakeClientMessage(&frames)) > 0 && frames.size() < batch) {
   }
-  if (!frames.empty() && !SendAll(toSsh_, frames)) return false;
-  return got >= 0;
+  if (!frames.empty() && !SendAll(relay_->toSsh, frames)) return -1;
+  return got >= 0 ? 1 : 0;
 }
 
-void RemotePipe::Finish() {
-  // The client reads the end as the peer's; the relay sees its input end.
+void RemotePipe::Finish(bool reusable) {
+  // The client reads the end as the peer's.
   ::shutdown(bridgeEnd_, SHUT_RDWR);
   Close(bridgeEnd_);
-  Close(toSsh_);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
-  std::string ignored;
-  // Drained until ssh has gone, so it never blocks on a full pipe meanwhile.
-  while (pidfd_ >= 0) {
-    pollfd p[3] = {{fromSsh_, POLLIN, 0}, {sshErr_, POLLIN, 0}, {pidfd_, POLLIN, 0}};
-    int ready = ::poll(p, 3, MsLeft(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || p[2].revents) break;
-    if (p[0].revents && !ReadSome(fromSsh_, &ignored, 0)) Close(fromSsh_);
-    if (p[1].revents && !ReadSome(sshErr_, &ignored, 0)) Close(sshErr_);
-  }
-  Close(fromSsh_);
-  Close(sshErr_);
-  if (pid_ > 0) Reap(pid_, pidfd_, deadline);
-  Close(pidfd_);
-  pid_ = -1;
+  if (reusable) Pool().Give(key_, std::move(relay_));
+  else relay_.reset();
 }
 
 RemotePipe::~RemotePipe() {
@@ -375,14 +574,8 @@ RemotePipe::~RemotePipe() {
     ssize_t n = ::write(wake_, &one, sizeof one);
     (void)n;
     thread_.join();
-  } else {
-    Close(bridgeEnd_);
-    Close(toSsh_);
-    Close(fromSsh_);
-    Close(sshErr_);
-    if (pid_ > 0) Reap(pid_, pidfd_, Clock::now() + std::chrono::milliseconds(kExitWaitMs));
   }
-  Close(pidfd_);
+  Close(bridgeEnd_);
   Close(wake_);
 }
 

@@ -5,6 +5,12 @@
 // socket's end, which behaves as the local server socket does: one write is
 // one message, a short read buffer truncates, the remote end closing is the
 // peer's end. Identity, encryption and keys are OpenSSH's.
+//
+// A relay serves one session at a time and is kept when it ends: the next
+// connection of the process to the same host asks it for a new session,
+// which costs one round trip instead of a new ssh session and relay. Idle
+// relays that have gone are noticed and replaced; connections made at the
+// same time each get a relay of their own.
 #pragma once
 
 #include <sys/types.h>
@@ -39,8 +45,14 @@ std::vector<std::string> SplitOptions(const std::string& text);
 // address), not starting with '-', so a name can never pass as an option.
 bool IsRemoteHostName(const std::string& host);
 
-// The ssh command line for one connection.
+// The shared connection's socket as ssh is given it (with ssh's %C), or
+// empty when the user's runtime folder is missing and nothing is shared.
+std::string RemoteControlPath();
+
+// The ssh command line for one relay.
 std::vector<std::string> RemoteCommandLine(const std::string& host, const RemoteOptions& options);
+
+struct Relay;
 
 class RemotePipe {
  public:
@@ -53,7 +65,8 @@ class RemotePipe {
   // relay's greeting did not come). *sshError gets what ssh said.
   static std::unique_ptr<RemotePipe> Connect(const std::string& host, const RemoteOptions& options, Handle* clientEnd,
                                              std::string* sshError);
-  // Ends the bridge (the client's end then reads as closed) and waits for ssh.
+  // Ends the session (the client's end then reads as closed); its relay is
+  // kept for the next when it ended cleanly.
   ~RemotePipe();
   RemotePipe(const RemotePipe&) = delete;
   RemotePipe& operator=(const RemotePipe&) = delete;
@@ -63,20 +76,19 @@ class RemotePipe {
   void Bridge(std::string pending);
   // Adds the client's next waiting message to the frames: 1, 0 when none is
   // waiting, -1 at the client's end or for a message too long.
-  int TakeClientMessage(char* buffer, size_t size, std::string* frames);
-  // Sends the waiting messages on (up to batch bytes of frames at once);
-  // false at the client's end, for a message too long, or when ssh takes no
-  // more.
-  bool ForwardClientMessages(char* buffer, size_t size, size_t batch);
-  void Finish();
+  int TakeClientMessage(std::string* frames);
+  // Sends the waiting messages on (up to batch bytes of frames at once, and
+  // the end mark after them at the client's end); 1 when the client is
+  // still there, 0 when it has gone, -1 when ssh takes no more.
+  int ForwardClientMessages(size_t batch);
+  // The session is over: the client reads the end, and the relay goes back
+  // to the pool when it is fit for another session, else it is ended.
+  void Finish(bool reusable);
 
-  pid_t pid_ = -1;
-  Handle toSsh_ = kInvalidHandle;
-  Handle fromSsh_ = kInvalidHandle;
-  Handle sshErr_ = kInvalidHandle;
+  std::string key_;  // the relays this one may stand for
+  std::unique_ptr<Relay> relay_;
   Handle bridgeEnd_ = kInvalidHandle;
   Handle wake_ = kInvalidHandle;
-  Handle pidfd_ = kInvalidHandle;  // ssh's end as a descriptor event
   std::thread thread_;
 };
 

@@ -51,6 +51,34 @@ TEST(FrameReader, RefusesALengthAboveTheLargestMessage) {
   }
 }
 
+// A reader of sessions gives the marks between the messages, wherever the
+// stream is cut; a reader of one session refuses them as oversize lengths.
+TEST(FrameReader, TakesTheMarksBetweenSessions) {
+  std::string stream = EncodeFrame("last");
+  AppendMark(&stream, kFrameEnd);
+  AppendMark(&stream, kFrameOpen);
+  stream += EncodeFrame("");
+  const std::vector<std::string> expected = {"last", "<end>", "<open>", ""};
+  for (size_t piece : {size_t{1}, size_t{2}, size_t{5}, stream.size()}) {
+    FrameReader reader(true);
+    std::vector<std::string> got;
+    for (size_t at = 0; at < stream.size(); at += piece) {
+      reader.Feed(stream.data() + at, std::min(piece, stream.size() - at));
+      std::string m;
+      for (FrameReader::Item item; (item = reader.Take(&m)) != FrameReader::kNone;)
+        got.push_back(item == FrameReader::kEnd ? "<end>" : item == FrameReader::kOpen ? "<open>" : m);
+    }
+    EXPECT_EQ(got, expected) << "pieces of " << piece;
+    EXPECT_FALSE(reader.malformed());
+  }
+  FrameReader single;
+  single.Feed(stream.data(), stream.size());
+  std::string m;
+  EXPECT_TRUE(single.Next(&m));
+  EXPECT_FALSE(single.Next(&m));
+  EXPECT_TRUE(single.malformed());
+}
+
 TEST(RelayGreeting, CarriesTheConnectOutcome) {
   uint32_t error = 7;
   const std::string g = EncodeGreeting(ENOENT);

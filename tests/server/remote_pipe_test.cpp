@@ -345,6 +345,54 @@ TEST_F(RemotePipeTest, OversizeAndMalformedFramesAreRefusedByBothEnds) {
   EXPECT_EQ(client_.GetPermissions(kRemote, bits).status, 0u) << "the server serves on";
 }
 
+// A relay of sessions: either end's end mark is answered by the other's, an
+// open mark gets a new greeting, and a mark or message out of turn ends the
+// relay as a malformed frame does.
+TEST_F(RemotePipeTest, TheRelayServesSessionsOneAfterAnother) {
+  StartHub();
+  auto mark = [](uint32_t m) {
+    std::string out;
+    platform::AppendMark(&out, m);
+    return out;
+  };
+  const std::string end = mark(platform::kFrameEnd), next = mark(platform::kFrameOpen);
+  const std::string hello = platform::EncodeGreeting(0);
+  const struct {
+    const char* name;
+    std::string sent;
+    std::string answer;  // after the first greeting
+    int code;
+  } cases[] = {
+      {"end answered", end, end, 0},
+      {"end, then the next session", end + next + end + next, end + hello + end + hello, 0},
+      {"a message between sessions", end + platform::EncodeFrame("x"), end, 2},
+      {"an end between sessions", end + end, end, 2},
+      {"an open during a session", next, "", 2},
+  };
+  for (const auto& c : cases) {
+    int in[2], out[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    const int null = open("/dev/null", O_WRONLY);
+    pid_t relay = platform::StartProcessWithStdio({Relay(), "--sessions"}, in[0], out[1], null);
+    close(null);
+    close(in[0]);
+    close(out[1]);
+    ASSERT_GT(relay, 0);
+    ASSERT_EQ(send(in[1], c.sent.data(), c.sent.size(), MSG_NOSIGNAL), static_cast<ssize_t>(c.sent.size()));
+    shutdown(in[1], SHUT_WR);
+    std::string got;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<size_t>(n));
+    int code = -1;
+    ASSERT_TRUE(platform::WaitProcess(relay, code));
+    EXPECT_EQ(code, c.code) << c.name;
+    EXPECT_TRUE(got == hello + c.answer) << c.name << ": " << got.size() << " bytes";
+    close(in[1]);
+    close(out[0]);
+  }
+}
+
 // A connection cut in the middle of a file leaves no part of it behind on the
 // server, and a fetch cut short leaves the fax with the server.
 TEST_F(RemotePipeTest, AConnectionCutMidFileLeavesNoHalfFile) {
@@ -426,6 +474,117 @@ TEST_F(RemotePipeTest, AConnectionCutMidFileLeavesNoHalfFile) {
   EXPECT_TRUE(test::Sandbox::readFile(got) == test::Sandbox::readFile(image));
 }
 
+
+// A later connection to the same server asks the relay of an earlier one for
+// a new session instead of starting ssh and a relay again; a session cut
+// short by the client (a fetch left half read) ends cleanly on the relay, so
+// the next session gets nothing of it.
+TEST_F(RemotePipeTest, LaterConnectionsReuseTheRelayOfEarlierOnes) {
+  StartHubAsLogin();
+  const std::string pipeDir = sandbox_.pipeDir().string();
+  uint32_t version = 0;
+  ASSERT_EQ(client_.GetServerVersion(kRemote, version).status, 0u) << Trace() << ssh_.log();
+  const auto first = Relays(Relay(), pipeDir);
+  ASSERT_EQ(first.size(), 1u);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(client_.GetServerVersion(kRemote, version).status, 0u) << Trace();
+    EXPECT_EQ(Relays(Relay(), pipeDir), first) << "request " << i << " started a relay of its own";
+  }
+  const std::string image = FivePages(100 * 4096);
+  ASSERT_EQ(client_.SendFax(kRemote, ToSelf(), image).status, 0u);
+  const auto list = Mine(kRemote);
+  ASSERT_EQ(list.size(), 1u);
+  {
+    ClientMessageLink link;
+    ASSERT_TRUE(link.Open(kRemote));
+    link.SendText(kTagIntroduce, login_->name().c_str());
+    const uint8_t v[4] = {uint8_t(kProtocolVersion), uint8_t(kProtocolVersion >> 8), 0, 0};
+    link.SendData(kTagReportClientVersion, v, 4);
+    link.SendText(4010, test::ListField(list[0], 1).c_str());
+    ReceivedMessage reply;
+    ASSERT_EQ(link.Receive(&reply), 0u);
+    ASSERT_EQ(reply.tag, kTagOk);
+    // The server goes on sending the file; the client leaves.
+  }
+  EXPECT_EQ(Mine(kRemote), list) << "the next session's answer, and the fax still there";
+  EXPECT_EQ(Relays(Relay(), pipeDir), first);
+  const std::string got = TempPath("got.tif");
+  ASSERT_EQ(client_.GetFax(kRemote, std::stoi(test::ListField(list[0], 1)), TempPath("got.kvf"), got).status, 0u);
+  EXPECT_TRUE(test::Sandbox::readFile(got) == test::Sandbox::readFile(image));
+  EXPECT_EQ(Relays(Relay(), pipeDir), first);
+}
+
+// A kept relay that has gone (killed, or its shared SSH connection closed)
+// is noticed at the next connection and replaced, and the request succeeds.
+TEST_F(RemotePipeTest, AKeptRelayThatWentIsReplaced) {
+  StartHub();
+  const std::string pipeDir = sandbox_.pipeDir().string();
+  const struct {
+    const char* name;
+    std::function<void(pid_t)> end;
+  } cases[] = {
+      {"relay killed", [](pid_t relay) { kill(relay, SIGKILL); }},
+      {"shared connection closed",
+       [&](pid_t) {
+         ASSERT_TRUE(platform::RunProcess(
+             {"ssh", "-F", ssh_.configPath(), "-o", "ControlPath=" + platform::RemoteControlPath(), "-O", "exit", kRemote}));
+       }},
+  };
+  for (const auto& c : cases) {
+    uint32_t bits = 0;
+    ASSERT_EQ(client_.GetPermissions(kRemote, bits).status, 0u) << c.name << Trace();
+    const auto before = Relays(Relay(), pipeDir);
+    ASSERT_EQ(before.size(), 1u) << c.name;
+    c.end(before[0]);
+    ASSERT_TRUE(Eventually([&] { return Relays(Relay(), pipeDir).empty(); })) << c.name;
+    const RequestResult r = client_.GetPermissions(kRemote, bits);
+    EXPECT_EQ(r.status, 0u) << c.name << ": " << r.text << Trace();
+    EXPECT_EQ(bits, 63u) << c.name;
+    const auto after = Relays(Relay(), pipeDir);
+    EXPECT_EQ(after.size(), 1u) << c.name;
+    EXPECT_NE(after, before) << c.name;
+  }
+}
+
+// Many threads at once: each connection has a relay to itself, every answer
+// is the one the local socket gives, and no more relays are kept than a few.
+TEST_F(RemotePipeTest, ConnectionsFromManyThreadsAtOnceEachGetTheirAnswers) {
+  StartHubAsLogin();
+  constexpr int kThreads = 12, kRounds = 6;
+  const std::string image = FivePages(20 * 4096 + 77);
+  for (int t = 0; t < kThreads; ++t) ASSERT_EQ(client_.SendFax(".", ToSelf(), image).status, 0u);
+  const auto local = Mine(".");
+  ASSERT_EQ(local.size(), size_t{kThreads});
+  const std::string expected = test::Sandbox::readFile(image);
+  std::vector<std::string> failures(kThreads);
+  auto inThreads = [&](const std::function<void(FaxClient&, int t, const std::string& name)>& work) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        FaxClient client;
+        client.ActForUser(".", login_->name().c_str());
+        work(client, t, TempPath("t" + std::to_string(t)));
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  };
+  inThreads([&](FaxClient& client, int t, const std::string& name) {
+    for (int round = 0; round < kRounds && failures[t].empty(); ++round) {
+      uint32_t bits = 0;
+      RequestResult r = client.GetPermissions(kRemote, bits);
+      if (r.status != 0 || bits != 63) failures[t] = "permissions: " + r.text;
+      r = client.DownloadList(kRemote, 5020, nullptr, name + ".lst");
+      if (r.status != 0 || test::ListLines(test::Sandbox::readFile(name + ".lst")) != local) failures[t] = "list: " + r.text;
+    }
+  });
+  // Each thread fetches a fax of its own.
+  inThreads([&](FaxClient& client, int t, const std::string& name) {
+    const RequestResult r = client.GetFax(kRemote, std::stoi(test::ListField(local[t], 1)), name + ".kvf", name + ".tif");
+    if (r.status != 0 || test::Sandbox::readFile(name + ".tif") != expected) failures[t] += "fetch: " + r.text;
+  });
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], "") << "thread " << t << Trace();
+  EXPECT_LE(Relays(Relay(), sandbox_.pipeDir().string()).size(), 4u) << "relays kept";
+}
 
 // Runs a built tool; its exit code and what it wrote.
 std::pair<int, std::string> RunTool(const std::vector<std::string>& args) {

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/remote_pipe.h"
 
 namespace korvo::test {
 
@@ -99,7 +100,9 @@ class SshServer {
       if (reader_.joinable()) reader_.join();
       return;
     }
-    for (const auto& login : logins_) Quiet({"ssh", "-F", configPath(), "-O", "exit", login.alias});
+    for (const auto& login : logins_) {
+      Quiet({"ssh", "-F", configPath(), "-o", "ControlPath=" + platform::RemoteControlPath(), "-O", "exit", login.alias});
+    }
     kill(pid_, SIGTERM);
     int status;
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
