@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <future>
 #include <string>
 
 #include "capture/agent_link.h"
@@ -73,21 +74,21 @@ bool CaptureAgent::Start() {
   return true;
 }
 
-void CaptureAgent::Run() {
+void CaptureAgent::Run(const DialogThread& onDialogThread) {
   for (;;) {
     platform::Handle backend = listener_.Accept();
     if (backend == platform::kInvalidHandle) {
       if (platform::GetLastError() == EINTR || platform::GetLastError() == ECONNABORTED) continue;
       return;  // stopped, or the listener cannot go on
     }
-    HandleJob(backend);
+    HandleJob(backend, onDialogThread);
     platform::CloseHandle(backend);
   }
 }
 
 void CaptureAgent::Stop() { listener_.Interrupt(); }
 
-void CaptureAgent::HandleJob(platform::Handle backend) {
+void CaptureAgent::HandleJob(platform::Handle backend, const DialogThread& onDialogThread) {
   // Only the backend acting for this user (or root) hands us jobs; the
   // folder is private already, the kernel's word settles it.
   uint32_t peer = 0;
@@ -110,7 +111,18 @@ void CaptureAgent::HandleJob(platform::Handle backend) {
     uint32_t written = 0;
     port_.write(&record_, message.data() + 1, static_cast<uint32_t>(message.size() - 1), &written);
   }
-  port_.endDoc(&record_);
+  if (onDialogThread) {
+    // The record is this thread's again once the task has run.
+    std::promise<void> ended;
+    std::future<void> done = ended.get_future();
+    onDialogThread([this, &ended] {
+      port_.endDoc(&record_);
+      ended.set_value();
+    });
+    done.wait();
+  } else {
+    port_.endDoc(&record_);
+  }
   Send(backend, kEnded);
 }
 

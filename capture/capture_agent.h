@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/ports/port_functions.h"
@@ -33,13 +34,20 @@ class CaptureAgent {
   // library's own name on the loader's path), makes the private folder
   // (0700) and listens on the socket (0600). False with Problem() saying why.
   bool Start();
-  // Takes jobs until Stop (or until the listener fails); runs on the thread
-  // that is to show the dialog.
-  void Run();
+  // Hands a task to the thread that shows the dialogs (the toolkit's, the
+  // program's main thread) and returns at once.
+  using DialogThread = std::function<void(std::function<void()>)>;
+
+  // Takes jobs until Stop (or until the listener fails). Each job's end,
+  // where the Send Fax dialog runs, goes to `onDialogThread`, and the next
+  // job is taken only once it has run: the connections wait meanwhile, so
+  // one user's jobs stay one at a time and in order. Without a dialog
+  // thread the end runs on the calling thread.
+  void Run(const DialogThread& onDialogThread = {});
   // Safe from any thread: makes Run return after the job in hand.
   void Stop();
   // Handles one connection from the backend to its end.
-  void HandleJob(platform::Handle backend);
+  void HandleJob(platform::Handle backend, const DialogThread& onDialogThread = {});
 
   const std::string& Problem() const { return problem_; }
   const std::string& SocketPath() const { return listener_.path(); }

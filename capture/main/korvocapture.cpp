@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "capture/capture_agent.h"
+#include "capture/task_queue.h"
 #include "common/userenvironment.h"
 #include "platform/instance_lock.h"
 
@@ -32,12 +33,21 @@ int main() {
     return 1;
   }
   std::fprintf(stderr, "korvocapture: listening on %s\n", agent.SocketPath().c_str());
+
+  // The jobs come in on a thread of their own; their dialogs run here, on
+  // the main thread, where the toolkit starts.
+  korvo::capture::TaskQueue dialogs;
+  std::thread jobs([&] {
+    agent.Run([&](std::function<void()> task) { dialogs.Post(std::move(task)); });
+    dialogs.Quit();
+  });
   std::thread stopper([&] {
     int signal = 0;
     sigwait(&stops, &signal);
     agent.Stop();
   });
-  agent.Run();
+  dialogs.Run();
+  jobs.join();
   // Run also ends when the listener fails; the stopper then needs its signal.
   pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();

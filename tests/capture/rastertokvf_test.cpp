@@ -1,18 +1,16 @@
 // The fax printer's filter by CUPS's filter convention, on raster that
 // cupsfilter makes from PDF documents with the printer's PPD.
 #include <gtest/gtest.h>
-#include <tiffio.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "common/prn2tiff.h"
 #include "tests/capture/documents.h"
+#include "tests/capture/fax_pages.h"
 #include "tests/capture/programs.h"
 #include "tests/capture/stream_records.h"
 #include "tests/support/sandbox.h"
-#include "tests/support/system_program.h"
 
 // The documents are drawn with cairo, whose fontconfig keeps its font cache
 // for the life of the process.
@@ -24,44 +22,6 @@ using namespace korvo::test;
 namespace fs = std::filesystem;
 
 std::string Filter() { return (BuildDir() / "capture" / "rastertokvf").string(); }
-std::string Ppd() { return (SourceDir() / "capture" / "Korvo_Printer.ppd").string(); }
-
-// One fax page read back with libtiff: rows of 216 bytes, bit 1 black.
-struct TiffPage {
-  uint32_t width = 0, length = 0;
-  float xres = 0, yres = 0;
-  std::vector<uint8_t> rows;
-  bool Black(uint32_t x, uint32_t y) const { return rows[y * 216 + x / 8] & (0x80 >> (x % 8)); }
-  uint32_t InkOfRow(uint32_t y) const {
-    uint32_t n = 0;
-    for (uint32_t x = 0; x < width; ++x) n += Black(x, y);
-    return n;
-  }
-};
-
-std::vector<TiffPage> ReadTiff(const fs::path& path) {
-  std::vector<TiffPage> pages;
-  TIFFSetWarningHandler(nullptr);
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
-  if (!tif) return pages;
-  do {
-    TiffPage p;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &p.width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.length);
-    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &p.xres);
-    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &p.yres);
-    uint16_t photometric = 0;
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    p.rows.resize(static_cast<size_t>(216) * p.length);
-    if (p.width == 1728 && TIFFReadEncodedStrip(tif, 0, p.rows.data(), static_cast<tmsize_t>(p.rows.size())) < 0)
-      p.rows.clear();
-    if (photometric == PHOTOMETRIC_MINISBLACK)
-      for (auto& b : p.rows) b = static_cast<uint8_t>(~b);
-    pages.push_back(std::move(p));
-  } while (TIFFReadDirectory(tif));
-  TIFFClose(tif);
-  return pages;
-}
 
 class RasterToKvf : public ::testing::Test {
  protected:
@@ -69,14 +29,7 @@ class RasterToKvf : public ::testing::Test {
 
   // cupsfilter of the document into CUPS raster with the printer's PPD.
   void Rasterise(const fs::path& pdf, const Paper& paper, const fs::path& raster) {
-    const int rc = RunProgram({{SystemProgram("cupsfilter"), "-p", Ppd(), "-m", "application/vnd.cups-raster", "-o",
-                                std::string("PageSize=") + paper.name, pdf.string()},
-                               "/dev/null",
-                               raster,
-                               Path("cupsfilter.log"),
-                               {"TMPDIR=" + box_.root().string()}});
-    ASSERT_EQ(rc, 0) << Sandbox::readFile(Path("cupsfilter.log"));
-    ASSERT_GT(fs::file_size(raster), 0u);
+    korvo::test::Rasterise(pdf, paper, raster, Path("cupsfilter.log"), box_.root());
   }
 
   int Run(std::vector<std::string> args, const fs::path& input, const fs::path& output) {
@@ -112,11 +65,7 @@ TEST_P(RasterToKvfPaper, PrintedPagesBecomeFaxPagesOf1728Pixels) {
   }
 
   // The same stream through the Send Fax road's converter, read back by libtiff.
-  korvo::Prn2Tiff convert;
-  ASSERT_EQ(convert.Open(Path("doc.prn").string(), Path("doc.fax").string()), 0u);
-  korvo::Status status;
-  while ((status = convert.NextPage()) == 0) ASSERT_EQ(convert.ConvertPage(), 0u);
-  ASSERT_EQ(status, 0x400017D4u);
+  ASSERT_NO_FATAL_FAILURE(StreamToFax(Path("doc.prn"), Path("doc.fax")));
   const auto pages = ReadTiff(Path("doc.fax"));
   ASSERT_EQ(pages.size(), 3u);
   for (const auto& page : pages) {
@@ -138,9 +87,7 @@ TEST_P(RasterToKvfPaper, PrintedPagesBecomeFaxPagesOf1728Pixels) {
       EXPECT_EQ(page.InkOfRow(bar), 1728u);
     }
     EXPECT_EQ(page.InkOfRow(Line(kBarTop) - 10), 0u);
-    uint32_t textInk = 0;
-    for (uint32_t y = Line(kTextTop); y < Line(kTextBottom); ++y) textInk += page.InkOfRow(y);
-    EXPECT_GT(textInk, 2000u);
+    EXPECT_GT(page.InkOfRows(Line(kTextTop), Line(kTextBottom)), 2000u);
   }
 }
 

@@ -1,0 +1,231 @@
+// The whole print-to-fax road on a desktop: lp of a two-page PDF to
+// Korvo_Printer on a private cupsd, its filter and backend, the capture agent
+// (jobs taken on a thread of their own, each job's dialog on the toolkit's
+// thread), the real Send Fax dialog typed into and clicked under Xvfb, and a
+// real korvohub that queues the fax, sends it over the simulated line and
+// receives it on its other modem. The received pages are read back with
+// libtiff and compared with the document as the printer's queue renders it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/dialog.h>
+#include <wx/eventfilter.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include "capture/capture_agent.h"
+#include "common/fields.h"
+#include "common/settings.h"
+#include "common/userenvironment.h"
+#include "core/sendfax/app/dialogs.h"
+#include "tests/capture/cups_server.h"
+#include "tests/capture/documents.h"
+#include "tests/capture/fax_pages.h"
+#include "tests/server/line_hub_fixture.h"
+#include "tests/support/gui/window_test.h"
+
+namespace {
+
+using namespace korvo;
+using namespace korvo::test;
+namespace fs = std::filesystem;
+namespace id = korvo::sendfax::id;
+
+// The user at the desk: each step runs inside the modal loop of the dialog
+// it names, once that dialog shows, in the order given. A step that fails
+// closes its dialog, so that the road ends instead of waiting for a user.
+class User : public wxEventFilter {
+ public:
+  using Step = std::pair<wxString, std::function<void(wxDialog&)>>;
+  explicit User(std::vector<Step> steps) : steps_(std::move(steps)) { wxEvtHandler::AddFilter(this); }
+  ~User() override { wxEvtHandler::RemoveFilter(this); }
+  int FilterEvent(wxEvent& event) override {
+    auto* dialog = dynamic_cast<wxDialog*>(event.GetEventObject());
+    if (event.GetEventType() == wxEVT_SHOW && dialog && dialog->IsModal() && shown_ < steps_.size() &&
+        dialog->GetTitle() == steps_[shown_].first) {
+      auto step = steps_[shown_++].second;
+      wxTheApp->CallAfter([this, step, dialog] {
+        ShowAndWait(dialog);
+        step(*dialog);
+        if (::testing::Test::HasFailure() && dialog->IsModal()) dialog->EndModal(wxID_CANCEL);
+        ++done_;
+      });
+    }
+    return Event_Skip;
+  }
+  size_t done() const { return done_; }
+
+ private:
+  std::vector<Step> steps_;
+  size_t shown_ = 0;
+  size_t done_ = 0;
+};
+
+template <typename T>
+T* Control(wxWindow& dialog, int control) {
+  T* found = dynamic_cast<T*>(dialog.FindWindow(control));
+  EXPECT_NE(found, nullptr) << "control " << control << " of " << dialog.GetLabel().utf8_string();
+  return found;
+}
+
+class PrintRoad : public LineHubFixture {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "the private cupsd runs the backend as root: run as root";
+    LineHubFixture::SetUp();
+    const fs::path runtime = sandbox_.path("runtime-root") / std::to_string(getuid());
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    sandbox_.setEnv("XDG_RUNTIME_DIR", runtime.string());
+    ASSERT_EQ(KvSetKorvoCoreName(KORVO_CORE_LIBRARY), 1);
+    ASSERT_EQ(KvWriteRegDword(nullptr, "DebugFlags", 1), 1);
+    ASSERT_EQ(KvSetDefaultServer("."), 1);
+    cups_ = std::make_unique<CupsServer>(sandbox_, sandbox_.path("runtime-root"));
+    ASSERT_TRUE(cups_->Running());
+    ASSERT_NO_FATAL_FAILURE(cups_->AddFaxPrinter());
+    ASSERT_TRUE(agent_.Start()) << agent_.Problem();
+    // Each job's end, where its dialog runs, goes to this (the toolkit's) thread.
+    agentThread_ = std::thread([this] {
+      agent_.Run([this](std::function<void()> task) {
+        wxTheApp->CallAfter([this, task] {
+          task();
+          ++ended_;
+        });
+      });
+      agentDone_ = true;
+    });
+  }
+  void TearDown() override {
+    if (agentThread_.joinable()) {
+      agent_.Stop();
+      WaitFor([this] { return agentDone_.load(); }, "the agent's end");
+      agentThread_.join();
+    }
+    cups_.reset();
+    LineHubFixture::TearDown();
+  }
+
+  // A list of the server's, one row of fields per line.
+  std::vector<std::vector<std::string>> Rows(uint32_t code) {
+    const std::string path = TempPath("list.txt");
+    EXPECT_EQ(client_.DownloadList(".", code, nullptr, path).status, 0u) << code;
+    const std::string text = Sandbox::readFile(path);
+    fs::remove(path);
+    std::vector<std::vector<std::string>> rows;
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find("\r\n", at);
+      if (end == std::string::npos) end = text.size();
+      std::vector<std::string> fields(15);
+      DecodeFields(text.substr(at, end - at), fields);
+      rows.push_back(std::move(fields));
+      at = end + 2;
+    }
+    return rows;
+  }
+
+  // The document's pages as the printer's queue renders them: its raster
+  // through the filter and the Send Fax road's conversion.
+  std::vector<TiffPage> AsPrinted(const fs::path& pdf, const Paper& paper) {
+    const fs::path raster = sandbox_.path("doc.ras"), stream = sandbox_.path("doc.prn"),
+                   fax = sandbox_.path("doc.fax"), log = sandbox_.path("filter.log");
+    Rasterise(pdf, paper, raster, log, sandbox_.root());
+    EXPECT_EQ(RunProgram({{(BuildDir() / "capture/rastertokvf").string(), "1", "root", "doc", "1", ""}, raster,
+                          stream, log, {}}),
+              0)
+        << Sandbox::readFile(log);
+    StreamToFax(stream, fax);
+    return ReadTiff(fax);
+  }
+
+  std::unique_ptr<CupsServer> cups_;
+  capture::CaptureAgent agent_;
+  std::thread agentThread_;
+  std::atomic<bool> agentDone_{false};
+  int ended_ = 0;  // jobs whose end (and dialog) has run
+};
+
+TEST_F(PrintRoad, APrintedDocumentIsFaxedFromTheSendFaxDialogAndReceived) {
+  StartHub();
+  const fs::path pdf = sandbox_.path("doc.pdf");
+  WritePdf(pdf, kA4, {"ONE", "TWO"});
+  const std::vector<TiffPage> printed = AsPrinted(pdf, kA4);
+  ASSERT_EQ(printed.size(), 2u);
+
+  std::string statusLine;
+  User user({
+      {"Send Fax",
+       [&](wxDialog& dialog) {
+         auto* number = Control<wxTextCtrl>(dialog, id::kNumber);
+         auto* send = Control<wxButton>(dialog, id::kSend);
+         ASSERT_TRUE(number && send);
+         EXPECT_FALSE(send->IsEnabled());
+         Type(number, "200");
+         EXPECT_EQ(number->GetValue(), "200");
+         ASSERT_TRUE(send->IsEnabled());
+         Click(send);
+         WaitFor([&] { return !dialog.IsModal(); }, "the Send Fax dialog's end", std::chrono::seconds(120));
+       }},
+      {"Send Fax Status",
+       [&](wxDialog& status) {
+         auto* first = Control<wxStaticText>(status, id::kFirstLine);
+         if (first) statusLine = first->GetLabel().utf8_string();
+         auto* ok = Control<wxButton>(status, wxID_OK);
+         ASSERT_NE(ok, nullptr);
+         Click(ok);
+       }},
+  });
+  const int job = cups_->Print(pdf);
+  ASSERT_GT(job, 0) << cups_->Output();
+  ASSERT_TRUE(WaitFor([&] { return ended_ == 1; }, "the printed job's dialog", std::chrono::seconds(180)))
+      << cups_->Log();
+  EXPECT_EQ(user.done(), 2u);
+  EXPECT_EQ(statusLine, "Success. Fax sent to ..");
+  // Sent: the pair has left the OutBox, and the spooler kept no copy.
+  EXPECT_TRUE(fs::is_empty(GetUserEnvironment().GetOutBoxPath()));
+  EXPECT_FALSE(cups_->Spooled(job));
+
+  // The server sends it to 200, the line's other modem, which receives it.
+  ASSERT_TRUE(exchange_->waitForCalls(1, std::chrono::seconds(180)));
+  const auto calls = exchange_->calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].outcome, "completed");
+  EXPECT_EQ(calls[0].pages.size(), 2u);
+  std::vector<std::vector<std::string>> received;
+  ASSERT_TRUE(WaitFor([&] { return !(received = Rows(5010)).empty(); }, "the received fax filed",
+                      std::chrono::seconds(120)));
+  ASSERT_EQ(received.size(), 1u);
+  const std::string header = TempPath("got.kvf"), image = TempPath("got.tif");
+  // A received fax is listed before its entry is on the disk, and can be
+  // fetched only once it is.
+  ASSERT_TRUE(WaitFor([&] { return client_.GetFax(".", std::stoi(received[0][1]), header, image).status == 0; },
+                      "the received fax fetched", std::chrono::seconds(120)));
+
+  // What came in is what was printed, pixel for pixel.
+  const std::vector<TiffPage> got = ReadTiff(image);
+  ASSERT_EQ(got.size(), printed.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE("page " + std::to_string(i + 1));
+    // The printed page shows its text, so equal pages are no accident of blank ones.
+    EXPECT_GT(printed[i].InkOfRows(Line(kTextTop), Line(kTextBottom)), 2000u);
+    EXPECT_EQ(got[i].width, 1728u);
+    EXPECT_EQ(got[i].length, printed[i].length);
+    ASSERT_FALSE(got[i].rows.empty());
+    EXPECT_TRUE(got[i].rows == printed[i].rows);
+  }
+  EXPECT_FALSE(printed[0].rows == printed[1].rows);
+  fs::remove(header);
+  fs::remove(image);
+}
+
+}  // namespace
