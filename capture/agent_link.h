@@ -30,6 +30,10 @@ inline constexpr char kData = 'D';
 inline constexpr char kDataEnd = 'Z';
 inline constexpr uint32_t kDataChunk = 4096;
 
+// What the state message of every job the backend holds says; the agent
+// releases its user's held jobs that say it when it starts.
+inline constexpr char kHeldForAgent[] = "Start the Korvo capture agent (korvocapture)";
+
 struct JobAnnouncement {
   uint32_t jobId = 0;
   std::string printer;

@@ -1,6 +1,7 @@
 // korvocapture: the user's capture agent, started in the desktop session by
 // XDG autostart. Print jobs sent to the Korvo Printer come here from the
-// backend, and the Send Fax dialog opens for each on this desktop. SIGTERM,
+// backend, and the Send Fax dialog opens for each on this desktop. At start
+// it releases the user's jobs that were held because no agent ran. SIGTERM,
 // SIGINT and SIGHUP end it after the job in hand.
 #include <pthread.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "capture/capture_agent.h"
+#include "capture/held_jobs.h"
 #include "capture/task_queue.h"
 #include "common/userenvironment.h"
 #include "platform/instance_lock.h"
@@ -33,6 +35,10 @@ int main() {
     return 1;
   }
   std::fprintf(stderr, "korvocapture: listening on %s\n", agent.SocketPath().c_str());
+  // Listening already: the released jobs wait for their turn on the socket.
+  const korvo::capture::ReleasedJobs released = korvo::capture::ReleaseHeldJobs();
+  for (int job : released.jobs) std::fprintf(stderr, "korvocapture: released held job %d\n", job);
+  if (!released.problem.empty()) std::fprintf(stderr, "korvocapture: %s\n", released.problem.c_str());
 
   // The jobs come in on a thread of their own; their dialogs run here, on
   // the main thread, where the toolkit starts.

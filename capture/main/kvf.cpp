@@ -35,10 +35,8 @@ std::string User(const char* user) { return user && *user ? user : "(unknown)"; 
 // The job waits in the queue until the user's agent runs and it is released.
 int Hold(const std::string& user, const std::string& jobId, const std::string& why) {
   // The job shows the last error message as its status.
-  std::fprintf(stderr,
-               "ERROR: Held: %s. Start the Korvo capture agent (korvocapture) in the desktop session of %s, "
-               "then release the job: lp -i %s -H resume\n",
-               why.c_str(), user.c_str(), jobId.c_str());
+  std::fprintf(stderr, "ERROR: Held: %s. %s in the desktop session of %s, then release the job: lp -i %s -H resume\n",
+               why.c_str(), kHeldForAgent, user.c_str(), jobId.c_str());
   return CUPS_BACKEND_HOLD;
 }
 

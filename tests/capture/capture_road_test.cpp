@@ -1,7 +1,8 @@
 // The fax printer on a private cupsd: lp to Korvo_Printer, the filter, the
-// backend, the user's capture agent and the port functions of
-// libkorvocore.so.
+// backend, the user's capture agent (its model here, and the program
+// korvocapture) and the port functions of libkorvocore.so.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "capture/capture_agent.h"
 #include "tests/capture/cups_server.h"
 #include "tests/capture/documents.h"
+#include "tests/capture/programs.h"
 #include "tests/capture/stream_records.h"
 #include "tests/support/file_wait.h"
 #include "tests/support/sandbox.h"
@@ -88,8 +90,41 @@ TEST_F(CaptureRoad, TheQueueHasEveryFilterItNeeds) {
   EXPECT_EQ(status.find("missing-filter"), std::string::npos) << status;
 }
 
-TEST_F(CaptureRoad, WithoutAnAgentTheJobIsHeldAndSaysWhyUntilReleased) {
+// The program korvocapture, started as the desktop session starts it, with
+// its messages in a file; stopped by SIGTERM.
+class AgentProgram {
+ public:
+  AgentProgram(const fs::path& messages, const fs::path& suppressions) {
+    // Without a display the toolkit keeps its stock lists for good.
+    Sandbox::writeFile(suppressions, "leak:libfontconfig.so\nleak:wxInitializeStockLists\n");
+    pid_ = StartProgram({{(BuildDir() / "capture/korvocapture").string()},
+                         "/dev/null",
+                         "/dev/null",
+                         messages,
+                         {"LSAN_OPTIONS=suppressions=" + suppressions.string()}});
+  }
+  ~AgentProgram() {
+    if (pid_ > 0) Stop();
+  }
+  bool Started() const { return pid_ > 0; }
+  // Its exit code after SIGTERM.
+  int Stop() {
+    kill(pid_, SIGTERM);
+    const int rc = WaitForProgram(pid_);
+    pid_ = -1;
+    return rc;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A job printed while no agent runs is held, saying why; the agent releases
+// it when it starts, and only it: a job the user held on purpose waits on.
+TEST_F(CaptureRoad, WithoutAnAgentTheJobIsHeldAndSaysWhyUntilTheAgentStarts) {
   WritePdf(box_.path("doc.pdf"), kA4, {"ONE", "TWO"});
+  const int kept = cups_->Print(box_.path("doc.pdf"), {"-H", "indefinite"});
+  ASSERT_GT(kept, 0) << cups_->Output();
   const int job = cups_->Print(box_.path("doc.pdf"));
   ASSERT_GT(job, 0) << cups_->Output();
   ASSERT_TRUE(cups_->WaitForJobLog(job, "Job held")) << cups_->Log();
@@ -99,12 +134,23 @@ TEST_F(CaptureRoad, WithoutAnAgentTheJobIsHeldAndSaysWhyUntilReleased) {
   EXPECT_NE(status.find("lp -i " + std::to_string(job) + " -H resume"), std::string::npos) << status;
   EXPECT_TRUE(cups_->Spooled(job));
 
-  // Once the agent runs, the released job reaches it.
-  ASSERT_NO_FATAL_FAILURE(StartAgent());
-  ASSERT_EQ(cups_->Run({"lp", "-i", std::to_string(job), "-H", "resume"}), 0) << cups_->Output();
-  ASSERT_TRUE(WaitForText(box_.traceFile(), "KvEndDocPort(")) << cups_->Log();
+  // The agent starts: the held job reaches it, and the dialog (which has
+  // no display here) is asked for.
+  AgentProgram agent(box_.path("agent.txt"), box_.path("lsan.supp"));
+  ASSERT_TRUE(agent.Started());
+  ASSERT_TRUE(WaitForText(box_.traceFile(), "RunSendFaxDialog: no display")) << cups_->Log();
+  ASSERT_TRUE(cups_->WaitForJobLog(job, "Purged by")) << cups_->Log();
   ASSERT_EQ(Captures().size(), 1u);
   EXPECT_EQ(ReadStreamRecords(Sandbox::readFile(Captures()[0])).pages.size(), 2u);
+  EXPECT_EQ(agent.Stop(), 0) << Sandbox::readFile(box_.path("agent.txt"));
+  EXPECT_NE(Sandbox::readFile(box_.path("agent.txt")).find("korvocapture: released held job " + std::to_string(job) + "\n"),
+            std::string::npos)
+      << Sandbox::readFile(box_.path("agent.txt"));
+  // The job held on purpose is still there, not captured.
+  EXPECT_EQ(Sandbox::readFile(box_.traceFile()).find("JobId=" + std::to_string(kept) + ","), std::string::npos);
+  EXPECT_TRUE(cups_->Spooled(kept));
+  ASSERT_EQ(cups_->Run({"lpstat", "-o", "Korvo_Printer"}), 0);
+  EXPECT_NE(cups_->Output().find("Korvo_Printer-" + std::to_string(kept) + " "), std::string::npos) << cups_->Output();
 }
 
 // Two documents printed one after the other reach the agent one at a time,

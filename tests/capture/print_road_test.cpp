@@ -81,6 +81,33 @@ T* Control(wxWindow& dialog, int control) {
 
 class PrintRoad : public LineHubFixture {
  protected:
+  // The user's moves in the Send Fax dialog: a number typed, Send Fax
+  // clicked, and the dialog's end; `first` runs before them.
+  User::Step SendTo200(std::function<void(wxDialog&)> first = {}) {
+    return {"Send Fax", [first](wxDialog& dialog) {
+              if (first) first(dialog);
+              auto* number = Control<wxTextCtrl>(dialog, id::kNumber);
+              auto* send = Control<wxButton>(dialog, id::kSend);
+              ASSERT_TRUE(number && send);
+              EXPECT_FALSE(send->IsEnabled());
+              Type(number, "200");
+              EXPECT_EQ(number->GetValue(), "200");
+              ASSERT_TRUE(send->IsEnabled());
+              Click(send);
+              WaitFor([&] { return !dialog.IsModal(); }, "the Send Fax dialog's end", std::chrono::seconds(120));
+            }};
+  }
+  // The Status dialog read and closed with OK.
+  static User::Step StatusRead(std::string& line) {
+    return {"Send Fax Status", [&line](wxDialog& status) {
+              if (auto* first = Control<wxStaticText>(status, id::kFirstLine)) line = first->GetLabel().utf8_string();
+              auto* ok = Control<wxButton>(status, wxID_OK);
+              ASSERT_NE(ok, nullptr);
+              Click(ok);
+            }};
+  }
+  std::string Trace() const { return Sandbox::readFile(sandbox_.traceFile()); }
+
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "the private cupsd runs the backend as root: run as root";
     LineHubFixture::SetUp();
@@ -163,28 +190,7 @@ TEST_F(PrintRoad, APrintedDocumentIsFaxedFromTheSendFaxDialogAndReceived) {
   ASSERT_EQ(printed.size(), 2u);
 
   std::string statusLine;
-  User user({
-      {"Send Fax",
-       [&](wxDialog& dialog) {
-         auto* number = Control<wxTextCtrl>(dialog, id::kNumber);
-         auto* send = Control<wxButton>(dialog, id::kSend);
-         ASSERT_TRUE(number && send);
-         EXPECT_FALSE(send->IsEnabled());
-         Type(number, "200");
-         EXPECT_EQ(number->GetValue(), "200");
-         ASSERT_TRUE(send->IsEnabled());
-         Click(send);
-         WaitFor([&] { return !dialog.IsModal(); }, "the Send Fax dialog's end", std::chrono::seconds(120));
-       }},
-      {"Send Fax Status",
-       [&](wxDialog& status) {
-         auto* first = Control<wxStaticText>(status, id::kFirstLine);
-         if (first) statusLine = first->GetLabel().utf8_string();
-         auto* ok = Control<wxButton>(status, wxID_OK);
-         ASSERT_NE(ok, nullptr);
-         Click(ok);
-       }},
-  });
+  User user({SendTo200(), StatusRead(statusLine)});
   const int job = cups_->Print(pdf);
   ASSERT_GT(job, 0) << cups_->Output();
   ASSERT_TRUE(WaitFor([&] { return ended_ == 1; }, "the printed job's dialog", std::chrono::seconds(180)))
@@ -226,6 +232,45 @@ TEST_F(PrintRoad, APrintedDocumentIsFaxedFromTheSendFaxDialogAndReceived) {
   EXPECT_FALSE(printed[0].rows == printed[1].rows);
   fs::remove(header);
   fs::remove(image);
+}
+
+// Two documents printed one after the other come to the desktop one at a
+// time, in order: the second job waits at the agent's door until the first
+// one's dialog has ended.
+TEST_F(PrintRoad, JobsComeToTheDesktopOneAtATimeInOrder) {
+  StartHub();
+  WritePdf(sandbox_.path("one.pdf"), kA4, {"ONE"});
+  WritePdf(sandbox_.path("two.pdf"), kA4, {"ONE", "TWO"});
+  int second = 0;
+  std::string firstStatus, secondStatus;
+  User user({SendTo200([&](wxDialog&) {
+               ASSERT_TRUE(WaitFor([&] { return second > 0; }, "the second job printed"));
+               ASSERT_TRUE(WaitFor(
+                   [&] {
+                     return cups_->Log().find("[Job " + std::to_string(second) + "] Handing the job") !=
+                            std::string::npos;
+                   },
+                   "the second job at the agent", std::chrono::seconds(120)));
+               EXPECT_EQ(Trace().find("JobId=" + std::to_string(second) + ","), std::string::npos);
+             }),
+             StatusRead(firstStatus), SendTo200(), StatusRead(secondStatus)});
+  const int first = cups_->Print(sandbox_.path("one.pdf"));
+  ASSERT_GT(first, 0) << cups_->Output();
+  second = cups_->Print(sandbox_.path("two.pdf"));
+  ASSERT_GT(second, 0) << cups_->Output();
+  ASSERT_TRUE(WaitFor([&] { return ended_ == 2; }, "both jobs' dialogs", std::chrono::seconds(240))) << cups_->Log();
+  EXPECT_EQ(user.done(), 4u);
+  EXPECT_EQ(firstStatus, "Success. Fax sent to ..");
+  EXPECT_EQ(secondStatus, "Success. Fax sent to ..");
+
+  const std::string trace = Trace();
+  const size_t start1 = trace.find("JobId=" + std::to_string(first) + ",");
+  const size_t end1 = trace.find("KvEndDocPort(", start1);
+  const size_t start2 = trace.find("JobId=" + std::to_string(second) + ",");
+  ASSERT_NE(start1, std::string::npos) << trace;
+  ASSERT_NE(start2, std::string::npos) << trace;
+  EXPECT_LT(end1, start2);
+  EXPECT_TRUE(fs::is_empty(GetUserEnvironment().GetOutBoxPath()));
 }
 
 }  // namespace

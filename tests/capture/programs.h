@@ -23,8 +23,8 @@ struct ProgramRun {
   std::vector<std::string> env;  // NAME=value added to the test's own
 };
 
-// The exit code, 128 + signal when killed, -1 when it could not start.
-inline int RunProgram(const ProgramRun& run) {
+// Starts the program; its pid, -1 when it could not start.
+inline pid_t StartProgram(const ProgramRun& run) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, run.input.c_str(), O_RDONLY, 0);
@@ -41,11 +41,21 @@ inline int RunProgram(const ProgramRun& run) {
   pid_t pid = -1;
   const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
+  return rc == 0 ? pid : -1;
+}
+
+// Waits for the program's end: the exit code, 128 + signal when killed.
+inline int WaitForProgram(pid_t pid) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0)
     if (errno != EINTR) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The exit code, 128 + signal when killed, -1 when it could not start.
+inline int RunProgram(const ProgramRun& run) {
+  const pid_t pid = StartProgram(run);
+  return pid < 0 ? -1 : WaitForProgram(pid);
 }
 
 }  // namespace korvo::test
