@@ -1,8 +1,8 @@
 // What setup does to the system: media copies, folders, menu entries, the
 // server's service, the fax printer, the import of the machine's users, the
-// user's environment and the administrator check. Exports of libkorvocore.so under their C
-// names; the service functions and RunningAsAdministrator are also linked
-// into the manager and the launcher (korvo_install).
+// user's environment and the administrator check. Exports of libkorvocore.so
+// under their C names; the service functions and RunningAsAdministrator are
+// also linked into the manager and the launcher (korvo_install).
 //
 // Functions return 1 for success and 0 for failure, with the reason in the
 // thread's last error, unless said otherwise.

@@ -22,7 +22,6 @@ constexpr const char* kPpd = "Korvo_Printer.ppd";
 constexpr const char* kAgent = "korvocapture";
 constexpr const char* kAgentName = "Korvo Capture Agent";
 
-
 // The failing call by name with the system's text and cupsd's words.
 uint32_t Fail(const char* call, bool spooler = false) {
   const uint32_t error = platform::GetLastError();
@@ -85,7 +84,8 @@ uint32_t InstallPortMonitor(const char* root) {
   std::string program = root;
   if (program.back() != '/') program += '/';
   // Each user's agent starts with the desktop session.
-  if (!platform::AddMenuItem("Startup", true, kAgentName, {program + kAgent})) return Fail("InstallPortMonitor:autostart");
+  if (!platform::AddMenuItem("Startup", true, kAgentName, {program + kAgent}))
+    return Fail("InstallPortMonitor:autostart");
   return 0;
 }
 

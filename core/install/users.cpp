@@ -145,7 +145,8 @@ unsigned long KvImportUsers(const char* root) {
     user.Decode(std::string_view(text).substr(0, kRecordTextLimit));
     const bool known = users.Get(&user, &stored);
     if (known) user = stored;
-    if (!setupUser.empty() && strcasecmp(user.userName.Str().c_str(), setupUser.c_str()) == 0) user.rights |= kAllRights;
+    if (!setupUser.empty() && strcasecmp(user.userName.Str().c_str(), setupUser.c_str()) == 0)
+      user.rights |= kAllRights;
     if (known) users.EditUser(user.Encode());
     else users.AddUser(user.Encode());
   }

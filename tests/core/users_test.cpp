@@ -236,9 +236,8 @@ TEST_F(Import, AnExistingBookIsKeptAndTheEarlierOneLeftBeside) {
   Sandbox::writeFile(config() / "RegUsers.bok", "older");
   ImportAs({});
   EXPECT_EQ(Sandbox::readFile(config() / "RegUsers.bok"), "older");
-  EXPECT_NE(Sandbox::readFile(box_.traceFile()).find("KVSetup: MoveFile RegUsers error=" + std::to_string(EEXIST) + "\n"),
-            std::string::npos)
-      << Sandbox::readFile(box_.traceFile());
+  const std::string trace = Sandbox::readFile(box_.traceFile());
+  EXPECT_NE(trace.find("KVSetup: MoveFile RegUsers error=" + std::to_string(EEXIST) + "\n"), std::string::npos) << trace;
   EXPECT_EQ(Stored(config() / "RegUsers.dbs", "carol").rights, 0x10u);
   EXPECT_EQ(Stored(config() / "RegUsers.dbs", "bob").rights, 0x02u);
 }
