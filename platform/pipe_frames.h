@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvo::platform {
 
@@ -35,12 +36,24 @@ std::string EncodeFrame(std::string_view message);
 // Appends the frame, or a mark.
 void AppendFrame(std::string* out, std::string_view message);
 void AppendMark(std::string* out, uint32_t mark);
-// Writes a frame's length word in place, for a message received behind it.
-void SetFrameLength(char* header, uint32_t length);
 // The greeting: magic, then the connect's error code (0: connected).
 std::string EncodeGreeting(uint32_t error);
 // False when the bytes are no greeting; else the relay's error code.
 bool DecodeGreeting(const char* bytes, size_t size, uint32_t* error);
+
+// What AppendWaitingMessages found after the messages it took.
+enum class Waiting { kNone, kEnd, kTooLong };
+
+// Takes the messages waiting on a message socket, without blocking, many per
+// call, and appends their frames to *frames until none waits or *frames
+// holds limit bytes. kEnd at the
+// peer's end (or a reset); kTooLong for a message longer than any the
+// protocol sends, which is not added.
+Waiting AppendWaitingMessages(int fd, std::string* frames, size_t limit);
+
+// Sends each message as one message on a message socket, many per call;
+// false when the peer takes no more.
+bool SendMessages(int fd, const std::vector<std::string_view>& messages);
 
 // Splits a byte stream into messages as its pieces come. A length above
 // kMaxFrameLength makes the stream malformed for good: nothing more comes out.

@@ -42,7 +42,9 @@ constexpr size_t kMaxErrorText = 4096;
 // relay as long to answer a session's end.
 constexpr int kExitWaitMs = 10000;
 // At most this much of the client's messages goes to ssh in one write.
-constexpr size_t kBatchBytes = 65536;
+constexpr size_t kBatchBytes = 1 << 18;
+// The buffers of ssh's input and output.
+constexpr int kStreamBuffer = 1 << 20;
 // Relays kept for later sessions, per host, and how long one stays unused.
 constexpr size_t kMaxIdleRelays = 4;
 constexpr auto kMaxIdleTime = std::chrono::seconds(60);
@@ -338,6 +340,13 @@ std::unique_ptr<Relay> StartRelay(const std::vector<std::string>& argv, std::str
     for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
     return nullptr;
   }
+  // Room for a good part of a file on the way, so ssh and the bridge each
+  // move many blocks per turn (where the system allows that much).
+  for (int fd : {in[0], in[1], out[0], out[1]}) {
+    const int size = kStreamBuffer;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  }
   auto relay = std::make_unique<Relay>();
   relay->pid = StartProcessWithStdio(argv, in[0], out[1], err[1]);
   uint32_t startError = GetLastError();
@@ -472,13 +481,11 @@ void RemotePipe::Bridge(std::string pending) {
   for (;;) {
     std::string_view message;
     FrameReader::Item item;
+    std::vector<std::string_view> batch;
     while ((item = frames.Take(&message)) == FrameReader::kMessage) {
-      if (clientGone) continue;
-      ssize_t sent;
-      do sent = ::send(bridgeEnd_, message.data(), message.size(), MSG_NOSIGNAL);
-      while (sent < 0 && errno == EINTR);
-      clientGone = sent != static_cast<ssize_t>(message.size());
+      if (!clientGone) batch.push_back(message);
     }
+    if (!batch.empty() && !SendMessages(bridgeEnd_, batch)) clientGone = true;
     if (item == FrameReader::kEnd) {
       // The relay ended the session, or answered the client's end; nothing
       // may follow before the next session is asked for.
@@ -516,48 +523,14 @@ void RemotePipe::Bridge(std::string pending) {
   }
 }
 
-int RemotePipe::TakeClientMessage(std::string* frames) {
-  // Received where its frame goes: no copy of its own.
-  const size_t at = frames->size();
-  frames->resize(at + kFrameHeaderSize + kMaxFrameLength);
-  iovec iov{frames->data() + at + kFrameHeaderSize, kMaxFrameLength};
-  msghdr msg{};
-  msg.msg_iov = &iov;
-  msg.msg_iovlen = 1;
-  ssize_t n;
-  do n = ::recvmsg(bridgeEnd_, &msg, MSG_DONTWAIT);
-  while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    frames->resize(at);
-    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-  }
-  if (n == 0) {
-    // The client's end, or an empty message it sent.
-    pollfd p{bridgeEnd_, POLLRDHUP, 0};
-    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP))) {
-      frames->resize(at);
-      return -1;
-    }
-  }
-  // A message longer than any the protocol sends is refused.
-  if (msg.msg_flags & MSG_TRUNC) {
-    frames->resize(at);
-    return -1;
-  }
-  SetFrameLength(frames->data() + at, static_cast<uint32_t>(n));
-  frames->resize(at + kFrameHeaderSize + static_cast<size_t>(n));
-  return 1;
-}
-
 int RemotePipe::ForwardClientMessages(size_t batch) {
   // The messages waiting go out in one write: a file's blocks then cost ssh
-  // one read for many.
+  // one read for many. A message too long ends the session as the client's
+  // end does.
   std::string frames;
-  int got;
-  while ((got = TakeClientMessage(&frames)) > 0 && frames.size() < batch) {
-  }
+  const Waiting after = AppendWaitingMessages(bridgeEnd_, &frames, batch);
   if (!frames.empty() && !SendAll(relay_->toSsh, frames)) return -1;
-  return got >= 0 ? 1 : 0;
+  return after == Waiting::kNone ? 1 : 0;
 }
 
 void RemotePipe::Finish(bool reusable) {

@@ -74,9 +74,6 @@ class RemotePipe {
  private:
   RemotePipe() = default;
   void Bridge(std::string pending);
-  // Adds the client's next waiting message to the frames: 1, 0 when none is
-  // waiting, -1 at the client's end or for a message too long.
-  int TakeClientMessage(std::string* frames);
   // Sends the waiting messages on (up to batch bytes of frames at once, and
   // the end mark after them at the client's end); 1 when the client is
   // still there, 0 when it has gone, -1 when ssh takes no more.

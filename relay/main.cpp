@@ -47,6 +47,12 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+bool WriteMark(int fd, uint32_t mark) {
+  std::string bytes;
+  AppendMark(&bytes, mark);
+  return WriteAll(fd, bytes);
+}
+
 int Fail(const char* what) {
   std::fprintf(stderr, "korvo-relay: %s\n", what);
   return 2;
@@ -57,40 +63,10 @@ int Fail(const char* what) {
 // no more, or for a message longer than any the protocol sends (*refused).
 bool ForwardServerMessages(int server, int out, size_t limit, bool* ended, bool* refused) {
   std::string frames;
-  *ended = false;
-  while (frames.size() < limit) {
-    // Received where its frame goes: no copy of its own.
-    const size_t at = frames.size();
-    frames.resize(at + kFrameHeaderSize + kMaxFrameLength);
-    iovec iov{frames.data() + at + kFrameHeaderSize, kMaxFrameLength};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    ssize_t n;
-    do n = recvmsg(server, &msg, MSG_DONTWAIT);
-    while (n < 0 && errno == EINTR);
-    if (n < 0) {
-      frames.resize(at);
-      if (errno != EAGAIN && errno != EWOULDBLOCK) *ended = true;  // reset by the server: its end
-      break;
-    }
-    if (n == 0) {
-      // The server's end, or an empty message it sent.
-      pollfd h{server, POLLRDHUP, 0};
-      if (poll(&h, 1, 0) == 1 && (h.revents & (POLLRDHUP | POLLHUP))) {
-        frames.resize(at);
-        *ended = true;
-        break;
-      }
-    }
-    if (msg.msg_flags & MSG_TRUNC) {
-      *refused = true;
-      return false;
-    }
-    SetFrameLength(frames.data() + at, static_cast<uint32_t>(n));
-    frames.resize(at + kFrameHeaderSize + static_cast<size_t>(n));
-  }
-  return frames.empty() || WriteAll(out, frames);
+  const Waiting after = AppendWaitingMessages(server, &frames, limit);
+  *ended = after == Waiting::kEnd;
+  *refused = after == Waiting::kTooLong;
+  return !*refused && (frames.empty() || WriteAll(out, frames));
 }
 
 int Connect(uint32_t busyWaitMs, const std::string& path, int out, int* server) {
@@ -124,29 +100,32 @@ int Relay(int in, int out, int server, bool sessions, uint32_t busyWaitMs, const
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return 0;  // the client's end: the server sees it as the peer's
       frames.Feed(buffer.data(), static_cast<size_t>(n));
+      // The messages of a piece go to the server many per call.
       std::string_view message;
-      for (FrameReader::Item item; (item = frames.Take(&message)) != FrameReader::kNone;) {
+      std::vector<std::string_view> batch;
+      for (;;) {
+        const FrameReader::Item item = frames.Take(&message);
         if (item == FrameReader::kMessage && server >= 0) {
-          ssize_t sent;
-          do sent = send(server, message.data(), message.size(), MSG_NOSIGNAL);
-          while (sent < 0 && errno == EINTR);
-          if (sent == static_cast<ssize_t>(message.size())) continue;
+          batch.push_back(message);
+          continue;
+        }
+        if (!batch.empty() && !SendMessages(server, batch)) {
           if (!sessions) return 0;  // the server is gone
           // The server is gone: the session ends.
           close(server);
           server = kInvalidHandle;
-          std::string mark;
-          AppendMark(&mark, kFrameEnd);
-          if (!WriteAll(out, mark)) return 0;
+          if (!WriteMark(out, kFrameEnd)) return 0;
           ending = true;
-        } else if (item == FrameReader::kMessage && ending) {
+        }
+        batch.clear();
+        if (item == FrameReader::kNone) break;
+        if (item == FrameReader::kMessage && ending) {
+          // sent before the client saw the session's end
         } else if (item == FrameReader::kEnd && (server >= 0 || ending)) {
           if (server >= 0) {
             close(server);
             server = kInvalidHandle;
-            std::string mark;
-            AppendMark(&mark, kFrameEnd);
-            if (!WriteAll(out, mark)) return 0;
+            if (!WriteMark(out, kFrameEnd)) return 0;
           }
           ending = false;
         } else if (item == FrameReader::kOpen && server < 0 && !ending) {
@@ -165,9 +144,7 @@ int Relay(int in, int out, int server, bool sessions, uint32_t busyWaitMs, const
       if (ended) {
         close(server);
         server = kInvalidHandle;
-        std::string mark;
-        AppendMark(&mark, kFrameEnd);
-        if (!WriteAll(out, mark)) return 0;
+        if (!WriteMark(out, kFrameEnd)) return 0;
         ending = true;
       }
     }

@@ -1,6 +1,8 @@
 #include "platform/pipe_frames.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -77,6 +79,58 @@ TEST(FrameReader, TakesTheMarksBetweenSessions) {
   EXPECT_TRUE(single.Next(&m));
   EXPECT_FALSE(single.Next(&m));
   EXPECT_TRUE(single.malformed());
+}
+
+// Messages waiting on a message socket become frames in order, many per
+// call (more than one call's worth here), empty ones included, also when the
+// peer has closed behind them; what follows them is told apart: nothing
+// more, the peer's end, or a message too long.
+TEST(WaitingMessages, BecomeFramesUpToWhatFollowsThem) {
+  std::vector<std::string> many;
+  for (int i = 0; i < 150; ++i) many.push_back(std::string(static_cast<size_t>(i * 37 % 4097), char('a' + i % 26)));
+  const struct {
+    const char* name;
+    std::vector<std::string> messages;
+    bool close;
+    Waiting after;
+    size_t framed;  // messages that come out
+  } cases[] = {
+      {"many, then nothing", many, false, Waiting::kNone, many.size()},
+      {"empty and full, then the end", {"", std::string(kMaxFrameLength, 'x'), "", "z"}, true, Waiting::kEnd, 4},
+      {"one too long", {"ok", std::string(kMaxFrameLength + 1, 'y')}, false, Waiting::kTooLong, 1},
+  };
+  for (const auto& c : cases) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair), 0);
+    const int size = 4 << 20;
+    setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    std::vector<std::string_view> views(c.messages.begin(), c.messages.end());
+    ASSERT_TRUE(SendMessages(pair[0], views)) << c.name;
+    if (c.close) close(pair[0]);
+    std::string frames, expected;
+    EXPECT_EQ(AppendWaitingMessages(pair[1], &frames, SIZE_MAX), c.after) << c.name;
+    for (size_t i = 0; i < c.framed; ++i) expected += EncodeFrame(c.messages[i]);
+    EXPECT_TRUE(frames == expected) << c.name << ": " << frames.size() << " bytes";
+    if (!c.close) close(pair[0]);
+    close(pair[1]);
+  }
+}
+
+// A limit stops the taking at the first frame that reaches it; the rest
+// waits for the next call.
+TEST(WaitingMessages, StopAtTheLimit) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair), 0);
+  const std::vector<std::string> messages(5, std::string(1000, 'm'));
+  ASSERT_TRUE(SendMessages(pair[0], {messages.begin(), messages.end()}));
+  std::string frames;
+  EXPECT_EQ(AppendWaitingMessages(pair[1], &frames, 2500), Waiting::kNone);
+  EXPECT_EQ(frames.size(), 3 * (kFrameHeaderSize + 1000));
+  frames.clear();
+  EXPECT_EQ(AppendWaitingMessages(pair[1], &frames, SIZE_MAX), Waiting::kNone);
+  EXPECT_EQ(frames.size(), 2 * (kFrameHeaderSize + 1000));
+  close(pair[0]);
+  close(pair[1]);
 }
 
 TEST(RelayGreeting, CarriesTheConnectOutcome) {
