@@ -6,6 +6,8 @@
 
 #include "common/fields.h"
 #include "common/status_codes.h"
+#include "platform/durable_file.h"
+#include "platform/file_io.h"
 
 namespace korvo {
 
@@ -83,6 +85,10 @@ Status RequestExchange::ReceiveFile(const FileRef& file) {
   return file.stream ? link_.ReceiveFile(*file.stream) : link_.ReceiveFile(file.path.c_str());
 }
 
+bool RequestExchange::SyncReceived(const FileRef& file) {
+  return file.stream ? platform::FlushFileBuffers(file.stream->GetHandle()) : platform::SyncFileOnly(file.path);
+}
+
 Status ReceiveFileExchange::Transact(uint32_t code, const char* payload, ReceivedMessage* reply, uint32_t) {
   if (Status s = Request(code, payload, reply, kTagOk)) return s;
   return ReceiveFile(file1_);
@@ -100,6 +106,9 @@ Status ReceiveFilesExchange::Transact(uint32_t code, const char* payload, Receiv
   if (Status s = Request(code, payload, reply, expectedTag)) return s;
   if (Status s = ReceiveFile(file1_)) return s;
   if (Status s = ReceiveFile(file2_)) return s;
+  // The server drops the job at this Ok, so the files must be on the disk
+  // first: a crash after it would otherwise lose the only copy.
+  if (!SyncReceived(file1_) || !SyncReceived(file2_)) return kStatusGetFileFromServer;
   link_.SendData(kTagOk, nullptr, 0);
   return 0;
 }

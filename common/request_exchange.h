@@ -71,6 +71,8 @@ class RequestExchange {
 
   Status SendFile(const FileRef& file);
   Status ReceiveFile(const FileRef& file);
+  // A received file flushed to the disk.
+  static bool SyncReceived(const FileRef& file);
 
   ClientMessageLink link_;
   const char* userName_;

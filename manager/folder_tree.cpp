@@ -4,15 +4,6 @@
 
 namespace korvo::manager {
 
-// The user's fax boxes are not built yet: their records open an empty list.
-#define KORVO_LIST_CLASS(name) const ListClass k##name##Class{#name, &CreateList<ListContext>};
-KORVO_LIST_CLASS(UserInBox)
-KORVO_LIST_CLASS(UserOutBox)
-KORVO_LIST_CLASS(UserSentFaxes)
-KORVO_LIST_CLASS(UserReturnedFaxes)
-KORVO_LIST_CLASS(UserDispatchBox)
-#undef KORVO_LIST_CLASS
-
 namespace {
 
 struct NodeRow {

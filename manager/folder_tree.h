@@ -15,8 +15,7 @@
 
 namespace korvo::manager {
 
-// The class records the tree's nodes carry. A list that is not built yet
-// opens as the base list under its own class name.
+// The class records the tree's nodes carry.
 extern const ListClass kUserFoldersClass;
 extern const ListClass kUserInBoxClass;
 extern const ListClass kUserOutBoxClass;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/entries.h"
+#include "common/fax_header.h"
 #include "common/modem_record.h"
 #include "desktop/prompt.h"
 
@@ -43,6 +44,13 @@ class UiServices {
                          const std::string& /*server*/) {
     return false;
   }
+  // The Dispatch Faxes dialog under the title, its users fetched from the
+  // server; the chosen user name on OK.
+  virtual std::optional<std::string> ChooseUser(const std::string& /*server*/, const std::string& /*title*/) {
+    return std::nullopt;
+  }
+  // The Fax Recipients dialog on a fax's header.
+  virtual void ShowRecipients(const FaxHeader& /*header*/) {}
 };
 
 // A plain box with an OK button, as the lists show request and file errors.

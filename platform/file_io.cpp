@@ -88,6 +88,13 @@ bool CloseHandle(Handle h) {
   return true;
 }
 
+bool FlushFileBuffers(Handle h) {
+  int r;
+  do r = fsync(h);
+  while (r != 0 && errno == EINTR);
+  return r == 0 || Fail();
+}
+
 bool IsValidHandle(Handle h) { return h >= 0 && fcntl(h, F_GETFD) != -1; }
 
 bool IsSocketHandle(Handle h) {

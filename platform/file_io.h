@@ -35,6 +35,8 @@ inline constexpr uint32_t kSeekEnd = 2;
 // Opens a file; kInvalidHandle with the last error set on failure.
 Handle OpenFileHandle(const char* path, bool read, bool write, uint32_t creation);
 bool CloseHandle(Handle h);
+// Writes the file's data and metadata through to the disk (fsync).
+bool FlushFileBuffers(Handle h);
 // True when h is an open descriptor of this process.
 bool IsValidHandle(Handle h);
 bool IsSocketHandle(Handle h);

@@ -23,6 +23,7 @@
 #include "manager/startup.h"
 #include "manager/view/list_view.h"
 #include "manager/view/menu_copy.h"
+#include "manager/view/server_parameters_dialog.h"
 
 namespace korvo::manager {
 
@@ -123,8 +124,8 @@ MainFrame::MainFrame(ManagerDoc& doc, ServiceControl& service, App app)
   splitter_->SetMinimumPaneSize(kMinPaneWidth);
   TreeModel::Frame frame;
   frame.replaceServerMenu = [this](const std::string& caption) { ReplaceServerMenu(caption); };
-  frame.openParameters = [](const ConnectionSettings&, uint16_t, const std::string&) {
-    // The Server Parameters dialog is not built yet.
+  frame.openParameters = [this](const ConnectionSettings& settings, uint16_t version, const std::string& server) {
+    ServerParametersDialog(this, *ui_, settings, version, server).ShowModal();
   };
   tree_ = new TreeView(splitter_, doc_, *ui_, service, std::move(frame));
   list_ = new ListView(splitter_);

@@ -17,8 +17,10 @@
 #include "desktop/prompt.h"
 #include "manager/menus.h"
 #include "manager/view/book_dialogs.h"
+#include "manager/view/fax_recipients_dialog.h"
 #include "manager/view/menu_copy.h"
 #include "manager/view/refresh_interval_dialog.h"
+#include "manager/view/user_choice_dialog.h"
 
 namespace korvo::manager {
 namespace {
@@ -70,6 +72,12 @@ class ListView::Services final : public UiServices {
   bool EditModem(ModemRecord& record, bool editMode, const std::string& title, const std::string& server) override {
     return ModemConfigDialog(&view_, record, editMode, title, server).ShowModal() == wxID_OK;
   }
+  std::optional<std::string> ChooseUser(const std::string& server, const std::string& title) override {
+    UserChoiceDialog dialog(&view_, *this, server, title);
+    if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+    return dialog.chosen();
+  }
+  void ShowRecipients(const FaxHeader& header) override { FaxRecipientsDialog(&view_, header).ShowModal(); }
 
  private:
   ListView& view_;

@@ -60,6 +60,12 @@ class FakeUi final : public manager::UiServices {
     return modemDialog && modemDialog(record, editMode, title, server);
   }
 
+  std::optional<std::string> ChooseUser(const std::string& server, const std::string& title) override {
+    choices.push_back({server, title});
+    return chosenUser;
+  }
+  void ShowRecipients(const FaxHeader& header) override { recipientsShown.push_back(header); }
+
   std::vector<std::string> Texts() const {
     std::vector<std::string> out;
     for (const Box& b : boxes) out.push_back(b.text);
@@ -78,6 +84,9 @@ class FakeUi final : public manager::UiServices {
   std::function<bool(AddressEntry&, const std::string&)> addressDialog;
   std::function<bool(RegisteredUserEntry&, bool)> userDialog;
   std::function<bool(ModemRecord&, bool, const std::string&, const std::string&)> modemDialog;
+  std::vector<std::pair<std::string, std::string>> choices;  // server and title of each Dispatch Faxes dialog
+  std::optional<std::string> chosenUser;                     // nothing: Cancel
+  std::vector<FaxHeader> recipientsShown;
 };
 
 }  // namespace korvo::test

@@ -6,6 +6,7 @@
 
 #include "manager/list_model.h"
 #include "manager/manager_ids.h"
+#include "manager/user_fax_list.h"
 #include "tests/manager/manager_fixture.h"
 
 namespace korvo::test {
@@ -81,8 +82,8 @@ TEST_F(FolderTreeTest, NodesCarryTheClassOfTheirList) {
     EXPECT_EQ(tree_.Class(Node(path)), cls) << path.back();
     EXPECT_STREQ(tree_.Class(Node(path))->name, cls->name);
   }
-  // A list not built yet opens as the base list.
-  EXPECT_NE(manager::kUserInBoxClass.create(), nullptr);
+  // A box opens as its own list.
+  EXPECT_NE(dynamic_cast<manager::UserInBox*>(manager::kUserInBoxClass.create().get()), nullptr);
 }
 
 // The server the commands act on, and the caption of the "&Server" popup,
