@@ -15,6 +15,7 @@
 #include "manager/list_formats.h"
 #include "manager/list_model.h"
 #include "manager/server_fax_list.h"
+#include "platform/durable_file.h"
 #include "platform/process.h"
 
 namespace korvo::manager {
@@ -80,6 +81,9 @@ class FetchNames {
       }
       headerPath_ = header;
       imagePath_ = image;
+      // The names are on the disk before the server lets go of the fax; the
+      // exchange flushes the contents before its last Ok.
+      platform::SyncFolder(folder);
       return true;
     }
     return false;

@@ -61,7 +61,7 @@ trap 'stop; exit 129' HUP
 # its jobs when it is stopped.
 [ -f "$build/build.ninja" ] ||
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$build" korvohub korvocore modemsim modemsetup faxdemo prnstream korvodesk &
+ninja -C "$build" korvohub korvocore modemsim modemsetup faxdemo prnstream korvodesk korvolens &
 builder=$!
 if ! wait "$builder"; then
   builder=""
@@ -93,6 +93,12 @@ REGEDIT4
 "Pipes"=dword:00000001
 "TcpIp"=dword:00000000
 REG
+fi
+# The manager's View starts the viewer the machine value "KorvoLens" names;
+# a hive written before the viewer was built gains it too.
+lens="$build/viewer/korvolens"
+if [ -x "$lens" ] && ! grep -q '^"KorvoLens"=' "$KORVO_MACHINE_HIVE"; then
+  sed -i "/^\"KorvoCore\"=/a \"KorvoLens\"=\"$lens\"" "$KORVO_MACHINE_HIVE"
 fi
 
 # The simulator's port paths are short ones of its own under /tmp.

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -185,6 +186,33 @@ TEST_F(RunScriptTest, AServerThatDoesNotStartFailsTheScriptWithoutInstructions) 
   kill(first.group(), SIGTERM);
   EXPECT_EQ(first.Wait(), 128 + SIGTERM);
   EXPECT_TRUE(GroupEnds(first.group()));
+}
+
+// The manager's View starts the viewer the machine hive names; a hive
+// written before the viewer was built gains the value at the next run.
+TEST_F(RunScriptTest, TheMachineHiveNamesTheViewer) {
+  const std::filesystem::path hive = state_ / "machine.reg";
+  const std::string line =
+      "\"KorvoLens\"=\"" + (std::filesystem::absolute(test::BuildDir()) / "viewer" / "korvolens").string() + "\"";
+  auto read = [&] {
+    std::ifstream in(hive);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run == 0 ? "a new hive" : "a hive without the viewer");
+    RunScript script(state_);
+    ASSERT_TRUE(script.WaitFor(kInstructions)) << script.output();
+    const std::string text = read();
+    EXPECT_NE(text.find(line), std::string::npos) << text;
+    kill(script.group(), SIGTERM);
+    EXPECT_EQ(script.Wait(), 128 + SIGTERM);
+    EXPECT_TRUE(GroupEnds(script.group()));
+    // The value taken out again, as a hive from before the viewer was.
+    const size_t at = text.find(line);
+    if (at != std::string::npos) std::ofstream(hive, std::ios::trunc) << text.substr(0, at) + text.substr(text.find('\n', at) + 1);
+  }
 }
 
 // deps.sh copied beside a package list of two packages no machine has, run
