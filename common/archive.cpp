@@ -1,5 +1,6 @@
 #include "common/archive.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace korvo {
@@ -11,15 +12,18 @@ Archive::Archive(std::string_view bytes) : storing_(false), data_(bytes) {}
 Archive Archive::StoringInto(std::string buffer) {
   Archive ar;
   ar.data_ = std::move(buffer);
-  ar.data_.clear();
+  ar.data_.resize(ar.data_.capacity());
   return ar;
 }
 
-void Archive::WriteLe(uint32_t value, std::size_t n) {
-  // One append per value: lists of thousands of records are encoded on every save.
-  const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
-                         static_cast<char>((value >> 16) & 0xFF), static_cast<char>((value >> 24) & 0xFF)};
-  data_.append(bytes, n);
+std::string Archive::TakeBytes() {
+  if (storing_) data_.resize(used_);
+  used_ = 0;
+  return std::move(data_);
+}
+
+void Archive::Grow(std::size_t n) {
+  data_.resize(std::max({data_.size() * 2, used_ + n, std::size_t{256}}));
 }
 
 void Archive::Take(void* out, std::size_t n) {
@@ -57,7 +61,8 @@ void Archive::WriteString(std::string_view text) {
     WriteWord(0xFFFF);
     WriteDword(static_cast<uint32_t>(n));
   }
-  data_.append(text);
+  if (n != 0) std::memcpy(Room(n), text.data(), n);
+  used_ += n;
 }
 
 std::string Archive::ReadString() {

@@ -31,10 +31,10 @@ class Archive {
 
   bool IsStoring() const { return storing_; }
   bool IsLoading() const { return !storing_; }
-  // Everything stored so far.
-  const std::string& Bytes() const { return data_; }
+  // Everything stored so far (a loading archive: all its bytes).
+  std::string_view Bytes() const { return {data_.data(), storing_ ? used_ : data_.size()}; }
   // Hands everything stored over, leaving the archive empty.
-  std::string TakeBytes() { return std::move(data_); }
+  std::string TakeBytes();
   // Bytes a loading archive has not read yet.
   std::size_t Remaining() const { return data_.size() - pos_; }
 
@@ -65,10 +65,27 @@ class Archive {
  private:
   void Take(void* out, std::size_t n);
   uint32_t ReadLe(std::size_t n);
-  void WriteLe(uint32_t value, std::size_t n);
+  // Lists of thousands of records are encoded on every save: a value is
+  // stored as one word into room made ahead, not appended byte by byte.
+  void WriteLe(uint32_t value, std::size_t n) {
+    unsigned char* p = Room(4);
+    p[0] = static_cast<unsigned char>(value);
+    p[1] = static_cast<unsigned char>(value >> 8);
+    p[2] = static_cast<unsigned char>(value >> 16);
+    p[3] = static_cast<unsigned char>(value >> 24);
+    used_ += n;
+  }
+  // At least n bytes of room after the stored ones.
+  unsigned char* Room(std::size_t n) {
+    if (data_.size() - used_ < n) Grow(n);
+    return reinterpret_cast<unsigned char*>(data_.data()) + used_;
+  }
+  void Grow(std::size_t n);
 
   bool storing_;
+  // Storing: the buffer, of which the first used_ bytes are stored.
   std::string data_;
+  std::size_t used_ = 0;
   std::size_t pos_ = 0;
 };
 
