@@ -403,6 +403,27 @@ bool RegistryHiveData::CreateKey(std::string_view path) {
   return true;
 }
 
+bool RegistryHiveData::DeleteKey(std::string_view path) {
+  if (path.empty()) {
+    SetLastError(kErrorBadRegName);
+    return false;
+  }
+  auto k = keys_.find(path);
+  if (k == keys_.end()) {
+    SetLastError(kErrorFileNotFound);
+    return false;
+  }
+  // Names sharing the key's name as a prefix may sort between its subkeys,
+  // so every key is looked at (hives are small).
+  for (k = keys_.begin(); k != keys_.end();) {
+    const std::string_view name = k->first;
+    const bool below = name.size() == path.size() || (name.size() > path.size() && name[path.size()] == '\\');
+    if (below && EqualNoCase(name.substr(0, path.size()), path)) k = keys_.erase(k);
+    else ++k;
+  }
+  return true;
+}
+
 const RegistryValue* RegistryHiveData::FindValue(std::string_view key, std::string_view name) const {
   auto k = keys_.find(key);
   if (k == keys_.end()) return nullptr;

@@ -56,6 +56,10 @@ class RegistryHiveData {
   // Creates the key and the keys above it. False (last error kErrorBadRegName)
   // for an empty path component or a line end in the path.
   bool CreateKey(std::string_view path);
+  // Deletes the key with its values and every key below it. False (last
+  // error kErrorFileNotFound) when the key is missing, or kErrorBadRegName
+  // for the root.
+  bool DeleteKey(std::string_view path);
   // Null when the key or the value is missing. The empty name is the key's default value.
   const RegistryValue* FindValue(std::string_view key, std::string_view name) const;
   // Sets a value of an existing key. False (last error kErrorBadRegName) when the

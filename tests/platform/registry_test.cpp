@@ -162,6 +162,29 @@ TEST(RegistryText, RefusesNamesTheFileCannotHold) {
   EXPECT_FALSE(data.SetValue("missing", "x", Dword(1)));
 }
 
+TEST(RegistryText, DeletesAKeyWithEverythingBelowItOnly) {
+  RegistryHiveData data;
+  for (const char* key : {"Soft\\Korvo", "Soft\\Korvo\\Server", "Soft\\KORVO\\Server\\Deep", "Soft\\KorvoB",
+                          "Soft\\Korvo Z", "Soft\\Korvo_", "Soft\\Other"})
+    ASSERT_TRUE(data.CreateKey(key)) << key;
+  ASSERT_TRUE(data.SetValue("Soft\\Korvo\\Server", "Pipes", Dword(1)));
+  ASSERT_TRUE(data.SetValue("Soft\\KorvoB", "Kept", Dword(2)));
+
+  EXPECT_TRUE(data.DeleteKey("soft\\korvo"));
+  for (const char* gone : {"Soft\\Korvo", "Soft\\Korvo\\Server", "Soft\\Korvo\\Server\\Deep"})
+    EXPECT_FALSE(data.HasKey(gone)) << gone;
+  EXPECT_EQ(data.FindValue("Soft\\Korvo\\Server", "Pipes"), nullptr);
+  for (const char* kept : {"Soft", "Soft\\KorvoB", "Soft\\Korvo Z", "Soft\\Korvo_", "Soft\\Other"})
+    EXPECT_TRUE(data.HasKey(kept)) << kept;
+  EXPECT_EQ(DwordOf(data.FindValue("Soft\\KorvoB", "Kept")), 2u);
+
+  SetLastError(0);
+  EXPECT_FALSE(data.DeleteKey("Soft\\Korvo"));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  EXPECT_FALSE(data.DeleteKey(""));
+  EXPECT_EQ(GetLastError(), kErrorBadRegName);
+}
+
 TEST(RegistryFiles, HivePathsFollowTheEnvironment) {
   Sandbox box;
   EXPECT_EQ(RegistryHivePath(RegistryHive::LocalMachine), box.machineHive());
