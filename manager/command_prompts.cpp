@@ -26,6 +26,23 @@ std::string CommandPrompt(int id) {
     case kCmdNextPane: return "Switches to the next window pane\nNext Pane";
     case kCmdPrevPane: return "Switches back to the previous window pane\nPrevious Pane";
     case kCmdHelpTopics: return "Lists Help topics\nHelp Topics";
+    // The books, the modems, the folder lists and the event log.
+    case 32783: return "Adds an item to the address book";
+    case 32869: return "Adds an item to the address book by copying existing one";
+    case 32785: return "Edits an item of the address book";
+    case 32784: return "Deletes one or more items from the address book";
+    case 32786: return "Adds a user to the book of registered users";
+    case 32787: return "Deletes one or more registered users";
+    case 32788: return "Edits a registered user's data";
+    case 32866: return "Adds a fax sender to the denied access book";
+    case 32867: return "Deletes one or more fax senders from the denied access book";
+    case 32868: return "Edits a fax sender's data";
+    case 32789: return "Adds a new modem configuration";
+    case 32808: return "Adds a new modem configuration by copying existing one";
+    case 32791: return "Edits a modem configuration data";
+    case 32790: return "Deletes one or more modem configurations";
+    case 32803: return "Opens the selected list (displays it in the right window pane)\nOpen List";
+    case 32856: return "Deletes all items in the event log";
     default: return {};
   }
 }

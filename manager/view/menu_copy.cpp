@@ -3,6 +3,7 @@
 #include <wx/menu.h>
 
 #include "desktop/command_id.h"
+#include "manager/command_prompts.h"
 
 namespace korvo::manager {
 
@@ -12,7 +13,7 @@ wxMenu* CopyPopup(const PopupMenu& popup) {
     if (item.id == 0)
       menu->AppendSeparator();
     else
-      menu->Append(WxId(item.id), wxString::FromUTF8(item.text));
+      menu->Append(WxId(item.id), wxString::FromUTF8(item.text), wxString::FromUTF8(PromptMessage(item.id)));
   }
   return menu;
 }

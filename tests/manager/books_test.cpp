@@ -68,6 +68,13 @@ class BooksTest : public HubFixture {
   ListModel model_{ui_};
 };
 
+// A user's rights in the server's file; 0 when he is not there.
+uint32_t RightsOf(const std::filesystem::path& file, const std::string& name) {
+  for (auto& r : Records<UserRecord>(file, CompareUserNames))
+    if (r.userName.Str() == name) return r.rights;
+  return 0;
+}
+
 // --- junk senders ---------------------------------------------------------------
 
 std::vector<std::string> Senders(const std::filesystem::path& file) {
@@ -125,41 +132,61 @@ TEST_F(BooksTest, JunkSendersAreAddedEditedAndDeletedOnTheServerFirst) {
   EXPECT_TRUE(Senders(Config("Denied.dbs")).empty());
 }
 
-// The book as a user registered with only his own boxes sees it (the
-// server keeps every right for its own login, the test's).
-class JoesSenders : public manager::JunkSendersBook {
+// A book as a user registered with only his own boxes sees it (the server
+// keeps every right for its own login, the test's).
+template <class Book>
+class JoesBook : public Book {
  public:
   void Fill() override {
-    client_.ActForUser(serverName_.c_str(), "joe");
-    JunkSendersBook::Fill();
+    this->client_.ActForUser(this->serverName_.c_str(), "joe");
+    Book::Fill();
   }
 };
 
-// A login registered with only its own boxes changes nothing: the server's
-// text is shown and the list stays.
+// A login registered with only its own boxes changes no book of the server:
+// the server's text is shown and the list and the file stay as they were.
 TEST_F(BooksTest, ALoginWithoutRightsIsRefusedAndTheListStays) {
   Register("joe", 0x22);
   StartHub();
-  model_.Open({"JoesSenders", &manager::CreateList<JoesSenders>}, {"Denied Access Book", true, "."});
-  ui_.boxes.clear();
+  const struct {
+    manager::ListClass cls;
+    int add;
+    std::filesystem::path file;
+  } books[] = {
+      {{"JoesSenders", &manager::CreateList<JoesBook<manager::JunkSendersBook>>}, 32866, Config("Denied.dbs")},
+      {{"JoesUsers", &manager::CreateList<JoesBook<manager::RegUsersBook>>}, 32786, Config("RegUsers.dbs")},
+      {{"JoesAddresses", &manager::CreateList<JoesBook<manager::GlobalAddrBook>>}, 32783,
+       root_ / "Books" / "Address.bok"},
+  };
   ui_.senderDialog = [](JunkSenderEntry& e, bool) {
     e.stationId = "123";
     return true;
   };
-  model_.OnCommand(32866);
-  EXPECT_EQ(model_.RowCount(), 0);
-  ASSERT_EQ(ui_.boxes.size(), 1u);
-  EXPECT_NE(ui_.boxes[0].text.find("permissions"), std::string::npos) << ui_.boxes[0].text;
-  EXPECT_TRUE(Senders(Config("Denied.dbs")).empty());
+  ui_.userDialog = [](RegisteredUserEntry& e, bool) {
+    e.userName = "jane";
+    return true;
+  };
+  ui_.addressDialog = [](AddressEntry& e, const std::string&) {
+    e.lastName = "Horvat";
+    e.faxNumber = "200";
+    return true;
+  };
+  for (const auto& book : books) {
+    SCOPED_TRACE(book.cls.name);
+    const auto before = std::filesystem::exists(book.file) ? std::filesystem::file_size(book.file) : 0;
+    model_.Open(book.cls, {"Book", true, "."});
+    const int rows = model_.RowCount();
+    ui_.boxes.clear();
+    model_.OnCommand(book.add);
+    EXPECT_EQ(model_.RowCount(), rows);
+    ASSERT_EQ(ui_.boxes.size(), 1u);
+    EXPECT_NE(ui_.boxes[0].text.find("permissions"), std::string::npos) << ui_.boxes[0].text;
+    EXPECT_EQ(std::filesystem::exists(book.file) ? std::filesystem::file_size(book.file) : 0, before);
+  }
+  EXPECT_EQ(RightsOf(Config("RegUsers.dbs"), "jane"), 0u);
 }
 
 // --- registered users -----------------------------------------------------------
-
-uint32_t RightsOf(const std::filesystem::path& file, const std::string& name) {
-  for (auto& r : Records<UserRecord>(file, CompareUserNames))
-    if (r.userName.Str() == name) return r.rights;
-  return 0;
-}
 
 TEST_F(BooksTest, UsersAreAddedWithTheirRightsEditedAndRefusedByTheServersRules) {
   StartHub();
@@ -212,6 +239,16 @@ TEST_F(BooksTest, UsersAreAddedWithTheirRightsEditedAndRefusedByTheServersRules)
   ASSERT_GE(ui_.boxes.size(), 2u);  // the question, then the refusal
   EXPECT_EQ(model_.RowCount(), before + 1);
   EXPECT_NE(RightsOf(Config("RegUsers.dbs"), "Administrator"), 0u);
+
+  // jane goes from the file and the list.
+  jane = -1;
+  for (int i = 0; i < model_.RowCount(); ++i)
+    if (model_.CellText(i, 0) == "jane") jane = i;
+  ASSERT_GE(jane, 0);
+  Select({jane});
+  model_.OnCommand(32787);
+  EXPECT_EQ(RightsOf(Config("RegUsers.dbs"), "jane"), 0u);
+  EXPECT_EQ(model_.RowCount(), before);
 }
 
 // --- address books --------------------------------------------------------------

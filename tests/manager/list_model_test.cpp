@@ -453,6 +453,8 @@ TEST(EventLogEntryTest, KindNumberAndTextComeFromTheThreeFields) {
   } cases[] = {
       {"4\x1b" "12\x1b" "Fax Server Daemon started.\x1b", "Event", 12, "Fax Server Daemon started."},
       {"1\x1b" "7\x1b" "Modem not answering", "Error", 7, "Modem not answering"},
+      {"2\x1b" "1765400000\x1b" "Port /dev/ttyS0 not responding !", "Error", 1765400000,
+       "Port /dev/ttyS0 not responding !"},
       {"x\x1b\x1b", "Error", 0, ""},
       {"", "Error", 0, ""},
   };

@@ -18,6 +18,8 @@
 #include <wx/dialog.h>
 #include <wx/dcclient.h>
 #include <wx/headerctrl.h>
+#include <wx/menu.h>
+#include <wx/statusbr.h>
 #include <wx/radiobut.h>
 #include <wx/scrolbar.h>
 #include <wx/textctrl.h>
@@ -544,6 +546,45 @@ TEST_F(ServerListsWindowTest, TheModemDialogStaysOpenOnARefusalAndCancelLeavesTh
   for (int c = 0; c < 15; ++c) after.push_back(list().CellText(0, c));
   EXPECT_EQ(after, row);
   EXPECT_TRUE(prompter_.Done());
+}
+
+// Pointing at a command of a list's popup in the main menu shows its prompt
+// in the status bar, as for the frame's own commands.
+TEST_F(ServerListsWindowTest, EachListsCommandsShowTheirPromptsInTheStatusBar) {
+  StartHub();
+  Start();
+  const struct {
+    std::vector<std::string> folder;
+    int id;
+    const char* prompt;
+  } cases[] = {
+      {{"Personal Folders", "Address Book"}, 32783, "Adds an item to the address book"},
+      {ServerFolder("Global Address Book"), 32783, "Adds an item to the address book"},
+      {ServerFolder("Global Address Book"), 32869, "Adds an item to the address book by copying existing one"},
+      {ServerFolder("Global Address Book"), 32785, "Edits an item of the address book"},
+      {ServerFolder("Global Address Book"), 32784, "Deletes one or more items from the address book"},
+      {ServerFolder("Registered Users"), 32786, "Adds a user to the book of registered users"},
+      {ServerFolder("Registered Users"), 32787, "Deletes one or more registered users"},
+      {ServerFolder("Registered Users"), 32788, "Edits a registered user's data"},
+      {ServerFolder("Denied Access Book"), 32866, "Adds a fax sender to the denied access book"},
+      {ServerFolder("Denied Access Book"), 32867, "Deletes one or more fax senders from the denied access book"},
+      {ServerFolder("Denied Access Book"), 32868, "Edits a fax sender's data"},
+      {ServerFolder("Modems"), 32789, "Adds a new modem configuration"},
+      {ServerFolder("Modems"), 32808, "Adds a new modem configuration by copying existing one"},
+      {ServerFolder("Modems"), 32791, "Edits a modem configuration data"},
+      {ServerFolder("Modems"), 32790, "Deletes one or more modem configurations"},
+      {ServerFolder("Event Log"), 32856, "Deletes all items in the event log"},
+      {{"Fax Servers", Host()}, 32803, "Opens the selected list (displays it in the right window pane)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder.back() + " " + std::to_string(c.id));
+    Open(c.folder);
+    frame()->SetStatusText("");
+    wxMenuEvent highlight(wxEVT_MENU_HIGHLIGHT, WxId(c.id), frame()->GetMenuBar()->GetMenu(1));
+    highlight.SetEventObject(frame());
+    frame()->ProcessWindowEvent(highlight);
+    EXPECT_EQ(frame()->GetStatusBar()->GetStatusText(0).utf8_string(), c.prompt);
+  }
 }
 
 // The lists open with columns that their titles and list dates fit, in the
