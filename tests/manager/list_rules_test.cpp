@@ -167,6 +167,12 @@ struct AddressOkCase {
   bool ok;
 };
 
+void PrintTo(const AddressOkCase& c, std::ostream* os) {
+  using ::testing::PrintToString;
+  *os << "fax " << PrintToString(std::string(c.fax)) << ", names " << PrintToString(std::string(c.first)) << " "
+      << PrintToString(std::string(c.last)) << " " << PrintToString(std::string(c.company));
+}
+
 class AddressOk : public ::testing::TestWithParam<AddressOkCase> {};
 
 TEST_P(AddressOk, FaxAndOneName) {
