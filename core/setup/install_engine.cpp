@@ -1,12 +1,105 @@
 #include "core/setup/install_engine.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <vector>
 
+#include "common/settings.h"
+#include "common/trace.h"
+#include "core/install/install.h"
+#include "platform/file_io.h"
 #include "platform/lasterror.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/service.h"
 
 namespace korvo {
+namespace {
+
+using desktop::Answer;
+using desktop::Buttons;
+using desktop::Icon;
+
+// Set once per process: the printer settings program was started, and the
+// client files were copied (a second copy in the same run is skipped).
+std::atomic<bool> gControlPanelOpened{false};
+std::atomic<bool> gClientFilesCopied{false};
+
+constexpr uint32_t kPathSize = 260;
+
+struct MediaFile {
+  const char* name;     // in the root folder
+  const char* pattern;  // on the media; '?' also matches the '_' of a packed file
+};
+
+// The programs and files every workstation gets.
+constexpr MediaFile kClientFiles[] = {
+    {"libkorvocore.so", "libkorvocore.s?"}, {"korvodesk", "korvodes?"},  {"korvolens", "korvolen?"},
+    {"korvoprep", "korvopre?"},             {"README.TXT", "README.TX?"}, {"korvobell", "korvobel?"},
+    {"korvocapture", "korvocaptur?"},
+};
+constexpr MediaFile kServerFiles[] = {{"korvohub", "korvohu?"}, {"korvo-relay", "korvo-rela?"}};
+
+// What removal deletes from the root folder; the folders and the server's
+// data stay.
+constexpr const char* kInstalledFiles[] = {"README.TXT", "korvobell",       "korvodesk",  "korvolens",
+                                           "korvoprep",  "libkorvocore.so", "korvocapture", "korvohub",
+                                           "korvo-relay"};
+
+constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvo";
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+std::string BaseKey() {
+  char key[64] = {};
+  KvGetRegProductKey(key, sizeof key);
+  return key;
+}
+
+void DeleteRegKey(platform::RegistryHive hive, const std::string& key) {
+  platform::UpdateRegistryHive(hive, [&](platform::RegistryHiveData& data) { return data.DeleteKey(key); });
+}
+
+// The unit of the server's service is there: it can be opened.
+// The printer settings program of the desktop, where it is installed.
+constexpr const char* kPrinterSettings = "system-config-printer";
+
+bool PrinterSettingsFound() {
+  const char* path = std::getenv("PATH");
+  std::string_view rest = path ? path : "";
+  while (!rest.empty()) {
+    const size_t colon = rest.find(':');
+    const std::string dir(rest.substr(0, colon));
+    rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    std::error_code ec;
+    if (!dir.empty() && std::filesystem::is_regular_file(std::filesystem::path(dir) / kPrinterSettings, ec)) return true;
+  }
+  return false;
+}
+
+std::string DeletePrinterText() {
+  if (PrinterSettingsFound())
+    return std::string("Please delete \"Korvo Printer\" in ") + kPrinterSettings + "\nand then click on OK to continue.";
+  return "Please delete \"Korvo Printer\" from the printers of CUPS (lpadmin -x Korvo_Printer)\n"
+         "and then click on OK to continue.";
+}
+
+bool ServiceInstalled() {
+  const uint32_t saved = platform::GetLastError();
+  const bool open = platform::OpenService("Korvo");
+  platform::SetLastError(saved);
+  return open;
+}
+
+}  // namespace
 
 InstallEngine::InstallEngine(SetupSettings& settings, desktop::Prompter& prompts, Pause pause)
     : settings_(settings), prompts_(prompts), pause_(std::move(pause)) {}
@@ -107,16 +200,396 @@ void InstallEngine::ReportError(const std::string& step) {
   Ask(text, removing_ ? "Korvo Uninstall Error" : "Korvo Setup Error", desktop::Buttons::Ok, desktop::Icon::Error);
 }
 
+
+// --- Install -----------------------------------------------------------------
+
 bool InstallEngine::Install() {
   removing_ = false;
-  if (sheet_ && !StopRequested()) sheet_->Finished(0);
+  bool ok = true;
+  if (settings_.workstation != 0 && !InstallWorkstation()) {
+    Fail("Install Workstation");
+    ok = false;
+  }
+  if (ok && !InstallProgramGroup()) {
+    Fail("Install Common Group");
+    ok = false;
+  }
+  if (ok && settings_.server != 0) {
+    if (InstallServer()) {
+      if (Progress("Adding Adiministrators ...")) KvImportUsers(WithSlash(settings_.rootDirectory).c_str());
+      else ok = false;
+    } else {
+      Fail("Install Server");
+      ok = false;
+    }
+  }
+  return Finish(ok);
+}
+
+void InstallEngine::Fail(const std::string& step) {
+  if (!StopRequested()) ReportError(step);
+}
+
+bool InstallEngine::Finish(bool ok) {
+  if (StopRequested()) return false;
+  if (sheet_) sheet_->Finished(ok ? 1 : 0);
+  return ok;
+}
+
+// Nothing to do: true. The answer to a newer version may skip the part.
+bool InstallEngine::VersionCheck(bool server, bool& skip) {
+  skip = false;
+  uint32_t version = 0;
+  if (!(server ? KvGetKorvoServer(&version) : KvGetKorvoWorkstation(&version))) return true;
+  DebugPrint(server ? "VerServ:%d ? %d\n" : "Ver:%d ? %d\n", static_cast<int>(version), kSetupVersion);
+  if (version > static_cast<uint32_t>(kSetupVersion)) {
+    skip = Ask("Install over NEWER version?", "Korvo Version Check", Buttons::YesNo, Icon::None) != Answer::Yes;
+  } else if (version != 0 && version < (server ? 0x104u : 0x103u)) {
+    Ask(server ? "Please remove ALL EXISTING server configuration files before continuing"
+               : "Please remove ALL EXISTING user files before continuing",
+        "Korvo Version Check", Buttons::Ok, Icon::None);
+  }
+  return true;
+}
+
+bool InstallEngine::InstallWorkstation() {
+  bool skip = false;
+  VersionCheck(false, skip);
+  if (skip) return true;
+  if (!Progress("Creating Directories ...") || !MakeRootDirectories()) return false;
+  Busy(true);
+  const bool copied = Progress("Copying files ...") && CopyClientFiles();
+  Busy(false);
+  if (!copied) return false;
+  if (!Progress("Installing Korvo Print") || !InstallPrinter()) return false;
+  if (!Progress("Setting Workstation Registry Keys") || !WriteWorkstationValues()) return false;
+  return KvSetKorvoWorkstation(kSetupVersion) != 0;
+}
+
+bool InstallEngine::InstallServer() {
+  bool skip = false;
+  VersionCheck(true, skip);
+  if (skip) return true;
+  if (!Progress("Setting Server Registry Keys") || !WriteServerValues()) return false;
+  if (!Progress("Creating Directories") || !MakeRootDirectories()) return false;
+  Busy(true);
+  const bool copied = Progress("Copying files ...") && CopyClientFiles();
+  Busy(false);
+  if (!copied) return false;
+  if (!Progress("Copying Server files") || !CopyServerFiles()) return false;
+  if (!Progress("Installing Korvo Service") || !InstallService()) return false;
+  return KvSetKorvoServer(kSetupVersion) != 0;
+}
+
+void InstallEngine::Busy(bool on) {
+  if (sheet_) sheet_->Busy(on);
+}
+
+bool InstallEngine::MakeRootDirectories() {
+  if (!Progress("Making Directories")) return false;
+  settings_.rootDirectory = WithSlash(settings_.rootDirectory);
+  DebugPrint("PATH: '%s'\n", settings_.rootDirectory.c_str());
+  return KvMakeDirectories(settings_.rootDirectory.c_str()) != 0;
+}
+
+bool InstallEngine::CopyWithRetry(const std::string& pattern, const std::string& destination) {
+  for (;;) {
+    const int copied = KvCopy(pattern.c_str(), destination.c_str());
+    // A code stored by an earlier copy must not show in a later error box.
+    lastError_ = copied ? 0 : platform::GetLastError();
+    if (copied) return true;
+    if (Ask("Could not copy " + destination + " file.\nRetry copy ?", "Korvo Setup", Buttons::RetryCancel,
+            Icon::Question) != Answer::Retry)
+      return false;
+  }
+}
+
+bool InstallEngine::CopyClientFiles() {
+  if (gClientFilesCopied) return true;
+  const std::string root = WithSlash(settings_.rootDirectory);
+  for (const MediaFile& file : kClientFiles) {
+    if (!Progress("Copying %s file", file.name)) return false;
+    if (!CopyWithRetry(file.pattern, root + file.name)) return false;
+  }
+  gClientFilesCopied = true;
+  return true;
+}
+
+bool InstallEngine::CopyServerFiles() {
+  if (!Progress("Removing Korvo Service ...") || !RemoveService()) return false;
+  char serverRoot[kPathSize] = {};
+  if (!KvGetServerRoot(serverRoot, sizeof serverRoot) || !KvMakeDirectories(serverRoot)) return false;
+  const std::string root = WithSlash(settings_.rootDirectory);
+  for (const MediaFile& file : kServerFiles) {
+    if (!Progress("Copying %s file", file.name)) return false;
+    if (!CopyWithRetry(file.pattern, root + file.name)) return false;
+  }
+  if (!Progress("Updating Windows Registry for Korvo Service ...")) return false;
+  return KvSetServerExe((root + kServerFiles[0].name).c_str()) != 0;
+}
+
+bool InstallEngine::WriteServerValues() {
+  const SetupSettings& s = settings_;
+  const std::string root = WithSlash(s.rootDirectory);
+  if (!Progress("Adding Korvo Server keys into Registry ...")) return false;
+  return KvSetServerRoot((root + "Server").c_str()) && KvSetServerTcpIp(0) && KvSetServerPipes(1) &&
+         KvWriteRegDword("Server", "MaxImgId", static_cast<uint32_t>(s.maxImgId)) &&
+         KvWriteRegDword("Server", "MaxReqId", static_cast<uint32_t>(s.maxReqId)) &&
+         SetStationIdentifierString(s.stationIdentifier) && SetRetryTimeout(static_cast<uint32_t>(s.retryTimeout)) &&
+         SetRetryAttempts(static_cast<uint32_t>(s.retryAttempts)) &&
+         KvWriteRegStr("Server", "ServiceAccount", s.serviceAccount.c_str()) &&
+         KvWriteRegStr("Server", "MapiProfile", s.mapiProfile.c_str()) &&
+         KvWriteRegStr("Server", "AutoDispatchTo", s.autoDispatchTo.c_str()) &&
+         KvWriteRegStr("Server", "Organization", s.organization.c_str()) &&
+         KvWriteRegStr("Server", "MainFaxNumber", s.mainFaxNumber.c_str()) &&
+         KvWriteRegStr("Server", "MainPhoneNumber", s.mainPhoneNumber.c_str()) &&
+         KvWriteRegStr("Server", "ContactPerson", s.contactPerson.c_str());
+}
+
+bool InstallEngine::WriteWorkstationValues() {
+  const std::string root = WithSlash(settings_.rootDirectory);
+  settings_.usersDataPath = root + "Users";
+  // Every write counts: a value that did not reach the hive fails the step.
+  return KvSetKorvoInstallPath(root.c_str()) && KvSetKorvoDefaultUsersDataPath(settings_.usersDataPath.c_str()) &&
+         KvSetKorvoDefaultServer(settings_.defaultServer.c_str()) &&
+         KvSetKorvoCoreName((root + "libkorvocore.so").c_str()) && KvSetKorvoLensName((root + "korvolens").c_str()) &&
+         KvSetKorvoDeskName((root + "korvodesk").c_str()) && KvMakeUserDefaultEnvironment();
+}
+
+bool InstallEngine::RemoveService() {
+  if (!ServiceInstalled()) return true;
+  for (int round = 0; round < 3; ++round) {
+    StopServerService(nullptr);
+    RemoveServerService(nullptr);
+    Wait(std::chrono::milliseconds(500));
+  }
+  return !ServiceInstalled();
+}
+
+bool InstallEngine::InstallService() {
+  if (!Progress("Removing Korvo service ...") || !RemoveService()) return false;
+  char program[kPathSize] = {};
+  if (!KvGetServerExe(program, sizeof program)) return false;
+  if (!Progress("Installing Korvo service ...")) return false;
+  const SetupSettings& s = settings_;
+  if (!InstallServerService(nullptr, program, s.serviceAccount.empty() ? nullptr : s.serviceAccount.c_str(),
+                            s.servicePassword.empty() ? nullptr : s.servicePassword.c_str()))
+    return false;
+  if (!Progress("Starting Korvo service ...")) return false;
+  StartServerService(nullptr);
+  if (!Progress("Waiting for Korvo service to start ...")) return false;
+  // A service slow to report running does not fail the installation.
+  for (int round = 0; round < 10; ++round) {
+    Wait(std::chrono::milliseconds(500));
+    if (StopRequested()) return false;
+    int running = 0;
+    if (IsServerServiceRunning(nullptr, &running, nullptr) && running) break;
+  }
+  return true;
+}
+
+void InstallEngine::RemovePrinterParts() {
+  RemoveFaxPrinter();
+  RemovePortMonitor();
+  RemovePrintDriver();
+}
+
+bool InstallEngine::InstallPrinter() {
+  for (;;) {
+    int running = 0;
+    if (!IsServerServiceRunning(nullptr, &running, "Spooler")) return false;
+    if (running) break;
+    if (Ask("The Printer Spooler is not running!\nPlease make sure it is started and then continue",
+            "Korvo Setup Spooler Check", Buttons::OkCancel, Icon::None) != Answer::Ok)
+      return false;
+  }
+  while (IsFaxPrinterInstalled() == 0) {
+    if (Ask("Setup has detected that \"Korvo Printer\" is ALREADY installed.\n"
+            "Do you want to keep the existing Korvo Printer?",
+            "Korvo Setup \"Korvo Printer\" Detected", Buttons::YesNo, Icon::None) == Answer::Yes)
+      return true;
+    OpenPrinterSettings();
+    Ask(DeletePrinterText(), "Korvo Setup Remove \"Korvo Printer\" Instructions", Buttons::Ok, Icon::None);
+    RemovePrinterParts();
+  }
+  RemovePrinterParts();
+  const std::string root = WithSlash(settings_.rootDirectory);
+  uint32_t code = 0;
+  if (!Progress("Installing Korvo Print Driver ...")) return false;
+  if ((code = InstallPrintDriver()) != 0) return Failed(code);
+  if (!Progress("Installing Korvo Print Monitor ...")) return false;
+  if ((code = InstallPortMonitor(root.c_str())) != 0) return Failed(code);
+  if (!Progress("Installing Korvo Printer ...")) return false;
+  if ((code = AddFaxPrinter()) != 0) return Failed(code);
+  return true;
+}
+
+bool InstallEngine::Failed(uint32_t code) {
+  lastError_ = code;
   return false;
 }
 
+void InstallEngine::OpenPrinterSettings() {
+  if (!PrinterSettingsFound() || gControlPanelOpened.exchange(true)) return;
+  platform::StartProcess({kPrinterSettings});
+}
+
+bool InstallEngine::InstallProgramGroup() {
+  Busy(true);
+  const bool ok = BuildProgramGroup();
+  Busy(false);
+  return ok;
+}
+
+void InstallEngine::RemoveOldGroup() {
+  uint32_t id = 0;
+  KvShellCommandsStart(&id);
+  KvSendShellCommand(id, "[CreateGroup(\"Startup\",1)]");
+  KvSendShellCommand(id, "[DeleteItem(\"Korvo Notifier\")]");
+  KvSendShellCommand(id, "[DeleteItem(\"Korvo Manager\")]");
+  KvSendShellCommand(id, "[ExitProgman(0)]");
+  KvSendShellCommand(id, "[DeleteGroup(\"%s\",1)]", settings_.groupName.c_str());
+  KvShellCommandsEnd(id);
+}
+
+bool InstallEngine::BuildProgramGroup() {
+  RemoveOldGroup();
+  uint32_t id = 0;
+  if (!KvShellCommandsStart(&id)) return false;
+  const std::string root = WithSlash(settings_.rootDirectory);
+  const char* r = root.c_str();
+  const char* group = settings_.groupName.c_str();
+  int ok = 1;
+  bool going = true;
+  auto line = [&](const char* text) { going = going && Progress("%s", text); };
+  KvSendShellCommand(id, "[DeleteGroup(\"Korvo\",1)]");
+  KvSendShellCommand(id, "[CreateGroup(\"%s\",1)]", group);
+  KvSendShellCommand(id, "[ShowGroup(\"%s\",7,1)]", group);
+  line("Adding Korvo Manager item into Korvo group");
+  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Manager\")]", r, "korvodesk");
+  line("Adding Korvo Notify item into Korvo group");
+  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Notifier\")]", r, "korvobell");
+  line("Adding Korvo Viewer item into Korvo group");
+  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Viewer\")]", r, "korvolens");
+  line("Adding Korvo Readme text file item into Korvo group");
+  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Readme\")]", r, "README.TXT");
+  line("Adding Korvo Remove item into Korvo group");
+  if (going)
+    KvSendShellCommand(id, "[AddItem(\"%s%s\" /uninstall,Remove Korvo,\"%s%s\",1)]", r, "korvoprep", r, "korvoprep");
+  if (going) ok = KvSendShellCommand(id, "[ExitProgman(0)]");
+  if (going && ok && settings_.managerInStartup) {
+    line("Adding Korvo Manager item into Startup group");
+    if (going) {
+      KvSendShellCommand(id, "[ShowGroup(Startup,7,1)]");
+      KvSendShellCommand(id, "[ReplaceItem(\"Korvo Manager\")]");
+      KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Manager\")]", r, "korvodesk");
+      ok = KvSendShellCommand(id, "[ExitProgman(0)]");
+    }
+  }
+  if (going && ok && settings_.notifierInStartup) {
+    line("Adding Korvo Notifier item into Startup group");
+    if (going) {
+      KvSendShellCommand(id, "[ShowGroup(Startup,7,1)]");
+      KvSendShellCommand(id, "[ReplaceItem(\"Korvo Notifier\")]");
+      KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Notifier\")]", r, "korvobell");
+      ok = KvSendShellCommand(id, "[ExitProgman(0)]");
+    }
+  }
+  KvShellCommandsEnd(id);
+  if (!going) return false;
+  WriteUninstallEntry();
+  return ok != 0;
+}
+
+bool InstallEngine::WriteUninstallEntry() {
+  const std::string command = WithSlash(settings_.rootDirectory) + "korvoprep /uninstall";
+  if (!Progress("Writing uninstall information ...")) return false;
+  auto text = [](const std::string& s) {
+    platform::RegistryValue v{platform::kRegSz, std::vector<uint8_t>(s.begin(), s.end())};
+    v.data.push_back(0);
+    return v;
+  };
+  return platform::UpdateRegistryHive(platform::RegistryHive::LocalMachine, [&](platform::RegistryHiveData& data) {
+           return data.CreateKey(kUninstallKey) && data.SetValue(kUninstallKey, "DisplayName", text("Velmora Korvo 1.30")) &&
+                  data.SetValue(kUninstallKey, "UninstallString", text(command));
+         }) == platform::RegistryUpdate::kDone;
+}
+
+// --- Remove ------------------------------------------------------------------
+
 bool InstallEngine::Remove() {
   removing_ = true;
-  if (sheet_ && !StopRequested()) sheet_->Finished(0);
-  return false;
+  bool server = true;
+  bool workstation = true;
+  if (settings_.server >= 2) {
+    server = RemoveServer();
+    if (!server) Fail("Remove Server");
+  }
+  if (settings_.workstation > 1) {
+    workstation = RemoveWorkstation();
+    if (!workstation) Fail("Remove Workstation");
+  }
+  if (server && workstation && !StopRequested()) {
+    RemoveOldGroup();
+    DeleteRegKey(platform::RegistryHive::LocalMachine, kUninstallKey);
+    const std::string base = BaseKey();
+    DeleteRegKey(platform::RegistryHive::LocalMachine, base + "\\Server");
+    DeleteRegKey(platform::RegistryHive::LocalMachine, base);
+    for (const char* program : {"\\Korvo Manager", "\\Korvo Viewer", "\\Notifier", ""})
+      DeleteRegKey(platform::RegistryHive::CurrentUser, base + program);
+  }
+  return Finish(server && workstation);
+}
+
+bool InstallEngine::RemoveServer() {
+  if (!Progress("Remove Korvo service  ...") || !RemoveService()) return false;
+  Busy(true);
+  const bool removed = Progress("Remove Server files ...") && RemoveInstalledFiles();
+  Busy(false);
+  if (!removed) return false;
+  return Progress("Mark Server not installed ...") && KvSetKorvoServer(0);
+}
+
+bool InstallEngine::RemoveWorkstation() {
+  if (!Progress("Removing Korvo Print ...") || !RemovePrinter()) return false;
+  Busy(true);
+  const bool removed = Progress("Remove Workstation files and directories ...") && RemoveInstalledFiles();
+  Busy(false);
+  if (!removed) return false;
+  return Progress("Mark Workstation not installed ...") && KvSetKorvoWorkstation(0);
+}
+
+bool InstallEngine::RemovePrinter() {
+  bool asked = false;
+  while (IsFaxPrinterInstalled() == 0) {
+    Ask(DeletePrinterText(), "Korvo Setup Remove \"Korvo Printer\" Instructions", Buttons::Ok, Icon::None);
+    asked = true;
+    // A printer CUPS will not delete would be asked about for ever.
+    if (const uint32_t code = RemoveFaxPrinter(); code != 0 && IsFaxPrinterInstalled() == 0) return Failed(code);
+    RemovePortMonitor();
+    RemovePrintDriver();
+  }
+  // The printer was deleted by hand: its backend, filter and agent entry go too.
+  if (!asked) {
+    RemovePortMonitor();
+    RemovePrintDriver();
+  }
+  return true;
+}
+
+bool InstallEngine::RemoveInstalledFiles() {
+  const std::string root = WithSlash(settings_.rootDirectory);
+  for (const char* name : kInstalledFiles) {
+    if (!Progress("Removing %s%s file ...", root.c_str(), name)) return false;
+    const std::string path = root + name;
+    while (!platform::DeleteFileByName(path.c_str())) {
+      if (platform::GetLastError() == ENOENT) break;
+      if (Ask("Could not remove: " + std::string(name) + " file.\nPlease make sure the file is not in use, then continue.",
+              "Korvo Remove", Buttons::RetryCancel, Icon::Question) != Answer::Retry)
+        return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace korvo

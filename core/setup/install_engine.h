@@ -100,6 +100,36 @@ class InstallEngine {
 
  private:
   void Wait(std::chrono::milliseconds time);
+  void Busy(bool on);
+  // The error box of a step, unless the worker is stopping.
+  void Fail(const std::string& step);
+  // Sends SetupFinished unless the worker is stopping; the result.
+  bool Finish(bool ok);
+  // Stores a code returned by a printer function as the last error; false.
+  bool Failed(uint32_t code);
+
+  bool VersionCheck(bool server, bool& skip);
+  bool InstallWorkstation();
+  bool InstallServer();
+  bool MakeRootDirectories();
+  bool CopyWithRetry(const std::string& pattern, const std::string& destination);
+  bool CopyClientFiles();
+  bool CopyServerFiles();
+  bool WriteServerValues();
+  bool WriteWorkstationValues();
+  bool RemoveService();
+  bool InstallService();
+  bool InstallPrinter();
+  void RemovePrinterParts();
+  void OpenPrinterSettings();
+  bool InstallProgramGroup();
+  bool BuildProgramGroup();
+  void RemoveOldGroup();
+  bool WriteUninstallEntry();
+  bool RemoveServer();
+  bool RemoveWorkstation();
+  bool RemovePrinter();
+  bool RemoveInstalledFiles();
   void Run(bool (InstallEngine::*body)());
 
   SetupSettings& settings_;
