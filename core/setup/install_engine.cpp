@@ -185,8 +185,12 @@ std::string InstallEngine::pendingProgressText() const {
 
 desktop::Answer InstallEngine::Ask(const std::string& text, const std::string& caption, desktop::Buttons buttons,
                                    desktop::Icon icon) {
-  if (sheet_) return sheet_->Ask(text, caption, buttons, icon);
-  return prompts_.Message(nullptr, text, caption, buttons, icon);
+  if (!sheet_) return prompts_.Message(nullptr, text, caption, buttons, icon);
+  // A box is answered with the ordinary pointer, not the wait cursor.
+  if (busy_) sheet_->Busy(false);
+  const desktop::Answer answer = sheet_->Ask(text, caption, buttons, icon);
+  if (busy_) sheet_->Busy(true);
+  return answer;
 }
 
 void InstallEngine::ReportError(const std::string& step) {
@@ -282,6 +286,7 @@ bool InstallEngine::InstallServer() {
 }
 
 void InstallEngine::Busy(bool on) {
+  busy_ = on;
   if (sheet_) sheet_->Busy(on);
 }
 

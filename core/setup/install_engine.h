@@ -146,6 +146,7 @@ class InstallEngine {
   std::condition_variable stopWake_;
   bool stop_ = false;
   bool removing_ = false;
+  bool busy_ = false;  // the wait cursor is on
   std::thread worker_;
 };
 

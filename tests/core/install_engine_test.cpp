@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -189,10 +193,10 @@ std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> pa
 }
 
 // A sandbox with the installation media as the current folder: the real
-// printer files, agent and server packed, stand-ins for the other programs
+// printer files packed (cupsd takes them), stand-ins for the programs
 // (libkorvocore.so, korvoprep and README.TXT plain, as the media script
-// leaves them). `left` is left off the media.
-class Setup : public ::testing::Test {
+// leaves them, the others packed). `left` is left off the media.
+class InstallEngineRun : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = fs::current_path();
@@ -206,11 +210,10 @@ class Setup : public ::testing::Test {
   void MakeMedia(const std::set<std::string>& left = {}) {
     std::vector<fs::path> packed;
     for (const fs::path& real : {test::BuildDir() / "capture/rastertokvf", test::BuildDir() / "capture/kvf",
-                                 test::BuildDir() / "capture/korvocapture", test::BuildDir() / "server/korvohub",
                                  test::SourceDir() / "capture/Korvo_Printer.ppd"})
       if (!left.count(real.filename().string())) packed.push_back(real);
     fs::create_directories(box_.path("standin"));
-    for (const char* name : {"korvodesk", "korvolens", "korvobell", "korvo-relay"}) {
+    for (const char* name : {"korvodesk", "korvolens", "korvobell", "korvo-relay", "korvohub", "korvocapture"}) {
       if (left.count(name)) continue;
       Sandbox::writeFile(box_.path("standin") / name, std::string("program ") + name + "\n");
       packed.push_back(box_.path("standin") / name);
@@ -236,7 +239,7 @@ class Setup : public ::testing::Test {
   Pauses pauses_;
 };
 
-TEST_F(Setup, SettingsStartFromWhatAnEarlierInstallationStored) {
+TEST_F(InstallEngineRun, SettingsStartFromWhatAnEarlierInstallationStored) {
   {
     SetupSettings s = SetupSettings::Load();
     const SetupSettings fresh;
@@ -286,7 +289,7 @@ TEST_F(Setup, SettingsStartFromWhatAnEarlierInstallationStored) {
   EXPECT_EQ(s.mapiProfile, "v-MapiProfile");
 }
 
-TEST_F(Setup, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheData) {
+TEST_F(InstallEngineRun, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheData) {
   if (geteuid() != 0) GTEST_SKIP() << "cupsd and its ServerBin need root";
   MakeMedia();
   ASSERT_FALSE(HasFatalFailure());
@@ -310,7 +313,7 @@ TEST_F(Setup, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheData) {
   const std::string root = Root();
   for (const std::string& f : kClientFiles) EXPECT_TRUE(fs::is_regular_file(root + f)) << f;
   EXPECT_EQ(Sandbox::readFile(root + "korvodesk"), "program korvodesk\n");
-  EXPECT_EQ(Sandbox::readFile(root + "korvohub"), Sandbox::readFile(test::BuildDir() / "server/korvohub"));
+  EXPECT_EQ(Sandbox::readFile(root + "korvohub"), "program korvohub\n");
   EXPECT_TRUE(fs::is_regular_file(root + "korvo-relay"));
   EXPECT_TRUE(fs::is_regular_file(root + "Server/Config/RegUsers.dbs"));
   EXPECT_EQ(test::Mode(root + "Users"), 01777u);
@@ -367,6 +370,380 @@ TEST_F(Setup, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheData) {
                       p.rfind("user.reg", 0) == 0;
     EXPECT_TRUE(kept) << p;
   }
+}
+
+// Runs one body on the engine's worker with the sheet; the sheet's results.
+std::vector<int> RunWorker(InstallEngine& engine, Sheet& sheet, bool remove) {
+  engine.SetSheet(&sheet);
+  if (remove) engine.StartRemove();
+  else engine.StartInstall();
+  engine.Join();
+  return sheet.results();
+}
+
+TEST_F(InstallEngineRun, EarlierVersionsOfTheWorkstationPart) {
+  if (geteuid() != 0) GTEST_SKIP() << "cupsd and its ServerBin need root";
+  struct Case {
+    uint32_t stored;          // SetupWorkstation before; 0xFFFFFFFF: missing
+    std::vector<Answer> answers;
+    std::string box;          // the version box, "" for none
+    bool installs;
+  };
+  const Case cases[] = {
+      {0xFFFFFFFF, {}, "", true},
+      {0x11E, {}, "", true},
+      {0x11F, {Answer::Yes}, "Install over NEWER version?", true},
+      {0x11F, {Answer::No}, "Install over NEWER version?", false},
+      {0x102, {Answer::Ok}, "Please remove ALL EXISTING user files before continuing", true},
+      {0x103, {}, "", true},
+  };
+  MakeMedia();
+  ASSERT_FALSE(HasFatalFailure());
+  test::CupsServer cups(box_, box_.path("runtime"), box_.systemRoot() / "usr/lib/cups");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.stored << " " << c.answers.size());
+    fs::remove_all(box_.path("opt"));
+    RemoveFaxPrinter();
+    if (c.stored != 0xFFFFFFFF) {
+      ASSERT_TRUE(KvSetKorvoWorkstation(c.stored));
+    }
+    test::RecordedPrompts prompts;
+    for (Answer a : c.answers) prompts.Answer(a);
+    SetupSettings settings = Settings();
+    settings.server = 0;
+    InstallEngine engine(settings, prompts, std::ref(pauses_));
+    Sheet sheet(prompts);
+    EXPECT_EQ(RunWorker(engine, sheet, false), std::vector<int>{1});
+    EXPECT_TRUE(prompts.Done());
+    ASSERT_EQ(prompts.boxes.size(), c.box.empty() ? 0u : 1u);
+    if (!c.box.empty()) {
+      EXPECT_EQ(prompts.boxes[0].text, c.box);
+      EXPECT_EQ(prompts.boxes[0].caption, "Korvo Version Check");
+      EXPECT_EQ(prompts.boxes[0].buttons, c.answers[0] == Answer::Ok ? Buttons::Ok : Buttons::YesNo);
+    }
+    // (The client files are copied once a process: by the first case.)
+    const std::vector<std::string> lines = sheet.lines();
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), "Creating Directories ...") != lines.end(), c.installs);
+    EXPECT_EQ(IsFaxPrinterInstalled() == 0, c.installs);
+    EXPECT_EQ(Dword(nullptr, "SetupWorkstation"), c.installs ? 0x11Eu : c.stored);
+    // The group is built either way.
+    EXPECT_EQ(sheet.lines().back(), "Writing uninstall information ...");
+  }
+}
+
+TEST_F(InstallEngineRun, AFaxPrinterAlreadyThereIsKeptOrReplaced) {
+  if (geteuid() != 0) GTEST_SKIP() << "cupsd and its ServerBin need root";
+  MakeMedia();
+  ASSERT_FALSE(HasFatalFailure());
+  test::CupsServer cups(box_, box_.path("runtime"), box_.systemRoot() / "usr/lib/cups");
+  for (const bool keep : {true, false}) {
+    SCOPED_TRACE(keep ? "keep" : "replace");
+    ASSERT_EQ(InstallPrintDriver(), 0u);
+    ASSERT_EQ(InstallPortMonitor(Root().c_str()), 0u);
+    ASSERT_EQ(AddFaxPrinter(), 0u);
+    test::RecordedPrompts prompts;
+    if (keep) {
+      prompts.Answer(Answer::Yes);
+    } else {
+      prompts.Answer(Answer::No);
+      prompts.Answer(Answer::Ok);
+    }
+    SetupSettings settings = Settings();
+    settings.server = 0;
+    InstallEngine engine(settings, prompts, std::ref(pauses_));
+    Sheet sheet(prompts);
+    EXPECT_EQ(RunWorker(engine, sheet, false), std::vector<int>{1});
+    ASSERT_EQ(prompts.boxes.size(), keep ? 1u : 2u);
+    EXPECT_EQ(prompts.boxes[0].text,
+              "Setup has detected that \"Korvo Printer\" is ALREADY installed.\n"
+              "Do you want to keep the existing Korvo Printer?");
+    EXPECT_EQ(prompts.boxes[0].caption, "Korvo Setup \"Korvo Printer\" Detected");
+    if (!keep) {
+      EXPECT_EQ(prompts.boxes[1].caption, "Korvo Setup Remove \"Korvo Printer\" Instructions");
+      EXPECT_NE(prompts.boxes[1].text.find("and then click on OK to continue."), std::string::npos);
+    }
+    const std::vector<std::string> lines = sheet.lines();
+    const bool driver =
+        std::find(lines.begin(), lines.end(), "Installing Korvo Print Driver ...") != lines.end();
+    EXPECT_EQ(driver, !keep);
+    EXPECT_EQ(IsFaxPrinterInstalled(), 0u);
+    EXPECT_EQ(Dword(nullptr, "SetupWorkstation"), 0x11Eu);
+  }
+}
+
+TEST_F(InstallEngineRun, StoppedSpoolerIsAskedAgainUntilCancelled) {
+  MakeMedia();
+  ASSERT_FALSE(HasFatalFailure());
+  prompts_.Answer(Answer::Ok);
+  prompts_.Answer(Answer::Cancel);
+  prompts_.Answer(Answer::Ok);  // the error box
+  SetupSettings settings = Settings();
+  InstallEngine engine(settings, prompts_, std::ref(pauses_));
+  Sheet sheet(prompts_);
+  EXPECT_EQ(RunWorker(engine, sheet, false), std::vector<int>{0});
+  ASSERT_EQ(prompts_.boxes.size(), 3u);
+  for (int i : {0, 1}) {
+    EXPECT_EQ(prompts_.boxes[i].text,
+              "The Printer Spooler is not running!\nPlease make sure it is started and then continue");
+    EXPECT_EQ(prompts_.boxes[i].caption, "Korvo Setup Spooler Check");
+    EXPECT_EQ(prompts_.boxes[i].buttons, Buttons::OkCancel);
+  }
+  EXPECT_EQ(prompts_.boxes[2].caption, "Korvo Setup Error");
+  EXPECT_EQ(prompts_.boxes[2].text.rfind("Error in Install Workstation: Installing Korvo Print", 0), 0u)
+      << prompts_.boxes[2].text;
+  EXPECT_EQ(prompts_.boxes[2].icon, desktop::Icon::Error);
+  // Nothing after the failed part: no group, no server.
+  EXPECT_EQ(sheet.lines().back(), "Installing Korvo Print");
+  EXPECT_EQ(Dword(nullptr, "SetupWorkstation"), 0xFFFFFFFFu);
+}
+
+TEST_F(InstallEngineRun, MissingMediaFileIsOfferedAgainThenFailsThePart) {
+  MakeMedia({"korvolens"});
+  ASSERT_FALSE(HasFatalFailure());
+  {
+    // Cancel: the part fails at that file, with the copy's own code.
+    test::RecordedPrompts prompts;
+    prompts.Answer(Answer::Cancel);
+    prompts.Answer(Answer::Ok);
+    SetupSettings settings = Settings();
+    InstallEngine engine(settings, prompts, std::ref(pauses_));
+    Sheet sheet(prompts);
+    EXPECT_EQ(RunWorker(engine, sheet, false), std::vector<int>{0});
+    ASSERT_EQ(prompts.boxes.size(), 2u);
+    EXPECT_EQ(prompts.boxes[0].text, "Could not copy " + Root() + "korvolens file.\nRetry copy ?");
+    EXPECT_EQ(prompts.boxes[0].caption, "Korvo Setup");
+    EXPECT_EQ(prompts.boxes[0].buttons, Buttons::RetryCancel);
+    EXPECT_EQ(prompts.boxes[0].icon, desktop::Icon::Question);
+    EXPECT_EQ(prompts.boxes[1].text,
+              "Error in Install Workstation: Copying korvolens file\n(" + std::string(strerror(ENOENT)) + ")");
+    EXPECT_EQ(prompts.boxes[1].caption, "Korvo Setup Error");
+    EXPECT_EQ(sheet.lines().back(), "Copying korvolens file");
+    EXPECT_FALSE(fs::exists(Root() + "korvobell"));
+  }
+  // Retry while still missing, then put it back and retry: the copy's code
+  // is gone from the later error box (the spooler's failure).
+  prompts_.Answer(Answer::Retry);
+  prompts_.Answer(Answer::Retry, [&] { Sandbox::writeFile(media_ / "korvolens", "late\n"); });
+  prompts_.Answer(Answer::Cancel);  // the spooler
+  prompts_.Answer(Answer::Ok);      // the error box
+  SetupSettings settings = Settings();
+  InstallEngine engine(settings, prompts_, std::ref(pauses_));
+  Sheet sheet(prompts_);
+  EXPECT_EQ(RunWorker(engine, sheet, false), std::vector<int>{0});
+  ASSERT_EQ(prompts_.boxes.size(), 4u);
+  EXPECT_EQ(prompts_.boxes[1].text, "Could not copy " + Root() + "korvolens file.\nRetry copy ?");
+  EXPECT_EQ(Sandbox::readFile(Root() + "korvolens"), "late\n");
+  EXPECT_EQ(prompts_.boxes[3].text.rfind("Error in Install Workstation: Installing Korvo Print", 0), 0u);
+  EXPECT_EQ(prompts_.boxes[3].text.find(strerror(ENOENT)), std::string::npos) << prompts_.boxes[3].text;
+  EXPECT_NE(engine.lastError(), static_cast<uint32_t>(ENOENT));
+}
+
+TEST_F(InstallEngineRun, ServerPartWaitsForAServiceThatNeverRunsAndCopiesClientFilesOnce) {
+  MakeMedia();
+  ASSERT_FALSE(HasFatalFailure());
+  SetupSettings settings = Settings();
+  settings.workstation = 0;
+  settings.organization = "Velmora";
+  settings.stationIdentifier = "+385 1 555";
+  InstallEngine engine(settings, prompts_, std::ref(pauses_));
+  Sheet sheet(prompts_);
+  EXPECT_EQ(RunWorker(engine, sheet, false), std::vector<int>{1});
+  std::vector<std::string> expected = Join({kGroupLines, std::vector<std::string>(kServerLines.begin(), kServerLines.begin() + 5)});
+  for (const std::string& f : kClientFiles) expected.push_back("Copying " + f + " file");
+  expected.insert(expected.end(), kServerLines.begin() + 5, kServerLines.end());
+  EXPECT_EQ(sheet.lines(), expected);
+  EXPECT_EQ(pauses_.taken(), std::vector<int>(10, 500));
+  EXPECT_TRUE(prompts_.boxes.empty());
+  EXPECT_EQ(Str("Server", "Organization"), "Velmora");
+  EXPECT_EQ(Str("Server", "StationIdentifier"), "+385 1 555");
+  EXPECT_EQ(Dword(nullptr, "SetupServer"), 0x11Eu);
+  EXPECT_EQ(Dword(nullptr, "SetupWorkstation"), 0xFFFFFFFFu);
+
+  // A second run in the same process copies no client file again.
+  test::RecordedPrompts prompts;
+  SetupSettings again = Settings();
+  again.workstation = 0;
+  InstallEngine second(again, prompts, std::ref(pauses_));
+  Sheet sheet2(prompts);
+  EXPECT_EQ(RunWorker(second, sheet2, false), std::vector<int>{1});
+  for (const std::string& line : sheet2.lines()) EXPECT_EQ(line.find("libkorvocore"), std::string::npos);
+}
+
+TEST_F(InstallEngineRun, RemovalTakesTheServerPartOnlyWhenAVersionIsInstalled) {
+  struct Case {
+    uint32_t stored;  // SetupServer; 0xFFFFFFFF: missing
+    bool removes;
+  };
+  for (const Case c : {Case{0xFFFFFFFF, false}, Case{0, false}, Case{1, false}, Case{0x11E, true}}) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.stored);
+    fs::remove_all(box_.path("opt"));
+    fs::create_directories(box_.path("opt/korvo/Server/Queue"));
+    for (const char* f : {"korvohub", "korvo-relay", "README.TXT"}) Sandbox::writeFile(Root() + f, "x");
+    ASSERT_TRUE(KvSetKorvoInstallPath(Root().c_str()));
+    ASSERT_TRUE(InstallServerService(nullptr, (Root() + "korvohub").c_str(), nullptr, nullptr));
+    if (c.stored != 0xFFFFFFFF) {
+      ASSERT_TRUE(KvSetKorvoServer(c.stored));
+    }
+    ASSERT_TRUE(KvWriteRegUserStr("Korvo Manager", "Window", "kept?"));
+    test::RecordedPrompts prompts;
+    SetupSettings settings = SetupSettings::Load();
+    InstallEngine engine(settings, prompts, std::ref(pauses_));
+    Sheet sheet(prompts);
+    EXPECT_EQ(RunWorker(engine, sheet, true), std::vector<int>{1});
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_EQ(fs::exists(box_.systemdDir() / "korvo.service"), !c.removes);
+    EXPECT_EQ(fs::exists(Root() + "korvohub"), !c.removes);
+    EXPECT_EQ(fs::exists(Root() + "korvo-relay"), !c.removes);
+    EXPECT_TRUE(fs::exists(box_.path("opt/korvo/Server/Queue")));
+    const std::vector<std::string> lines = sheet.lines();
+    if (c.removes) {
+      ASSERT_GE(lines.size(), 3u);
+      EXPECT_EQ(lines[0], "Remove Korvo service  ...");
+      EXPECT_EQ(lines[1], "Remove Server files ...");
+      EXPECT_EQ(lines[2], "Removing " + Root() + "README.TXT file ...");
+      EXPECT_EQ(lines.back(), "Mark Server not installed ...");
+    } else {
+      EXPECT_TRUE(lines.empty()) << lines.front();
+      RemoveServerService(nullptr);
+    }
+    // Both parts done: the keys go, with their subkeys.
+    EXPECT_FALSE(HasKey(platform::RegistryHive::LocalMachine, kBaseKey));
+    EXPECT_FALSE(HasKey(platform::RegistryHive::CurrentUser, kBaseKey));
+  }
+}
+
+TEST_F(InstallEngineRun, FileThatCannotBeRemovedIsOfferedAgainThenFailsTheRemoval) {
+  for (const bool cleared : {true, false}) {
+    SCOPED_TRACE(cleared ? "cleared on retry" : "cancelled");
+    fs::remove_all(box_.path("opt"));
+    // A non-empty folder where a program should be.
+    fs::create_directories(box_.path("opt/korvo/korvobell/inside"));
+    ASSERT_TRUE(KvSetKorvoInstallPath(Root().c_str()) && KvSetKorvoServer(0x11E));
+    test::RecordedPrompts prompts;
+    prompts.Answer(Answer::Retry);
+    if (cleared) {
+      prompts.Answer(Answer::Retry, [&] { fs::remove_all(box_.path("opt/korvo/korvobell")); });
+    } else {
+      prompts.Answer(Answer::Cancel);
+      prompts.Answer(Answer::Ok);  // the error box
+    }
+    SetupSettings settings = SetupSettings::Load();
+    InstallEngine engine(settings, prompts, std::ref(pauses_));
+    Sheet sheet(prompts);
+    EXPECT_EQ(RunWorker(engine, sheet, true), std::vector<int>{cleared ? 1 : 0});
+    ASSERT_EQ(prompts.boxes.size(), cleared ? 2u : 3u);
+    EXPECT_EQ(prompts.boxes[0].text,
+              "Could not remove: korvobell file.\nPlease make sure the file is not in use, then continue.");
+    EXPECT_EQ(prompts.boxes[0].caption, "Korvo Remove");
+    EXPECT_EQ(prompts.boxes[0].buttons, Buttons::RetryCancel);
+    if (!cleared) {
+      EXPECT_EQ(prompts.boxes[2].caption, "Korvo Uninstall Error");
+      EXPECT_EQ(prompts.boxes[2].text.rfind("Error in Remove Server: Removing " + Root() + "korvobell file ...", 0),
+                0u)
+          << prompts.boxes[2].text;
+      // Nothing is undone and the keys stay for another try.
+      EXPECT_EQ(Dword(nullptr, "SetupServer"), 0x11Eu);
+    } else {
+      EXPECT_FALSE(HasKey(platform::RegistryHive::LocalMachine, kBaseKey));
+    }
+  }
+}
+
+// The server part alone on the worker, held in its wait for the service.
+class CancelQuestion : public InstallEngineRun {
+ protected:
+  void Start() {
+    MakeMedia();
+    ASSERT_FALSE(HasFatalFailure());
+    settings_ = Settings();
+    settings_.workstation = 0;
+    pauses_.Hold();
+    engine_ = std::make_unique<InstallEngine>(settings_, prompts_, std::ref(pauses_));
+    sheet_ = std::make_unique<Sheet>(prompts_);
+    engine_->SetSheet(sheet_.get());
+    engine_->StartInstall();
+    ASSERT_TRUE(pauses_.WaitForPause());
+  }
+  // The question, open while the worker goes on to its next line.
+  bool Question(bool answer) {
+    pauses_.Release();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
+    while (engine_->pendingProgressText() != "Adding Adiministrators ...") {
+      if (std::chrono::steady_clock::now() > end) {
+        ADD_FAILURE() << "the worker did not reach its next line";
+        break;
+      }
+      std::this_thread::yield();
+    }
+    // It waits there: the line has not been sent.
+    EXPECT_EQ(sheet_->lines().back(), "Waiting for Korvo service to start ...");
+    return answer;
+  }
+
+  SetupSettings settings_;
+  std::unique_ptr<InstallEngine> engine_;
+  std::unique_ptr<Sheet> sheet_;
+};
+
+TEST_F(CancelQuestion, PausesTheWorkerWhileOpen) {
+  Start();
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_FALSE(engine_->ConfirmStop([&] { return Question(false); }));
+  engine_->Join();
+  EXPECT_EQ(sheet_->lines().back(), "Adding Adiministrators ...");
+  EXPECT_EQ(sheet_->results(), std::vector<int>{1});
+  EXPECT_TRUE(fs::exists(Root() + "Server/Config/RegUsers.dbs"));
+}
+
+TEST_F(CancelQuestion, ConfirmedStopsTheWorkerAtItsNextLineWithoutABox) {
+  Start();
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_TRUE(engine_->ConfirmStop([&] { return Question(true); }));
+  engine_->Join();
+  EXPECT_EQ(sheet_->lines().back(), "Waiting for Korvo service to start ...");
+  EXPECT_TRUE(sheet_->results().empty());
+  EXPECT_TRUE(prompts_.boxes.empty());
+  EXPECT_FALSE(fs::exists(Root() + "Server/Config/RegUsers.dbs"));
+  // The engine goes with the worker ended; a running one is stopped and joined too.
+  engine_.reset();
+  SetupSettings settings = Settings();
+  settings.workstation = 0;
+  test::RecordedPrompts prompts;
+  {
+    InstallEngine engine(settings, prompts);  // waits on its own clock, woken by the stop
+    Sheet sheet(prompts);
+    engine.SetSheet(&sheet);
+    engine.StartInstall();
+  }
+  EXPECT_TRUE(prompts.boxes.empty());
+}
+
+TEST_F(InstallEngineRun, AnyFailedWorkstationValueFailsThePart) {
+  if (geteuid() != 0) GTEST_SKIP() << "cupsd and its ServerBin need root";
+  MakeMedia();
+  ASSERT_FALSE(HasFatalFailure());
+  test::CupsServer cups(box_, box_.path("runtime"), box_.systemRoot() / "usr/lib/cups");
+  // The user has an environment already, so its set-up has nothing to write;
+  // the machine hive no longer takes writes once the files are copied.
+  fs::create_directories(box_.path("data-path"));
+  ASSERT_TRUE(KvSetDefaultServer("faxhost") && KvSetDataPath((box_.path("data-path").string() + "/").c_str()));
+  SetupSettings settings = Settings();
+  settings.server = 0;
+  prompts_.Answer(Answer::Ok);  // the error box
+  InstallEngine engine(settings, prompts_, std::ref(pauses_));
+  Sheet sheet(prompts_);
+  engine.SetSheet(&sheet);
+  engine.StartInstall();
+  // The hive is spoilt while the printer is installed.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
+  while (engine.pendingProgressText() != "Installing Korvo Print" && std::chrono::steady_clock::now() < end)
+    std::this_thread::yield();
+  Sandbox::writeFile(box_.machineHive(), "not a hive\n");
+  engine.Join();
+  EXPECT_EQ(sheet.results(), std::vector<int>{0});
+  ASSERT_EQ(prompts_.boxes.size(), 1u);
+  EXPECT_EQ(prompts_.boxes[0].text.rfind("Error in Install Workstation: Setting Workstation Registry Keys", 0), 0u)
+      << prompts_.boxes[0].text;
 }
 
 }  // namespace
