@@ -56,7 +56,8 @@ class InstallEngine {
   InstallEngine& operator=(const InstallEngine&) = delete;
 
   SetupSettings& settings() { return settings_; }
-  // Null: no window (boxes through the prompter, no messages).
+  // Null: no window (boxes through the prompter, no messages). The sheet
+  // must answer until the worker has been joined.
   void SetSheet(SetupSheet* sheet) { sheet_ = sheet; }
   SetupSheet* sheet() const { return sheet_; }
 

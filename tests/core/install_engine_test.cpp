@@ -710,8 +710,8 @@ TEST_F(CancelQuestion, ConfirmedStopsTheWorkerAtItsNextLineWithoutABox) {
   settings.workstation = 0;
   test::RecordedPrompts prompts;
   {
-    InstallEngine engine(settings, prompts);  // waits on its own clock, woken by the stop
     Sheet sheet(prompts);
+    InstallEngine engine(settings, prompts);  // waits on its own clock, woken by the stop
     engine.SetSheet(&sheet);
     engine.StartInstall();
   }
