@@ -261,9 +261,7 @@ bool InstallEngine::InstallWorkstation() {
   VersionCheck(false, skip);
   if (skip) return true;
   if (!Progress("Creating Directories ...") || !MakeRootDirectories()) return false;
-  Busy(true);
-  const bool copied = Progress("Copying files ...") && CopyClientFiles();
-  Busy(false);
+  const bool copied = UnderWaitCursor([&] { return Progress("Copying files ...") && CopyClientFiles(); });
   if (!copied) return false;
   if (!Progress("Installing Korvo Print") || !InstallPrinter()) return false;
   if (!Progress("Setting Workstation Registry Keys") || !WriteWorkstationValues()) return false;
@@ -276,13 +274,18 @@ bool InstallEngine::InstallServer() {
   if (skip) return true;
   if (!Progress("Setting Server Registry Keys") || !WriteServerValues()) return false;
   if (!Progress("Creating Directories") || !MakeRootDirectories()) return false;
-  Busy(true);
-  const bool copied = Progress("Copying files ...") && CopyClientFiles();
-  Busy(false);
+  const bool copied = UnderWaitCursor([&] { return Progress("Copying files ...") && CopyClientFiles(); });
   if (!copied) return false;
   if (!Progress("Copying Server files") || !CopyServerFiles()) return false;
   if (!Progress("Installing Korvo Service") || !InstallService()) return false;
   return KvSetKorvoServer(kSetupVersion) != 0;
+}
+
+bool InstallEngine::UnderWaitCursor(const std::function<bool()>& work) {
+  Busy(true);
+  const bool ok = work();
+  Busy(false);
+  return ok;
 }
 
 void InstallEngine::Busy(bool on) {
@@ -440,9 +443,7 @@ void InstallEngine::OpenPrinterSettings() {
 }
 
 bool InstallEngine::InstallProgramGroup() {
-  Busy(true);
-  const bool ok = BuildProgramGroup();
-  Busy(false);
+  const bool ok = UnderWaitCursor([&] { return BuildProgramGroup(); });
   return ok;
 }
 
@@ -548,18 +549,14 @@ bool InstallEngine::Remove() {
 
 bool InstallEngine::RemoveServer() {
   if (!Progress("Remove Korvo service  ...") || !RemoveService()) return false;
-  Busy(true);
-  const bool removed = Progress("Remove Server files ...") && RemoveInstalledFiles();
-  Busy(false);
+  const bool removed = UnderWaitCursor([&] { return Progress("Remove Server files ...") && RemoveInstalledFiles(); });
   if (!removed) return false;
   return Progress("Mark Server not installed ...") && KvSetKorvoServer(0);
 }
 
 bool InstallEngine::RemoveWorkstation() {
   if (!Progress("Removing Korvo Print ...") || !RemovePrinter()) return false;
-  Busy(true);
-  const bool removed = Progress("Remove Workstation files and directories ...") && RemoveInstalledFiles();
-  Busy(false);
+  const bool removed = UnderWaitCursor([&] { return Progress("Remove Workstation files and directories ...") && RemoveInstalledFiles(); });
   if (!removed) return false;
   return Progress("Mark Workstation not installed ...") && KvSetKorvoWorkstation(0);
 }

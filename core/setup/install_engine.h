@@ -102,6 +102,7 @@ class InstallEngine {
  private:
   void Wait(std::chrono::milliseconds time);
   void Busy(bool on);
+  bool UnderWaitCursor(const std::function<bool()>& work);
   // The error box of a step, unless the worker is stopping.
   void Fail(const std::string& step);
   // Sends SetupFinished unless the worker is stopping; the result.
