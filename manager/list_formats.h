@@ -2,6 +2,7 @@
 // and the case-blind text comparison of the sort callbacks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -11,6 +12,10 @@ namespace korvo::manager {
 std::string FormatListDate(int64_t secondsSince1970);
 // "h:m:s" from one hour on, else "m:s", without leading zeros.
 std::string FormatDuration(int64_t seconds);
+
+// The text's first characters that fit in maxBytes bytes: a UTF-8 character
+// is never split, since a row with half a character would show nothing.
+std::string CutToBytes(const std::string& text, size_t maxBytes);
 
 // Byte by byte with letters as lower case: negative, 0 or positive.
 int CompareNoCase(const std::string& a, const std::string& b);

@@ -39,9 +39,9 @@ QueueListEntry::QueueListEntry(const std::string& line) {
   DecodeFields(line, f);
   imageId = ParseDecimal(f[0]);
   jobId = ParseDecimal(f[1]);
-  sender = f[2].substr(0, 31);
-  recipient = f[3].substr(0, 31);
-  subject = f[4].substr(0, 79);
+  sender = CutToBytes(f[2], 31);
+  recipient = CutToBytes(f[3], 31);
+  subject = CutToBytes(f[4], 79);
   submitTime = ParseDecimal(f[5]);
   dueTime = ParseDecimal(f[6]);
   seconds = ParseDecimal(f[7]);

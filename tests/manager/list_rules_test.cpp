@@ -71,6 +71,13 @@ INSTANTIATE_TEST_SUITE_P(
                       // A returned job comes from the server, back to its sender.
                       QueueTextCase{kReturned, 0, "Korvo Server (LAN)"}, QueueTextCase{kReturned, 1, "ana"},
                       QueueTextCase{kReturned, 12, "Ivo"}, QueueTextCase{kPlain, 2, "Tx (Modem)"},
+                      // Texts keep 31 bytes, never half a character.
+                      QueueTextCase{QueueLine(std::string(30, 'a') + "\xC4\x8D", "b", 0, 0, 0, 0), 0,
+                                    "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},
+                      QueueTextCase{QueueLine(std::string(29, 'a') + "\xC4\x8D", "b", 0, 0, 0, 0), 0,
+                                    "aaaaaaaaaaaaaaaaaaaaaaaaaaaaa\xC4\x8D"},
+                      QueueTextCase{QueueLine("a", std::string(31, 'b') + "c", 0, 0, 0, 0), 1,
+                                    "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"},
                       QueueTextCase{kPlain, 3, "Offer"}, QueueTextCase{kPlain, 4, "1/01/70 12:00 AM"},
                       QueueTextCase{kPlain, 5, "1/01/70 1:00 AM"}, QueueTextCase{kPlain, 6, "0:59"},
                       QueueTextCase{kReturned, 6, "59:59"},
