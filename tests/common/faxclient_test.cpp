@@ -10,7 +10,7 @@
 #include "common/status_codes.h"
 #include "common/userenvironment.h"
 #include "platform/username.h"
-#include "tests/common/fake_server.h"
+#include "tests/common/faxclient_cases.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo {
@@ -19,46 +19,20 @@ namespace {
 namespace fs = std::filesystem;
 using test::FakeServer;
 using test::FakeSession;
-
-const std::string kEsc = "\x1B";
-std::string Nul(const std::string& s) { return s + std::string(1, '\0'); }
+using test::Encoded;
+using test::kEsc;
+using test::Nul;
+using test::Ok;
+using test::OkBytes;
+using test::OkText;
+using test::Refuse;
+using test::SampleAddress;
+using test::SampleUser;
 
 std::string LoginName() {
   char name[260] = {};
   platform::GetUserName(name, sizeof name);
   return name;
-}
-
-AddressEntry SampleAddress() {
-  AddressEntry e;
-  e.firstName = "Ana";
-  e.lastName = "Kovač";
-  e.company = "Velmora";
-  e.faxNumber = "012345";
-  e.phoneNumber = "0123";
-  e.address = "Ilica 1";
-  e.comment = "note";
-  e.id = 12;
-  return e;
-}
-
-RegisteredUserEntry SampleUser() {
-  RegisteredUserEntry u;
-  u.userName = "jane";
-  u.fullName = "Jane Roe";
-  u.rights = 0x8000001A;
-  u.description = "desk";
-  u.email = "jane@example.org";
-  u.company = "Velmora";
-  u.faxNumber = "555";
-  u.phoneNumber = "556";
-  return u;
-}
-
-std::string Encoded(const std::vector<std::string>& fields) {
-  std::string s;
-  for (const auto& f : fields) s += f + kEsc;
-  return s;
 }
 
 class Client : public ::testing::Test {
@@ -90,73 +64,9 @@ class Client : public ::testing::Test {
   FaxClient client;
 };
 
-FakeServer::Handler OkText(const std::string& text) {
-  return [text](FakeSession& s, FakeServer::Request&) { s.SendText(0, text); };
-}
-FakeServer::Handler OkBytes(const std::string& bytes) {
-  return [bytes](FakeSession& s, FakeServer::Request&) { s.Send(0, bytes); };
-}
-FakeServer::Handler Ok() { return OkBytes(""); }
-FakeServer::Handler Refuse(uint32_t code, const std::string& text) {
-  return [code, text](FakeSession& s, FakeServer::Request&) { s.SendError(code, text); };
-}
-std::string Word(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
-
-// One request per row: what the method sends, the reply it gets, and what it
-// makes of it.
-struct RequestCase {
-  const char* name;
-  std::function<RequestResult(FaxClient&, std::string& out)> call;
-  uint32_t tag;
-  std::string payload;  // bytes on the wire, the NUL of a text included
-  FakeServer::Handler reply;
-  std::string out;  // the out value as the call describes it
-};
 
 TEST_F(Client, EachMethodSendsItsRequestAndReadsItsReply) {
-  ModemRecord modem;
-  modem.id = -2;
-  ConnectionSettings params;
-  params.stationId = "KORVO HUB";
-  params.retryAttempts = 5;
-  params.retryInterval = -3;
-  RequestCase cases[] = {
-      {"AddAddress", [](FaxClient& c, std::string& out) { int32_t id = 0; auto r = c.AddAddress(".", SampleAddress(), id); out = std::to_string(id); return r; },
-       7010, Nul(Encoded(SampleAddress().ToArray())), OkText("42"), "42"},
-      {"ChangeAddress", [](FaxClient& c, std::string&) { return c.ChangeAddress(".", 7030, SampleAddress()); },
-       7030, Nul(Encoded(SampleAddress().ToArray())), Ok(), ""},
-      {"ChangeUser", [](FaxClient& c, std::string&) { return c.ChangeUser(".", 7510, SampleUser()); },
-       7510, Nul("jane" + kEsc + "Jane Roe" + kEsc + "2147483674" + kEsc + "desk" + kEsc + "jane@example.org" + kEsc + "Velmora" + kEsc + "555" + kEsc + "556" + kEsc), Ok(), ""},
-      {"GetUser", [](FaxClient& c, std::string& out) { RegisteredUserEntry u; auto r = c.GetUser(".", "jane", u); out = u.fullName + "/" + std::to_string(u.rights); return r; },
-       7540, Nul("jane"), OkText(Encoded(SampleUser().ToArray())), "Jane Roe/2147483674"},
-      {"AddJunkSender", [](FaxClient& c, std::string& out) { JunkSenderEntry j; j.stationId = "+385 1 555"; j.description = "ads"; int32_t id = 0; auto r = c.AddJunkSender(".", j, id); out = std::to_string(id); return r; },
-       7810, Nul("+385 1 555" + kEsc + "ads" + kEsc + "0" + kEsc), OkText("-7"), "-7"},
-      {"ChangeJunkSender", [](FaxClient& c, std::string&) { JunkSenderEntry j; j.stationId = "x"; j.id = 9; return c.ChangeJunkSender(".", 7820, j); },
-       7820, Nul("x" + kEsc + kEsc + "9" + kEsc), Ok(), ""},
-      {"AddModem", [modem](FaxClient& c, std::string& out) { int32_t id = 0; auto r = c.AddModem(".", modem, id); out = std::to_string(id); return r; },
-       8020, Nul(modem.Encode()), OkText("3"), "3"},
-      {"EditModem", [modem](FaxClient& c, std::string&) { return c.EditModem(".", modem); }, 8030, Nul(modem.Encode()), Ok(), ""},
-      {"DeleteModem", [modem](FaxClient& c, std::string&) { return c.DeleteModem(".", modem); }, 8040, Nul("-2"), Ok(), ""},
-      {"SendNumber", [](FaxClient& c, std::string&) { return c.SendNumber(".", 6010, static_cast<uint32_t>(-1)); }, 6010, Nul("4294967295"), Ok(), ""},
-      {"GetServerTime", [](FaxClient& c, std::string& out) { uint32_t t = 0; auto r = c.GetServerTime(".", t); out = std::to_string(t); return r; },
-       2150, "", OkBytes(Word(1700000000) + "rest"), "1700000000"},
-      {"GetServerVersion", [](FaxClient& c, std::string& out) { uint32_t v = 0; auto r = c.GetServerVersion(".", v); out = std::to_string(v); return r; },
-       2140, "", OkBytes(Word(MakeVersion(1, 30))), "286"},
-      {"GetServerParameters", [](FaxClient& c, std::string& out) { ConnectionSettings p; auto r = c.GetServerParameters(".", p); out = p.stationId + "/" + std::to_string(p.retryAttempts) + "/" + std::to_string(p.retryInterval); return r; },
-       2120, "", OkText("HUB" + kEsc + "7" + kEsc + "-4" + kEsc), "HUB/7/-4"},
-      {"SetServerParameters", [params](FaxClient& c, std::string&) { return c.SetServerParameters(".", params); },
-       2130, Nul("KORVO HUB" + kEsc + "5" + kEsc + "-3" + kEsc), Ok(), ""},
-      {"IsServerSuspended N", [](FaxClient& c, std::string& out) { int f = 7; auto r = c.IsServerSuspended(".", f); out = std::to_string(f); return r; },
-       3040, "", OkText("N"), "0"},
-      {"IsServerSuspended Y", [](FaxClient& c, std::string& out) { int f = 7; auto r = c.IsServerSuspended(".", f); out = std::to_string(f); return r; },
-       3040, "", OkText("Y"), "1"},
-      {"IsServerSuspended empty", [](FaxClient& c, std::string& out) { int f = 7; auto r = c.IsServerSuspended(".", f); out = std::to_string(f); return r; },
-       3040, "", Ok(), "0"},
-      {"SendCommand", [](FaxClient& c, std::string&) { return c.SendCommand(".", 3020); }, 3020, "", Ok(), ""},
-      {"SendDebugMessage", [](FaxClient& c, std::string&) { return c.SendDebugMessage("."); }, 88, Nul("Debug message !!!"), Ok(), ""},
-      {"GetPermissions", [](FaxClient& c, std::string& out) { uint32_t b = 0; auto r = c.GetPermissions(".", b); out = std::to_string(b); return r; },
-       2020, "", OkText("26"), "26"},
-  };
+  const auto cases = test::EachMethodCases(".");
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto server = Serve(c.reply);

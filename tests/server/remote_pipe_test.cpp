@@ -19,11 +19,14 @@
 #include "common/fax_header.h"
 #include "common/network_channel.h"
 #include "common/settings.h"
+#include "common/tiff_reader.h"
 #include "common/status_codes.h"
 #include "common/wire.h"
 #include "platform/lasterror.h"
 #include "platform/pipe_frames.h"
+#include "tests/common/faxclient_cases.h"
 #include "tests/server/hub_fixture.h"
+#include "tests/server/line_hub_fixture.h"
 #include "tests/server/queue_fixture.h"
 #include "tests/server/ssh_server.h"
 
@@ -59,30 +62,31 @@ std::vector<pid_t> Relays(const std::filesystem::path& relay, const std::string&
 
 // The SSH login is a throwaway one with a plain shell: a login's start-up
 // files (root's may run for long) are no part of what is tested.
-class RemotePipeTest : public test::HubFixture {
+template <class Base>
+class RemoteFixture : public Base {
  protected:
   void SetUp() override {
     if (!test::SshServer::Available()) GTEST_SKIP() << "needs root, sshd and ssh-keygen";
     login_ = std::make_unique<test::ThrowawayLogin>();
     if (!login_->made()) GTEST_SKIP() << "no throwaway login could be made";
-    HubFixture::SetUp();
+    Base::SetUp();
     SetDebugFlags(1);
     std::string text;
     EncodeFields(&text, {login_->name(), "", std::to_string(loginRights_), "", "", "", "", ""}, 8);
     bool ok = false;
-    UserDatabase users((root_ / "Config" / "RegUsers.dbs").string(), &ok);
+    UserDatabase users((this->root_ / "Config" / "RegUsers.dbs").string(), &ok);
     ASSERT_TRUE(ok && users.AddUser(text));
     // Every login must reach the server socket, as on a real server machine.
-    std::filesystem::permissions(sandbox_.root(), std::filesystem::perms(0755));
+    std::filesystem::permissions(this->sandbox_.root(), std::filesystem::perms(0755));
     const std::vector<test::SshServer::Login> logins = {
         {kRemote, login_->name()}, {kBadKey, "nobody", false}, {kClosed, "root", true, true}};
     std::string why;
-    ASSERT_TRUE(ssh_.Start(sandbox_.path("ssh"), logins, sandbox_.pipeDir().string(), &why)) << why;
+    ASSERT_TRUE(ssh_.Start(this->sandbox_.path("ssh"), logins, this->sandbox_.pipeDir().string(), &why)) << why;
     ASSERT_EQ(SetRemoteSshOptions(ssh_.sshOptions().c_str()), 1);
     ASSERT_EQ(SetRemoteRelayPath(Relay().c_str()), 1);
   }
   void TearDown() override {
-    HubFixture::TearDown();
+    Base::TearDown();
     ssh_.Stop();
     login_.reset();
   }
@@ -90,8 +94,8 @@ class RemotePipeTest : public test::HubFixture {
 
   // The server running: the client then speaks as the SSH login itself.
   void StartHubAsLogin() {
-    StartHub();
-    ASSERT_EQ(client_.ActForUser(".", login_->name().c_str()), 1);
+    this->StartHub();
+    ASSERT_EQ(this->client_.ActForUser(".", login_->name().c_str()), 1);
   }
   // A fax for the SSH login, so that it can fetch it back.
   FaxHeader ToSelf() {
@@ -104,7 +108,7 @@ class RemotePipeTest : public test::HubFixture {
   // A five-page fax with a tail of data, so that it spans many blocks and
   // ends inside one.
   std::string FivePages(size_t bytes) {
-    const std::string image = TempPath("five.tif");
+    const std::string image = this->TempPath("five.tif");
     test::WriteFaxFile(image, 5);
     std::string data = test::Sandbox::readFile(image);
     for (size_t i = data.size(); i < bytes; ++i) data.push_back(static_cast<char>(i * 131 % 251));
@@ -112,17 +116,19 @@ class RemotePipeTest : public test::HubFixture {
     return image;
   }
   std::vector<std::string> Mine(const char* server) {
-    const std::string list = TempPath("mine.txt");
-    EXPECT_EQ(client_.DownloadList(server, 5020, nullptr, list).status, 0u);
+    const std::string list = this->TempPath("mine.txt");
+    EXPECT_EQ(this->client_.DownloadList(server, 5020, nullptr, list).status, 0u);
     return test::ListLines(test::Sandbox::readFile(list));
   }
-  std::string Trace() { return test::Sandbox::readFile(sandbox_.traceFile()); }
+  std::string Trace() { return test::Sandbox::readFile(this->sandbox_.traceFile()); }
 
   // An administrator, so that it may act for the client process's own user.
   uint32_t loginRights_ = 63;
   std::unique_ptr<test::ThrowawayLogin> login_;
   test::SshServer ssh_;
 };
+
+using RemotePipeTest = RemoteFixture<test::HubFixture>;
 
 TEST_F(RemotePipeTest, AFaxTravelsBothWaysAndListsMatchTheLocalOnes) {
   StartHubAsLogin();
@@ -195,7 +201,30 @@ TEST_F(RemotePipeTest, EveryClientRequestAnswersAsLocally) {
   }
 }
 
-class RemoteIdentityTest : public RemotePipeTest {
+// Every request method of the client, byte for byte as it goes locally, to a
+// stand-in server behind the relay: the remote path adds and loses nothing.
+TEST_F(RemotePipeTest, EveryClientMethodCrossesTheRemotePathUnchanged) {
+  const std::string socket = sandbox_.pipeDir().string() + "/Korvo";
+  for (const auto& c : test::EachMethodCases(kRemote)) {
+    SCOPED_TRACE(c.name);
+    test::FakeServer server(socket, c.reply);
+    ASSERT_TRUE(server.ok());
+    chmod(socket.c_str(), 0666);  // the relay joins as the SSH login
+    std::string out;
+    const RequestResult r = c.call(client_, out);
+    EXPECT_EQ(r.status, 0u) << r.text << Trace();
+    EXPECT_EQ(r.text, "");
+    EXPECT_EQ(out, c.out);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].user, client_.GetUserName());
+    EXPECT_EQ(requests[0].message.tag, c.tag);
+    EXPECT_EQ(requests[0].message.payload, c.payload);
+    EXPECT_EQ(requests[0].message.length, c.payload.size());
+  }
+}
+
+class RemoteIdentityTest : public RemoteFixture<test::HubFixture> {
  protected:
   RemoteIdentityTest() { loginRights_ = 1; }  // registered, nothing more
 };
@@ -619,6 +648,76 @@ TEST_F(RemotePipeTest, FaxdemoSendsAndListsThroughAServerFoundByName) {
   EXPECT_NE(remote.second.find("\tRemote\t"), std::string::npos) << remote.second;
   ASSERT_EQ(KvWriteRegUserStr(nullptr, "DefaultServer", "."), 1);
   EXPECT_EQ(RunTool({tools + "/faxdemo", "list", "sent"}).second, remote.second);
+}
+
+// A fetch whose connection ends in the middle of the image (the stream cut
+// after its first megabyte): the tool fails and leaves neither the image nor
+// a temporary file with the client, and the fax stays with the server.
+TEST_F(RemotePipeTest, AFetchCutMidFileLeavesNoFileWithTheClient) {
+  StartHubAsLogin();
+  const std::string image = FivePages(1024 * 4096 + 99);
+  ASSERT_EQ(client_.SendFax(".", ToSelf(), image).status, 0u);
+  const auto list = Mine(".");
+  ASSERT_EQ(list.size(), 1u);
+  const std::string id = test::ListField(list[0], 1);
+  const std::string cutter = TempPath("cut-ssh");
+  test::Sandbox::writeFile(cutter, "#!/bin/sh\nssh \"$@\" | head -c 1000000\n");
+  chmod(cutter.c_str(), 0700);
+  ASSERT_EQ(SetRemoteSshProgram(cutter.c_str()), 1);
+  ASSERT_EQ(KvWriteRegUserStr(nullptr, "DefaultServer", kRemote), 1);
+  const auto data = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(sandbox_.path("client"))) names.push_back(e.path().filename().string());
+    return names;
+  };
+  const auto before = data();
+  const std::string out = TempPath("cut.tif");
+  const auto fetched = RunTool({(test::BuildDir() / "tools" / "faxdemo").string(), "fetch", id, out});
+  EXPECT_EQ(fetched.first, 1) << fetched.second;
+  EXPECT_FALSE(std::filesystem::exists(out)) << "a part of the image was left";
+  EXPECT_EQ(data(), before);
+  ASSERT_EQ(SetRemoteSshProgram("ssh"), 1);
+  const std::string got = TempPath("got.tif");
+  Status status = 1;
+  // The server learns of the cut when its next write fails.
+  EXPECT_TRUE(Eventually([&] {
+    status = client_.GetFax(kRemote, std::stoi(id), TempPath("got.kvf"), got).status;
+    return status == 0;
+  })) << "the fax stays with the server: " << status;
+  EXPECT_TRUE(test::Sandbox::readFile(got) == test::Sandbox::readFile(image));
+}
+
+using RemoteLineTest = RemoteFixture<test::LineHubFixture>;
+
+// What a new user does on a second machine, with only an SSH login to the
+// server's: a print job sent with faxdemo to a server named by DefaultServer
+// goes out on the simulated line, comes back in, is listed for the
+// dispatchers and fetched, all over the remote path.
+TEST_F(RemoteLineTest, FaxdemoSendsListsAndFetchesThroughAServerFoundByName) {
+  StartHub();
+  const std::string tools = (test::BuildDir() / "tools").string();
+  test::Sandbox::writeFile(TempPath("job.txt"), "Sent from another machine");
+  const auto made = RunTool({tools + "/prnstream", "-t", TempPath("job.txt"), TempPath("job.prn")});
+  ASSERT_EQ(made.first, 0) << made.second;
+  ASSERT_EQ(KvWriteRegUserStr(nullptr, "DefaultServer", kRemote), 1);
+  const auto sent = RunTool({tools + "/faxdemo", "send", "200", TempPath("job.prn"), "Remote"});
+  ASSERT_EQ(sent.first, 0) << sent.second << Trace();
+  EXPECT_EQ(sent.second, "Success\n");
+  ASSERT_TRUE(exchange_->waitForCalls(1, std::chrono::seconds(120)));
+  std::pair<int, std::string> listed;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while ((listed = RunTool({tools + "/faxdemo", "list", "received"})).second == "no faxes\n" &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(listed.first, 0) << listed.second;
+  ASSERT_EQ(listed.second.rfind("JOBID\tSENDER\tSUBJECT\tPAGES\tSTATE\n", 0), 0u) << listed.second;
+  const std::string row = listed.second.substr(listed.second.find('\n') + 1);
+  const std::string id = row.substr(0, row.find('\t'));
+  const std::string got = TempPath("got.tif");
+  const auto fetched = RunTool({tools + "/faxdemo", "fetch", id, got});
+  ASSERT_EQ(fetched.first, 0) << fetched.second << Trace();
+  EXPECT_EQ(CountTiffPages(got), 1u);
+  EXPECT_EQ(RunTool({tools + "/faxdemo", "list", "received"}).second, "no faxes\n") << "the fetch hands the fax over";
 }
 
 }  // namespace
