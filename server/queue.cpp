@@ -1,6 +1,9 @@
 #include "server/queue.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -101,6 +104,71 @@ void EncodeList(Archive& ar, uint32_t imageCounter, uint32_t jobCounter, Images&
   for (auto& job : jobs) job.Serialize(ar);
 }
 
+// A change log record: its length and check, then the submission's image
+// and jobs as the list stores them. A record cut short or damaged by a crash
+// ends the log: it was never acknowledged.
+constexpr size_t kRecordHead = 8;
+// The log is taken into Queue.lst once it outgrows the list, or this: a
+// rewrite then costs each submission about the bytes of its own record.
+constexpr uint64_t kLogFloor = 16 * 1024;
+
+uint32_t RecordCheck(std::string_view bytes) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+void PutWord(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+}
+
+uint32_t GetWord(const std::string& in, size_t at) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(in[at + i])) << (8 * i);
+  return v;
+}
+
+// Before the first job not due earlier whose priority the new job beats, as
+// the queue orders its jobs.
+void InsertOrdered(std::list<FaxReq>& jobs, FaxReq&& job) {
+  auto at = jobs.begin();
+  for (; at != jobs.end(); ++at)
+    if (at->dueTime >= job.dueTime && job.priority < at->priority) break;
+  jobs.insert(at, std::move(job));
+}
+
+// Adds the log's records of submissions the list does not hold (image ids
+// above the list's own counter); the number of records added.
+int ReplayLog(const std::string& log, uint32_t listImageCounter, uint32_t* imageCounter, uint32_t* jobCounter,
+              std::list<FaxImg>* images, std::list<FaxReq>* jobs) {
+  int added = 0;
+  for (size_t at = 0; log.size() - at >= kRecordHead;) {
+    const uint32_t length = GetWord(log, at);
+    if (length > log.size() - at - kRecordHead) break;
+    const std::string_view payload(log.data() + at + kRecordHead, length);
+    if (RecordCheck(payload) != GetWord(log, at + 4)) break;
+    at += kRecordHead + length;
+    try {
+      Archive ar(payload);
+      FaxImg image;
+      image.Serialize(ar);
+      std::vector<FaxReq> loaded(ar.ReadCount());
+      for (auto& job : loaded) job.Serialize(ar);
+      if (image.id <= listImageCounter) continue;
+      *imageCounter = std::max(*imageCounter, image.id);
+      images->push_back(std::move(image));
+      for (auto& job : loaded) {
+        *jobCounter = std::max(*jobCounter, job.jobId);
+        InsertOrdered(*jobs, std::move(job));
+      }
+      ++added;
+    } catch (const ArchiveException&) {
+      break;
+    }
+  }
+  return added;
+}
+
 }  // namespace
 
 Status DrawCoverPageFile(const std::string& path, const FaxSenderOrRecipient& sender,
@@ -175,6 +243,7 @@ Queue::~Queue() {
     ticket = RequestSave(false);
   }
   Commit(ticket);
+  if (logFd_ >= 0) ::close(logFd_);
   mutex_.Lock(platform::kInfinite);
   mutex_.Close();
   stop_.Close();
@@ -225,13 +294,40 @@ bool Queue::Decode(const std::string& bytes, uint32_t* imageCounter, uint32_t* j
   }
 }
 
+std::string Queue::LogPath(const std::string& listPath) {
+  return std::filesystem::path(listPath).replace_extension(".log").string();
+}
+
+bool Queue::ReadSaved(const std::string& listPath, uint32_t* imageCounter, uint32_t* jobCounter,
+                      std::list<FaxImg>* images, std::list<FaxReq>* jobs) {
+  std::string log, list;
+  std::error_code ec;
+  if (std::filesystem::exists(LogPath(listPath), ec) && !platform::ReadWholeFile(LogPath(listPath), log)) return false;
+  uint32_t imageCount = 0, jobCount = 0;
+  std::list<FaxImg> loadedImages;
+  std::list<FaxReq> loadedJobs;
+  if (std::filesystem::exists(listPath, ec) &&
+      (!platform::ReadWholeFile(listPath, list) || !Decode(list, &imageCount, &jobCount, &loadedImages, &loadedJobs)))
+    return false;
+  ReplayLog(log, imageCount, &imageCount, &jobCount, &loadedImages, &loadedJobs);
+  *imageCounter = imageCount;
+  *jobCounter = jobCount;
+  *images = std::move(loadedImages);
+  *jobs = std::move(loadedJobs);
+  return true;
+}
+
 void Queue::Load() {
   images_.clear();
   imageIndex_.clear();
   jobs_.clear();
   imageCounter_ = jobCounter_ = 0;
-  std::string bytes;
+  logPath_ = LogPath(config_.listPath);
+  // The log first: what a full save took from it is then in the list.
+  std::string log, bytes;
   std::error_code ec;
+  if (std::filesystem::exists(logPath_, ec) && !platform::ReadWholeFile(logPath_, log))
+    DebugTrace("Queue log unreadable: %s\n", logPath_.c_str());
   const bool present = std::filesystem::exists(config_.listPath, ec);
   if (present && (!platform::ReadWholeFile(config_.listPath, bytes) ||
                   !Decode(bytes, &imageCounter_, &jobCounter_, &images_, &jobs_))) {
@@ -240,6 +336,12 @@ void Queue::Load() {
     jobs_.clear();
     imageCounter_ = jobCounter_ = 0;
   }
+  listBytes_ = bytes.size();
+  // Submissions acknowledged after the last full save; the next save takes
+  // them (and drops whatever a crash cut short) into the list.
+  const int replayed = ReplayLog(log, imageCounter_, &imageCounter_, &jobCounter_, &images_, &jobs_);
+  if (replayed) DebugTrace("Queue log: %d submission(s) taken from %s\n", replayed, logPath_.c_str());
+  fullSaveWanted_ = std::filesystem::exists(logPath_, ec);
   // Ids are never given twice: the journal refuses a job id it holds, and
   // a list lost or damaged would otherwise start them again at 1.
   RaiseCountersAboveKnownIds();
@@ -342,7 +444,53 @@ uint64_t Queue::RequestSave(bool change) {
   // Every change of the jobs goes through here: a scheduler pass that let go
   // of the lock meanwhile indexes the jobs again.
   if (change) ++changes_;
+  fullSaveWanted_ = true;
   return ++saveTickets_;
+}
+
+uint64_t Queue::RequestInsertionSave(FaxImg image, std::vector<FaxReq>& jobs) {
+  ++changes_;
+  Archive ar;
+  image.Serialize(ar);
+  ar.WriteCount(static_cast<uint32_t>(jobs.size()));
+  for (auto& job : jobs) job.Serialize(ar);
+  const std::string payload = ar.TakeBytes();
+  PutWord(pendingLog_, static_cast<uint32_t>(payload.size()));
+  PutWord(pendingLog_, RecordCheck(payload));
+  pendingLog_ += payload;
+  return ++saveTickets_;
+}
+
+bool Queue::AppendLog(const std::string& records) {
+  bool made = false;
+  // A log removed meanwhile (its folder too) would take records nobody reads.
+  struct stat st;
+  if (logFd_ >= 0 && (::fstat(logFd_, &st) != 0 || st.st_nlink == 0)) {
+    ::close(logFd_);
+    logFd_ = -1;
+    logBytes_ = 0;
+  }
+  if (logFd_ < 0) {
+    logFd_ = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (logFd_ < 0) return false;
+    made = true;
+  }
+  size_t done = 0;
+  while (done < records.size()) {
+    const ssize_t n = ::write(logFd_, records.data() + done, records.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  // A new log's name must be on the disk too, or its records are not.
+  if (done == records.size() && ::fdatasync(logFd_) == 0 &&
+      (!made || platform::SyncFolder(platform::FolderOf(logPath_)))) {
+    logBytes_ += records.size();
+    return true;
+  }
+  // Nothing of a failed append may come back at the next start.
+  if (::ftruncate(logFd_, static_cast<off_t>(logBytes_)) != 0) DebugTrace("Queue log not cut back: %s\n", logPath_.c_str());
+  return false;
 }
 
 bool Queue::Commit(uint64_t ticket) {
@@ -357,21 +505,45 @@ bool Queue::Commit(uint64_t ticket) {
   wait.unlock();
   // The lists are encoded under the queue mutex, but written and flushed
   // without it: changes go on meanwhile and wait for the next write.
+  // Submissions alone go to the change log; any other change, or a log
+  // grown past the list, has the whole list written (which takes the log in).
   uint64_t covered = 0;
   int64_t at = 0;
   std::set<std::string> folders;
+  bool full = false;
+  std::string records;
   {
     platform::MutexLock hold(mutex_, platform::kInfinite);
     covered = saveTickets_;
     folders.swap(foldersToSync_);
     at = Now();
-    Archive ar = Archive::StoringInto(std::move(saveBuffer_));
-    EncodeList(ar, imageCounter_, jobCounter_, images_, jobs_);
-    saveBuffer_ = ar.TakeBytes();
+    full = fullSaveWanted_ || logBytes_ + pendingLog_.size() > std::max(listBytes_, kLogFloor);
+    if (full) {
+      Archive ar = Archive::StoringInto(std::move(saveBuffer_));
+      EncodeList(ar, imageCounter_, jobCounter_, images_, jobs_);
+      saveBuffer_ = ar.TakeBytes();
+      pendingLog_.clear();
+      fullSaveWanted_ = false;
+    } else {
+      records.swap(pendingLog_);
+    }
   }
   bool ok = true;
   for (const auto& folder : folders) ok = ok && platform::SyncFolder(folder);
-  ok = ok && platform::ReplaceFileDurably(config_.listPath, saveBuffer_);
+  if (full) {
+    ok = ok && platform::ReplaceFileDurably(config_.listPath, saveBuffer_);
+    if (ok) {
+      listBytes_ = saveBuffer_.size();
+      // The list holds every record now; a log left by a crash here is
+      // replayed without them (their ids are not above the list's).
+      if (logFd_ >= 0) ::close(logFd_);
+      logFd_ = -1;
+      logBytes_ = 0;
+      ::unlink(logPath_.c_str());
+    }
+  } else {
+    ok = ok && AppendLog(records);
+  }
   if (ok)
     lastSave_ = at;
   else
@@ -460,8 +632,10 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
   uint32_t interval = 0, attempts = 0;
   RetrySettings(&interval, &attempts);
   const int32_t now = static_cast<int32_t>(Now());
-  // The save that will hold the new jobs; none begins before the lock is let go.
-  const uint64_t ticket = RequestSave(true);
+  // The save that will hold the new jobs, asked for once they are made; no
+  // other ticket is taken before, the lock being held.
+  const uint64_t ticket = saveTickets_ + 1;
+  std::vector<FaxReq> made;
   std::vector<uint32_t> inserted;
   std::vector<std::string> lanLines;
   bool durable = true;
@@ -500,6 +674,7 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
         }
       }
     }
+    made.push_back(job);
     InsertInOrder(std::move(job));
     DebugTrace("Insert request = %d\n", 1);
     inserted.push_back(jobCounter_);
@@ -516,6 +691,7 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
     TakeBackInsertion(inserted, imageId);
     return 0;
   }
+  RequestInsertionSave(stored, made);
   hold.unlock();
   if (!Commit(ticket)) {
     // The jobs must not outlive the failure the sender is told of.
@@ -542,6 +718,7 @@ void Queue::TakeBackInsertion(const std::vector<uint32_t>& jobIds, uint32_t imag
       break;
     }
   ++changes_;  // a pass's index may hold the jobs
+  fullSaveWanted_ = true;  // the disk is written whole again before more records
   DebugTrace("Insert image failed [queue list not saved] !\n");
 }
 

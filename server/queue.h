@@ -177,6 +177,15 @@ class Queue {
   // another version, cut short or damaged.
   static bool Decode(const std::string& bytes, uint32_t* imageCounter, uint32_t* jobCounter,
                      std::list<FaxImg>* images, std::list<FaxReq>* jobs);
+  // Where the change log of the list at listPath lies: Queue.log beside
+  // Queue.lst. Each submission is appended to it as one record and flushed;
+  // a full save of Queue.lst takes the records in and removes it.
+  static std::string LogPath(const std::string& listPath);
+  // What a start finds: Queue.lst with the change log's records the list
+  // does not hold yet. The log is read first, so a full save in the meantime
+  // loses nothing. False (outputs untouched) when the list is damaged.
+  static bool ReadSaved(const std::string& listPath, uint32_t* imageCounter, uint32_t* jobCounter,
+                        std::list<FaxImg>* images, std::list<FaxReq>* jobs);
   // The 15-field list line of a job (also the journal's line layout).
   static std::string ListLine(const FaxReq& job, const FaxImg& image);
   // Whether the list of request 5000-6020 for the user holds the job.
@@ -210,6 +219,12 @@ class Queue {
   // Asks for a save of the lists as they are now (a change of the jobs when
   // `change`); called under the queue mutex. The ticket is redeemed by Commit.
   uint64_t RequestSave(bool change);
+  // Asks for the save of a submission alone: its record goes to the change
+  // log unless a full save is due. Under the queue mutex.
+  uint64_t RequestInsertionSave(FaxImg image, std::vector<FaxReq>& jobs);
+  // Appends records to the change log and flushes them; on failure the log
+  // is cut back to what it held. Only the thread that is saving calls it.
+  bool AppendLog(const std::string& records);
   // Called without the queue mutex: waits until Queue.lst written after the
   // ticket was taken is on the disk, writing it unless a save is under way.
   // One write serves every ticket taken before it began (group commit), so
@@ -265,6 +280,15 @@ class Queue {
   uint64_t failedThrough_ = 0;  // the last failed write covered tickets up to it
   std::set<std::string> foldersToSync_;  // of new images, flushed by the next write; under the queue mutex
   std::string saveBuffer_;  // the writer's, reused so saves do not grow it anew
+  // The change log. Under the queue mutex: the records not yet written and
+  // whether the next save must be a full one. The saving thread's alone: the
+  // log's descriptor and length, and the size of the last Queue.lst.
+  std::string logPath_;
+  std::string pendingLog_;
+  bool fullSaveWanted_ = false;
+  int logFd_ = -1;
+  uint64_t logBytes_ = 0;
+  uint64_t listBytes_ = 0;
   platform::Event stop_;
   std::thread scheduler_;
 };

@@ -497,8 +497,15 @@ TEST_F(QueueTest, QueueListHasTheFileLayout) {
   want.text("").d32(0).d32(0).d32(1).d32(0).d32(0).party("5551", 0, "Ann");
   want.d32(0).d32(1).d32(2).d32(1000).d32(5000).d32(0).d8(100).d32(3).d32(5).d32(0).d16(2).d32(400).d32(0);
   want.text("").d32(0).d32(0).d32(1).d32(0).d32(0).party("bob", 1);
-  // Saved at once, before InsertFax returned.
-  EXPECT_EQ(test::Sandbox::readFile(ListPath()), want.b);
+  // Saved at once, before InsertFax returned: what a start would find
+  // (here in the change log beside the list) is exactly that list.
+  uint32_t images = 0, jobs = 0;
+  std::list<FaxImg> savedImages;
+  std::list<FaxReq> savedJobs;
+  ASSERT_TRUE(Queue::ReadSaved(ListPath(), &images, &jobs, &savedImages, &savedJobs));
+  std::vector<FaxImg> imageVector(savedImages.begin(), savedImages.end());
+  std::vector<FaxReq> jobVector(savedJobs.begin(), savedJobs.end());
+  EXPECT_EQ(Queue::Encode(images, jobs, imageVector, jobVector), want.b);
   Restart();
   queue_.reset();
   EXPECT_EQ(test::Sandbox::readFile(ListPath()), want.b);
@@ -742,9 +749,9 @@ TEST_F(QueueTest, ASaveThatFailsFailsTheInsertion) {
   fs::create_directories(root_ / "Queue");
 }
 
-// Submissions from many threads share saves, yet each one's jobs are in
-// Queue.lst on the disk by the time it returns; the images in a folder of
-// their own are named by the list only once flushed.
+// Submissions from many threads share saves, yet each one's jobs are on the
+// disk (in Queue.lst or the change log beside it) by the time it returns; the
+// images in a folder of their own are named there only once flushed.
 TEST_F(QueueTest, EverySubmissionIsInTheSavedListWhenItReturns) {
   fs::create_directories(root_ / "Temp");
   constexpr int kThreads = 8;
@@ -765,7 +772,7 @@ TEST_F(QueueTest, EverySubmissionIsInTheSavedListWhenItReturns) {
         uint32_t images = 0, jobs = 0;
         std::list<FaxImg> savedImages;
         std::list<FaxReq> savedJobs;
-        if (!Queue::Decode(test::Sandbox::readFile(ListPath()), &images, &jobs, &savedImages, &savedJobs)) {
+        if (!Queue::ReadSaved(ListPath(), &images, &jobs, &savedImages, &savedJobs)) {
           ADD_FAILURE() << "Queue.lst unreadable after " << number;
           continue;
         }
@@ -782,6 +789,60 @@ TEST_F(QueueTest, EverySubmissionIsInTheSavedListWhenItReturns) {
   // What a fresh start finds.
   Restart();
   EXPECT_EQ(Q().Jobs().size(), static_cast<size_t>(kThreads * kEach));
+}
+
+// Submissions go to a change log beside Queue.lst, taken into the list by a
+// full save. Whatever moment a crash hits (while the list is rewritten,
+// after its rename and before the log is removed, inside an append), a start
+// finds every submission acknowledged, none twice, and what it then accepts
+// is found by the start after it.
+TEST_F(QueueTest, ACrashAtAnyPointOfTheChangeLogKeepsEverySubmissionOnce) {
+  const std::string log = Queue::LogPath(ListPath());
+  for (int i = 0; i < 3; ++i) Submit({Fax("555" + std::to_string(i))});
+  const std::string records = test::Sandbox::readFile(log);
+  ASSERT_FALSE(records.empty()) << "the submissions went to the log";
+  ASSERT_FALSE(fs::exists(ListPath()));
+  queue_.reset();  // the last save takes the log in
+  const std::string list = test::Sandbox::readFile(ListPath());
+  EXPECT_FALSE(fs::exists(log));
+  const struct {
+    const char* name;
+    bool renamed;       // the rewritten list is in place
+    std::string next;   // Queue.lst.new as the crash left it
+    size_t cut;         // bytes missing at the log's end
+    size_t found;
+  } cases[] = {
+      {"while the list is rewritten", false, list.substr(0, list.size() / 2), 0, 3},
+      {"after the rename", true, "", 0, 3},
+      {"inside an append", false, "", 5, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    queue_.reset();
+    fs::remove(ListPath());
+    fs::remove(ListPath() + ".new");
+    if (c.renamed) test::Sandbox::writeFile(ListPath(), list);
+    if (!c.next.empty()) test::Sandbox::writeFile(ListPath() + ".new", c.next);
+    test::Sandbox::writeFile(log, records.substr(0, records.size() - c.cut));
+    std::set<uint32_t> ids;
+    for (const auto& job : Q().Jobs()) ids.insert(job.jobId);
+    EXPECT_EQ(ids.size(), c.found);
+    EXPECT_EQ(Q().Jobs().size(), c.found);
+    const uint32_t next = Submit({Fax("5559")});
+    EXPECT_EQ(ids.count(next), 0u);
+    // Killed right after: the files as they are now.
+    const std::string keptList = test::Sandbox::readFile(ListPath());
+    const bool logLeft = fs::exists(log);
+    const std::string keptLog = logLeft ? test::Sandbox::readFile(log) : "";
+    queue_.reset();
+    test::Sandbox::writeFile(ListPath(), keptList);
+    if (logLeft) test::Sandbox::writeFile(log, keptLog);
+    std::set<uint32_t> after;
+    for (const auto& job : Q().Jobs()) after.insert(job.jobId);
+    ids.insert(next);
+    EXPECT_EQ(after, ids);
+    EXPECT_EQ(Q().Jobs().size(), c.found + 1);
+  }
 }
 
 // A list answers with what the server will hand out: a received fax shows

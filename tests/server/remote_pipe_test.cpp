@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -222,6 +223,24 @@ TEST_F(RemotePipeTest, EveryClientMethodCrossesTheRemotePathUnchanged) {
     EXPECT_EQ(requests[0].message.payload, c.payload);
     EXPECT_EQ(requests[0].message.length, c.payload.size());
   }
+}
+
+// A server that takes a request and never answers: the client's read
+// time-out ends the wait over the remote path as it does locally.
+TEST_F(RemotePipeTest, ARemoteServerThatStopsAnsweringTimesOut) {
+  const std::string socket = sandbox_.pipeDir().string() + "/Korvo";
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  test::FakeServer server(socket, [released](test::FakeSession&, test::FakeServer::Request&) { released.wait(); });
+  ASSERT_TRUE(server.ok());
+  chmod(socket.c_str(), 0666);
+  ClientPipeChannel::OverrideTimeouts(3000, std::nullopt);
+  uint32_t bits = 0;
+  const RequestResult r = client_.GetPermissions(kRemote, bits);
+  ClientPipeChannel::OverrideTimeouts(std::nullopt, std::nullopt);
+  release.set_value();
+  EXPECT_EQ(r.status, kStatusGetMessageFromServer) << r.text << Trace();
+  EXPECT_EQ(server.requests().size(), 1u) << "the request reached the server";
 }
 
 class RemoteIdentityTest : public RemoteFixture<test::HubFixture> {
