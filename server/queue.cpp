@@ -152,7 +152,9 @@ int ReplayLog(const std::string& log, uint32_t listImageCounter, uint32_t* image
       Archive ar(payload);
       FaxImg image;
       image.Serialize(ar);
-      std::vector<FaxReq> loaded(ar.ReadCount());
+      const uint32_t count = ar.ReadCount();
+      if (count > ar.Remaining()) break;  // each job takes bytes
+      std::vector<FaxReq> loaded(count);
       for (auto& job : loaded) job.Serialize(ar);
       if (image.id <= listImageCounter) continue;
       *imageCounter = std::max(*imageCounter, image.id);
