@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "common/faxclient.h"
 #include "tests/common/fake_server.h"
 
@@ -116,6 +118,23 @@ inline std::vector<RequestCase> EachMethodCases(const char* server) {
       {"GetPermissions", [server](FaxClient& c, std::string& out) { uint32_t b = 0; auto r = c.GetPermissions(server, b); out = std::to_string(b); return r; },
        2020, "", OkText("26"), "26"},
   };
+}
+
+// Runs the row's method against the stand-in server that answers it: the
+// call succeeds with the row's value, and the server got exactly the row's
+// request from the client's user.
+inline void ExpectRowAnswered(const RequestCase& c, FaxClient& client, FakeServer& server, const std::string& trace = "") {
+  std::string out;
+  const RequestResult r = c.call(client, out);
+  EXPECT_EQ(r.status, 0u) << r.text << trace;
+  EXPECT_EQ(r.text, "");
+  EXPECT_EQ(out, c.out);
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].user, client.GetUserName());
+  EXPECT_EQ(requests[0].message.tag, c.tag);
+  EXPECT_EQ(requests[0].message.payload, c.payload);
+  EXPECT_EQ(requests[0].message.length, c.payload.size());
 }
 
 }  // namespace korvo::test

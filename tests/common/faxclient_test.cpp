@@ -70,17 +70,7 @@ TEST_F(Client, EachMethodSendsItsRequestAndReadsItsReply) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto server = Serve(c.reply);
-    std::string out;
-    RequestResult r = c.call(client, out);
-    EXPECT_EQ(r.status, 0u);
-    EXPECT_EQ(r.text, "");
-    EXPECT_EQ(out, c.out);
-    auto requests = server->requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].user, client.GetUserName());
-    EXPECT_EQ(requests[0].message.tag, c.tag);
-    EXPECT_EQ(requests[0].message.payload, c.payload);
-    EXPECT_EQ(requests[0].message.length, c.payload.size());
+    test::ExpectRowAnswered(c, client, *server);
   }
 }
 

@@ -97,6 +97,28 @@ class KorvoHubTest : public ::testing::Test {
     ASSERT_EQ(KvWriteRegDword("Server", "TcpIp", 0), 1);
     ASSERT_EQ(KvWriteRegDword("Server", "Pipes", 1), 1);
   }
+  // A fresh server root with a fax image of `pages` in Temp, and a forked
+  // process that serves on it with `serve` (given the write end of a pipe and
+  // the image; it never returns). The pipe's read end is in *confirmations.
+  pid_t ForkServer(int pages, const std::function<void(int confirm, const std::string& image)>& serve,
+                   int* confirmations) {
+    fs::remove_all(root_);
+    SetRoot();
+    fs::create_directories(root_ / "Temp");
+    const std::string image = (root_ / "Temp" / "FAX0001.TMP").string();
+    test::WriteFaxFile(image, pages);
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      serve(fds[1], image);
+      _exit(0);
+    }
+    close(fds[1]);
+    *confirmations = fds[0];
+    return pid;
+  }
 
   test::Sandbox sandbox_;
   fs::path root_;
@@ -527,27 +549,17 @@ TEST_F(KorvoHubTest, FaxesAcceptedBeforeAKillAreQueuedAfterTheRestart) {
   // Killed idle right after an accepted fax; killed while it goes on saving.
   for (const Case c : {Case{1, 1}, Case{200, 25}}) {
     SCOPED_TRACE(c.submit);
-    fs::remove_all(root_);
-    SetRoot();
-    fs::create_directories(root_ / "Temp");
-    const std::string image = (root_ / "Temp" / "FAX0001.TMP").string();
-    test::WriteFaxFile(image, 2);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      close(fds[0]);
-      SubmittingServer(fds[1], image, c.submit);
-    }
-    close(fds[1]);
+    int confirmations = -1;
+    const pid_t pid = ForkServer(
+        2, [&](int confirm, const std::string& image) { SubmittingServer(confirm, image, c.submit); }, &confirmations);
+    ASSERT_GT(pid, 0);
     int confirmed = 0;
     char byte;
-    while (confirmed < c.waitFor && read(fds[0], &byte, 1) == 1) ++confirmed;
+    while (confirmed < c.waitFor && read(confirmations, &byte, 1) == 1) ++confirmed;
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
-    close(fds[0]);
+    close(confirmations);
     ASSERT_EQ(confirmed, c.waitFor);
 
     // Whatever moment the kill hit, the list is whole and holds every
@@ -585,21 +597,12 @@ TEST_F(KorvoHubTest, FaxesAcceptedFromManyClientsBeforeAKillAreQueuedAfterTheRes
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(root_);
-    SetRoot();
-    fs::create_directories(root_ / "Temp");
-    const std::string image = (root_ / "Temp" / "FAX0001.TMP").string();
-    test::WriteFaxFile(image, 1);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      close(fds[0]);
-      ConcurrentlySubmittingServer(fds[1], image, kThreads, c.each);
-    }
-    close(fds[1]);
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    int confirmations = -1;
+    const pid_t pid = ForkServer(
+        1, [&](int confirm, const std::string& image) { ConcurrentlySubmittingServer(confirm, image, kThreads, c.each); },
+        &confirmations);
+    ASSERT_GT(pid, 0);
+    fcntl(confirmations, F_SETFL, O_NONBLOCK);
     std::vector<std::string> confirmed;
     std::string pending;
     auto take = [&] {
@@ -608,7 +611,7 @@ TEST_F(KorvoHubTest, FaxesAcceptedFromManyClientsBeforeAKillAreQueuedAfterTheRes
     };
     char buf[256];
     while (confirmed.size() < static_cast<size_t>(kThreads * c.each) && !c.killNow(confirmed.size())) {
-      const ssize_t n = read(fds[0], buf, sizeof buf);
+      const ssize_t n = read(confirmations, buf, sizeof buf);
       if (n == 0 || (n < 0 && errno != EAGAIN)) break;
       if (n < 0)
         sched_yield();
@@ -619,9 +622,9 @@ TEST_F(KorvoHubTest, FaxesAcceptedFromManyClientsBeforeAKillAreQueuedAfterTheRes
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     // What the server answered before the kill and is still in the pipe.
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) pending.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(confirmations, buf, sizeof buf)) > 0;) pending.append(buf, static_cast<size_t>(n));
     take();
-    close(fds[0]);
+    close(confirmations);
     ASSERT_GE(confirmed.size(), c.least);
 
     const auto jobs = QueuedJobs(sandbox_, root_);

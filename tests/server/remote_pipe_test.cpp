@@ -211,17 +211,7 @@ TEST_F(RemotePipeTest, EveryClientMethodCrossesTheRemotePathUnchanged) {
     test::FakeServer server(socket, c.reply);
     ASSERT_TRUE(server.ok());
     chmod(socket.c_str(), 0666);  // the relay joins as the SSH login
-    std::string out;
-    const RequestResult r = c.call(client_, out);
-    EXPECT_EQ(r.status, 0u) << r.text << Trace();
-    EXPECT_EQ(r.text, "");
-    EXPECT_EQ(out, c.out);
-    const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].user, client_.GetUserName());
-    EXPECT_EQ(requests[0].message.tag, c.tag);
-    EXPECT_EQ(requests[0].message.payload, c.payload);
-    EXPECT_EQ(requests[0].message.length, c.payload.size());
+    test::ExpectRowAnswered(c, client_, server, Trace());
   }
 }
 
