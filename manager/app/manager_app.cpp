@@ -23,7 +23,9 @@ ManagerApp::~ManagerApp() {
 }
 
 void ManagerApp::HandleIdle(wxIdleEvent& e) {
-  if (OnIdle()) e.RequestMore();
+  // No more idle time is asked for while the splash waits: that would spin
+  // the loop for its whole time. The splash timer wakes the loop once.
+  OnIdle();
   e.Skip();
 }
 
