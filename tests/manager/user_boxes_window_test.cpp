@@ -186,7 +186,8 @@ TEST_F(UserBoxesWindowTest, ANewUserDispatchesAFaxThatCameOverTheLine) {
   // Over the line and back in: the received fax waits for the dispatchers.
   ASSERT_TRUE(WaitFor([&] { return ServerSubjects(5010).size() == 1; }, "the fax received", std::chrono::seconds(120)));
 
-  // Something in the Output Box and Sent Faxes to be seen in their pictures.
+  // Something in the Output Box, Sent Faxes and Returned Faxes to be seen in
+  // their pictures.
   FaxHeader waiting;
   waiting.sender = Lan(OwnLogin());
   waiting.subject = "Offer";
@@ -195,6 +196,16 @@ TEST_F(UserBoxesWindowTest, ANewUserDispatchesAFaxThatCameOverTheLine) {
   waiting.recipients.AddTail(Fax("5550102", "Cvita"));
   ASSERT_EQ(waiting.SaveToFile(GetUserEnvironment().GetOutBoxPath() + "offer.kvf"), 1);
   WriteFaxFile(GetUserEnvironment().GetOutBoxPath() + "offer.fax", 1);
+  const std::pair<std::string, std::string> kept[] = {{GetUserEnvironment().GetSentBoxPath(), "Price list"},
+                                                      {GetUserEnvironment().GetReturnedPath(), "Order"}};
+  for (const auto& [folder, subject] : kept) {
+    FaxHeader header;
+    header.sender = Lan(OwnLogin());
+    header.subject = subject;
+    header.recipients.AddTail(Fax("5550100", "Ana"));
+    ASSERT_EQ(header.SaveToFile(folder + "kept.kvf"), 1);
+    WriteFaxFile(folder + "kept.fax", 1);
+  }
 
   StartManager();
   prompter_.Answer(desktop::Answer::Ok);
@@ -253,6 +264,8 @@ TEST_F(UserBoxesWindowTest, ANewUserDispatchesAFaxThatCameOverTheLine) {
   });
   for (const char* box : {"Sent Faxes", "Returned Faxes"}) {
     ClickNode(Node({"Personal Folders", box}));
+    ASSERT_TRUE(WaitFor([&] { return view()->model().RowCount() == 1; }, box));
+    EXPECT_EQ(view()->model().CellText(0, 0), "Ana");
     std::string name = box;
     std::replace(name.begin(), name.end(), ' ', '-');
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
