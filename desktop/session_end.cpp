@@ -16,6 +16,10 @@ void CloseOnSignal(int) {
     top->Close(true);
   else
     wxTheApp->ExitMainLoop();
+  // A closed window is deleted, and the program ends, at the next idle
+  // pass; the signal reached the loop through a pipe, which brings none, so
+  // an idle program would wait for its next window event.
+  wxWakeUpIdle();
 }
 
 }  // namespace
