@@ -41,15 +41,14 @@ struct MediaFile {
 constexpr MediaFile kClientFiles[] = {
     {"libkorvocore.so", "libkorvocore.s?"}, {"korvodesk", "korvodes?"},  {"korvolens", "korvolen?"},
     {"korvoprep", "korvopre?"},             {"README.TXT", "README.TX?"}, {"korvobell", "korvobel?"},
-    {"korvocapture", "korvocaptur?"},
+    {"korvocapture", "korvocaptur?"},       {"install.html", "install.htm?"},
 };
 constexpr MediaFile kServerFiles[] = {{"korvohub", "korvohu?"}, {"korvo-relay", "korvo-rela?"}};
 
 // What removal deletes from the root folder; the folders and the server's
 // data stay.
-constexpr const char* kInstalledFiles[] = {"README.TXT", "korvobell",       "korvodesk",  "korvolens",
-                                           "korvoprep",  "libkorvocore.so", "korvocapture", "korvohub",
-                                           "korvo-relay"};
+constexpr const char* kInstalledFiles[] = {"README.TXT", "korvobell",       "korvodesk",    "korvolens", "install.html",
+                                           "korvoprep",  "libkorvocore.so", "korvocapture", "korvohub",  "korvo-relay"};
 
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvo";
 
@@ -479,6 +478,8 @@ bool InstallEngine::BuildProgramGroup() {
   if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Viewer\")]", r, "korvolens");
   line("Adding Korvo Readme text file item into Korvo group");
   if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Readme\")]", r, "README.TXT");
+  line("Adding Korvo Installation Guide item into Korvo group");
+  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",Installation Guide)]", r, "install.html");
   line("Adding Korvo Remove item into Korvo group");
   if (going)
     KvSendShellCommand(id, "[AddItem(\"%s%s\" /uninstall,Remove Korvo,\"%s%s\",1)]", r, "korvoprep", r, "korvoprep");

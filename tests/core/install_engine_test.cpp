@@ -149,8 +149,8 @@ bool HasKey(platform::RegistryHive hive, const std::string& key) {
 const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvo";
 const std::string kBaseKey = "Software\\Velmora Technologies\\Korvo";
 
-const std::vector<std::string> kClientFiles = {"libkorvocore.so", "korvodesk", "korvolens",   "korvoprep",
-                                               "README.TXT",      "korvobell", "korvocapture"};
+const std::vector<std::string> kClientFiles = {"libkorvocore.so", "korvodesk",    "korvolens",   "korvoprep",
+                                               "README.TXT",      "korvobell",    "korvocapture", "install.html"};
 
 // Progress lines of the parts of a first installation, the group with the
 // notifier in Startup.
@@ -166,7 +166,8 @@ std::vector<std::string> WorkstationLines() {
 const std::vector<std::string> kGroupLines = {
     "Adding Korvo Manager item into Korvo group",           "Adding Korvo Notify item into Korvo group",
     "Adding Korvo Viewer item into Korvo group",            "Adding Korvo Readme text file item into Korvo group",
-    "Adding Korvo Remove item into Korvo group",            "Adding Korvo Notifier item into Startup group",
+    "Adding Korvo Installation Guide item into Korvo group", "Adding Korvo Remove item into Korvo group",
+    "Adding Korvo Notifier item into Startup group",
     "Writing uninstall information ..."};
 // The client files were copied by the workstation part before.
 const std::vector<std::string> kServerLines = {"Setting Server Registry Keys",
@@ -213,7 +214,7 @@ class InstallEngineRun : public ::testing::Test {
                                  test::SourceDir() / "capture/Korvo_Printer.ppd"})
       if (!left.count(real.filename().string())) packed.push_back(real);
     fs::create_directories(box_.path("standin"));
-    for (const char* name : {"korvodesk", "korvolens", "korvobell", "korvo-relay", "korvohub", "korvocapture"}) {
+    for (const char* name : {"korvodesk", "korvolens", "korvobell", "korvo-relay", "korvohub", "korvocapture", "install.html"}) {
       if (left.count(name)) continue;
       Sandbox::writeFile(box_.path("standin") / name, std::string("program ") + name + "\n");
       packed.push_back(box_.path("standin") / name);
@@ -335,7 +336,7 @@ TEST_F(InstallEngineRun, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheDat
   EXPECT_EQ(IsFaxPrinterInstalled(), 0u);
   EXPECT_TRUE(fs::exists(box_.systemdDir() / "korvo.service"));
   const fs::path apps = box_.systemRoot() / "usr/local/share/applications";
-  for (const char* item : {"korvo-manager", "korvo-notifier", "korvo-viewer", "readme", "remove-korvo"})
+  for (const char* item : {"korvo-manager", "korvo-notifier", "korvo-viewer", "readme", "installation-guide", "remove-korvo"})
     EXPECT_TRUE(fs::exists(apps / ("korvo-velmora-korvo-" + std::string(item) + ".desktop"))) << item;
   EXPECT_TRUE(fs::exists(box_.systemRoot() / "etc/xdg/autostart/korvo-korvo-notifier.desktop"));
   EXPECT_FALSE(fs::exists(box_.systemRoot() / "etc/xdg/autostart/korvo-korvo-manager.desktop"));

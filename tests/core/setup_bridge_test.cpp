@@ -55,7 +55,7 @@ class SetupBridge : public ::testing::Test {
     saved_ = fs::current_path();
     fs::create_directories(box_.path("media"));
     for (const char* name : {"libkorvocore.so", "korvodesk", "korvolens", "korvoprep", "README.TXT", "korvobell",
-                             "korvocapture", "korvohub", "korvo-relay"})
+                             "korvocapture", "install.html", "korvohub", "korvo-relay"})
       Sandbox::writeFile(box_.path("media") / name, name);
     fs::current_path(box_.path("media"));
     settings_.rootDirectory = box_.path("opt/korvo").string();
