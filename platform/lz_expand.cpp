@@ -50,6 +50,9 @@ uint32_t OpenError(int e) {
 }
 
 // libmspack reads and writes through the two open descriptors of one copy.
+// Its expander hands over one byte per write, so the bytes are gathered
+// here and written in large pieces.
+constexpr size_t kWriteChunk = 1 << 16;
 struct FdSystem {
   mspack_system sys;
   int in;
@@ -58,7 +61,26 @@ struct FdSystem {
   long long limit = 0;
   long long produced = 0;
   int writeErrno = 0;
+  size_t pending = 0;
+  char gathered[kWriteChunk];
 };
+
+// Writes what has gathered; false (with writeErrno) when the write fails.
+bool Flush(FdSystem& s) {
+  const char* p = s.gathered;
+  while (s.pending > 0) {
+    ssize_t n = write(s.out, p, s.pending);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      s.writeErrno = n < 0 ? errno : ENOSPC;
+      return false;
+    }
+    p += n;
+    s.pending -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 struct FdFile {
   int fd;
   FdSystem* owner;
@@ -82,28 +104,32 @@ int SysRead(mspack_file* file, void* buffer, int bytes) {
   }
 }
 int SysWrite(mspack_file* file, void* buffer, int bytes) {
-  auto* f = reinterpret_cast<FdFile*>(file);
+  FdSystem& s = *reinterpret_cast<FdFile*>(file)->owner;
   auto* p = static_cast<const char*>(buffer);
-  const long long room = f->owner->limit - f->owner->produced;
-  int left = bytes < room ? bytes : static_cast<int>(room > 0 ? room : 0);
-  f->owner->produced += bytes;
-  while (left > 0) {
-    ssize_t n = write(f->fd, p, static_cast<size_t>(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      f->owner->writeErrno = n < 0 ? errno : ENOSPC;
-      return -1;
-    }
+  const long long room = s.limit - s.produced;
+  size_t keep = static_cast<size_t>(bytes < room ? bytes : room > 0 ? room : 0);
+  s.produced += bytes;
+  while (keep > 0) {
+    const size_t n = std::min(keep, kWriteChunk - s.pending);
+    std::memcpy(s.gathered + s.pending, p, n);
+    s.pending += n;
     p += n;
-    left -= static_cast<int>(n);
+    keep -= n;
+    if (s.pending == kWriteChunk && !Flush(s)) return -1;
   }
   return bytes;
 }
+// The output's place counts the bytes still gathered.
+bool FlushIfOutput(FdFile* f) { return f->fd != f->owner->out || Flush(*f->owner); }
 int SysSeek(mspack_file* file, off_t offset, int mode) {
+  if (!FlushIfOutput(reinterpret_cast<FdFile*>(file))) return -1;
   int whence = mode == MSPACK_SYS_SEEK_START ? SEEK_SET : mode == MSPACK_SYS_SEEK_CUR ? SEEK_CUR : SEEK_END;
   return lseek(reinterpret_cast<FdFile*>(file)->fd, offset, whence) < 0 ? -1 : 0;
 }
-off_t SysTell(mspack_file* file) { return lseek(reinterpret_cast<FdFile*>(file)->fd, 0, SEEK_CUR); }
+off_t SysTell(mspack_file* file) {
+  auto* f = reinterpret_cast<FdFile*>(file);
+  return FlushIfOutput(f) ? lseek(f->fd, 0, SEEK_CUR) : -1;
+}
 void SysMessage(mspack_file*, const char*, ...) {}
 void* SysAlloc(mspack_system*, size_t bytes) { return std::malloc(bytes); }
 void SysFree(void* p) { std::free(p); }
@@ -112,7 +138,7 @@ void SysCopy(void* src, void* dest, size_t bytes) { std::memcpy(dest, src, bytes
 // Expands the SZDD stream of in into out; 0 or the errno to report.
 uint32_t Expand(int in, int out) {
   FdSystem s{{SysOpen, SysClose, SysRead, SysWrite, SysSeek, SysTell, SysMessage, SysAlloc, SysFree, SysCopy, nullptr},
-             in, out};
+             in, out, 0, 0, 0, 0, {}};
   msszdd_decompressor* szdd = mspack_create_szdd_decompressor(&s.sys);
   if (!szdd) return ENOMEM;
   uint32_t error = 0;
@@ -122,6 +148,7 @@ uint32_t Expand(int in, int out) {
   } else {
     s.limit = header->length;
     int rc = szdd->extract(szdd, header, "");
+    if (rc == MSPACK_ERR_OK && !Flush(s)) rc = MSPACK_ERR_WRITE;
     if (rc == MSPACK_ERR_WRITE) error = static_cast<uint32_t>(s.writeErrno ? s.writeErrno : EIO);
     else if (rc == MSPACK_ERR_NOMEMORY) error = ENOMEM;
     else if (rc != MSPACK_ERR_OK) error = EIO;

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -190,6 +192,31 @@ TEST_F(KvCopyTest, AFailedCopyLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(Copy(), 0) << "no media at all";
   EXPECT_EQ(KvCopy((media_ / "korvodes?").c_str(), (sandbox_.path("missing") / "korvodesk").c_str()), 0);
   EXPECT_EQ(platform::GetLastError(), static_cast<uint32_t>(ENOENT)) << "a destination folder that is not there";
+}
+
+// A write that fails midway or at the last piece (here the file size limit,
+// EFBIG) fails the copy with its error and keeps the old file. Run in a
+// child, whose limit is its own.
+TEST_F(KvCopyTest, AFailedWriteFailsTheCopyAndKeepsTheOldFile) {
+  for (const size_t size : {size_t{40000}, size_t{300000}}) {
+    SCOPED_TRACE(size);
+    const fs::path packed = Media(Binary(size), Packer::kSzddpack);
+    Sandbox::writeFile(target_, "the older version");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{20000, 20000};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      const int copied = Copy();
+      _exit(copied ? 100 : platform::GetLastError() == EFBIG ? 0 : 101);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(Sandbox::readFile(target_), "the older version");
+    EXPECT_EQ(Entries(dest_), std::vector<std::string>{"korvodesk"});
+    fs::remove(packed);
+  }
 }
 
 // The copy replaces a program that is running, as an update over a running
