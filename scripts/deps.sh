@@ -12,12 +12,14 @@ done
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
   if ! command -v sudo >/dev/null; then
-    echo "Missing packages must be installed as root: apt-get install ${missing[*]}" >&2
+    # The same install as below, so a root shell can take the line as it is.
+    echo "Missing packages must be installed as root: apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
     exit 1
   fi
   sudo=(sudo)
 fi
-echo "Installing: ${missing[*]}"
+# apt-get runs quietly, and a first install takes minutes.
+echo "Installing (this takes some minutes): ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 # Runs a command with its output dropped and its errors shown, all but the
 # notice apt-get gives without apt-utils that debconf delays configuration.

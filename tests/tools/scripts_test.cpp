@@ -284,7 +284,9 @@ TEST_F(DepsScriptTest, AUserWithoutSudoLearnsInOneLineWhatToInstallAsRoot) {
   // Root runs it as the unprivileged "nobody".
   const Outcome run = Deps(geteuid() == 0 ? 65534 : geteuid());
   EXPECT_NE(run.code, 0) << run.output;
-  EXPECT_EQ(run.output, std::string("Missing packages must be installed as root: apt-get install ") + kAbsent + "\n");
+  EXPECT_EQ(run.output, std::string("Missing packages must be installed as root: apt-get update && "
+                                     "apt-get install --no-install-recommends ") +
+                             kAbsent + "\n");
 }
 
 TEST_F(DepsScriptTest, AptGetErrorsShowWithoutTheDebconfNotice) {
@@ -299,7 +301,7 @@ TEST_F(DepsScriptTest, AptGetErrorsShowWithoutTheDebconfNotice) {
   std::filesystem::permissions(bin_ / "apt-get", std::filesystem::perms::owner_all);
   const Outcome run = Deps(0);
   EXPECT_NE(run.code, 0) << run.output;
-  EXPECT_EQ(run.output, std::string("Installing: ") + kAbsent + "\nE: Unable to locate package korvo-absent-one\n");
+  EXPECT_EQ(run.output, std::string("Installing (this takes some minutes): ") + kAbsent + "\nE: Unable to locate package korvo-absent-one\n");
 }
 
 }  // namespace
