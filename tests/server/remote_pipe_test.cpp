@@ -83,6 +83,11 @@ class RemoteFixture : public Base {
         {kRemote, login_->name()}, {kBadKey, "nobody", false}, {kClosed, "root", true, true}};
     std::string why;
     ASSERT_TRUE(ssh_.Start(this->sandbox_.path("ssh"), logins, this->sandbox_.pipeDir().string(), &why)) << why;
+    // The relay where the SSH login reaches it, as an installed one is: the
+    // build folder may be in a closed home (a checkout in /root).
+    std::filesystem::create_directory(this->sandbox_.path("bin"));
+    std::filesystem::permissions(this->sandbox_.path("bin"), std::filesystem::perms(0755));
+    std::filesystem::copy_file(std::filesystem::absolute(test::BuildDir() / "relay" / "korvo-relay"), Relay());
     ASSERT_EQ(SetRemoteSshOptions(ssh_.sshOptions().c_str()), 1);
     ASSERT_EQ(SetRemoteRelayPath(Relay().c_str()), 1);
   }
@@ -91,7 +96,7 @@ class RemoteFixture : public Base {
     ssh_.Stop();
     login_.reset();
   }
-  static std::string Relay() { return std::filesystem::absolute(test::BuildDir() / "relay" / "korvo-relay").string(); }
+  std::string Relay() const { return this->sandbox_.path("bin/korvo-relay").string(); }
 
   // The server running: the client then speaks as the SSH login itself.
   void StartHubAsLogin() {
