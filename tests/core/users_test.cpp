@@ -3,7 +3,6 @@
 // system's in a private mount namespace of a child process), the user book
 // they go into, the user's environment and the folders setup makes.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +22,7 @@
 #include "platform/lasterror.h"
 #include "platform/username.h"
 #include "tests/core/install_files.h"
+#include "tests/support/private_mounts.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo {
@@ -43,8 +43,7 @@ class Accounts : public ::testing::Test {
     const std::string p = box_.path("passwd").string(), l = box_.path("login.defs").string();
     const pid_t pid = fork();
     if (pid == 0) {
-      if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-          mount(p.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
+      if (!test::EnterPrivateMounts().empty() || mount(p.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
           mount(l.c_str(), "/etc/login.defs", nullptr, MS_BIND, nullptr) != 0)
         _exit(2);
       body();
@@ -80,8 +79,9 @@ class Accounts : public ::testing::Test {
   Sandbox box_;
 };
 
-void SkipWithoutRoot() {
-  if (geteuid() != 0) GTEST_SKIP() << "a private mount namespace needs root";
+void SkipWithoutPrivateMounts() {
+  static const std::string why = test::PrivateMountsProblem();
+  if (!why.empty()) GTEST_SKIP() << "no private mount namespace for the test's accounts (" << why << ")";
 }
 
 std::string Record(const std::string& name, const std::string& full, const std::string& desc) {
@@ -91,7 +91,7 @@ std::string Record(const std::string& name, const std::string& full, const std::
 }
 
 TEST_F(Accounts, OrdinaryAccountsInTheirPlaceWithTheirGecosTexts) {
-  SkipWithoutRoot();
+  SkipWithoutPrivateMounts();
   if (IsSkipped()) return;
   const std::string longName = std::string(62, 'x') + "\xC5\xBD" + "eljko";  // Ž across the 63rd byte
   struct Case {
@@ -121,7 +121,7 @@ TEST_F(Accounts, OrdinaryAccountsInTheirPlaceWithTheirGecosTexts) {
 }
 
 TEST_F(Accounts, TheFirst64OrdinaryAccountsOfSeventy) {
-  SkipWithoutRoot();
+  SkipWithoutPrivateMounts();
   if (IsSkipped()) return;
   std::string passwd = Line("root", 0, "");
   for (int i = 0; i < 70; ++i) passwd += Line("user" + std::to_string(i), 1000 + i, "");
@@ -186,7 +186,7 @@ class Import : public Accounts {
 };
 
 TEST_F(Import, AccountsJoinTheBookAndOnlyTheSetupUserGainsAllRights) {
-  SkipWithoutRoot();
+  SkipWithoutPrivateMounts();
   if (IsSkipped()) return;
   struct Case {
     const char* what;
@@ -216,7 +216,7 @@ TEST_F(Import, AccountsJoinTheBookAndOnlyTheSetupUserGainsAllRights) {
 }
 
 TEST_F(Import, AnEarlierBookIsRenamedAndItsUsersKeepTheirRecords) {
-  SkipWithoutRoot();
+  SkipWithoutPrivateMounts();
   if (IsSkipped()) return;
   Register(config() / "RegUsers.bok");
   ImportAs({{"SUDO_USER", "ana"}});
@@ -230,7 +230,7 @@ TEST_F(Import, AnEarlierBookIsRenamedAndItsUsersKeepTheirRecords) {
 }
 
 TEST_F(Import, AnExistingBookIsKeptAndTheEarlierOneLeftBeside) {
-  SkipWithoutRoot();
+  SkipWithoutPrivateMounts();
   if (IsSkipped()) return;
   Register(config() / "RegUsers.dbs");
   Sandbox::writeFile(config() / "RegUsers.bok", "older");

@@ -1,7 +1,6 @@
 #include "platform/eventlog.h"
 
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -17,6 +16,7 @@
 
 #include "platform/lasterror.h"
 #include "platform/registry.h"
+#include "tests/support/private_mounts.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo::platform {
@@ -86,8 +86,11 @@ Datagrams SyslogDatagramsOf(void (*report)()) {
       (void)!write(fds[1], why.data(), why.size());
       _exit(kNoPrivateMount);
     };
-    if (unshare(CLONE_NEWNS) != 0) cannot("unshare(CLONE_NEWNS)");
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) cannot("making / a private mount");
+    const std::string problem = test::EnterPrivateMounts();
+    if (!problem.empty()) {
+      (void)!write(fds[1], problem.data(), problem.size());
+      _exit(kNoPrivateMount);
+    }
     if (mount("tmpfs", "/dev", "tmpfs", 0, nullptr) != 0) cannot("mounting a tmpfs on /dev");
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
