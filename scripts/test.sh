@@ -14,4 +14,9 @@ else
 fi
 cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
-ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 300
+status=0
+ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 300 || status=$?
+# Why each skipped test did not run (tests that need root, mounts of their own, ...).
+skipped=$("$top/scripts/skipped.sh" "$dir")
+[ -z "$skipped" ] || printf 'Skipped, and why:\n%s\n' "$(sed 's/^/  /' <<<"$skipped")"
+exit "$status"

@@ -304,5 +304,41 @@ TEST_F(DepsScriptTest, AptGetErrorsShowWithoutTheDebconfNotice) {
   EXPECT_EQ(run.output, std::string("Installing (this takes some minutes): ") + kAbsent + "\nE: Unable to locate package korvo-absent-one\n");
 }
 
+// skipped.sh on a CTest log of its own: the skipped tests with their
+// reasons, and nothing for a passed test or a build folder never tested.
+TEST(SkippedScriptTest, EachSkippedTestIsNamedWithTheReasonItGave) {
+  test::Sandbox box;
+  const std::string log =
+      "1/3 Testing: Fine.Passes\n1/3 Test: Fine.Passes\nOutput:\n"
+      "[ RUN      ] Fine.Passes\n[       OK ] Fine.Passes (0 ms)\n"
+      "<end of output>\nTest time =   0.01 sec\nTest Passed.\n"
+      "2/3 Testing: Root.Only\n2/3 Test: Root.Only\nOutput:\n[ RUN      ] Root.Only\n"
+      "/src/tests/a_test.cpp:12: Skipped\nneeds root to act for other users\n"
+      "[  SKIPPED ] Root.Only (0 ms)\n<end of output>\n"
+      "3/3 Testing: Bare.Skip\n3/3 Test: Bare.Skip\nOutput:\n[ RUN      ] Bare.Skip\n"
+      "/src/tests/b_test.cpp:7: Skipped\n\n[  SKIPPED ] Bare.Skip (0 ms)\n<end of output>\n";
+  test::Sandbox::writeFile(box.path("build/Testing/Temporary/LastTest.log"), log);
+  struct Case {
+    const char* what;
+    std::string folder;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"a tested build", box.path("build").string(), "Root.Only: needs root to act for other users\nBare.Skip\n"},
+      {"a build never tested", box.path("other").string(), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string command = std::string(KORVO_SCRIPTS_DIR "/skipped.sh '") + c.folder + "'";
+    FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    char buf[512];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+    EXPECT_EQ(pclose(out), 0);
+    EXPECT_EQ(text, c.expected);
+  }
+}
+
 }  // namespace
 }  // namespace korvo
