@@ -4,7 +4,8 @@
 #   scripts/media.sh DIR [--compress]
 # With --compress each file but the launcher korvoprep, libkorvocore.so and
 # README.TXT is packed (SZDD, its name's last character replaced by '_'),
-# as setup expands them. The build folder is $KORVO_BUILD_DIR, else build/.
+# as setup expands them; the manager's help book (help/) stays plain, as
+# its files' names differ only in their last character. The build folder is $KORVO_BUILD_DIR, else build/.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${KORVO_BUILD_DIR:-$top/build}
@@ -16,6 +17,7 @@ dir=$1
 cmake --install "$build" --component media --prefix "$dir" >/dev/null
 if [ "${2:-}" = --compress ]; then
   for f in "$dir"/*; do
+    [ -d "$f" ] && continue
     case $(basename "$f") in
       korvoprep | libkorvocore.so | README.TXT | *_) continue ;;
     esac

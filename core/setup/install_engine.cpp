@@ -1,5 +1,6 @@
 #include "core/setup/install_engine.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -49,6 +50,11 @@ constexpr MediaFile kServerFiles[] = {{"korvohub", "korvohu?"}, {"korvo-relay", 
 // data stay.
 constexpr const char* kInstalledFiles[] = {"README.TXT", "korvobell",       "korvodesk",    "korvolens", "install.html",
                                            "korvoprep",  "libkorvocore.so", "korvocapture", "korvohub",  "korvo-relay"};
+
+// The manager's help book: a folder of the media, copied beside the
+// manager, its contents file first.
+constexpr const char* kHelpFolder = "help";
+constexpr const char* kHelpBook = "korvodesk.hhp";
 
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvo";
 
@@ -318,7 +324,26 @@ bool InstallEngine::CopyClientFiles() {
     if (!Progress("Copying %s file", file.name)) return false;
     if (!CopyWithRetry(file.pattern, root + file.name)) return false;
   }
+  if (!CopyHelpBook()) return false;
   gClientFilesCopied = true;
+  return true;
+}
+
+bool InstallEngine::CopyHelpBook() {
+  const std::string folder = WithSlash(settings_.rootDirectory) + kHelpFolder + "/";
+  if (!KvMakeDirectories(folder.c_str())) return false;
+  std::vector<std::string> names = {kHelpBook};
+  std::vector<std::string> others;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(kHelpFolder, ec))
+    if (entry.is_regular_file(ec) && entry.path().filename() != kHelpBook) others.push_back(entry.path().filename());
+  std::sort(others.begin(), others.end());
+  names.insert(names.end(), others.begin(), others.end());
+  for (const std::string& name : names) {
+    const std::string file = std::string(kHelpFolder) + "/" + name;
+    if (!Progress("Copying %s file", file.c_str())) return false;
+    if (!CopyWithRetry(file, folder + name)) return false;
+  }
   return true;
 }
 
@@ -480,6 +505,8 @@ bool InstallEngine::BuildProgramGroup() {
   if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Readme\")]", r, "README.TXT");
   line("Adding Korvo Installation Guide item into Korvo group");
   if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",Installation Guide)]", r, "install.html");
+  line("Adding Korvo Online help item into Korvo group");
+  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",Help)]", r, "help/index.html");
   line("Adding Korvo Remove item into Korvo group");
   if (going)
     KvSendShellCommand(id, "[AddItem(\"%s%s\" /uninstall,Remove Korvo,\"%s%s\",1)]", r, "korvoprep", r, "korvoprep");
@@ -580,18 +607,32 @@ bool InstallEngine::RemovePrinter() {
   return true;
 }
 
+bool InstallEngine::RemoveInstalledFile(const std::string& root, const std::string& name) {
+  if (!Progress("Removing %s%s file ...", root.c_str(), name.c_str())) return false;
+  const std::string path = root + name;
+  while (!platform::DeleteFileByName(path.c_str())) {
+    if (platform::GetLastError() == ENOENT) break;
+    if (Ask("Could not remove: " + name + " file.\nPlease make sure the file is not in use, then continue.",
+            "Korvo Remove", Buttons::RetryCancel, Icon::Question) != Answer::Retry)
+      return false;
+  }
+  return true;
+}
+
 bool InstallEngine::RemoveInstalledFiles() {
   const std::string root = WithSlash(settings_.rootDirectory);
-  for (const char* name : kInstalledFiles) {
-    if (!Progress("Removing %s%s file ...", root.c_str(), name)) return false;
-    const std::string path = root + name;
-    while (!platform::DeleteFileByName(path.c_str())) {
-      if (platform::GetLastError() == ENOENT) break;
-      if (Ask("Could not remove: " + std::string(name) + " file.\nPlease make sure the file is not in use, then continue.",
-              "Korvo Remove", Buttons::RetryCancel, Icon::Question) != Answer::Retry)
-        return false;
-    }
-  }
+  for (const char* name : kInstalledFiles)
+    if (!RemoveInstalledFile(root, name)) return false;
+  // The help book's folder goes with its files.
+  const std::string help = root + kHelpFolder;
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(help, ec))
+    if (!entry.is_directory(ec)) names.push_back(std::string(kHelpFolder) + "/" + entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names)
+    if (!RemoveInstalledFile(root, name)) return false;
+  std::filesystem::remove(help, ec);
   return true;
 }
 

@@ -116,6 +116,7 @@ class InstallEngine {
   bool MakeRootDirectories();
   bool CopyWithRetry(const std::string& pattern, const std::string& destination);
   bool CopyClientFiles();
+  bool CopyHelpBook();
   bool CopyServerFiles();
   bool WriteServerValues();
   bool WriteWorkstationValues();
@@ -131,6 +132,7 @@ class InstallEngine {
   bool RemoveServer();
   bool RemoveWorkstation();
   bool RemovePrinter();
+  bool RemoveInstalledFile(const std::string& root, const std::string& name);
   bool RemoveInstalledFiles();
   void Run(bool (InstallEngine::*body)());
 

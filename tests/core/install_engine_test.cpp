@@ -152,11 +152,15 @@ const std::string kBaseKey = "Software\\Velmora Technologies\\Korvo";
 const std::vector<std::string> kClientFiles = {"libkorvocore.so", "korvodesk",    "korvolens",   "korvoprep",
                                                "README.TXT",      "korvobell",    "korvocapture", "install.html"};
 
+// The help book of the media: its contents file first, the others in order.
+constexpr const char* kHelpFiles[] = {"korvodesk.hhp", "index.html", "korvodesk.hhc"};
+
 // Progress lines of the parts of a first installation, the group with the
 // notifier in Startup.
 std::vector<std::string> WorkstationLines() {
   std::vector<std::string> lines = {"Creating Directories ...", "Making Directories", "Copying files ..."};
   for (const std::string& f : kClientFiles) lines.push_back("Copying " + f + " file");
+  for (const char* f : kHelpFiles) lines.push_back("Copying help/" + std::string(f) + " file");
   for (const char* l : {"Installing Korvo Print", "Installing Korvo Print Driver ...",
                         "Installing Korvo Print Monitor ...", "Installing Korvo Printer ...",
                         "Setting Workstation Registry Keys"})
@@ -166,7 +170,8 @@ std::vector<std::string> WorkstationLines() {
 const std::vector<std::string> kGroupLines = {
     "Adding Korvo Manager item into Korvo group",           "Adding Korvo Notify item into Korvo group",
     "Adding Korvo Viewer item into Korvo group",            "Adding Korvo Readme text file item into Korvo group",
-    "Adding Korvo Installation Guide item into Korvo group", "Adding Korvo Remove item into Korvo group",
+    "Adding Korvo Installation Guide item into Korvo group", "Adding Korvo Online help item into Korvo group",
+    "Adding Korvo Remove item into Korvo group",
     "Adding Korvo Notifier item into Startup group",
     "Writing uninstall information ..."};
 // The client files were copied by the workstation part before.
@@ -222,6 +227,10 @@ class InstallEngineRun : public ::testing::Test {
     test::PackMedia(media_, packed);
     for (const char* name : {"libkorvocore.so", "korvoprep", "README.TXT"})
       if (!left.count(name)) Sandbox::writeFile(media_ / name, std::string("plain ") + name + "\n");
+    if (!left.count("help")) {
+      fs::create_directories(media_ / "help");
+      for (const char* name : kHelpFiles) Sandbox::writeFile(media_ / "help" / name, std::string("help ") + name);
+    }
     fs::current_path(media_);
   }
 
@@ -314,6 +323,8 @@ TEST_F(InstallEngineRun, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheDat
   const std::string root = Root();
   for (const std::string& f : kClientFiles) EXPECT_TRUE(fs::is_regular_file(root + f)) << f;
   EXPECT_EQ(Sandbox::readFile(root + "korvodesk"), "program korvodesk\n");
+  // The help book beside the manager, as the manager reads it.
+  for (const char* f : kHelpFiles) EXPECT_EQ(Sandbox::readFile(root + "help/" + f), std::string("help ") + f);
   EXPECT_EQ(Sandbox::readFile(root + "korvohub"), "program korvohub\n");
   EXPECT_TRUE(fs::is_regular_file(root + "korvo-relay"));
   EXPECT_TRUE(fs::is_regular_file(root + "Server/Config/RegUsers.dbs"));
@@ -336,7 +347,7 @@ TEST_F(InstallEngineRun, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheDat
   EXPECT_EQ(IsFaxPrinterInstalled(), 0u);
   EXPECT_TRUE(fs::exists(box_.systemdDir() / "korvo.service"));
   const fs::path apps = box_.systemRoot() / "usr/local/share/applications";
-  for (const char* item : {"korvo-manager", "korvo-notifier", "korvo-viewer", "readme", "installation-guide", "remove-korvo"})
+  for (const char* item : {"korvo-manager", "korvo-notifier", "korvo-viewer", "readme", "installation-guide", "help", "remove-korvo"})
     EXPECT_TRUE(fs::exists(apps / ("korvo-velmora-korvo-" + std::string(item) + ".desktop"))) << item;
   EXPECT_TRUE(fs::exists(box_.systemRoot() / "etc/xdg/autostart/korvo-korvo-notifier.desktop"));
   EXPECT_FALSE(fs::exists(box_.systemRoot() / "etc/xdg/autostart/korvo-korvo-manager.desktop"));
@@ -551,6 +562,7 @@ TEST_F(InstallEngineRun, ServerPartWaitsForAServiceThatNeverRunsAndCopiesClientF
   EXPECT_EQ(RunWorker(engine, sheet, false), std::vector<int>{1});
   std::vector<std::string> expected = Join({kGroupLines, std::vector<std::string>(kServerLines.begin(), kServerLines.begin() + 5)});
   for (const std::string& f : kClientFiles) expected.push_back("Copying " + f + " file");
+  for (const char* f : kHelpFiles) expected.push_back("Copying help/" + std::string(f) + " file");
   expected.insert(expected.end(), kServerLines.begin() + 5, kServerLines.end());
   EXPECT_EQ(sheet.lines(), expected);
   EXPECT_EQ(pauses_.taken(), std::vector<int>(10, 500));

@@ -57,6 +57,8 @@ class SetupBridge : public ::testing::Test {
     for (const char* name : {"libkorvocore.so", "korvodesk", "korvolens", "korvoprep", "README.TXT", "korvobell",
                              "korvocapture", "install.html", "korvohub", "korvo-relay"})
       Sandbox::writeFile(box_.path("media") / name, name);
+    fs::create_directories(box_.path("media/help"));
+    Sandbox::writeFile(box_.path("media/help/korvodesk.hhp"), "book");
     fs::current_path(box_.path("media"));
     settings_.rootDirectory = box_.path("opt/korvo").string();
     settings_.workstation = 0;
