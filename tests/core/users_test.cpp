@@ -36,15 +36,28 @@ using test::Mode;
 class Accounts : public ::testing::Test {
  protected:
   // Runs the body in a child that sees these files as /etc/passwd and
-  // /etc/login.defs; false when the child could not set them up.
+  // /etc/login.defs; false when the child could not set them up. The child's
+  // /etc is a folder of the test's own with these two files and links to the
+  // rest of the system's /etc: a file mounted over /etc/passwd itself would
+  // be unmounted as soon as anyone else on the machine replaced that file
+  // (useradd renames a new one over it), and the body would read the real one.
   bool WithAccounts(const std::string& passwd, const std::string& loginDefs, const std::function<void()>& body) {
-    Sandbox::writeFile(box_.path("passwd"), passwd);
-    Sandbox::writeFile(box_.path("login.defs"), loginDefs);
-    const std::string p = box_.path("passwd").string(), l = box_.path("login.defs").string();
+    const fs::path etc = box_.path("etc"), system = box_.path("system-etc");
+    fs::remove_all(etc);
+    fs::create_directories(etc);
+    fs::create_directories(system);
+    for (const auto& e : fs::directory_iterator("/etc")) {
+      const fs::path name = e.path().filename();
+      if (name != "passwd" && name != "login.defs") fs::create_symlink(system / name, etc / name);
+    }
+    Sandbox::writeFile(etc / "passwd", passwd);
+    Sandbox::writeFile(etc / "login.defs", loginDefs);
+    fs::permissions(etc, fs::perms(0755));
     const pid_t pid = fork();
     if (pid == 0) {
-      if (!test::EnterPrivateMounts().empty() || mount(p.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
-          mount(l.c_str(), "/etc/login.defs", nullptr, MS_BIND, nullptr) != 0)
+      if (!test::EnterPrivateMounts().empty() ||
+          mount("/etc", system.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+          mount(etc.c_str(), "/etc", nullptr, MS_BIND, nullptr) != 0)
         _exit(2);
       body();
       _exit(::testing::Test::HasFailure() ? 1 : 0);
