@@ -1,6 +1,7 @@
 // A NUL-terminated text in a fixed character array of a stored record, so
-// it holds N - 1 characters. Assigning cuts the text to fit and zero-fills
-// the rest; reading never runs past the array, even in a damaged record.
+// it holds N - 1 bytes. Assigning cuts the text to fit, never inside a UTF-8
+// character, and zero-fills the rest; reading never runs past the array,
+// even in a damaged record.
 #pragma once
 
 #include <algorithm>
@@ -8,6 +9,8 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+
+#include "common/utf8_cut.h"
 
 namespace korvo {
 
@@ -18,7 +21,7 @@ struct FixedText {
 
   void Clear() { std::memset(data, 0, N); }
   void Assign(std::string_view text) {
-    const std::size_t n = std::min(text.size(), kCapacity);
+    const std::size_t n = Utf8CutLength(text, kCapacity);
     std::memcpy(data, text.data(), n);
     std::memset(data + n, 0, N - n);
   }

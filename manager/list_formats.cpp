@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/utf8_cut.h"
+
 namespace korvo::manager {
 
 std::string FormatListDate(int64_t secondsSince1970) {
@@ -29,10 +31,7 @@ std::string FormatDuration(int64_t seconds) {
 }
 
 std::string CutToBytes(const std::string& text, size_t maxBytes) {
-  if (text.size() <= maxBytes) return text;
-  size_t end = maxBytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
+  return std::string(Utf8Cut(text, maxBytes));
 }
 
 int CompareNoCase(const std::string& a, const std::string& b) {

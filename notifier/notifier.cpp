@@ -5,6 +5,7 @@
 #include "common/faxclient.h"
 #include "common/fields.h"
 #include "common/stream.h"
+#include "common/utf8_cut.h"
 #include "platform/file_io.h"
 
 namespace korvo::notifier {
@@ -65,11 +66,7 @@ uint32_t CountListLines(std::string_view text) {
 }
 
 std::string LimitText(std::string_view text) {
-  if (text.size() <= kTextLimit) return std::string(text);
-  size_t end = kTextLimit;
-  // Back off over continuation bytes to the start of the cut character.
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return std::string(text.substr(0, end));
+  return std::string(Utf8Cut(text, kTextLimit));
 }
 
 Notifier::Notifier(NotifyOptions options, std::string dataPath)

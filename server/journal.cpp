@@ -9,6 +9,7 @@
 
 #include "common/fields.h"
 #include "common/status_codes.h"
+#include "common/utf8_cut.h"
 #include "platform/durable_file.h"
 #include "server/faxserver.h"
 #include "server/syslog.h"
@@ -30,9 +31,7 @@ int CompareJobIds(const void* a, const void* b) {
 // boundary, so a cut never leaves half a UTF-8 sequence).
 template <size_t N>
 void SetText(char (&field)[N], const std::string& text) {
-  size_t n = text.size() < N - 1 ? text.size() : N - 1;
-  if (n < text.size())
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  const size_t n = Utf8CutLength(text, N - 1);
   std::memcpy(field, text.data(), n);
   std::memset(field + n, 0, N - n);
 }

@@ -11,6 +11,7 @@
 #include "common/settings.h"
 #include "common/trace.h"
 #include "common/user_record.h"
+#include "common/utf8_cut.h"
 #include "core/install/install.h"
 #include "platform/accounts.h"
 #include "platform/file_io.h"
@@ -32,10 +33,7 @@ std::string RecordText(const std::string& text, size_t limit) {
   std::string out;
   for (unsigned char c : text)
     if (!IsControl(c)) out += static_cast<char>(c);
-  if (out.size() <= limit) return out;
-  size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80) --end;
-  out.resize(end);
+  out.resize(Utf8CutLength(out, limit));
   return out;
 }
 

@@ -122,6 +122,28 @@ TEST(AddressDatabase, RecordLayoutAndIds) {
   EXPECT_EQ(test::Sandbox::readFile(path), Header(413, 0, 1));
 }
 
+// A text longer than its field is cut to the field, never inside a UTF-8
+// character: a record with half a character reads back as a broken text.
+TEST(AddressRecord, ALongTextIsCutBetweenCharacters) {
+  const std::string c = "\xC4\x8D";  // one character, two bytes
+  struct Case {
+    std::string firstName;  // 31 bytes fit
+    std::string stored;
+  } cases[] = {
+      {std::string(31, 'a'), std::string(31, 'a')},
+      {std::string(30, 'a') + c, std::string(30, 'a')},
+      {std::string(29, 'a') + c, std::string(29, 'a') + c},
+      {std::string(29, 'a') + c + "b", std::string(29, 'a') + c},
+      {std::string(30, 'a') + "\xE2\x82\xAC", std::string(30, 'a')},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.firstName);
+    AddressRecord r;
+    r.Decode(Text({k.firstName, "", "", "", "", "", "", "", "", "1"}, 10));
+    EXPECT_EQ(r.firstName.Str(), k.stored);
+  }
+}
+
 TEST(AddressDatabase, ExtremeIdsStayInOrder) {
   test::Sandbox sandbox;
   bool ok = false;
