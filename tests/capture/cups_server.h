@@ -98,6 +98,15 @@ class CupsServer {
     ASSERT_EQ(rc, 0) << Output();
   }
 
+  // Starts cupsd again with these lines added to its configuration.
+  void Restart(const std::string& extra) {
+    Stop();
+    std::ofstream(dir_ / "cupsd.conf", std::ios::app) << extra;
+    // Start waits for the new cupsd's listening line.
+    std::filesystem::remove(ErrorLog());
+    Start();
+  }
+
   // Runs a CUPS client program; its output (both streams) in Output().
   int Run(const std::vector<std::string>& argv) {
     return RunProgram({argv, "/dev/null", box_.path("client.out"), box_.path("client.err"), {}});

@@ -662,6 +662,36 @@ TEST_F(InstallEngineRun, FileThatCannotBeRemovedIsOfferedAgainThenFailsTheRemova
   }
 }
 
+TEST_F(InstallEngineRun, PrinterThatCupsWillNotDeleteFailsTheRemoval) {
+  if (geteuid() != 0) GTEST_SKIP() << "cupsd and its ServerBin need root";
+  MakeMedia();
+  ASSERT_FALSE(HasFatalFailure());
+  test::CupsServer cups(box_, box_.path("runtime"), box_.systemRoot() / "usr/lib/cups");
+  ASSERT_EQ(InstallPrintDriver(), 0u);
+  ASSERT_EQ(InstallPortMonitor(Root().c_str()), 0u);
+  ASSERT_EQ(AddFaxPrinter(), 0u);
+  // Deleting a printer is for another user from now on.
+  cups.Restart(
+      "<Policy default>\n<Limit CUPS-Delete-Printer>\nAuthType Default\nRequire user nobody\nOrder deny,allow\n"
+      "</Limit>\n<Limit All>\nOrder deny,allow\n</Limit>\n</Policy>\n");
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_EQ(IsFaxPrinterInstalled(), 0u);
+  ASSERT_TRUE(KvSetKorvoInstallPath(Root().c_str()) && KvSetKorvoWorkstation(0x11E));
+  prompts_.Answer(Answer::Ok);  // delete the printer
+  prompts_.Answer(Answer::Ok);  // the error box
+  SetupSettings settings = SetupSettings::Load();
+  InstallEngine engine(settings, prompts_, std::ref(pauses_));
+  Sheet sheet(prompts_);
+  EXPECT_EQ(RunWorker(engine, sheet, true), std::vector<int>{0});
+  ASSERT_EQ(prompts_.boxes.size(), 2u);
+  EXPECT_EQ(prompts_.boxes[0].caption, "Korvo Setup Remove \"Korvo Printer\" Instructions");
+  EXPECT_EQ(prompts_.boxes[1].caption, "Korvo Uninstall Error");
+  EXPECT_EQ(prompts_.boxes[1].text.rfind("Error in Remove Workstation: Removing Korvo Print ...", 0), 0u)
+      << prompts_.boxes[1].text;
+  EXPECT_EQ(IsFaxPrinterInstalled(), 0u);
+  EXPECT_EQ(Dword(nullptr, "SetupWorkstation"), 0x11Eu);
+}
+
 // The server part alone on the worker, held in its wait for the service.
 class CancelQuestion : public InstallEngineRun {
  protected:
