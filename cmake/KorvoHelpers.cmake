@@ -29,3 +29,17 @@ function(korvo_test_folder dir prefix)
                  RUN_SERIAL ${korvo_test_run_serial})
   endforeach()
 endfunction()
+
+# A PNG of the source tree compiled in: writes the header (in the build tree)
+# holding `inline constexpr std::array<unsigned char, N> <symbol>` with the
+# file's bytes, and configures again when the picture changes.
+function(korvo_png_header header symbol png)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${png})
+  file(READ ${png} hex HEX)
+  string(LENGTH "${hex}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  file(RELATIVE_PATH source ${PROJECT_SOURCE_DIR} ${png})
+  file(CONFIGURE OUTPUT ${header} CONTENT
+    "// Generated from ${source}.\n#pragma once\n#include <array>\ninline constexpr std::array<unsigned char, ${size}> ${symbol} = {${bytes}};\n" @ONLY)
+endfunction()

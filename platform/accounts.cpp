@@ -85,3 +85,25 @@ std::string InvokingUserName() {
 }
 
 }  // namespace korvo::platform
+
+namespace korvo::platform {
+
+std::optional<Invoker> SudoInvoker() {
+  const char* uidText = std::getenv("SUDO_UID");
+  const char* gidText = std::getenv("SUDO_GID");
+  if (geteuid() != 0 || !uidText || !gidText) return std::nullopt;
+  char* end = nullptr;
+  const unsigned long uid = std::strtoul(uidText, &end, 10);
+  if (!*uidText || *end) return std::nullopt;
+  const unsigned long gid = std::strtoul(gidText, &end, 10);
+  if (!*gidText || *end) return std::nullopt;
+  std::vector<char> scratch(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(static_cast<uid_t>(uid), &entry, scratch.data(), scratch.size(), &found) != 0 || !found)
+    return std::nullopt;
+  return Invoker{found->pw_uid, static_cast<gid_t>(gid), found->pw_name ? found->pw_name : "",
+                 found->pw_dir ? found->pw_dir : "/"};
+}
+
+}  // namespace korvo::platform

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,5 +39,16 @@ UidRange OrdinaryUidRange(const std::string& loginDefs = "/etc/login.defs");
 // SUDO_USER naming an account whose id SUDO_UID repeats) the one who called
 // sudo, else the effective user's login. Empty when neither has an account.
 std::string InvokingUserName();
+
+// The person who called sudo, as the programs setup starts for them should
+// run: only for root, from SUDO_UID and SUDO_GID (an id without an account is
+// nobody), with the account's name and home folder.
+struct Invoker {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string name;
+  std::string home;
+};
+std::optional<Invoker> SudoInvoker();
 
 }  // namespace korvo::platform

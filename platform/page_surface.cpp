@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/utf8.h"
+
 // Under the leak checker: cairo keeps the fontconfig configuration and the
 // patterns of its font cache for the life of the process, in a form the
 // checker does not see as reachable. Every program that draws pages links
@@ -44,42 +46,6 @@ std::string StripPrefixes(std::string_view text) {
   return shown;
 }
 
-// cairo draws UTF-8 only, and a text that is not puts the whole context out
-// of use, so nothing after it would be drawn. Texts come from records typed
-// anywhere: every byte that does not begin a valid sequence becomes U+FFFD.
-std::string ValidUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      out += text[i++];
-      continue;
-    }
-    size_t n = 0;
-    uint32_t code = 0, least = 0;
-    if ((c & 0xE0) == 0xC0) n = 2, code = c & 0x1F, least = 0x80;
-    else if ((c & 0xF0) == 0xE0) n = 3, code = c & 0x0F, least = 0x800;
-    else if ((c & 0xF8) == 0xF0) n = 4, code = c & 0x07, least = 0x10000;
-    bool valid = n != 0 && i + n <= text.size();
-    for (size_t k = 1; valid && k < n; ++k) {
-      const auto d = static_cast<unsigned char>(text[i + k]);
-      valid = (d & 0xC0) == 0x80;
-      code = code << 6 | (d & 0x3F);
-    }
-    // Neither overlong, nor a surrogate, nor past the last code point.
-    valid = valid && code >= least && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-    if (valid) {
-      out.append(text.substr(i, n));
-      i += n;
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -147,6 +113,8 @@ void PageSurface::DrawText(std::string_view text, const SurfaceRect& r, TextAlig
   while (start <= text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
+    // cairo draws UTF-8 only, and a text that is not puts the whole context
+    // out of use, so nothing after it would be drawn.
     const std::string line = ValidUtf8(prefixes ? StripPrefixes(text.substr(start, end - start))
                                                 : std::string(text.substr(start, end - start)));
     if (!line.empty()) {

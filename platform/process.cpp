@@ -10,6 +10,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
+
+#include <grp.h>
+
+#include "platform/accounts.h"
 
 #include "platform/lasterror.h"
 
@@ -63,6 +68,84 @@ pid_t StartProcessWithStdio(const std::vector<std::string>& argv, int in, int ou
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     SetLastError(static_cast<uint32_t>(rc));
+    return -1;
+  }
+  return pid;
+}
+
+pid_t StartProcessAs(const std::vector<std::string>& argv, const Invoker& user) {
+  if (argv.empty() || argv[0].find('/') == std::string::npos) {
+    SetLastError(EINVAL);
+    return -1;
+  }
+  // Everything the child needs is made here: between fork and exec only
+  // async-signal-safe calls are allowed (the caller may run other threads).
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<std::string> envText;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("HOME=", 0) != 0 && entry.rfind("USER=", 0) != 0 && entry.rfind("LOGNAME=", 0) != 0)
+      envText.push_back(entry);
+  }
+  envText.push_back("HOME=" + user.home);
+  envText.push_back("USER=" + user.name);
+  envText.push_back("LOGNAME=" + user.name);
+  std::vector<char*> env;
+  for (auto& e : envText) env.push_back(e.data());
+  env.push_back(nullptr);
+  int count = 64;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  if (getgrouplist(user.name.c_str(), user.gid, groups.data(), &count) < 0) {
+    groups.resize(static_cast<size_t>(count));
+    if (getgrouplist(user.name.c_str(), user.gid, groups.data(), &count) < 0) count = 0;
+  }
+  if (count <= 0) {
+    groups.assign(1, user.gid);
+    count = 1;
+  }
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    SetLastErrorFromErrno();
+    return -1;
+  }
+  const pid_t pid = fork();
+  if (pid < 0) {
+    SetLastErrorFromErrno();
+    close(report[0]);
+    close(report[1]);
+    return -1;
+  }
+  if (pid == 0) {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    int error = 0;
+    if (setgroups(static_cast<size_t>(count), groups.data()) != 0 || setgid(user.gid) != 0 ||
+        setuid(user.uid) != 0)
+      error = errno;
+    if (!error) {
+      if (chdir(user.home.c_str()) != 0 && chdir("/") != 0) error = errno;
+    }
+    if (!error) {
+      execve(args[0], args.data(), env.data());
+      error = errno;
+    }
+    [[maybe_unused]] ssize_t n = write(report[1], &error, sizeof error);
+    _exit(127);
+  }
+  close(report[1]);
+  int error = 0;
+  ssize_t got;
+  while ((got = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  if (got == static_cast<ssize_t>(sizeof error)) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    SetLastError(static_cast<uint32_t>(error));
     return -1;
   }
   return pid;

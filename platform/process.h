@@ -14,6 +14,11 @@ pid_t StartProcess(const std::vector<std::string>& argv);
 // The same with standard input, output and error from the given descriptors
 // (-1 keeps the process's own).
 pid_t StartProcessWithStdio(const std::vector<std::string>& argv, int in, int out, int err);
+// Starts argv as another user: that user's groups (initgroups' list), group
+// and user ids, HOME, USER and LOGNAME, in the home folder (or / where it
+// cannot be entered); the rest of the environment is the process's own.
+struct Invoker;
+pid_t StartProcessAs(const std::vector<std::string>& argv, const Invoker& user);
 // Waits for a started process; true with its exit code (128 + signal when it
 // was killed).
 bool WaitProcess(pid_t pid, int& exitCode);

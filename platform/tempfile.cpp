@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/lasterror.h"
@@ -87,6 +88,17 @@ uint32_t GetTempFileName(const std::string& folder, const std::string& prefix, u
 int CreateTempFile(const std::string& folder, const std::string& prefix, std::string& name) {
   uint32_t u = 0;
   return CreateNumbered(folder, prefix, name, u);
+}
+
+std::string MakePrivateFolder(const std::string& parent, const std::string& prefix) {
+  std::string name = parent;
+  if (name.empty() || name.back() != '/') name += '/';
+  name += prefix + "XXXXXX";
+  if (!mkdtemp(name.data())) {
+    SetLastErrorFromErrno();
+    return "";
+  }
+  return name;
 }
 
 }  // namespace korvo::platform

@@ -25,4 +25,9 @@ uint32_t GetTempFileName(const std::string& folder, const std::string& prefix, u
 // when none can be made.
 int CreateTempFile(const std::string& folder, const std::string& prefix, std::string& name);
 
+// A new folder "<parent>/<prefix>XXXXXX" (mkdtemp: a name nobody had, mode
+// 0700), so what is put there cannot have been laid in wait by another user.
+// Empty with the last error set when none can be made.
+std::string MakePrivateFolder(const std::string& parent, const std::string& prefix);
+
 }  // namespace korvo::platform
