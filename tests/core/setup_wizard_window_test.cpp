@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
@@ -60,7 +61,13 @@ class SetupWizardWindow : public test::WindowTest {
 
   // Runs the sheet modally with the script inside it; the sheet's result.
   bool Run(WizardMode mode, std::function<void(WizardSheet&)> script) {
+    // The read-me of the media, from the current folder.
+    const std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::copy_file(test::SourceDir() / "media/README.TXT", box.path("README.TXT"),
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::current_path(box.root());
     SetupWizardModel model(mode, settings, prompts, probes, &networkChecked);
+    std::filesystem::current_path(saved);
     auto* sheet = new WizardSheet(model, nullptr);
     test::WhenModal(kSheetId, [&](wxDialog&) { script(*sheet); });
     const bool finished = sheet->RunWizard(sheet->FirstPage());

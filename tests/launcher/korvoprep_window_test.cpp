@@ -1,12 +1,36 @@
-// KorvoPrep on a real display: the full-screen title window as it is painted.
+// KorvoPrep on a real display: the full-screen title window as it is
+// painted, and its start-up in this process on compressed media made from the
+// built programs: the setup wizard of the media's libkorvocore.so driven by
+// real clicks and keys installs both parts into a sandbox (with a private
+// cupsd), and the manager and the notifier are started afterwards.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <wx/button.h>
+#include <wx/dialog.h>
 #include <wx/display.h>
 #include <wx/image.h>
+#include <wx/radiobut.h>
+#include <wx/textctrl.h>
+#include <wx/uiaction.h>
 
+#include "common/settings.h"
+#include "desktop/prompt.h"
+#include "desktop/screenshot.h"
 #include "launcher/app/title_window.h"
+#include "platform/process.h"
+#include "tests/capture/cups_server.h"
 #include "tests/support/gui/window_test.h"
+#include "tests/support/sandbox.h"
 
 namespace korvo::test {
 namespace {
@@ -50,6 +74,145 @@ TEST_F(KorvoPrepWindow, TitleWindowFillsTheScreenWithTheProductName) {
   EXPECT_EQ(shot.GetRed(shot.GetWidth() - 5, shot.GetHeight() - 5), 0x80);
   EXPECT_EQ(shot.GetBlue(shot.GetWidth() - 5, shot.GetHeight() - 5), 0x40);
   title->Destroy();
+}
+
+namespace fs = std::filesystem;
+
+// The wizard's sheet (its window id) and the controls it keeps.
+constexpr int kSheet = 113;
+constexpr int kServerOption = 509;
+constexpr int kRootDirectory = 511;
+constexpr int kDefaultServer = 515;
+
+// The boxes of the media's library (its own copy of desktop::Prompts(),
+// installed into it by name), recorded and answered so that setup goes on or
+// ends: Retry and OK/Cancel boxes are cancelled, Yes/No answered Yes (the
+// cancel question then ends the sheet), an OK box acknowledged.
+class RecordingPrompter final : public desktop::Prompter {
+ public:
+  desktop::Answer Message(wxWindow*, const std::string& text, const std::string& caption, desktop::Buttons buttons,
+                          desktop::Icon) override {
+    boxes.push_back(caption + ": " + text);
+    switch (buttons) {
+      case desktop::Buttons::Ok: return desktop::Answer::Ok;
+      case desktop::Buttons::YesNo:
+      case desktop::Buttons::YesNoDefaultNo: return desktop::Answer::Yes;
+      default: return desktop::Answer::Cancel;
+    }
+  }
+  std::optional<std::string> ChooseFile(wxWindow*, const desktop::FileRequest&) override { return std::nullopt; }
+  std::vector<std::string> boxes;
+};
+
+// Installs the prompter into the loaded library; null gives back its own.
+void InstallPrompter(const fs::path& library, desktop::Prompter* prompter) {
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(handle, nullptr) << library;
+  using Set = desktop::Prompter* (*)(desktop::Prompter*);
+  auto set = reinterpret_cast<Set>(dlsym(handle, "_ZN5korvo7desktop10SetPromptsEPNS0_8PrompterE"));
+  ASSERT_NE(set, nullptr);
+  set(prompter);
+  dlclose(handle);
+}
+
+wxWindow* SheetWindow() {
+  for (wxWindow* w : wxTopLevelWindows)
+    if (w->GetId() == kSheet && w->IsShown()) return w;
+  return nullptr;
+}
+
+// The sheet's title is the caption of its page.
+bool OnPage(const char* caption) {
+  return WaitFor([&] { return SheetWindow() && SheetWindow()->GetLabel() == caption; }, caption,
+                 std::chrono::seconds(120));
+}
+
+// The drawn page, once it holds still.
+void PageShot(wxWindow* sheet, const std::string& name) {
+  wxImage last;
+  int alike = 0;
+  WaitFor([&] {
+    wxImage now = desktop::CaptureWindow(sheet);
+    const bool same = last.IsOk() && now.IsOk() && now.GetSize() == last.GetSize() &&
+                      std::equal(now.GetData(), now.GetData() + now.GetWidth() * now.GetHeight() * 3, last.GetData());
+    alike = same ? alike + 1 : 0;
+    last = now;
+    return alike >= 3;
+  }, "the page drawn");
+  Screenshot(sheet, "setup", name);
+}
+
+TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByClicksAndKeysAndStartsManagerAndNotifier) {
+  if (geteuid() != 0) GTEST_SKIP() << "a private cupsd needs root";
+  Sandbox box;
+  const fs::path media = box.path("media");
+  ASSERT_TRUE(platform::RunProcess({(SourceDir() / "scripts/media.sh").string(), media.string(), "--compress"}));
+  ASSERT_TRUE(fs::exists(media / "libkorvocore.so"));
+  CupsServer cups(box, box.path("runtime"), box.systemRoot() / "usr/lib/cups");
+  const std::string root = box.path("opt/korvo").string();
+  const fs::path saved = fs::current_path();
+
+  RecordingPrompter boxes;
+  WhenModal(kSheet, [&](wxDialog& sheet) {
+    InstallPrompter(media / "libkorvocore.so", &boxes);
+    ASSERT_TRUE(OnPage("Korvo Setup"));
+    wxWindow* next = sheet.FindWindow(wxID_FORWARD);
+    ASSERT_NE(next, nullptr);
+    // Enter presses the default button, Next.
+    PressKey(WXK_RETURN);
+    ASSERT_TRUE(OnPage("Korvo Readme"));
+    PageShot(&sheet, "media-readme");
+    Click(next);
+    ASSERT_TRUE(OnPage("Korvo Setup Options"));
+    Click(sheet.FindWindow(kServerOption));
+    auto* edit = dynamic_cast<wxTextCtrl*>(sheet.FindWindow(kRootDirectory));
+    ASSERT_NE(edit, nullptr);
+    Type(edit, "");
+    PressKey('A', wxMOD_CONTROL);
+    wxUIActionSimulator().Text(root.c_str());
+    ASSERT_TRUE(WaitFor([&] { return edit->GetValue().utf8_string() == root; }, "the root typed"));
+    Click(next);
+    ASSERT_TRUE(OnPage("Korvo Setup Fax Service Information"));
+    Click(next);
+    ASSERT_TRUE(OnPage("Korvo Setup Workstation"));
+    EXPECT_NE(dynamic_cast<wxTextCtrl*>(sheet.FindWindow(kDefaultServer))->GetValue(), "");
+    Click(next);
+    ASSERT_TRUE(OnPage("Korvo Setup Desktop Options"));
+    Click(next);
+    ASSERT_TRUE(OnPage("Korvo Setup Final"));
+    Click(next);
+    // The worker runs; the progress page gives way to the last one.
+    ASSERT_TRUE(WaitFor([&] { return (next->GetLabel() == "Ok" && next->IsEnabled()) || !sheet.IsModal(); },
+                        "the last page", std::chrono::seconds(120)));
+    ASSERT_TRUE(sheet.IsModal()) << "setup ended before its last page";
+    PageShot(&sheet, "media-done");
+    InstallPrompter(media / "libkorvocore.so", nullptr);
+    Click(next);
+  });
+  const launcher::LaunchResult result = launcher::RunKorvoPrep({}, media.string());
+  fs::current_path(saved);
+  EXPECT_EQ(result.setupResult, 0u) << Sandbox::readFile(box.traceFile());
+  for (const std::string& text : boxes.boxes) ADD_FAILURE() << "box " << text;
+  EXPECT_EQ(result.exitCode, 0);
+
+  // Installed from the packed media, expanded.
+  for (const char* file : {"korvodesk", "korvobell", "korvolens", "korvoprep", "libkorvocore.so", "korvohub"})
+    EXPECT_TRUE(fs::exists(fs::path(root) / file)) << file;
+  EXPECT_EQ(Sandbox::readFile(fs::path(root) / "korvohub"), Sandbox::readFile(BuildDir() / "server/korvohub"));
+  EXPECT_EQ(cups.Run({"lpstat", "-v"}), 0);
+  EXPECT_EQ(cups.Output(), "device for Korvo_Printer: kvf:/\n");
+
+  // The manager ("/After_Install") and the notifier were started.
+  ASSERT_EQ(result.started.size(), 2u);
+  for (pid_t pid : result.started) {
+    const std::string cmdline = Sandbox::readFile("/proc/" + std::to_string(pid) + "/cmdline");
+    EXPECT_TRUE(cmdline == root + "/korvodesk" + std::string(1, '\0') + "/After_Install" + std::string(1, '\0') ||
+                cmdline == root + "/korvobell" + std::string(1, '\0'))
+        << cmdline;
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
 }
 
 }  // namespace

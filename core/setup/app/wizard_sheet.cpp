@@ -1,5 +1,7 @@
 #include "core/setup/app/wizard_sheet.h"
 
+#include <algorithm>
+
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
@@ -73,9 +75,13 @@ class WelcomePage : public BasicPage {
 class ReadmePage : public BasicPage {
  public:
   ReadmePage(WizardSheet* sheet) : BasicPage(sheet, Page::Readme) {
-    auto* edit = new wxTextCtrl(this, id::kReadme, Wx(model().readme), wxDefaultPosition, wxSize(kPageWidth, 260),
-                                wxTE_MULTILINE | wxTE_READONLY | wxHSCROLL | wxTE_DONTWRAP);
-    edit->SetFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE));
+    auto* edit = new wxTextCtrl(this, id::kReadme, Wx(model().readme), wxDefaultPosition, wxDefaultSize,
+                                wxTE_MULTILINE | wxTE_READONLY);
+    edit->SetFont(wxFontInfo(8).Family(wxFONTFAMILY_TELETYPE));
+    // Wide enough for the read-me's lines of up to 76 characters.
+    edit->SetMinSize(wxSize(std::max(kPageWidth, edit->GetTextExtent(wxString('M', 76)).x + 40), 260));
+    edit->SetInsertionPoint(0);
+    edit->ShowPosition(0);
     sizer_->Add(edit, 1, wxEXPAND);
   }
 };
@@ -327,6 +333,9 @@ void WizardSheet::OnChanged(wxWizardEvent& event) {
       break;
   }
   Layout();
+  // A page shown from a pressed button of ours (the engine's end) is not
+  // drawn by GTK on its own.
+  Refresh();
 }
 
 void WizardSheet::OnCancel(wxWizardEvent& event) {
