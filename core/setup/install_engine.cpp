@@ -356,7 +356,7 @@ bool InstallEngine::CopyServerFiles() {
     if (!Progress("Copying %s file", file.name)) return false;
     if (!CopyWithRetry(file.pattern, root + file.name)) return false;
   }
-  if (!Progress("Updating Windows Registry for Korvo Service ...")) return false;
+  if (!Progress("Updating the Registry for Korvo Service ...")) return false;
   return KvSetServerExe((root + kServerFiles[0].name).c_str()) != 0;
 }
 
