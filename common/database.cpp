@@ -98,17 +98,9 @@ void Database::CheckFile(Check check) {
                static_cast<int>(moved));
     return;
   }
-  if (version == kOldVersion && whole) {
-    PutLe32(raw, kVersion);
-    try {
-      RecordFile f;
-      f.Open(path_, RecordFile::kWrite | RecordFile::kCreate | RecordFile::kNoTruncate);
-      f.Write(raw, sizeof raw);
-    } catch (const FileException&) {
-    }
-    return;
-  }
   // A header cut short could never be opened: it goes as a mismatch does.
+  // The previous format's header ("DD00") is checked as a current one: a
+  // file of another record size could never be opened once upgraded.
   if (stored != static_cast<uint32_t>(size_) + 1 || !whole) {
     keptAs_ = MoveAside(path_, &moved);
     const uint32_t error = moved ? 0 : platform::GetLastError();
@@ -116,10 +108,22 @@ void Database::CheckFile(Check check) {
                static_cast<int>(moved), static_cast<int>(error));
     return;
   }
-  // A newer version is left as it is, unused.
-  if (check != Check::kSlots || version != kVersion || SlotsSound()) return;
-  keptAs_ = MoveAside(path_, &moved);
-  DebugPrint("Database: %s has damaged slots. Kept as '%s'\n", path_.c_str(), keptAs_.c_str());
+  // Slots are checked before the upgrade, so a damaged file is kept with
+  // the bytes it had. A newer version is left as it is, unused.
+  const bool previous = version == kOldVersion;
+  if (check == Check::kSlots && (version == kVersion || previous) && !SlotsSound()) {
+    keptAs_ = MoveAside(path_, &moved);
+    DebugPrint("Database: %s has damaged slots. Kept as '%s'\n", path_.c_str(), keptAs_.c_str());
+    return;
+  }
+  if (!previous) return;
+  PutLe32(raw, kVersion);
+  try {
+    RecordFile f;
+    f.Open(path_, RecordFile::kWrite | RecordFile::kCreate | RecordFile::kNoTruncate);
+    f.Write(raw, sizeof raw);
+  } catch (const FileException&) {
+  }
 }
 
 bool Database::SlotsSound() {

@@ -27,6 +27,9 @@ std::string Le32(uint32_t v) {
 }
 
 // Header bytes as the file holds them, then the given records (status 0).
+// The previous format's version, the bytes "DD00".
+constexpr uint32_t kPreviousVersion = 0x30304444;
+
 std::string FileBytes(uint32_t count, uint32_t serial, std::initializer_list<int> records = {},
                       uint32_t version = 0xDB01, uint32_t stored = 5) {
   std::string s = Le32(version) + Le32(stored) + Le32(count) + Le32(serial) + std::string(16, '\0');
@@ -184,7 +187,8 @@ TEST_F(DatabaseTest, OldFormatHeaderIsUpgradedInPlace) {
   std::string old = FileBytes(2, 7, {4, 8});
   old.replace(0, 4, "DD00");
   sandbox_.writeFile(Path(), old);
-  Database db(Path().c_str(), 4, CompareInts);
+  Database db(Path().c_str(), 4, CompareInts, Database::Check::kSlots);
+  EXPECT_EQ(db.KeptAs(), "");
   EXPECT_TRUE(db.IsOpen());
   EXPECT_EQ(Contents(), FileBytes(2, 7, {4, 8}));
   Opened o(db);
@@ -206,6 +210,8 @@ TEST_F(DatabaseTest, UnreadableFilesAreKeptAsideAndRecreatedEmpty) {
       {"older version", FileBytes(1, 3, {9}, 0x0100)},
       {"shorter than a header", std::string("\x01\xDB", 2)},
       {"header cut after its record size", FileBytes(1, 3, {9}).substr(0, 10)},
+      // Upgraded as it stands, it could never be opened.
+      {"previous format of another record size", FileBytes(1, 3, {9}, kPreviousVersion, 9)},
   };
   int kept = 0;
   for (const Case& c : cases) {
@@ -248,6 +254,17 @@ TEST_F(DatabaseTest, DamagedSlotsAreKeptAsideWhenChecked) {
     EXPECT_TRUE(db.IsOpen());
     EXPECT_EQ(db.KeptAs(), Path() + ".damaged");
     EXPECT_EQ(test::Sandbox::readFile(Path() + ".damaged"), bytes);
+    EXPECT_EQ(Contents(), FileBytes(0, 0));
+    std::filesystem::remove(Path() + ".damaged");
+  }
+  // The previous format's file is checked before its upgrade, and kept with
+  // the bytes it had.
+  const std::string previous = FileBytes(3, 0, {1, 7, 4}, kPreviousVersion);
+  sandbox_.writeFile(Path(), previous);
+  {
+    Database db(Path().c_str(), 4, CompareInts, Database::Check::kSlots);
+    EXPECT_EQ(db.KeptAs(), Path() + ".damaged");
+    EXPECT_EQ(test::Sandbox::readFile(Path() + ".damaged"), previous);
     EXPECT_EQ(Contents(), FileBytes(0, 0));
     std::filesystem::remove(Path() + ".damaged");
   }

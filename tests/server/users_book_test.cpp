@@ -83,6 +83,13 @@ TEST_F(UsersBookTest, ADamagedBookIsKeptAsideAndReported) {
          for (size_t i = 32; i < sound.size(); ++i) garbage.push_back(static_cast<char>(i * 7));
          return sound.substr(0, 32) + garbage;
        }},
+      {"the previous format's header over records out of order",
+       [&] {
+         // The second record before the first.
+         const size_t slot = sizeof(UserRecord) + 1;
+         return "DD00" + sound.substr(4, 28) + sound.substr(32 + slot, slot) + sound.substr(32, slot) +
+                sound.substr(32 + 2 * slot);
+       }},
   };
   size_t reported = 0;
   for (const Case& c : cases) {
