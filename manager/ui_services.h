@@ -1,11 +1,14 @@
 // What a list needs from the user interface: message boxes, the wait cursor,
-// the refresh timer and the lists' dialogs. The window gives them through
+// the refresh timer, the lists' dialogs and the programs they start. The window gives them through
 // desktop::Prompts(), a wxTimer and its dialogs; model tests answer them.
 // The header needs no wx.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/entries.h"
 #include "common/fax_header.h"
@@ -51,6 +54,9 @@ class UiServices {
   }
   // The Fax Recipients dialog on a fax's header.
   virtual void ShowRecipients(const FaxHeader& /*header*/) {}
+  // Starts a program (argv[0] its path) that lives on its own; it is reaped
+  // when it ends. Its pid, -1 when it did not start.
+  virtual pid_t StartProgram(const std::vector<std::string>& argv);
 };
 
 // A plain box with an OK button, as the lists show request and file errors.

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include "common/fields.h"
 #include "common/settings.h"
@@ -16,7 +15,6 @@
 #include "manager/list_model.h"
 #include "manager/server_fax_list.h"
 #include "platform/durable_file.h"
-#include "platform/process.h"
 
 namespace korvo::manager {
 
@@ -177,18 +175,6 @@ std::vector<std::string> ViewerCommand(const std::string& viewer, const std::str
   return argv;
 }
 
-pid_t StartViewer(const std::vector<std::string>& argv) {
-  const pid_t pid = platform::StartProcess(argv);
-  if (pid < 0) return -1;
-  // The viewer lives on its own; a thread that only waits for it reaps it,
-  // so it never lingers as a zombie while the manager runs.
-  std::thread([pid] {
-    int code = 0;
-    platform::WaitProcess(pid, code);
-  }).detach();
-  return pid;
-}
-
 // ---- UserFaxList
 
 std::string UserFaxList::DefaultServer() { return GetUserEnvironment().GetDefaultServer(); }
@@ -209,7 +195,7 @@ void UserFaxList::OpenItem(int row) {
   char viewer[260] = {};
   if (!KvGetKorvoLensName(viewer, sizeof viewer) || !viewer[0]) return;
   // A viewer that does not start shows nothing, as the user sees no window.
-  lastViewer_ = StartViewer(ViewerCommand(viewer, Item(row).imagePath, ShowsAllPages()));
+  lastViewer_ = model_->ui().StartProgram(ViewerCommand(viewer, Item(row).imagePath, ShowsAllPages()));
 }
 
 std::string UserFaxList::GetItemText(int, ItemValue item, int tableColumn) {

@@ -37,8 +37,6 @@ std::vector<FaxListItem> EnumerateFaxPairs(const std::string& folder);
 // The viewer's command line for an image: the program named by "KorvoLens",
 // "/First_Page_Only" when only the first page is shown, the image path.
 std::vector<std::string> ViewerCommand(const std::string& viewer, const std::string& imagePath, bool allPages);
-// Starts it; the child is reaped when it ends. -1 when it did not start.
-pid_t StartViewer(const std::vector<std::string>& argv);
 
 class UserFaxList : public ListContext {
  public:
