@@ -276,6 +276,46 @@ TEST_F(ListViewWindowTest, EnterAndDoubleClickOpenARowAndTheRightButtonShowsTheP
   EXPECT_EQ(view.model().RowCount(), 3);
 }
 
+// A list without a popup shows none under the right button and leaves the
+// main menu's list popup as the list before put it.
+class PopuplessList : public SenderList {
+ public:
+  int GetMenuIndex() override { return -1; }
+};
+const manager::ListClass kPopuplessList{"PopuplessList", &manager::CreateList<PopuplessList>};
+
+TEST_F(ListViewWindowTest, AListWithoutAPopupLeavesTheMainMenuAndShowsNone) {
+  AddSenders({"111"});
+  Start();
+  wxMenuBar* bar = frame_->GetMenuBar();
+  const wxMenu* before = bar->GetMenu(1);
+  view_->OpenList(kPopuplessList, kSenderNode);
+  ASSERT_EQ(view_->model().RowCount(), 1);
+  EXPECT_EQ(bar->GetMenu(1), before);
+  EXPECT_EQ(bar->GetMenuLabel(1), "S&ender");
+  EXPECT_EQ(view_->MakeRowPopup(), nullptr);
+
+  int menusOpened = 0;
+  bool clicked = false;
+  view_->rows()->Bind(wxEVT_MENU_OPEN, [&](wxMenuEvent& e) {
+    ++menusOpened;
+    e.Skip();
+  });
+  // Bound last, so called first: the click is seen before the view's own
+  // handler, and once that has returned.
+  view_->rows()->Bind(wxEVT_RIGHT_DOWN, [&](wxMouseEvent& e) {
+    e.Skip();
+    wxTheApp->CallAfter([&] { clicked = !view_->popupOpen(); });
+  });
+  wxUIActionSimulator sim;
+  sim.MouseMove(RowPoint(0));
+  WaitFor([&] { return wxGetMousePosition() == RowPoint(0); }, "the pointer on the row");
+  sim.MouseClick(wxMOUSE_BTN_RIGHT);
+  ASSERT_TRUE(WaitFor([&] { return clicked; }, "the right click handled"));
+  EXPECT_EQ(menusOpened, 0);
+  EXPECT_TRUE(prompts_.prompts().empty());
+}
+
 // A list with periodic refresh on shows what the server got in the meantime.
 TEST_F(ListViewWindowTest, TheRefreshTimerRefillsTheList) {
   AddSenders({"111"});
