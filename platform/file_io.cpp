@@ -116,6 +116,14 @@ bool ReadHandle(Handle h, bool socket, void* buffer, uint32_t count, uint32_t* d
   return true;
 }
 
+bool PeerHasHungUp(Handle h) {
+  pollfd p{h, POLLRDHUP, 0};
+  int n;
+  do n = poll(&p, 1, 0);
+  while (n < 0 && errno == EINTR);
+  return n == 1 && (p.revents & POLLHUP) != 0;
+}
+
 bool SetReceiveTimeout(Handle h, uint32_t ms) {
   // A zero timeval would mean no limit at all.
   timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};

@@ -49,6 +49,9 @@ bool ReadHandle(Handle h, bool socket, void* buffer, uint32_t count, uint32_t* d
 // Socket reads then wait at most ms for a message and fail with
 // kErrorTimeout (0 waits as little as the system allows).
 bool SetReceiveTimeout(Handle h, uint32_t ms);
+// Whether the peer of a connected socket has closed its end (hung up); does
+// not wait.
+bool PeerHasHungUp(Handle h);
 // Socket writes then wait at most ms for room and fail (0 waits as little as
 // the system allows); kNoSendTimeout waits as long as it takes.
 inline constexpr uint32_t kNoSendTimeout = 0xFFFFFFFFu;

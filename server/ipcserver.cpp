@@ -253,6 +253,12 @@ void Session::RefuseBusy() {
   if (pipe) pipe->EndTransfer();
 }
 
+bool Session::ClientGone() {
+  std::lock_guard hold(channelMutex_);
+  const NetworkChannel* channel = link_.GetChannel();
+  return !channel || channel->GetHandle() == kInvalidHandle || platform::PeerHasHungUp(channel->GetHandle());
+}
+
 void Session::Wake() {
   std::lock_guard hold(channelMutex_);
   link_.Interrupt();
@@ -482,6 +488,10 @@ IpcServer::~IpcServer() {
 
 void IpcServer::Stop() {
   gStop = true;
+  {
+    std::lock_guard hold(sessionsMutex_);
+  }
+  sessionEnded_.notify_all();
   // Listening channels live until their thread has been joined.
   for (auto& l : listeners_)
     if (l->thread.joinable()) l->link.Interrupt();
@@ -542,32 +552,68 @@ void IpcServer::StartSession(std::unique_ptr<NetworkChannel> channel) {
   std::lock_guard hold(sessionsMutex_);
   // One login may hold only so many sessions, so that it cannot take every
   // thread and descriptor of the server from the others.
+  bool waits = false;
   if (session->Counted(serverLogin_)) {
     size_t same = 0;
+    size_t ending = 0;
     size_t busy = 0;
     for (const auto& s : sessions_) {
       if (s.done) continue;
-      if (s.session->busy())
+      if (s.session->busy()) {
         ++busy;
-      else if (s.session->SameLogin(*session))
+      } else if (s.session->SameLogin(*session)) {
         ++same;
+        if (s.session->ClientGone()) ++ending;
+      }
     }
-    if (same >= ClientLimits::Current().maxSessionsPerUser) {
+    const size_t cap = ClientLimits::Current().maxSessionsPerUser;
+    if (same >= cap) {
       // A flood of them is closed without a word.
       if (busy >= kMaxBusySessions) return;
       session->SetBusy();
+      // Sessions whose clients have gone end on their own, on the server's
+      // time: a client that asks again at once after its answers would be
+      // refused by the sessions of those answers. It waits for them instead.
+      waits = same - ending < cap;
     }
   }
   sessions_.emplace_back();
   SessionSlot& slot = sessions_.back();
   slot.session = std::move(session);
+  slot.waits = waits;
   try {
-    slot.thread = std::thread([&slot] {
-      slot.session->Run();
-      slot.done = true;
+    slot.thread = std::thread([this, &slot] {
+      if (!slot.waits || Admit(slot)) slot.session->Run();
+      {
+        std::lock_guard hold(sessionsMutex_);
+        slot.done = true;
+      }
+      sessionEnded_.notify_all();
     });
   } catch (const std::system_error&) {
     sessions_.pop_back();
+  }
+}
+
+bool IpcServer::Admit(SessionSlot& slot) {
+  std::unique_lock hold(sessionsMutex_);
+  const size_t cap = ClientLimits::Current().maxSessionsPerUser;
+  for (;;) {
+    if (gStop) return false;
+    size_t same = 0;
+    size_t ending = 0;
+    for (const auto& s : sessions_) {
+      if (&s == &slot || s.done || s.session->busy() || !s.session->SameLogin(*slot.session)) continue;
+      ++same;
+      if (s.session->ClientGone()) ++ending;
+    }
+    if (same < cap) {
+      slot.session->SetBusy(false);
+      return true;
+    }
+    // The login's connected clients hold its cap: refused.
+    if (same - ending >= cap) return true;
+    sessionEnded_.wait(hold);
   }
 }
 

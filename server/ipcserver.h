@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -106,8 +107,10 @@ class Session {
   bool SameLogin(const Session& other) const;
   // The session answers "Server is too busy." and ends: its login holds all
   // the sessions it may.
-  void SetBusy() { busy_ = true; }
+  void SetBusy(bool busy = true) { busy_ = busy; }
   bool busy() const { return busy_; }
+  // The client has closed its end: the session is ending on its own.
+  bool ClientGone();
 
  private:
   Status Dispatch();
@@ -175,6 +178,9 @@ class IpcServer {
     std::unique_ptr<Session> session;
     std::thread thread;
     std::atomic<bool> done{false};
+    // A busy session that waits for its login's ending sessions before it
+    // is refused.
+    bool waits = false;
   };
 
   // Creates the transport's channel and lets it listen; false (logged) when
@@ -184,6 +190,10 @@ class IpcServer {
   void StartSession(std::unique_ptr<NetworkChannel> channel);
   // Joins the threads of sessions that have ended.
   void ReapSessions();
+  // A waiting busy session: once its login's sessions whose clients have
+  // gone have ended, it is served when the login is below its cap again.
+  // False when the server stops meanwhile.
+  bool Admit(SessionSlot& slot);
 
   // At most this many busy sessions wait for their client's handshake at
   // once; beyond that a busy connection is closed at once.
@@ -193,6 +203,7 @@ class IpcServer {
   std::string serverLogin_;
   std::mutex sessionsMutex_;
   std::list<SessionSlot> sessions_;
+  std::condition_variable sessionEnded_;  // under sessionsMutex_
 };
 
 }  // namespace korvo

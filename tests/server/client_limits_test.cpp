@@ -152,6 +152,29 @@ TEST_F(ClientLimitsTest, OneLoginHoldsOnlyItsShareOfSessions) {
   EXPECT_EQ(again, 0u);
 }
 
+// A session whose client has gone is ending on its own: a login at its cap
+// only through such sessions is served once they have ended, not refused.
+// Each session here ends with an unsupported message, after which the server
+// holds it a moment past its client's close.
+TEST_F(ClientLimitsTest, SessionsWhoseClientsHaveGoneRefuseNoOne) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  ASSERT_EQ(KvWriteRegDword("Server", "MaxSessionsPerUser", 2), 1);
+  StartHub();
+  AsNobody([&] {
+    for (int round = 0; round < 5; ++round) {
+      for (int i = 0; i < 2; ++i) {
+        auto link = OpenSession("nobody");
+        ASSERT_NE(link, nullptr) << round << "/" << i;
+        link->SendText(1, nullptr);
+      }
+      uint32_t version = 0;
+      const RequestResult r = FaxClient().GetServerVersion(kServer, version);
+      EXPECT_EQ(r.status, 0u) << "round " << round << ": " << r.text;
+    }
+  });
+  EXPECT_FALSE(ServerLogged("[nobody] Too many sessions at once, refused"));
+}
+
 // Started from a shell whose soft limit is low, the server raises it: it
 // holds far more sessions than that limit has descriptors.
 TEST_F(ClientLimitsTest, TheServerRaisesItsDescriptorLimit) {
