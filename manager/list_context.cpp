@@ -8,6 +8,8 @@
 #include "common/stream.h"
 #include "common/userenvironment.h"
 #include "manager/list_model.h"
+#include "platform/file_io.h"
+#include "platform/lasterror.h"
 
 namespace korvo::manager {
 
@@ -116,6 +118,9 @@ int ListContext::DownloadList(const std::string& server, uint32_t code, const ch
     char line[kLineSize];
     while (file.ReadLine(line, sizeof line))
       if (AddItemFromText(count, line, parameter)) ++count;
+    // A failed read ends the lines as the end of the file does; only the end
+    // is no error.
+    if (platform::GetLastError() != platform::kErrorHandleEof) throw ListFileError("list file read");
     file.Close();
   } catch (const ListFileError&) {
     fileError();

@@ -1,6 +1,8 @@
 // A list over a real korvohub (tests/manager/sender_list.h): rows from the
 // download, refused requests and file errors, the confirmed delete.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -100,6 +102,46 @@ TEST_F(ListDownloadTest, AFileErrorKeepsTheRowsReadSoFar) {
 }
 
 // Without a server the local address book answers, written by name.
+// A list whose file fails to read after its second row: the file's
+// descriptor is made one of a folder, whose reads fail (EISDIR).
+class BrokenReadList : public SenderList {
+ public:
+  int AddItemFromText(int row, const char* line, int parameter) override {
+    if (row == 1) BreakListFile();
+    return SenderList::AddItemFromText(row, line, parameter);
+  }
+
+ private:
+  static void BreakListFile() {
+    const std::filesystem::path data = std::filesystem::canonical(GetUserEnvironment().GetDataPath());
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      const std::filesystem::path target = std::filesystem::read_symlink(fd.path(), ec);
+      if (ec || target.parent_path() != data || target.filename().string().rfind("LST", 0) != 0) continue;
+      const int folder = open(data.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ASSERT_GE(folder, 0);
+      ASSERT_GE(dup2(folder, std::stoi(fd.path().filename().string())), 0);
+      close(folder);
+      return;
+    }
+    ADD_FAILURE() << "no list file open";
+  }
+};
+const manager::ListClass kBrokenReadList{"BrokenReadList", &manager::CreateList<BrokenReadList>};
+
+// A read that fails in the middle of the list is a file error, not the
+// list's end: the rows read so far stay, and the user is told.
+TEST_F(ListDownloadTest, AReadErrorInTheMiddleIsAFileError) {
+  StartHub();
+  AddSenders({"111", "222", "333"});
+  manager::ListModel model(ui_);
+  model.Open(kBrokenReadList, kSenderNode);
+  EXPECT_EQ(model.RowCount(), 2);
+  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{
+                             "File error occured while processing a list received from server.\nSome items may be lost"}));
+  EXPECT_EQ(ListFiles(), 0);
+}
+
 TEST_F(ListDownloadTest, WithoutAServerTheLocalBookIsListed) {
   AddressEntry entry;
   entry.firstName = "Ana";
