@@ -89,19 +89,6 @@ TEST_F(ListDownloadTest, ARefusedRequestShowsItsTextAndLeavesNoFile) {
   EXPECT_EQ(ListFiles(), 0);
 }
 
-TEST_F(ListDownloadTest, AFileErrorKeepsTheRowsReadSoFar) {
-  StartHub();
-  AddSenders({"111", "222", "333"});
-  SenderList::failAtRow = 2;
-  manager::ListModel model(ui_);
-  model.Open(kSenderList, kSenderNode);
-  EXPECT_EQ(model.RowCount(), 2);
-  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{
-                             "File error occured while processing a list received from server.\nSome items may be lost"}));
-  EXPECT_EQ(ListFiles(), 0);
-}
-
-// Without a server the local address book answers, written by name.
 // A list whose file fails to read after its second row: the file's
 // descriptor is made one of a folder, whose reads fail (EISDIR).
 class BrokenReadList : public SenderList {
@@ -129,17 +116,30 @@ class BrokenReadList : public SenderList {
 };
 const manager::ListClass kBrokenReadList{"BrokenReadList", &manager::CreateList<BrokenReadList>};
 
-// A read that fails in the middle of the list is a file error, not the
-// list's end: the rows read so far stay, and the user is told.
-TEST_F(ListDownloadTest, AReadErrorInTheMiddleIsAFileError) {
+// A file error, raised while a row is added or by a read that fails midway
+// (which is not the list's end), keeps the rows read so far and tells the
+// user.
+TEST_F(ListDownloadTest, AFileErrorKeepsTheRowsReadSoFar) {
   StartHub();
   AddSenders({"111", "222", "333"});
-  manager::ListModel model(ui_);
-  model.Open(kBrokenReadList, kSenderNode);
-  EXPECT_EQ(model.RowCount(), 2);
-  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{
-                             "File error occured while processing a list received from server.\nSome items may be lost"}));
-  EXPECT_EQ(ListFiles(), 0);
+  struct Case {
+    const char* what;
+    const manager::ListClass& list;
+    int failAtRow;
+  };
+  const Case cases[] = {{"adding the third row", kSenderList, 2},
+                        {"reading after the second row", kBrokenReadList, -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SenderList::failAtRow = c.failAtRow;
+    ui_.boxes.clear();
+    manager::ListModel model(ui_);
+    model.Open(c.list, kSenderNode);
+    EXPECT_EQ(model.RowCount(), 2);
+    EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{
+                               "File error occured while processing a list received from server.\nSome items may be lost"}));
+    EXPECT_EQ(ListFiles(), 0);
+  }
 }
 
 TEST_F(ListDownloadTest, WithoutAServerTheLocalBookIsListed) {
