@@ -2,15 +2,20 @@
 // painted, and its start-up in this process on compressed media made from the
 // built programs: the setup wizard of the media's libkorvocore.so driven by
 // real clicks and keys installs both parts into a sandbox (with a private
-// cupsd), and the manager and the notifier are started afterwards.
+// cupsd), and the manager and the notifier are started afterwards; the menu's
+// "Remove Korvo" then removes it from a copy of the launcher in a private
+// folder, a process of its own whose windows get real keys.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +36,12 @@
 #include "tests/capture/cups_server.h"
 #include "tests/support/gui/window_test.h"
 #include "tests/support/sandbox.h"
+
+// Last: Xlib's macros clash with names above.
+#include <X11/Xlib.h>
+#undef Bool
+#undef Status
+#undef None
 
 namespace korvo::test {
 namespace {
@@ -142,7 +153,76 @@ void PageShot(wxWindow* sheet, const std::string& name) {
   Screenshot(sheet, "setup", name);
 }
 
-TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByClicksAndKeysAndStartsManagerAndNotifier) {
+// The top-level X window of another process with this title, or 0.
+unsigned long FindXWindow(const std::string& title) {
+  auto* dpy = static_cast<Display*>(wxGetDisplayInfo().dpy);
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  unsigned long found = 0;
+  if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) return 0;
+  for (unsigned i = 0; i < count && !found; ++i) {
+    char* name = nullptr;
+    XWindowAttributes attributes;
+    if (XFetchName(dpy, children[i], &name) && name) {
+      if (title == name && XGetWindowAttributes(dpy, children[i], &attributes) && attributes.map_state == IsViewable)
+        found = children[i];
+      XFree(name);
+    }
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+// The titles of the shown top-level windows, for a failure's message.
+std::string ShownTitles() {
+  auto* dpy = static_cast<Display*>(wxGetDisplayInfo().dpy);
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  std::string titles;
+  if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) return titles;
+  for (unsigned i = 0; i < count; ++i) {
+    char* name = nullptr;
+    XWindowAttributes attributes;
+    if (XFetchName(dpy, children[i], &name) && name) {
+      if (XGetWindowAttributes(dpy, children[i], &attributes) && attributes.map_state == IsViewable)
+        titles += std::string("\"") + name + "\" ";
+      XFree(name);
+    }
+  }
+  if (children) XFree(children);
+  return titles;
+}
+
+// Enter into the other process's window of this title, once it shows.
+bool PressEnterIn(const std::string& title) {
+  unsigned long window = 0;
+  if (!WaitFor([&] { return (window = FindXWindow(title)) != 0; }, title, std::chrono::seconds(120))) {
+    ADD_FAILURE() << "windows shown: " << ShownTitles();
+    return false;
+  }
+  auto* dpy = static_cast<Display*>(wxGetDisplayInfo().dpy);
+  XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
+  XSync(dpy, False);
+  PressKey(WXK_RETURN);
+  return true;
+}
+
+// Our child (after the subreaper took it) whose command line has the text.
+pid_t ChildWith(const std::string& text) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = Sandbox::readFile(entry.path() / "stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    int ppid = 0;
+    if (std::sscanf(stat.c_str() + close + 2, "%*c %d", &ppid) != 1 || ppid != getpid()) continue;
+    if (Sandbox::readFile(entry.path() / "cmdline").find(text) != std::string::npos) return std::stoi(name);
+  }
+  return -1;
+}
+
+TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByKeysAndClicksThenTheMenusRemoveKorvoTakesItAway) {
   if (geteuid() != 0) GTEST_SKIP() << "a private cupsd needs root";
   Sandbox box;
   const fs::path media = box.path("media");
@@ -213,6 +293,51 @@ TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByClicksAndKeysAndStartsManager
     int status = 0;
     waitpid(pid, &status, 0);
   }
+
+  // The menu's "Remove Korvo": the launcher copies itself into a private
+  // folder and that copy, a process of its own, removes the installation;
+  // its windows are found by their titles and answered with real keys.
+  const std::string entry =
+      Sandbox::readFile(box.systemRoot() / "usr/local/share/applications/korvo-velmora-korvo-remove-korvo.desktop");
+  const size_t exec = entry.find("\nExec=");
+  ASSERT_NE(exec, std::string::npos) << entry;
+  std::vector<std::string> command;
+  std::istringstream words(entry.substr(exec + 6, entry.find('\n', exec + 1) - exec - 6));
+  for (std::string word; words >> word;) command.push_back(word);
+  ASSERT_EQ(command, (std::vector<std::string>{root + "/korvoprep", "/uninstall"}));
+  fs::create_directories(box.path("tmp"));
+  box.setEnv("TMPDIR", box.path("tmp").string());
+  // The toolkit's caches are no leak of the launcher's either.
+  Sandbox::writeFile(box.path("lsan.supp"), ToolkitLeakSuppressions());
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  box.setEnv("LSAN_OPTIONS", std::string(lsan ? lsan : "") + ":suppressions=" + box.path("lsan.supp").string());
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  int code = -1;
+  const pid_t first = platform::StartProcess(command);
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(platform::WaitProcess(first, code));
+  EXPECT_EQ(code, 0);
+  pid_t copy = -1;
+  ASSERT_TRUE(WaitFor([&] { return (copy = ChildWith("/uninstall_cont")) > 0; }, "the copy"));
+  EXPECT_TRUE(PressEnterIn("Korvo Uninstall"));
+  // The printer is there: removal asks for it to be deleted, then deletes it.
+  EXPECT_TRUE(PressEnterIn("Korvo Setup Remove \"Korvo Printer\" Instructions"));
+  EXPECT_TRUE(PressEnterIn("Korvo Uninstall Done"));
+  ASSERT_TRUE(platform::WaitProcess(copy, code));
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_EQ(code, 0);
+
+  for (const char* file : {"korvodesk", "korvobell", "korvolens", "korvoprep", "libkorvocore.so", "korvohub"})
+    EXPECT_FALSE(fs::exists(fs::path(root) / file)) << file;
+  EXPECT_TRUE(fs::exists(fs::path(root) / "Server"));
+  EXPECT_NE(cups.Run({"lpstat", "-v"}), 0);
+  EXPECT_FALSE(fs::exists(box.systemRoot() / "usr/local/share/applications/korvo-velmora-korvo-remove-korvo.desktop"));
+  // The copy stays in its private folder, without the library.
+  std::vector<std::string> left;
+  for (const auto& e : fs::recursive_directory_iterator(box.path("tmp"))) left.push_back(fs::relative(e.path(), box.path("tmp")).string());
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0].rfind("korvoprep.", 0), 0u);
+  EXPECT_EQ(fs::path(left[0] + "/korvoprep"), fs::path(left[1]).lexically_normal());
 }
 
 }  // namespace
