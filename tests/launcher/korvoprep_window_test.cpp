@@ -2,7 +2,9 @@
 // painted, and its start-up in this process on compressed media made from the
 // built programs: the setup wizard of the media's libkorvocore.so driven by
 // real clicks and keys installs both parts into a sandbox (with a private
-// cupsd), and the manager and the notifier are started afterwards; the menu's
+// cupsd), and the manager and the notifier are started afterwards; the
+// server answers from its installed unit, the printer and the menu entries
+// are there; the menu's
 // "Remove Korvo" then removes it from a copy of the launcher in a private
 // folder, a process of its own whose windows get real keys.
 #include <dlfcn.h>
@@ -28,6 +30,7 @@
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
+#include "common/faxclient.h"
 #include "common/settings.h"
 #include "desktop/prompt.h"
 #include "desktop/screenshot.h"
@@ -293,6 +296,29 @@ TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByKeysAndClicksThenTheMenusRemo
     int status = 0;
     waitpid(pid, &status, 0);
   }
+
+  // The server, started from its installed unit as systemd would, answers
+  // with this release's version; SIGTERM stops it.
+  const std::string unit = Sandbox::readFile(box.systemdDir() / "korvo.service");
+  const size_t start = unit.find("ExecStart=\"");
+  ASSERT_NE(start, std::string::npos) << unit;
+  const std::string program = unit.substr(start + 11, unit.find('"', start + 11) - start - 11);
+  EXPECT_EQ(program, root + "/korvohub");
+  box.setEnv("INVOCATION_ID", "0123456789abcdef0123456789abcdef");  // what systemd gives its services
+  const pid_t hub = platform::StartProcess({program});
+  ASSERT_GT(hub, 0);
+  uint32_t version = 0;
+  EXPECT_TRUE(WaitFor([&] { return FaxClient().GetServerVersion(".", version).status == 0; }, "the server's answer"));
+  EXPECT_EQ(version, 0x011Eu);
+  kill(hub, SIGTERM);
+  int hubCode = -1;
+  ASSERT_TRUE(platform::WaitProcess(hub, hubCode));
+  EXPECT_EQ(hubCode, 0);
+  // The menu group and the Startup entries.
+  for (const char* entry : {"usr/local/share/applications/korvo-velmora-korvo-korvo-manager.desktop",
+                            "usr/local/share/applications/korvo-velmora-korvo-korvo-notifier.desktop",
+                            "etc/xdg/autostart/korvo-korvo-notifier.desktop"})
+    EXPECT_TRUE(fs::exists(box.systemRoot() / entry)) << entry;
 
   // The menu's "Remove Korvo": the launcher copies itself into a private
   // folder and that copy, a process of its own, removes the installation;
