@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -37,6 +38,7 @@
 #include "launcher/app/title_window.h"
 #include "platform/process.h"
 #include "tests/capture/cups_server.h"
+#include "tests/core/install_files.h"
 #include "tests/support/gui/window_test.h"
 #include "tests/support/sandbox.h"
 
@@ -234,6 +236,9 @@ TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByKeysAndClicksThenTheMenusRemo
   CupsServer cups(box, box.path("runtime"), box.systemRoot() / "usr/lib/cups");
   const std::string root = box.path("opt/korvo").string();
   const fs::path saved = fs::current_path();
+  fs::create_directories(box.path("tmp"));
+  // cupsd's own folder, its clients' answers and the trace are the test's.
+  const std::vector<std::string> before = Tree(box.root(), {"cups", "client.", "trace.log"});
 
   RecordingPrompter boxes;
   WhenModal(kSheet, [&](wxDialog& sheet) {
@@ -361,6 +366,20 @@ TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByKeysAndClicksThenTheMenusRemo
   // The copy stays in its private folder, without the library.
   std::vector<std::string> left;
   for (const auto& e : fs::recursive_directory_iterator(box.path("tmp"))) left.push_back(fs::relative(e.path(), box.path("tmp")).string());
+  // Against the listing before: only the server's data and the users'
+  // folders, the hives, the event log and the launcher's copy stay (and the
+  // started notifier's lock in the user's runtime folder).
+  const std::vector<std::string> after = Tree(box.root(), {"cups", "client.", "trace.log", "lsan.supp"});
+  for (const std::string& name : before)
+    EXPECT_TRUE(std::find(after.begin(), after.end(), name) != after.end()) << "gone: " << name;
+  const std::vector<std::string> staying = {"opt",        "opt/korvo", "opt/korvo/Server", "opt/korvo/Users",
+                                            "machine.reg", "user.reg",  "log",              "tmp/korvoprep.",
+                                            "runtime/korvo"};
+  for (const std::string& name : after) {
+    if (std::find(before.begin(), before.end(), name) != before.end()) continue;
+    EXPECT_TRUE(std::any_of(staying.begin(), staying.end(), [&](const std::string& p) { return name.rfind(p, 0) == 0; }))
+        << "left: " << name;
+  }
   ASSERT_EQ(left.size(), 2u);
   EXPECT_EQ(left[0].rfind("korvoprep.", 0), 0u);
   EXPECT_EQ(fs::path(left[0] + "/korvoprep"), fs::path(left[1]).lexically_normal());
