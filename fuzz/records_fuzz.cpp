@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "common/book_records.h"
@@ -17,16 +18,29 @@
 
 namespace {
 
+std::string& Folder() {
+  static std::string folder;
+  return folder;
+}
+
+// Unusable books are kept beside themselves (file.damaged, .damaged.2, ...):
+// they go after every input, so they neither pile up nor outlive the run.
+void ClearFolder() {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder(), ec))
+    std::filesystem::remove(entry.path(), ec);
+}
+
 std::string TempPath() {
   static const std::string path = [] {
     char dir[] = "/tmp/korvo-records-fuzz-XXXXXX";
     if (!mkdtemp(dir)) std::abort();
-    static std::string folder = dir;
+    Folder() = dir;
     std::atexit([] {
-      std::remove((folder + "/file").c_str());
-      rmdir(folder.c_str());
+      ClearFolder();
+      rmdir(Folder().c_str());
     });
-    return folder + "/file";
+    return Folder() + "/file";
   }();
   return path;
 }
@@ -113,6 +127,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   address.Decode(text);
   (void)address.Encode();
   header.LoadFromBytes(text);
-  std::remove(path.c_str());
+  ClearFolder();
   return 0;
 }
