@@ -110,16 +110,6 @@ class ListViewWindowTest : public HubFixture {
     return view_->rows()->ClientToScreen(wxPoint(r.x + 40, r.y + r.height / 2));
   }
 
-  // Runs script inside the modal loop of the dialog that open starts.
-  void WithModal(const std::function<void()>& open, const std::function<void()>& script) {
-    bool ran = false;
-    wxTheApp->CallAfter([&] {
-      script();
-      ran = true;
-    });
-    open();
-    EXPECT_TRUE(ran);
-  }
   wxDialog* Shown(int dialogId) {
     wxDialog* found = nullptr;
     WaitFor([&] {

@@ -88,16 +88,6 @@ class UserBoxesWindowTest : public LineHubFixture {
     LineHubFixture::TearDown();
   }
 
-  // Runs script inside the modal loop of the dialog that open starts.
-  void WithModal(const std::function<void()>& open, const std::function<void()>& script) {
-    bool ran = false;
-    wxTheApp->CallAfter([&] {
-      script();
-      ran = true;
-    });
-    open();
-    EXPECT_TRUE(ran);
-  }
   static wxDialog* Shown(const wxString& title) {
     wxDialog* found = nullptr;
     WaitFor([&] {

@@ -145,16 +145,6 @@ TEST_F(ViewerWindowTest, TheToolbarTurnsThePagesAndTheWindowFollows) {
   EXPECT_TRUE(prompts_.prompts().empty());
 }
 
-// Runs `script` inside the modal loop of the dialog that `open` starts.
-void WithModal(const std::function<void()>& open, const std::function<void()>& script) {
-  bool ran = false;
-  wxTheApp->CallAfter([&] {
-    script();
-    ran = true;
-  });
-  open();
-  EXPECT_TRUE(ran);
-}
 
 // The modal dialog with this id, once it is drawn on the screen.
 wxDialog* Shown(int dialogId) {
@@ -172,7 +162,7 @@ TEST_F(ViewerWindowTest, GoToRefusesNumbersOutsideThePages) {
   Start({});
   prompts_.Answer(desktop::Answer::Ok);
   prompts_.Answer(desktop::Answer::Ok);
-  WithModal([&] { Command(id::kGoToPage); }, [&] {
+  test::WithModal([&] { Command(id::kGoToPage); }, [&] {
     wxDialog* dialog = Shown(id::kGoToDialog);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->GetTitle(), "Go To");
@@ -199,7 +189,7 @@ TEST_F(ViewerWindowTest, GoToRefusesNumbersOutsideThePages) {
 TEST_F(ViewerWindowTest, AboutShowsTheVersion) {
   Start({});
 
-  WithModal([&] { Command(id::kAppAbout); }, [&] {
+  test::WithModal([&] { Command(id::kAppAbout); }, [&] {
     wxDialog* dialog = Shown(id::kAboutDialog);
     ASSERT_NE(dialog, nullptr);
     auto* version = dynamic_cast<wxStaticText*>(dialog->FindWindow(id::kAboutVersion));

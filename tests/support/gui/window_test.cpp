@@ -126,6 +126,16 @@ void WhenModal(int dialogId, std::function<void(wxDialog&)> script, std::chrono:
   (new ModalWatch(dialogId, std::move(script), bound))->Start(10);
 }
 
+void WithModal(const std::function<void()>& open, const std::function<void()>& script) {
+  bool ran = false;
+  wxTheApp->CallAfter([&] {
+    script();
+    ran = true;
+  });
+  open();
+  EXPECT_TRUE(ran);
+}
+
 std::filesystem::path Screenshot(wxWindow* window, const std::string& program, const std::string& name) {
   Settle();
   std::filesystem::path png = BuildDir() / "artifacts" / program / (name + ".png");

@@ -40,6 +40,9 @@ void PressKey(int key, int modifiers = wxMOD_NONE);
 // open before it returns. After `bound` it gives up with a test failure.
 void WhenModal(int dialogId, std::function<void(wxDialog&)> script,
                std::chrono::milliseconds bound = std::chrono::seconds(60));
+// Runs script inside the modal loop of the dialog that open starts: the
+// script is queued before open and runs once that loop takes events.
+void WithModal(const std::function<void()>& open, const std::function<void()>& script);
 
 // Saves the window as build/artifacts/<program>/<name>.png and returns that path.
 std::filesystem::path Screenshot(wxWindow* window, const std::string& program, const std::string& name);
