@@ -495,40 +495,41 @@ bool InstallEngine::BuildProgramGroup() {
   KvSendShellCommand(id, "[DeleteGroup(\"Korvo\",1)]");
   KvSendShellCommand(id, "[CreateGroup(\"%s\",1)]", group);
   KvSendShellCommand(id, "[ShowGroup(\"%s\",7,1)]", group);
-  line("Adding Korvo Manager item into Korvo group");
-  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Manager\")]", r, "korvodesk");
-  line("Adding Korvo Notify item into Korvo group");
-  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Notifier\")]", r, "korvobell");
-  line("Adding Korvo Viewer item into Korvo group");
-  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Viewer\")]", r, "korvolens");
-  line("Adding Korvo Readme text file item into Korvo group");
-  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Readme\")]", r, "README.TXT");
-  line("Adding Korvo Installation Guide item into Korvo group");
-  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",Installation Guide)]", r, "install.html");
-  line("Adding Korvo Online help item into Korvo group");
-  if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",Help)]", r, "help/index.html");
+  // The group's items: progress line, file under the root, title as the
+  // command takes it (quoted where it is a name of the program).
+  static constexpr struct {
+    const char* line;
+    const char* file;
+    const char* title;
+  } kItems[] = {
+      {"Adding Korvo Manager item into Korvo group", "korvodesk", "\"Korvo Manager\""},
+      {"Adding Korvo Notify item into Korvo group", "korvobell", "\"Korvo Notifier\""},
+      {"Adding Korvo Viewer item into Korvo group", "korvolens", "\"Korvo Viewer\""},
+      {"Adding Korvo Readme text file item into Korvo group", "README.TXT", "\"Readme\""},
+      {"Adding Korvo Installation Guide item into Korvo group", "install.html", "Installation Guide"},
+      {"Adding Korvo Online help item into Korvo group", "help/index.html", "Help"},
+  };
+  for (const auto& item : kItems) {
+    line(item.line);
+    if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",%s)]", r, item.file, item.title);
+  }
   line("Adding Korvo Remove item into Korvo group");
   if (going)
     KvSendShellCommand(id, "[AddItem(\"%s%s\" /uninstall,Remove Korvo,\"%s%s\",1)]", r, "korvoprep", r, "korvoprep");
   if (going) ok = KvSendShellCommand(id, "[ExitProgman(0)]");
-  if (going && ok && settings_.managerInStartup) {
-    line("Adding Korvo Manager item into Startup group");
-    if (going) {
-      KvSendShellCommand(id, "[ShowGroup(Startup,7,1)]");
-      KvSendShellCommand(id, "[ReplaceItem(\"Korvo Manager\")]");
-      KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Manager\")]", r, "korvodesk");
-      ok = KvSendShellCommand(id, "[ExitProgman(0)]");
-    }
-  }
-  if (going && ok && settings_.notifierInStartup) {
-    line("Adding Korvo Notifier item into Startup group");
-    if (going) {
-      KvSendShellCommand(id, "[ShowGroup(Startup,7,1)]");
-      KvSendShellCommand(id, "[ReplaceItem(\"Korvo Notifier\")]");
-      KvSendShellCommand(id, "[AddItem(\"%s%s\",\"Korvo Notifier\")]", r, "korvobell");
-      ok = KvSendShellCommand(id, "[ExitProgman(0)]");
-    }
-  }
+  // A program's item in the Startup group, in place of an earlier one.
+  auto startup = [&](const char* text, const char* title, const char* file) {
+    line(text);
+    if (!going) return;
+    KvSendShellCommand(id, "[ShowGroup(Startup,7,1)]");
+    KvSendShellCommand(id, "[ReplaceItem(\"%s\")]", title);
+    KvSendShellCommand(id, "[AddItem(\"%s%s\",\"%s\")]", r, file, title);
+    ok = KvSendShellCommand(id, "[ExitProgman(0)]");
+  };
+  if (going && ok && settings_.managerInStartup)
+    startup("Adding Korvo Manager item into Startup group", "Korvo Manager", "korvodesk");
+  if (going && ok && settings_.notifierInStartup)
+    startup("Adding Korvo Notifier item into Startup group", "Korvo Notifier", "korvobell");
   KvShellCommandsEnd(id);
   if (!going) return false;
   WriteUninstallEntry();
