@@ -8,6 +8,7 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 
+#include "tests/support/gui/window_manager.h"
 #include "tests/support/gui/window_test.h"
 #include "tests/support/gui/xvfb.h"
 
@@ -31,6 +32,17 @@ int main(int argc, char** argv) {
   std::optional<korvo::test::Xvfb> display;
   try {
     display.emplace();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  // Programs built with korvo_gui_test(... WINDOW_MANAGER) run under Openbox,
+  // stopped before its display.
+  std::optional<korvo::test::WindowManager> manager;
+  try {
+#ifdef KORVO_GUI_WINDOW_MANAGER
+    manager.emplace();
+#endif
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

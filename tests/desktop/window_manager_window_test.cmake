@@ -1,0 +1,1 @@
+korvo_gui_test(${target})
