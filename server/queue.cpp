@@ -1,16 +1,14 @@
+// The queue's jobs and images: submissions, results, downloads and lists.
+// The stored list and its log are in queue_store.cpp, the scheduler pass in
+// queue_scheduler.cpp, start-up repair in queue_repair.cpp.
 #include "server/queue.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <algorithm>
 #include <exception>
-#include <filesystem>
 
 #include "common/cover_page.h"
 #include "common/fields.h"
@@ -26,6 +24,7 @@
 #include "server/faxserver.h"
 #include "server/journal.h"
 #include "server/modem_subsystem.h"
+#include "server/queue_internal.h"
 #include "server/syslog.h"
 #include "server/trace.h"
 
@@ -36,9 +35,6 @@ Queue* g_Queue = nullptr;
 namespace {
 
 constexpr char kNobody[] = "~nobody";
-
-// Files of this run are younger: what start-up repair leaves alone.
-const std::filesystem::file_time_type kRunStart = std::filesystem::file_time_type::clock::now();
 
 // The server's modem subsystem, whichever exists at the time of the call.
 class ModemSubsystemPorts : public SendPorts {
@@ -82,93 +78,8 @@ std::string FieldText(std::string text) {
   return text;
 }
 
-template <size_t N>
-bool CopyPath(char (&field)[N], const std::string& path) {
-  if (path.size() >= N) return false;
-  std::snprintf(field, N, "%s", path.c_str());
-  return true;
-}
-
 void DeleteFile(const std::string& path) {
   if (!path.empty()) platform::DeleteFileByName(path.c_str());
-}
-
-template <class Images, class Jobs>
-void EncodeList(Archive& ar, uint32_t imageCounter, uint32_t jobCounter, Images& images, Jobs& jobs) {
-  ar.WriteDword(imageCounter);
-  ar.WriteDword(jobCounter);
-  ar.WriteWord(Queue::kListVersion);
-  ar.WriteCount(static_cast<uint32_t>(images.size()));
-  for (auto& image : images) image.Serialize(ar);
-  ar.WriteCount(static_cast<uint32_t>(jobs.size()));
-  for (auto& job : jobs) job.Serialize(ar);
-}
-
-// A change log record: its length and check, then the submission's image
-// and jobs as the list stores them. A record cut short or damaged by a crash
-// ends the log: it was never acknowledged.
-constexpr size_t kRecordHead = 8;
-// The log is taken into Queue.lst once it outgrows the list, or this: a
-// rewrite then costs each submission about the bytes of its own record.
-constexpr uint64_t kLogFloor = 16 * 1024;
-
-uint32_t RecordCheck(std::string_view bytes) {
-  uint32_t h = 2166136261u;
-  for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
-  return h;
-}
-
-void PutWord(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-
-uint32_t GetWord(const std::string& in, size_t at) {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(in[at + i])) << (8 * i);
-  return v;
-}
-
-// Before the first job not due earlier whose priority the new job beats, as
-// the queue orders its jobs.
-void InsertOrdered(std::list<FaxReq>& jobs, FaxReq&& job) {
-  auto at = jobs.begin();
-  for (; at != jobs.end(); ++at)
-    if (at->dueTime >= job.dueTime && job.priority < at->priority) break;
-  jobs.insert(at, std::move(job));
-}
-
-// Adds the log's records of submissions the list does not hold (image ids
-// above the list's own counter); the number of records added.
-int ReplayLog(const std::string& log, uint32_t listImageCounter, uint32_t* imageCounter, uint32_t* jobCounter,
-              std::list<FaxImg>* images, std::list<FaxReq>* jobs) {
-  int added = 0;
-  for (size_t at = 0; log.size() - at >= kRecordHead;) {
-    const uint32_t length = GetWord(log, at);
-    if (length > log.size() - at - kRecordHead) break;
-    const std::string_view payload(log.data() + at + kRecordHead, length);
-    if (RecordCheck(payload) != GetWord(log, at + 4)) break;
-    at += kRecordHead + length;
-    try {
-      Archive ar(payload);
-      FaxImg image;
-      image.Serialize(ar);
-      const uint32_t count = ar.ReadCount();
-      if (count > ar.Remaining()) break;  // each job takes bytes
-      std::vector<FaxReq> loaded(count);
-      for (auto& job : loaded) job.Serialize(ar);
-      if (image.id <= listImageCounter) continue;
-      *imageCounter = std::max(*imageCounter, image.id);
-      images->push_back(std::move(image));
-      for (auto& job : loaded) {
-        *jobCounter = std::max(*jobCounter, job.jobId);
-        InsertOrdered(*jobs, std::move(job));
-      }
-      ++added;
-    } catch (const ArchiveException&) {
-      break;
-    }
-  }
-  return added;
 }
 
 }  // namespace
@@ -189,39 +100,6 @@ Status DrawCoverPageFile(const std::string& path, const FaxSenderOrRecipient& se
     TraceCaughtException();
   }
   return kStatusCreateCoverPage;
-}
-
-void FaxImg::Serialize(Archive& ar) {
-  ar.Transfer(id);
-  ar.Transfer(pageCount);
-  ar.Transfer(refCount);
-  ar.Transfer(path);
-  ar.Transfer(subject);
-  ar.Transfer(flags);
-  sender.Serialize(ar);
-}
-
-void FaxReq::Serialize(Archive& ar) {
-  ar.Transfer(direction);
-  ar.Transfer(imageId);
-  ar.Transfer(jobId);
-  ar.Transfer(submitTime);
-  ar.Transfer(dueTime);
-  ar.Transfer(seconds);
-  ar.Transfer(priority);
-  ar.Transfer(retryInterval);
-  ar.Transfer(attemptsAllowed);
-  ar.Transfer(attemptsMade);
-  ar.Transfer(pages);
-  ar.Transfer(state);
-  ar.Transfer(port);
-  ar.Transfer(coverPath);
-  ar.Transfer(sending);
-  ar.Transfer(checkedOut);
-  ar.Transfer(saferDialing);
-  ar.Transfer(drop);
-  ar.Transfer(returned);
-  recipient.Serialize(ar);
 }
 
 Queue::Queue(const QueueConfig& config, int* ok) : config_(config), ports_(config.ports ? config.ports : &gModemPorts) {
@@ -258,308 +136,6 @@ void Queue::StopScheduler() {
 
 int64_t Queue::Now() const { return config_.clock ? config_.clock() : static_cast<int64_t>(std::time(nullptr)); }
 
-// ---- Queue.lst ----
-
-std::string Queue::Encode(uint32_t imageCounter, uint32_t jobCounter, std::vector<FaxImg>& images,
-                          std::vector<FaxReq>& jobs) {
-  Archive ar;
-  EncodeList(ar, imageCounter, jobCounter, images, jobs);
-  return ar.TakeBytes();
-}
-
-bool Queue::Decode(const std::string& bytes, uint32_t* imageCounter, uint32_t* jobCounter, std::list<FaxImg>* images,
-                   std::list<FaxReq>* jobs) {
-  try {
-    Archive ar(bytes);
-    const uint32_t imageCount = ar.ReadDword();
-    const uint32_t jobCount = ar.ReadDword();
-    if (ar.ReadWord() != kListVersion) return false;
-    std::list<FaxImg> loadedImages;
-    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
-      FaxImg image;
-      image.Serialize(ar);
-      loadedImages.push_back(std::move(image));
-    }
-    std::list<FaxReq> loadedJobs;
-    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
-      FaxReq job;
-      job.Serialize(ar);
-      loadedJobs.push_back(std::move(job));
-    }
-    *imageCounter = imageCount;
-    *jobCounter = jobCount;
-    *images = std::move(loadedImages);
-    *jobs = std::move(loadedJobs);
-    return true;
-  } catch (const ArchiveException&) {
-    return false;
-  }
-}
-
-std::string Queue::LogPath(const std::string& listPath) {
-  return std::filesystem::path(listPath).replace_extension(".log").string();
-}
-
-bool Queue::ReadSaved(const std::string& listPath, uint32_t* imageCounter, uint32_t* jobCounter,
-                      std::list<FaxImg>* images, std::list<FaxReq>* jobs) {
-  std::string log, list;
-  std::error_code ec;
-  if (std::filesystem::exists(LogPath(listPath), ec) && !platform::ReadWholeFile(LogPath(listPath), log)) return false;
-  uint32_t imageCount = 0, jobCount = 0;
-  std::list<FaxImg> loadedImages;
-  std::list<FaxReq> loadedJobs;
-  if (std::filesystem::exists(listPath, ec) &&
-      (!platform::ReadWholeFile(listPath, list) || !Decode(list, &imageCount, &jobCount, &loadedImages, &loadedJobs)))
-    return false;
-  ReplayLog(log, imageCount, &imageCount, &jobCount, &loadedImages, &loadedJobs);
-  *imageCounter = imageCount;
-  *jobCounter = jobCount;
-  *images = std::move(loadedImages);
-  *jobs = std::move(loadedJobs);
-  return true;
-}
-
-void Queue::Load() {
-  images_.clear();
-  imageIndex_.clear();
-  jobs_.clear();
-  imageCounter_ = jobCounter_ = 0;
-  logPath_ = LogPath(config_.listPath);
-  // The log first: what a full save took from it is then in the list.
-  std::string log, bytes;
-  std::error_code ec;
-  if (std::filesystem::exists(logPath_, ec) && !platform::ReadWholeFile(logPath_, log))
-    DebugTrace("Queue log unreadable: %s\n", logPath_.c_str());
-  const bool present = std::filesystem::exists(config_.listPath, ec);
-  if (present && (!platform::ReadWholeFile(config_.listPath, bytes) ||
-                  !Decode(bytes, &imageCounter_, &jobCounter_, &images_, &jobs_))) {
-    KeepDamagedList();
-    images_.clear();
-    jobs_.clear();
-    imageCounter_ = jobCounter_ = 0;
-  }
-  listBytes_ = bytes.size();
-  // Submissions acknowledged after the last full save; the next save takes
-  // them (and drops whatever a crash cut short) into the list.
-  const int replayed = ReplayLog(log, imageCounter_, &imageCounter_, &jobCounter_, &images_, &jobs_);
-  if (replayed) DebugTrace("Queue log: %d submission(s) taken from %s\n", replayed, logPath_.c_str());
-  fullSaveWanted_ = std::filesystem::exists(logPath_, ec);
-  // Ids are never given twice: the journal refuses a job id it holds, and
-  // a list lost or damaged would otherwise start them again at 1.
-  RaiseCountersAboveKnownIds();
-  for (auto& image : images_) imageIndex_[image.id] = &image;
-  // No port holds a job after a restart: what was being sent is queued again.
-  // Nor does any client: a download cut off by the restart must not leave
-  // its fax locked for good.
-  for (auto& job : jobs_) {
-    job.sending = 0;
-    job.checkedOut = 0;
-    if (JobState::IsActive(job.state)) job.state = JobState::Queued;
-  }
-}
-
-void Queue::KeepDamagedList() {
-  std::string kept = config_.listPath + ".damaged";
-  std::error_code ec;
-  for (int n = 2; std::filesystem::exists(kept, ec); ++n) kept = config_.listPath + ".damaged." + std::to_string(n);
-  std::filesystem::rename(config_.listPath, kept, ec);
-  if (ec) kept.clear();
-  DebugTrace("Queue list unreadable, starting empty: %s\n", config_.listPath.c_str());
-  if (g_SysLog)
-    g_SysLog->Error("Queue list %s is damaged, the queue starts empty; %s%s", config_.listPath.c_str(),
-                    kept.empty() ? "the file could not be kept" : "kept as ", kept.c_str());
-}
-
-void Queue::RaiseCountersAboveKnownIds() {
-  uint32_t jobId = 0, imageId = 0;
-  if (g_Journal) g_Journal->HighestIds(&jobId, &imageId);
-  imageCounter_ = std::max(imageCounter_, imageId);
-  jobCounter_ = std::max(jobCounter_, jobId);
-  // The counters at the head of every list in the queue folder, damaged
-  // ones included (their heads usually survive a cut).
-  const std::filesystem::path list(config_.listPath);
-  const std::string name = list.filename().string();
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(list.parent_path(), ec)) {
-    if (entry.path().filename().string().rfind(name, 0) != 0) continue;
-    std::FILE* file = std::fopen(entry.path().c_str(), "rb");
-    if (!file) continue;
-    uint8_t head[8];
-    if (std::fread(head, 1, sizeof head, file) == sizeof head) {
-      const uint32_t images = head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
-      const uint32_t jobs = head[4] | head[5] << 8 | head[6] << 16 | static_cast<uint32_t>(head[7]) << 24;
-      // A value near the top is damage, not a count: it would wrap at once.
-      if (images < 0x80000000u) imageCounter_ = std::max(imageCounter_, images);
-      if (jobs < 0x80000000u) jobCounter_ = std::max(jobCounter_, jobs);
-    }
-    std::fclose(file);
-  }
-  for (const auto& image : images_) imageCounter_ = std::max(imageCounter_, image.id);
-  for (const auto& job : jobs_) jobCounter_ = std::max(jobCounter_, job.jobId);
-}
-
-void Queue::RepairTemp() {
-  if (config_.tempDir.empty()) return;
-  namespace fs = std::filesystem;
-  std::set<std::string> used;
-  auto key = [](const std::string& path) {
-    std::error_code ec;
-    const fs::path canonical = fs::weakly_canonical(path, ec);
-    return ec ? path : canonical.string();
-  };
-  for (const auto& image : images_) used.insert(key(image.path));
-  for (const auto& job : jobs_)
-    if (!job.coverPath.empty()) used.insert(key(job.coverPath));
-  std::vector<std::string> received, unused;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(config_.tempDir, ec)) {
-    const std::string name = entry.path().filename().string();
-    // Only the server's own temporary files, and only those of an earlier
-    // run: a reception of this run may be writing its file already.
-    if (!entry.is_regular_file(ec) || name.size() < 4 || name.compare(name.size() - 4, 4, ".TMP") != 0) continue;
-    if (entry.last_write_time(ec) >= kRunStart || ec) continue;
-    if (used.count(key(entry.path().string()))) continue;
-    if (name.rfind("REC", 0) == 0 && CountTiffPages(entry.path().string()) > 0)
-      received.push_back(entry.path().string());
-    else
-      unused.push_back(entry.path().string());
-  }
-  int filed = 0;
-  for (const auto& path : received) {
-    // Whether its call ended well is not known: the dispatchers see it as
-    // partially received.
-    FaxHeader header = ReceivedFaxHeader("");
-    header.subject = "<Partially received Fax>";
-    if (InsertFax(path.c_str(), header, kKindReceived, 0, JobState::PartiallyReceived) == 1)
-      ++filed;
-    else
-      unused.push_back(path);
-  }
-  int removed = 0;
-  for (const auto& path : unused) removed += platform::DeleteFileByName(path.c_str()) ? 1 : 0;
-  if ((filed || removed) && g_SysLog)
-    g_SysLog->Info("Start-up repair of %s: %d received fax(es) filed, %d unused temporary file(s) removed",
-                   config_.tempDir.c_str(), filed, removed);
-}
-
-uint64_t Queue::RequestSave(bool change) {
-  // Every change of the jobs goes through here: a scheduler pass that let go
-  // of the lock meanwhile indexes the jobs again.
-  if (change) ++changes_;
-  fullSaveWanted_ = true;
-  return ++saveTickets_;
-}
-
-uint64_t Queue::RequestInsertionSave(FaxImg image, std::vector<FaxReq>& jobs) {
-  ++changes_;
-  Archive ar;
-  image.Serialize(ar);
-  ar.WriteCount(static_cast<uint32_t>(jobs.size()));
-  for (auto& job : jobs) job.Serialize(ar);
-  const std::string payload = ar.TakeBytes();
-  PutWord(pendingLog_, static_cast<uint32_t>(payload.size()));
-  PutWord(pendingLog_, RecordCheck(payload));
-  pendingLog_ += payload;
-  return ++saveTickets_;
-}
-
-bool Queue::AppendLog(const std::string& records) {
-  bool made = false;
-  // A log removed meanwhile (its folder too) would take records nobody reads.
-  struct stat st;
-  if (logFd_ >= 0 && (::fstat(logFd_, &st) != 0 || st.st_nlink == 0)) {
-    ::close(logFd_);
-    logFd_ = -1;
-    logBytes_ = 0;
-  }
-  if (logFd_ < 0) {
-    logFd_ = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (logFd_ < 0) return false;
-    made = true;
-  }
-  size_t done = 0;
-  while (done < records.size()) {
-    const ssize_t n = ::write(logFd_, records.data() + done, records.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  // A new log's name must be on the disk too, or its records are not.
-  if (done == records.size() && ::fdatasync(logFd_) == 0 &&
-      (!made || platform::SyncFolder(platform::FolderOf(logPath_)))) {
-    logBytes_ += records.size();
-    return true;
-  }
-  // Nothing of a failed append may come back at the next start.
-  if (::ftruncate(logFd_, static_cast<off_t>(logBytes_)) != 0) DebugTrace("Queue log not cut back: %s\n", logPath_.c_str());
-  return false;
-}
-
-bool Queue::Commit(uint64_t ticket) {
-  std::unique_lock wait(saveMutex_);
-  for (;;) {
-    if (savedThrough_.load() >= ticket) return true;
-    if (failedThrough_ >= ticket) return false;
-    if (!saving_) break;
-    saveDone_.wait(wait);
-  }
-  saving_ = true;
-  wait.unlock();
-  // The lists are encoded under the queue mutex, but written and flushed
-  // without it: changes go on meanwhile and wait for the next write.
-  // Submissions alone go to the change log; any other change, or a log
-  // grown past the list, has the whole list written (which takes the log in).
-  uint64_t covered = 0;
-  int64_t at = 0;
-  std::set<std::string> folders;
-  bool full = false;
-  std::string records;
-  {
-    platform::MutexLock hold(mutex_, platform::kInfinite);
-    covered = saveTickets_;
-    folders.swap(foldersToSync_);
-    at = Now();
-    full = fullSaveWanted_ || logBytes_ + pendingLog_.size() > std::max(listBytes_, kLogFloor);
-    if (full) {
-      Archive ar = Archive::StoringInto(std::move(saveBuffer_));
-      EncodeList(ar, imageCounter_, jobCounter_, images_, jobs_);
-      saveBuffer_ = ar.TakeBytes();
-      pendingLog_.clear();
-      fullSaveWanted_ = false;
-    } else {
-      records.swap(pendingLog_);
-    }
-  }
-  bool ok = true;
-  for (const auto& folder : folders) ok = ok && platform::SyncFolder(folder);
-  if (full) {
-    ok = ok && platform::ReplaceFileDurably(config_.listPath, saveBuffer_);
-    if (ok) {
-      listBytes_ = saveBuffer_.size();
-      // The list holds every record now; a log left by a crash here is
-      // replayed without them (their ids are not above the list's).
-      if (logFd_ >= 0) ::close(logFd_);
-      logFd_ = -1;
-      logBytes_ = 0;
-      ::unlink(logPath_.c_str());
-    }
-  } else {
-    ok = ok && AppendLog(records);
-  }
-  if (ok)
-    lastSave_ = at;
-  else
-    DebugTrace("Save queue list failed: %s\n", config_.listPath.c_str());
-  wait.lock();
-  saving_ = false;
-  if (ok)
-    savedThrough_ = covered;
-  else
-    failedThrough_ = covered;
-  saveDone_.notify_all();
-  return ok;
-}
-
 // ---- lookups and order ----
 
 FaxImg* Queue::FindImage(uint32_t imageId) {
@@ -573,24 +149,17 @@ Queue::JobList::iterator Queue::FindJob(uint32_t jobId) {
   return jobs_.end();
 }
 
-// Before the first job not due earlier whose priority the new job beats.
-void Queue::InsertInOrder(JobList& from, JobList::iterator job) {
-  auto at = jobs_.begin();
-  for (; at != jobs_.end(); ++at)
-    if (at != job && at->dueTime >= job->dueTime && job->priority < at->priority) break;
-  jobs_.splice(at, from, job);
+void queue_detail::InsertInOrder(std::list<FaxReq>& jobs, std::list<FaxReq>& from, std::list<FaxReq>::iterator job) {
+  auto at = jobs.begin();
+  for (; at != jobs.end(); ++at)
+    if (at->dueTime >= job->dueTime && job->priority < at->priority) break;
+  jobs.splice(at, from, job);
 }
 
-void Queue::InsertInOrder(FaxReq&& job) {
-  JobList one;
+void queue_detail::InsertInOrder(std::list<FaxReq>& jobs, FaxReq&& job) {
+  std::list<FaxReq> one;
   one.push_back(std::move(job));
-  InsertInOrder(one, one.begin());
-}
-
-int Queue::TimeTest(const FaxReq& job, int64_t now) const {
-  const int64_t delta = now - job.dueTime;
-  if (delta <= kHoldingTime) return delta < 0 ? 1 : 0;
-  return 2;
+  InsertInOrder(jobs, one, one.begin());
 }
 
 // ---- submission ----
@@ -677,7 +246,7 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
       }
     }
     made.push_back(job);
-    InsertInOrder(std::move(job));
+    queue_detail::InsertInOrder(jobs_, std::move(job));
     DebugTrace("Insert request = %d\n", 1);
     inserted.push_back(jobCounter_);
     if (lanDelivery) {
@@ -724,221 +293,7 @@ void Queue::TakeBackInsertion(const std::vector<uint32_t>& jobIds, uint32_t imag
   DebugTrace("Insert image failed [queue list not saved] !\n");
 }
 
-// ---- scheduler ----
-
-// The due jobs of one pass, indexed once, so that finding the next batch and
-// gathering it touch only the jobs concerned. A batch walks from its first
-// job to the next job not yet due (the end of a stretch): it takes the jobs of
-// its number and drops the jobs of images without pages. Nothing the pass
-// itself changes makes a job not yet due, nor one that was not a candidate
-// into one; any other change of the jobs (made while the pass waits for a
-// port) has the jobs indexed again.
-struct Queue::PassIndex {
-  struct Entry {
-    uint32_t pos;      // in the list
-    uint32_t stretch;  // jobs not yet due end a stretch
-    JobList::iterator job;
-    const FaxImg* image;  // null when it is gone
-  };
-  bool built = false;
-  uint64_t changes = 0;  // the queue's count of changes when built
-  // The jobs a batch may start from, in list order, and the next of them.
-  std::vector<Entry> due;
-  std::vector<Entry>::iterator next;
-  // The batch candidates by number, in list order.
-  std::unordered_map<std::string_view, std::vector<Entry>> byNumber;
-  // Due jobs whose image has no pages, in list order, and per stretch the
-  // first position from which they have been dropped.
-  std::vector<Entry> noPages;
-  std::vector<uint32_t> droppedFrom;
-
-  static bool Waiting(const FaxReq& job) { return job.direction == 1 && !job.sending && !job.drop; }
-
-  static std::vector<Entry>::iterator From(std::vector<Entry>& v, uint32_t pos) {
-    return std::lower_bound(v.begin(), v.end(), pos, [](const Entry& e, uint32_t p) { return e.pos < p; });
-  }
-};
-
-void Queue::SchedulerThread() {
-  for (;;) {
-    if (config_.periodMs != platform::kInfinite) SchedulerPass();
-    if (stop_.Wait(config_.periodMs)) break;
-  }
-}
-
-bool Queue::SchedulerPass() {
-  int64_t now = 0;
-  bool changed = false;
-  PassIndex index;
-  {
-    platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
-    if (!hold.locked()) return false;
-    now = Now();
-    changed = BuildPassIndex(index, now, true);
-  }
-  // Each port is found with the queue unlocked, since finding one may wait
-  // on a modem's initialisation: submissions, received faxes and results go
-  // on meanwhile. The job it goes to is looked up again afterwards.
-  std::set<uint32_t> started;
-  for (;;) {
-    {
-      platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
-      if (!hold.locked()) return false;
-      if (NextDueJob(now, started, index) == jobs_.end()) break;
-    }
-    const int port = ports_->FindFreePort();
-    platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
-    if (!hold.locked()) {
-      ports_->ReleasePort(port);
-      return false;
-    }
-    if (port < 0) {
-      if (!noFreeModems_) {
-        if (g_SysLog) g_SysLog->Info("<<< No free modems [start of time interval] !");
-        noFreeModems_ = true;
-      }
-      break;
-    }
-    const auto job = NextDueJob(now, started, index);
-    if (job == jobs_.end()) {
-      ports_->ReleasePort(port);
-      break;
-    }
-    // A batch the port refused is not offered again in this pass.
-    started.insert(job->jobId);
-    StartBatch(index, port);
-    if (noFreeModems_) {
-      if (g_SysLog) g_SysLog->Info(">>> No free modems [end of time interval] !");
-      noFreeModems_ = false;
-    }
-  }
-  uint64_t ticket = 0;
-  {
-    platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
-    if (!hold.locked()) return false;
-    changed = RemoveDropped() || changed;
-    changed = DropUnusedImages() || changed;
-    if (changed || now - lastSave_ >= kSavePeriod) ticket = RequestSave(false);
-  }
-  if (ticket) Commit(ticket);
-  return true;
-}
-
-bool Queue::BuildPassIndex(PassIndex& index, int64_t now, bool expire) {
-  index = PassIndex();
-  index.built = true;
-  index.changes = changes_;
-  bool changed = false;
-  uint32_t pos = 0, stretch = 0;
-  // The jobs of one submission lie side by side: one look-up serves them all.
-  uint32_t imageId = 0;
-  const FaxImg* image = nullptr;
-  for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
-    FaxReq& job = *it;
-    const uint32_t at = pos++;
-    if (!PassIndex::Waiting(job)) continue;
-    const int t = TimeTest(job, now);
-    if (expire && t == 0 && !job.recipient.lan && job.recipient.address.size() >= ModemPort::kDialNumberSize) {
-      // No port can dial a number longer than its dial buffer: the job would
-      // be refused on every pass, never sent and never returned. It goes
-      // back to its sender at once.
-      if (g_SysLog) g_SysLog->Error("Fax number too long to dial: '%s'", job.recipient.address.c_str());
-      job.state = JobState::CommunicationError;
-      job.direction = 0;
-      job.returned = 1;
-      changed = true;
-      continue;
-    }
-    if (expire && t == 2) {
-      if (const FaxImg* expired = FindImage(job.imageId)) {
-        job.state = JobState::Expired;
-        Journalize(job, *expired);
-      }
-      job.drop = 1;
-      continue;
-    }
-    if (t == 1) {
-      ++stretch;
-      continue;
-    }
-    if (t != 0 || job.recipient.lan || !Saved(job)) continue;
-    if (!image || job.imageId != imageId) {
-      imageId = job.imageId;
-      image = FindImage(imageId);
-    }
-    const PassIndex::Entry entry{at, stretch, it, image};
-    index.due.push_back(entry);
-    if (!image) continue;
-    if (image->pageCount == 0) index.noPages.push_back(entry);
-    else index.byNumber[job.recipient.address].push_back(entry);
-  }
-  index.droppedFrom.assign(stretch + 1, UINT32_MAX);
-  index.next = index.due.begin();
-  return changed;
-}
-
-Queue::JobList::iterator Queue::NextDueJob(int64_t now, const std::set<uint32_t>& started, PassIndex& index) {
-  if (!index.built || index.changes != changes_) BuildPassIndex(index, now, false);
-  // What the pass passed over stays behind: sent, dropped or started from.
-  for (; index.next != index.due.end(); ++index.next) {
-    const FaxReq& job = *index.next->job;
-    if (PassIndex::Waiting(job) && !started.count(job.jobId)) return index.next->job;
-  }
-  return jobs_.end();
-}
-
-void Queue::StartBatch(PassIndex& index, int port) {
-  const PassIndex::Entry& first = *index.next;
-  try {
-    auto list = std::make_shared<SendRequestList>();
-    const std::string number = first.job->recipient.address;
-    const uint32_t pos = first.pos, stretch = first.stretch;
-    std::vector<FaxReq*> batch;
-    // Jobs of images without pages go, whatever their number.
-    if (pos < index.droppedFrom[stretch]) {
-      for (auto e = PassIndex::From(index.noPages, pos); e != index.noPages.end() && e->stretch == stretch; ++e) {
-        if (e->pos >= index.droppedFrom[stretch]) break;  // dropped by an earlier batch
-        if (PassIndex::Waiting(*e->job)) e->job->drop = 1;
-      }
-      index.droppedFrom[stretch] = pos;
-    }
-    if (auto group = index.byNumber.find(number); group != index.byNumber.end()) {
-      for (auto e = PassIndex::From(group->second, pos); e != group->second.end() && e->stretch == stretch; ++e) {
-        FaxReq& job = *e->job;
-        if (!PassIndex::Waiting(job)) continue;
-        SendRequestEntry entry;
-        entry.state = JobState::Scheduled;
-        entry.jobId = job.jobId;
-        entry.saferDialing = job.saferDialing;
-        // A cut path would name another file: such a job is not handed out.
-        if (!CopyPath(entry.coverPath, job.coverPath) || !CopyPath(entry.imagePath, e->image->path)) {
-          DebugTrace("Path too long for job %u\n", job.jobId);
-          continue;
-        }
-        entry.pages = job.pages;
-        list->Add(entry);
-        batch.push_back(&job);
-      }
-    }
-    DebugTrace("counter = %d \n", list->GetCount());
-    if (list->IsEmpty()) {
-      ports_->ReleasePort(port);
-      return;
-    }
-    if (!ports_->StartSend(port, number.c_str(), list)) {
-      ports_->ReleasePort(port);
-      if (g_SysLog) g_SysLog->Error("Send request list to ModemSubSystem ... FAILED!");
-      return;
-    }
-    for (FaxReq* job : batch) {
-      job->sending = 1;
-      job->port = port;
-      job->state = JobState::Sending;
-    }
-  } catch (const std::exception&) {
-    if (g_SysLog) g_SysLog->Error("Memory allocation failed !");
-  }
-}
+// ---- completion ----
 
 void Queue::Journalize(const FaxReq& job, const FaxImg& image) {
   if (!g_Journal) return;
@@ -1063,7 +418,7 @@ bool Queue::RetryLocked(uint32_t jobId, int32_t state, int32_t pages, int32_t se
     job.dueTime = static_cast<int32_t>(Now() + static_cast<int64_t>(job.retryInterval) * 60);
     JobList moving;
     moving.splice(moving.begin(), jobs_, it);
-    InsertInOrder(moving, moving.begin());
+    queue_detail::InsertInOrder(jobs_, moving, moving.begin());
   } else {
     job.direction = 0;
     job.returned = 1;

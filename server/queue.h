@@ -237,8 +237,6 @@ class Queue {
   bool Saved(const FaxReq& job) const { return job.saveTicket <= savedThrough_.load(); }
   FaxImg* FindImage(uint32_t imageId);
   JobList::iterator FindJob(uint32_t jobId);
-  void InsertInOrder(FaxReq&& job);
-  void InsertInOrder(JobList& from, JobList::iterator job);
   int TimeTest(const FaxReq& job, int64_t now) const;
   struct PassIndex;
   // Indexes the due jobs; with `expire`, first expires the jobs held too long

@@ -1,0 +1,297 @@
+// The stored list (Queue/Queue.lst), its change log (Queue/Queue.log) and
+// the group commit that writes them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/durable_file.h"
+#include "server/queue.h"
+#include "server/queue_internal.h"
+#include "server/trace.h"
+
+namespace korvo {
+
+using queue_detail::EncodeList;
+using queue_detail::ReplayLog;
+
+namespace {
+
+// A change log record: its length and check, then the submission's image
+// and jobs as the list stores them. A record cut short or damaged by a crash
+// ends the log: it was never acknowledged.
+constexpr size_t kRecordHead = 8;
+// The log is taken into Queue.lst once it outgrows the list, or this: a
+// rewrite then costs each submission about the bytes of its own record.
+constexpr uint64_t kLogFloor = 16 * 1024;
+
+uint32_t RecordCheck(std::string_view bytes) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+void PutWord(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+}
+
+uint32_t GetWord(const std::string& in, size_t at) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(in[at + i])) << (8 * i);
+  return v;
+}
+
+}  // namespace
+
+namespace queue_detail {
+
+// Adds the log's records of submissions the list does not hold (image ids
+// above the list's own counter); the number of records added.
+int ReplayLog(const std::string& log, uint32_t listImageCounter, uint32_t* imageCounter, uint32_t* jobCounter,
+              std::list<FaxImg>* images, std::list<FaxReq>* jobs) {
+  int added = 0;
+  for (size_t at = 0; log.size() - at >= kRecordHead;) {
+    const uint32_t length = GetWord(log, at);
+    if (length > log.size() - at - kRecordHead) break;
+    const std::string_view payload(log.data() + at + kRecordHead, length);
+    if (RecordCheck(payload) != GetWord(log, at + 4)) break;
+    at += kRecordHead + length;
+    try {
+      Archive ar(payload);
+      FaxImg image;
+      image.Serialize(ar);
+      const uint32_t count = ar.ReadCount();
+      if (count > ar.Remaining()) break;  // each job takes bytes
+      std::vector<FaxReq> loaded(count);
+      for (auto& job : loaded) job.Serialize(ar);
+      if (image.id <= listImageCounter) continue;
+      *imageCounter = std::max(*imageCounter, image.id);
+      images->push_back(std::move(image));
+      for (auto& job : loaded) {
+        *jobCounter = std::max(*jobCounter, job.jobId);
+        InsertInOrder(*jobs, std::move(job));
+      }
+      ++added;
+    } catch (const ArchiveException&) {
+      break;
+    }
+  }
+  return added;
+}
+
+}  // namespace queue_detail
+
+void FaxImg::Serialize(Archive& ar) {
+  ar.Transfer(id);
+  ar.Transfer(pageCount);
+  ar.Transfer(refCount);
+  ar.Transfer(path);
+  ar.Transfer(subject);
+  ar.Transfer(flags);
+  sender.Serialize(ar);
+}
+
+void FaxReq::Serialize(Archive& ar) {
+  ar.Transfer(direction);
+  ar.Transfer(imageId);
+  ar.Transfer(jobId);
+  ar.Transfer(submitTime);
+  ar.Transfer(dueTime);
+  ar.Transfer(seconds);
+  ar.Transfer(priority);
+  ar.Transfer(retryInterval);
+  ar.Transfer(attemptsAllowed);
+  ar.Transfer(attemptsMade);
+  ar.Transfer(pages);
+  ar.Transfer(state);
+  ar.Transfer(port);
+  ar.Transfer(coverPath);
+  ar.Transfer(sending);
+  ar.Transfer(checkedOut);
+  ar.Transfer(saferDialing);
+  ar.Transfer(drop);
+  ar.Transfer(returned);
+  recipient.Serialize(ar);
+}
+// ---- Queue.lst ----
+
+std::string Queue::Encode(uint32_t imageCounter, uint32_t jobCounter, std::vector<FaxImg>& images,
+                          std::vector<FaxReq>& jobs) {
+  Archive ar;
+  EncodeList(ar, imageCounter, jobCounter, images, jobs);
+  return ar.TakeBytes();
+}
+
+bool Queue::Decode(const std::string& bytes, uint32_t* imageCounter, uint32_t* jobCounter, std::list<FaxImg>* images,
+                   std::list<FaxReq>* jobs) {
+  try {
+    Archive ar(bytes);
+    const uint32_t imageCount = ar.ReadDword();
+    const uint32_t jobCount = ar.ReadDword();
+    if (ar.ReadWord() != kListVersion) return false;
+    std::list<FaxImg> loadedImages;
+    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
+      FaxImg image;
+      image.Serialize(ar);
+      loadedImages.push_back(std::move(image));
+    }
+    std::list<FaxReq> loadedJobs;
+    for (uint32_t n = ar.ReadCount(); n > 0; --n) {
+      FaxReq job;
+      job.Serialize(ar);
+      loadedJobs.push_back(std::move(job));
+    }
+    *imageCounter = imageCount;
+    *jobCounter = jobCount;
+    *images = std::move(loadedImages);
+    *jobs = std::move(loadedJobs);
+    return true;
+  } catch (const ArchiveException&) {
+    return false;
+  }
+}
+
+std::string Queue::LogPath(const std::string& listPath) {
+  return std::filesystem::path(listPath).replace_extension(".log").string();
+}
+
+bool Queue::ReadSaved(const std::string& listPath, uint32_t* imageCounter, uint32_t* jobCounter,
+                      std::list<FaxImg>* images, std::list<FaxReq>* jobs) {
+  std::string log, list;
+  std::error_code ec;
+  if (std::filesystem::exists(LogPath(listPath), ec) && !platform::ReadWholeFile(LogPath(listPath), log)) return false;
+  uint32_t imageCount = 0, jobCount = 0;
+  std::list<FaxImg> loadedImages;
+  std::list<FaxReq> loadedJobs;
+  if (std::filesystem::exists(listPath, ec) &&
+      (!platform::ReadWholeFile(listPath, list) || !Decode(list, &imageCount, &jobCount, &loadedImages, &loadedJobs)))
+    return false;
+  ReplayLog(log, imageCount, &imageCount, &jobCount, &loadedImages, &loadedJobs);
+  *imageCounter = imageCount;
+  *jobCounter = jobCount;
+  *images = std::move(loadedImages);
+  *jobs = std::move(loadedJobs);
+  return true;
+}
+uint64_t Queue::RequestSave(bool change) {
+  // Every change of the jobs goes through here: a scheduler pass that let go
+  // of the lock meanwhile indexes the jobs again.
+  if (change) ++changes_;
+  fullSaveWanted_ = true;
+  return ++saveTickets_;
+}
+
+uint64_t Queue::RequestInsertionSave(FaxImg image, std::vector<FaxReq>& jobs) {
+  ++changes_;
+  Archive ar;
+  image.Serialize(ar);
+  ar.WriteCount(static_cast<uint32_t>(jobs.size()));
+  for (auto& job : jobs) job.Serialize(ar);
+  const std::string payload = ar.TakeBytes();
+  PutWord(pendingLog_, static_cast<uint32_t>(payload.size()));
+  PutWord(pendingLog_, RecordCheck(payload));
+  pendingLog_ += payload;
+  return ++saveTickets_;
+}
+
+bool Queue::AppendLog(const std::string& records) {
+  bool made = false;
+  // A log removed meanwhile (its folder too) would take records nobody reads.
+  struct stat st;
+  if (logFd_ >= 0 && (::fstat(logFd_, &st) != 0 || st.st_nlink == 0)) {
+    ::close(logFd_);
+    logFd_ = -1;
+    logBytes_ = 0;
+  }
+  if (logFd_ < 0) {
+    logFd_ = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (logFd_ < 0) return false;
+    made = true;
+  }
+  size_t done = 0;
+  while (done < records.size()) {
+    const ssize_t n = ::write(logFd_, records.data() + done, records.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  // A new log's name must be on the disk too, or its records are not.
+  if (done == records.size() && ::fdatasync(logFd_) == 0 &&
+      (!made || platform::SyncFolder(platform::FolderOf(logPath_)))) {
+    logBytes_ += records.size();
+    return true;
+  }
+  // Nothing of a failed append may come back at the next start.
+  if (::ftruncate(logFd_, static_cast<off_t>(logBytes_)) != 0) DebugTrace("Queue log not cut back: %s\n", logPath_.c_str());
+  return false;
+}
+
+bool Queue::Commit(uint64_t ticket) {
+  std::unique_lock wait(saveMutex_);
+  for (;;) {
+    if (savedThrough_.load() >= ticket) return true;
+    if (failedThrough_ >= ticket) return false;
+    if (!saving_) break;
+    saveDone_.wait(wait);
+  }
+  saving_ = true;
+  wait.unlock();
+  // The lists are encoded under the queue mutex, but written and flushed
+  // without it: changes go on meanwhile and wait for the next write.
+  // Submissions alone go to the change log; any other change, or a log
+  // grown past the list, has the whole list written (which takes the log in).
+  uint64_t covered = 0;
+  int64_t at = 0;
+  std::set<std::string> folders;
+  bool full = false;
+  std::string records;
+  {
+    platform::MutexLock hold(mutex_, platform::kInfinite);
+    covered = saveTickets_;
+    folders.swap(foldersToSync_);
+    at = Now();
+    full = fullSaveWanted_ || logBytes_ + pendingLog_.size() > std::max(listBytes_, kLogFloor);
+    if (full) {
+      Archive ar = Archive::StoringInto(std::move(saveBuffer_));
+      EncodeList(ar, imageCounter_, jobCounter_, images_, jobs_);
+      saveBuffer_ = ar.TakeBytes();
+      pendingLog_.clear();
+      fullSaveWanted_ = false;
+    } else {
+      records.swap(pendingLog_);
+    }
+  }
+  bool ok = true;
+  for (const auto& folder : folders) ok = ok && platform::SyncFolder(folder);
+  if (full) {
+    ok = ok && platform::ReplaceFileDurably(config_.listPath, saveBuffer_);
+    if (ok) {
+      listBytes_ = saveBuffer_.size();
+      // The list holds every record now; a log left by a crash here is
+      // replayed without them (their ids are not above the list's).
+      if (logFd_ >= 0) ::close(logFd_);
+      logFd_ = -1;
+      logBytes_ = 0;
+      ::unlink(logPath_.c_str());
+    }
+  } else {
+    ok = ok && AppendLog(records);
+  }
+  if (ok)
+    lastSave_ = at;
+  else
+    DebugTrace("Save queue list failed: %s\n", config_.listPath.c_str());
+  wait.lock();
+  saving_ = false;
+  if (ok)
+    savedThrough_ = covered;
+  else
+    failedThrough_ = covered;
+  saveDone_.notify_all();
+  return ok;
+}
+
+}  // namespace korvo
