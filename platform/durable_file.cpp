@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "platform/lasterror.h"
@@ -31,7 +32,17 @@ class Fd {
   int fd_;
 };
 
-bool WriteAll(int fd, std::string_view bytes) {
+std::atomic<DiskFaultHook> gFaultHook{nullptr};
+
+// The hook's error for the step, set as errno; 0 when the step may run.
+int Fault(DiskStep step, const std::string& path) {
+  const DiskFaultHook hook = gFaultHook.load();
+  const int err = hook ? hook(step, path) : 0;
+  if (err) errno = err;
+  return err;
+}
+
+bool RawWrite(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0) {
@@ -43,7 +54,23 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+bool WriteAll(int fd, const std::string& path, std::string_view bytes) {
+  if (const int err = Fault(DiskStep::kWrite, path)) {
+    RawWrite(fd, bytes.substr(0, bytes.size() / 2));
+    errno = err;
+    return false;
+  }
+  return RawWrite(fd, bytes);
+}
+
+int Flush(int fd, const std::string& path, bool dataOnly) {
+  if (Fault(DiskStep::kFlush, path)) return -1;
+  return dataOnly ? ::fdatasync(fd) : ::fsync(fd);
+}
+
 }  // namespace
+
+void SetDiskFaultHook(DiskFaultHook hook) { gFaultHook = hook; }
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -57,18 +84,18 @@ bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
   std::string tmp = path + ".new";
   ::unlink(tmp.c_str());
   // The replaced file is its owner's alone, whatever the umask.
-  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  Fd fd(Fault(DiskStep::kCreate, tmp) ? -1 : ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (fd.get() < 0) {
     SetLastError(static_cast<uint32_t>(errno));
     return false;
   }
-  bool ok = WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  bool ok = WriteAll(fd.get(), tmp, bytes) && Flush(fd.get(), tmp, false) == 0;
   int err = ok ? 0 : errno;
   if (::close(fd.release()) != 0 && ok) {
     ok = false;
     err = errno;
   }
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+  if (ok && (Fault(DiskStep::kRename, path) || ::rename(tmp.c_str(), path.c_str()) != 0)) {
     ok = false;
     err = errno;
   }
@@ -77,21 +104,18 @@ bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
     SetLastError(static_cast<uint32_t>(err));
     return false;
   }
-  // The rename itself reaches the disk with the folder.
-  Fd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
-  return true;
+  // The rename itself reaches the disk with the folder: until then a crash
+  // may bring the old file back.
+  return SyncFolder(FolderOf(path));
 }
 
 bool SyncFile(const std::string& path) {
-  if (!SyncFileOnly(path)) return false;
-  SyncFolder(FolderOf(path));
-  return true;
+  return SyncFileOnly(path) && SyncFolder(FolderOf(path));
 }
 
 bool SyncFileOnly(const std::string& path) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
+  if (fd.get() < 0 || Flush(fd.get(), path, false) != 0) {
     SetLastError(static_cast<uint32_t>(errno));
     return false;
   }
@@ -100,7 +124,21 @@ bool SyncFileOnly(const std::string& path) {
 
 bool SyncFolder(const std::string& folder) {
   Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0 || ::fsync(dir.get()) != 0) {
+  if (dir.get() < 0 || Fault(DiskStep::kFolderFlush, folder) || ::fsync(dir.get()) != 0) {
+    SetLastError(static_cast<uint32_t>(errno));
+    return false;
+  }
+  return true;
+}
+
+int OpenForAppend(const std::string& path) {
+  const int fd = Fault(DiskStep::kCreate, path) ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) SetLastError(static_cast<uint32_t>(errno));
+  return fd;
+}
+
+bool AppendDurably(int fd, const std::string& path, std::string_view bytes) {
+  if (!WriteAll(fd, path, bytes) || Flush(fd, path, true) != 0) {
     SetLastError(static_cast<uint32_t>(errno));
     return false;
   }

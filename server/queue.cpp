@@ -264,10 +264,10 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
   }
   RequestInsertionSave(stored, made);
   hold.unlock();
+  // On failure the write took the jobs back: they never outlive the failure
+  // the sender is told of.
   if (!Commit(ticket)) {
-    // The jobs must not outlive the failure the sender is told of.
-    platform::MutexLock again(mutex_, platform::kInfinite);
-    if (again.locked()) TakeBackInsertion(inserted, imageId);
+    DebugTrace("Insert image failed [queue list not saved] !\n");
     return 0;
   }
   if (g_SysLog)
@@ -290,7 +290,18 @@ void Queue::TakeBackInsertion(const std::vector<uint32_t>& jobIds, uint32_t imag
     }
   ++changes_;  // a pass's index may hold the jobs
   fullSaveWanted_ = true;  // the disk is written whole again before more records
-  DebugTrace("Insert image failed [queue list not saved] !\n");
+}
+
+void Queue::TakeBackInsertions(uint64_t from, uint64_t through) {
+  // A submission's jobs share its ticket, and no job outlives its image.
+  std::set<uint32_t> images;
+  std::vector<uint32_t> jobs;
+  for (const auto& job : jobs_)
+    if (job.saveTicket > from && job.saveTicket <= through) {
+      jobs.push_back(job.jobId);
+      images.insert(job.imageId);
+    }
+  for (uint32_t imageId : images) TakeBackInsertion(jobs, imageId);
 }
 
 // ---- completion ----

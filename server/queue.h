@@ -22,6 +22,7 @@
 #include "common/job_state.h"
 #include "common/status.h"
 #include "platform/sync.h"
+#include "server/queue_ledger.h"
 #include "server/send_request.h"
 
 namespace korvo {
@@ -234,6 +235,9 @@ class Queue {
   // Removes the jobs and the image of a submission that failed; under the
   // queue mutex.
   void TakeBackInsertion(const std::vector<uint32_t>& jobIds, uint32_t imageId);
+  // Takes back every submission whose save ticket lies after `from` up to
+  // `through` (a write that failed); under the queue mutex.
+  void TakeBackInsertions(uint64_t from, uint64_t through);
   bool Saved(const FaxReq& job) const { return job.saveTicket <= savedThrough_.load(); }
   FaxImg* FindImage(uint32_t imageId);
   JobList::iterator FindJob(uint32_t jobId);
@@ -274,8 +278,10 @@ class Queue {
   std::mutex saveMutex_;
   std::condition_variable saveDone_;
   bool saving_ = false;  // a thread is writing Queue.lst
-  std::atomic<uint64_t> savedThrough_{0};  // every ticket up to it is on the disk
-  uint64_t failedThrough_ = 0;  // the last failed write covered tickets up to it
+  // The last write that succeeded covered the tickets up to it; those of
+  // failed writes below it have had their jobs taken back.
+  std::atomic<uint64_t> savedThrough_{0};
+  queue_detail::CommitLedger ledger_;
   std::set<std::string> foldersToSync_;  // of new images, flushed by the next write; under the queue mutex
   std::string saveBuffer_;  // the writer's, reused so saves do not grow it anew
   // The change log. Under the queue mutex: the records not yet written and

@@ -8,6 +8,7 @@
 
 #include "common/archive.h"
 #include "server/queue.h"
+#include "server/queue_ledger.h"
 
 namespace korvo::queue_detail {
 

@@ -82,6 +82,17 @@ int ReplayLog(const std::string& log, uint32_t listImageCounter, uint32_t* image
   return added;
 }
 
+void CommitLedger::End(uint64_t through, bool ok) {
+  if (!ok)
+    for (uint64_t t = endedThrough_ + 1; t <= through; ++t) failed_.insert(t);
+  endedThrough_ = through;
+}
+
+CommitLedger::Outcome CommitLedger::Take(uint64_t ticket) {
+  if (ticket > endedThrough_) return Outcome::kPending;
+  return failed_.erase(ticket) ? Outcome::kFailed : Outcome::kSaved;
+}
+
 }  // namespace queue_detail
 
 void FaxImg::Serialize(Archive& ar) {
@@ -207,37 +218,40 @@ bool Queue::AppendLog(const std::string& records) {
     logBytes_ = 0;
   }
   if (logFd_ < 0) {
-    logFd_ = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    logFd_ = platform::OpenForAppend(logPath_);
     if (logFd_ < 0) return false;
     made = true;
   }
-  size_t done = 0;
-  while (done < records.size()) {
-    const ssize_t n = ::write(logFd_, records.data() + done, records.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
   // A new log's name must be on the disk too, or its records are not.
-  if (done == records.size() && ::fdatasync(logFd_) == 0 &&
+  if (platform::AppendDurably(logFd_, logPath_, records) &&
       (!made || platform::SyncFolder(platform::FolderOf(logPath_)))) {
     logBytes_ += records.size();
     return true;
   }
-  // Nothing of a failed append may come back at the next start.
-  if (::ftruncate(logFd_, static_cast<off_t>(logBytes_)) != 0) DebugTrace("Queue log not cut back: %s\n", logPath_.c_str());
+  // Nothing of a failed append may come back at the next start; a new log
+  // whose name may not be on the disk is made again by the next append.
+  if (made) {
+    ::close(logFd_);
+    logFd_ = -1;
+    ::unlink(logPath_.c_str());
+  } else if (::ftruncate(logFd_, static_cast<off_t>(logBytes_)) != 0) {
+    DebugTrace("Queue log not cut back: %s\n", logPath_.c_str());
+  }
   return false;
 }
 
 bool Queue::Commit(uint64_t ticket) {
   std::unique_lock wait(saveMutex_);
   for (;;) {
-    if (savedThrough_.load() >= ticket) return true;
-    if (failedThrough_ >= ticket) return false;
+    const auto outcome = ledger_.Take(ticket);
+    if (outcome != queue_detail::CommitLedger::Outcome::kPending)
+      return outcome == queue_detail::CommitLedger::Outcome::kSaved;
     if (!saving_) break;
     saveDone_.wait(wait);
   }
   saving_ = true;
+  // The tickets after it are this write's: no other write ends meanwhile.
+  const uint64_t from = ledger_.EndedThrough();
   wait.unlock();
   // The lists are encoded under the queue mutex, but written and flushed
   // without it: changes go on meanwhile and wait for the next write.
@@ -280,16 +294,21 @@ bool Queue::Commit(uint64_t ticket) {
   } else {
     ok = ok && AppendLog(records);
   }
-  if (ok)
+  if (ok) {
     lastSave_ = at;
-  else
+  } else {
     DebugTrace("Save queue list failed: %s\n", config_.listPath.c_str());
+    // Before any later write can succeed: the jobs of the submissions this
+    // write held must never pass as saved, and what it would have saved is
+    // written whole by the next one.
+    platform::MutexLock hold(mutex_, platform::kInfinite);
+    fullSaveWanted_ = true;
+    TakeBackInsertions(from, covered);
+  }
   wait.lock();
   saving_ = false;
-  if (ok)
-    savedThrough_ = covered;
-  else
-    failedThrough_ = covered;
+  ledger_.End(covered, ok);
+  if (ok) savedThrough_ = covered;
   saveDone_.notify_all();
   return ok;
 }
