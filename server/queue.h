@@ -119,6 +119,9 @@ class Queue {
   static constexpr int64_t kHoldingTime = 2592000;  // 30 days
   static constexpr int kKindReceived = 0;
   static constexpr int kKindSubmitted = 1;
+  // Beside the Temp folder: where start-up repair moves the files of Temp
+  // that no job names.
+  static constexpr char kKeptFolder[] = "Recovered";
 
   // Loads Queue.lst, repairs the loaded jobs and starts the scheduler thread;
   // *ok is 1 when the thread started.
@@ -211,11 +214,16 @@ class Queue {
   // Moves a damaged Queue.lst aside (never overwritten by the next save) and
   // says so in the server log.
   void KeepDamagedList();
+  // Keeps the change log beside it under a new name before the next save
+  // removes it, and says so in the server log: a copy of the bytes read, or
+  // (null) the file itself, which cannot be read.
+  void KeepDamagedLog(const std::string* bytes);
   // Counters above every id the journal holds and above the counters heading
   // the lists in the queue folder.
   void RaiseCountersAboveKnownIds();
   // Files the received faxes left in Temp by a failed insertion or an
-  // interrupted run, and removes the temporary files no job refers to.
+  // interrupted run, and moves the temporary files no job refers to aside
+  // (empty ones are removed).
   void RepairTemp();
   // Asks for a save of the lists as they are now (a change of the jobs when
   // `change`); called under the queue mutex. The ticket is redeemed by Commit.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/archive.h"
 #include "server/queue.h"
@@ -28,9 +30,17 @@ void EncodeList(Archive& ar, uint32_t imageCounter, uint32_t jobCounter, Images&
   for (auto& job : jobs) job.Serialize(ar);
 }
 
+struct LogReplay {
+  int added = 0;  // records of submissions the list did not hold
+  // Stretches of the log that hold no intact record (offset, length): a
+  // record whose check fails, or bytes that cannot be read as records.
+  std::vector<std::pair<size_t, size_t>> damaged;
+};
+
 // Adds the log's records of submissions the list does not hold (image ids
-// above the list's own counter); the number of records added.
-int ReplayLog(const std::string& log, uint32_t listImageCounter, uint32_t* imageCounter, uint32_t* jobCounter,
-              std::list<FaxImg>* images, std::list<FaxReq>* jobs);
+// above the list's own counter); a damaged stretch is passed over, the
+// intact records after it still read.
+LogReplay ReplayLog(const std::string& log, uint32_t listImageCounter, uint32_t* imageCounter, uint32_t* jobCounter,
+                    std::list<FaxImg>* images, std::list<FaxReq>* jobs);
 
 }  // namespace korvo::queue_detail

@@ -25,6 +25,14 @@ namespace {
 // Files of this run are younger: what start-up repair leaves alone.
 const std::filesystem::file_time_type kRunStart = std::filesystem::file_time_type::clock::now();
 
+// A name beside path for a damaged copy that no other copy has taken.
+std::string KeptName(const std::string& path) {
+  std::string kept = path + ".damaged";
+  std::error_code ec;
+  for (int n = 2; std::filesystem::exists(kept, ec); ++n) kept = path + ".damaged." + std::to_string(n);
+  return kept;
+}
+
 }  // namespace
 
 void Queue::Load() {
@@ -36,8 +44,11 @@ void Queue::Load() {
   // The log first: what a full save took from it is then in the list.
   std::string log, bytes;
   std::error_code ec;
-  if (std::filesystem::exists(logPath_, ec) && !platform::ReadWholeFile(logPath_, log))
+  if (std::filesystem::exists(logPath_, ec) && !platform::ReadWholeFile(logPath_, log)) {
     DebugTrace("Queue log unreadable: %s\n", logPath_.c_str());
+    KeepDamagedLog(nullptr);
+    log.clear();
+  }
   const bool present = std::filesystem::exists(config_.listPath, ec);
   if (present && (!platform::ReadWholeFile(config_.listPath, bytes) ||
                   !Decode(bytes, &imageCounter_, &jobCounter_, &images_, &jobs_))) {
@@ -49,8 +60,14 @@ void Queue::Load() {
   listBytes_ = bytes.size();
   // Submissions acknowledged after the last full save; the next save takes
   // them (and drops whatever a crash cut short) into the list.
-  const int replayed = ReplayLog(log, imageCounter_, &imageCounter_, &jobCounter_, &images_, &jobs_);
-  if (replayed) DebugTrace("Queue log: %d submission(s) taken from %s\n", replayed, logPath_.c_str());
+  const auto replay = ReplayLog(log, imageCounter_, &imageCounter_, &jobCounter_, &images_, &jobs_);
+  if (replay.added) DebugTrace("Queue log: %d submission(s) taken from %s\n", replay.added, logPath_.c_str());
+  if (!replay.damaged.empty()) {
+    if (g_SysLog)
+      for (const auto& [at, length] : replay.damaged)
+        g_SysLog->Error("Queue log %s is damaged at byte %zu: %zu byte(s) passed over", logPath_.c_str(), at, length);
+    KeepDamagedLog(&log);
+  }
   fullSaveWanted_ = std::filesystem::exists(logPath_, ec);
   // Ids are never given twice: the journal refuses a job id it holds, and
   // a list lost or damaged would otherwise start them again at 1.
@@ -67,14 +84,28 @@ void Queue::Load() {
 }
 
 void Queue::KeepDamagedList() {
-  std::string kept = config_.listPath + ".damaged";
+  std::string kept = KeptName(config_.listPath);
   std::error_code ec;
-  for (int n = 2; std::filesystem::exists(kept, ec); ++n) kept = config_.listPath + ".damaged." + std::to_string(n);
   std::filesystem::rename(config_.listPath, kept, ec);
   if (ec) kept.clear();
   DebugTrace("Queue list unreadable, starting empty: %s\n", config_.listPath.c_str());
   if (g_SysLog)
     g_SysLog->Error("Queue list %s is damaged, the queue starts empty; %s%s", config_.listPath.c_str(),
+                    kept.empty() ? "the file could not be kept" : "kept as ", kept.c_str());
+}
+
+void Queue::KeepDamagedLog(const std::string* bytes) {
+  // The next full save removes the log: its damaged records, and the
+  // submissions they may hold, must outlive it. A log that was read is
+  // copied (it is still replayed should this start not get as far as a
+  // save); one that cannot be read is moved aside whole.
+  std::string kept = KeptName(logPath_);
+  std::error_code ec;
+  if (bytes ? !platform::ReplaceFileDurably(kept, *bytes) : (std::filesystem::rename(logPath_, kept, ec), bool(ec)))
+    kept.clear();
+  if (g_SysLog)
+    g_SysLog->Error("Queue log %s %s; %s%s", logPath_.c_str(),
+                    bytes ? "holds damaged records, its intact records are queued again" : "cannot be read",
                     kept.empty() ? "the file could not be kept" : "kept as ", kept.c_str());
 }
 
@@ -143,11 +174,39 @@ void Queue::RepairTemp() {
     else
       unused.push_back(path);
   }
-  int removed = 0;
-  for (const auto& path : unused) removed += platform::DeleteFileByName(path.c_str()) ? 1 : 0;
+  // A file no job names may still be an acknowledged fax (a damaged list
+  // or log lost its job): it is moved aside for an administrator, never
+  // deleted. Only an empty file, which holds nothing, goes.
+  const fs::path kept = fs::path(config_.tempDir).parent_path() / kKeptFolder;
+  int removed = 0, moved = 0, stay = 0;
+  for (const auto& path : unused) {
+    if (fs::file_size(path, ec) == 0 && !ec) {
+      removed += platform::DeleteFileByName(path.c_str()) ? 1 : 0;
+      continue;
+    }
+    if (!fs::is_directory(kept, ec)) {
+      fs::create_directory(kept, ec);
+      fs::permissions(kept, fs::perms::owner_all, ec);
+    }
+    const std::string name = fs::path(path).filename().string();
+    fs::path to = kept / name;
+    for (int n = 2; fs::exists(to, ec); ++n) to = kept / (name + "." + std::to_string(n));
+    fs::rename(path, to, ec);
+    if (ec)
+      ++stay;
+    else
+      ++moved;
+  }
+  if (moved || stay) platform::SyncFolder(kept.string());
   if ((filed || removed) && g_SysLog)
     g_SysLog->Info("Start-up repair of %s: %d received fax(es) filed, %d unused temporary file(s) removed",
                    config_.tempDir.c_str(), filed, removed);
+  if (moved && g_SysLog)
+    g_SysLog->Error("Start-up repair of %s: %d file(s) that no queued fax names moved to %s", config_.tempDir.c_str(),
+                    moved, kept.c_str());
+  if (stay && g_SysLog)
+    g_SysLog->Error("Start-up repair of %s: %d file(s) that no queued fax names could not be moved to %s and stay",
+                    config_.tempDir.c_str(), stay, kept.c_str());
 }
 
 }  // namespace korvo

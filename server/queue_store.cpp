@@ -16,7 +16,6 @@
 namespace korvo {
 
 using queue_detail::EncodeList;
-using queue_detail::ReplayLog;
 
 namespace {
 
@@ -48,38 +47,61 @@ uint32_t GetWord(const std::string& in, size_t at) {
 
 namespace queue_detail {
 
-// Adds the log's records of submissions the list does not hold (image ids
-// above the list's own counter); the number of records added.
-int ReplayLog(const std::string& log, uint32_t listImageCounter, uint32_t* imageCounter, uint32_t* jobCounter,
-              std::list<FaxImg>* images, std::list<FaxReq>* jobs) {
-  int added = 0;
-  for (size_t at = 0; log.size() - at >= kRecordHead;) {
-    const uint32_t length = GetWord(log, at);
-    if (length > log.size() - at - kRecordHead) break;
-    const std::string_view payload(log.data() + at + kRecordHead, length);
-    if (RecordCheck(payload) != GetWord(log, at + 4)) break;
-    at += kRecordHead + length;
-    try {
-      Archive ar(payload);
-      FaxImg image;
-      image.Serialize(ar);
-      const uint32_t count = ar.ReadCount();
-      if (count > ar.Remaining()) break;  // each job takes bytes
-      std::vector<FaxReq> loaded(count);
-      for (auto& job : loaded) job.Serialize(ar);
-      if (image.id <= listImageCounter) continue;
-      *imageCounter = std::max(*imageCounter, image.id);
-      images->push_back(std::move(image));
-      for (auto& job : loaded) {
-        *jobCounter = std::max(*jobCounter, job.jobId);
-        InsertInOrder(*jobs, std::move(job));
-      }
-      ++added;
-    } catch (const ArchiveException&) {
-      break;
-    }
+namespace {
+
+// The record at `at` when its length fits and its check and contents hold.
+bool ReadRecord(const std::string& log, size_t at, FaxImg* image, std::vector<FaxReq>* jobs, size_t* next) {
+  if (log.size() - at < kRecordHead) return false;
+  const uint32_t length = GetWord(log, at);
+  if (length > log.size() - at - kRecordHead) return false;
+  const std::string_view payload(log.data() + at + kRecordHead, length);
+  if (RecordCheck(payload) != GetWord(log, at + 4)) return false;
+  try {
+    Archive ar(payload);
+    image->Serialize(ar);
+    const uint32_t count = ar.ReadCount();
+    if (count > ar.Remaining()) return false;  // each job takes bytes
+    jobs->assign(count, FaxReq());
+    for (auto& job : *jobs) job.Serialize(ar);
+  } catch (const ArchiveException&) {
+    return false;
   }
-  return added;
+  *next = at + kRecordHead + length;
+  return true;
+}
+
+}  // namespace
+
+LogReplay ReplayLog(const std::string& log, uint32_t listImageCounter, uint32_t* imageCounter, uint32_t* jobCounter,
+                    std::list<FaxImg>* images, std::list<FaxReq>* jobs) {
+  LogReplay replay;
+  FaxImg image;
+  std::vector<FaxReq> loaded;
+  for (size_t at = 0, next = 0; at < log.size(); at = next) {
+    if (!ReadRecord(log, at, &image, &loaded, &next)) {
+      // A damaged record: the intact ones after it are found again where
+      // its length says it ends, or else by their own heads and checks.
+      size_t from = at + 1;
+      if (log.size() - at >= kRecordHead) {
+        const uint64_t end = at + kRecordHead + uint64_t{GetWord(log, at)};
+        if (end == log.size() || (end < log.size() && ReadRecord(log, end, &image, &loaded, &next))) from = end;
+      }
+      for (; from < log.size() && !ReadRecord(log, from, &image, &loaded, &next); ++from) {
+      }
+      replay.damaged.push_back({at, from - at});
+      if (from >= log.size()) break;
+    }
+    if (image.id <= listImageCounter) continue;
+    *imageCounter = std::max(*imageCounter, image.id);
+    images->push_back(std::move(image));
+    for (auto& job : loaded) {
+      *jobCounter = std::max(*jobCounter, job.jobId);
+      InsertInOrder(*jobs, std::move(job));
+    }
+    image = FaxImg();
+    ++replay.added;
+  }
+  return replay;
 }
 
 void CommitLedger::End(uint64_t through, bool ok) {
@@ -180,7 +202,7 @@ bool Queue::ReadSaved(const std::string& listPath, uint32_t* imageCounter, uint3
   if (std::filesystem::exists(listPath, ec) &&
       (!platform::ReadWholeFile(listPath, list) || !Decode(list, &imageCount, &jobCount, &loadedImages, &loadedJobs)))
     return false;
-  ReplayLog(log, imageCount, &imageCount, &jobCount, &loadedImages, &loadedJobs);
+  queue_detail::ReplayLog(log, imageCount, &imageCount, &jobCount, &loadedImages, &loadedJobs);
   *imageCounter = imageCount;
   *jobCounter = jobCount;
   *images = std::move(loadedImages);

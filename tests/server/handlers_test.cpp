@@ -638,6 +638,74 @@ TEST_F(QueueRequestsTest, AFaxAcceptedRightBeforeAKillIsQueuedAfterTheRestart) {
   EXPECT_EQ(ids.size(), 4u);
 }
 
+// Damaged queue files found at a restart lose no acknowledged fax: every
+// image stays under the server root (what no job names is moved aside), the
+// intact records of the change log are queued again and the server log names
+// the damage.
+TEST_F(QueueRequestsTest, DamagedQueueFilesLoseNoAcknowledgedFax) {
+  namespace fs = std::filesystem;
+  const std::string list = (root_ / "Queue" / "Queue.lst").string();
+  const std::string log = (root_ / "Queue" / "Queue.log").string();
+  const std::string kept = (root_ / "Recovered").string();
+  const struct {
+    const char* what;
+    bool listCut;  // else a byte of the log's second record is flipped
+    size_t queued;
+    std::vector<std::string> logged;
+  } cases[] = {
+      {"Queue.lst cut to half its length",
+       true,
+       0,
+       {"Queue list " + list + " is damaged, the queue starts empty; kept as " + list + ".damaged",
+        "Start-up repair of " + (root_ / "Temp").string() + ": 5 file(s) that no queued fax names moved to " + kept}},
+      {"a byte in the middle of Queue.log's second record flipped",
+       false,
+       4,
+       {"Queue log " + log + " holds damaged records, its intact records are queued again; kept as " + log +
+            ".damaged",
+        "Start-up repair of " + (root_ / "Temp").string() + ": 1 file(s) that no queued fax names moved to " + kept}},
+  };
+  const auto tomorrow = static_cast<int32_t>(std::time(nullptr)) + 86400;
+  const std::string rows = TempPath("list.txt");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* folder : {"Queue", "Temp", "Recovered"}) fs::remove_all(root_ / folder);
+    StartHub();
+    for (int i = 0; i < 5; ++i)
+      ASSERT_EQ(client_.SendFax(kServer, Header({Fax("555 000" + std::to_string(i))}, tomorrow), image_).status, 0u);
+    if (c.listCut) {
+      // A graceful stop takes the submissions into Queue.lst.
+      ASSERT_EQ(client_.SendCommand(kServer, 3000).status, 0u);
+      EXPECT_EQ(hub_->Wait(), 0);
+      ASSERT_FALSE(fs::exists(log));
+      const std::string bytes = test::Sandbox::readFile(list);
+      test::Sandbox::writeFile(list, bytes.substr(0, bytes.size() / 2));
+    } else {
+      hub_->Signal(SIGKILL);
+      EXPECT_EQ(hub_->Wait(), -1);
+      std::string bytes = test::Sandbox::readFile(log);
+      auto word = [&](size_t at) {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+        return v;
+      };
+      const size_t second = 8 + word(0);
+      ASSERT_LT(second + 8, bytes.size());
+      bytes[second + 8 + word(second) / 2] ^= 0x20;
+      test::Sandbox::writeFile(log, bytes);
+    }
+    StartHub();
+    EXPECT_EQ(ListRows(client_, 6000, rows).size(), c.queued);
+    size_t images = 0;
+    for (const char* folder : {"Temp", "Recovered"})
+      if (fs::exists(root_ / folder))
+        for (auto& e : fs::directory_iterator(root_ / folder)) images += CountTiffPages(e.path().string()) == 2;
+    EXPECT_EQ(images, 5u);
+    for (const auto& line : c.logged) EXPECT_TRUE(test::ServerLogged(line)) << line;
+    hub_.reset();
+  }
+}
+
 // One connection that takes a fax's two files and holds back its final Ok.
 class HeldDownload {
  public:
