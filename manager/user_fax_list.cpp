@@ -233,11 +233,21 @@ RequestResult UserFaxList::SendItem(int row, int) {
   return RemovePair(row);
 }
 
+FaxHeader ForwardHeader(const FaxHeader& received, const std::string& forwardingUser, const std::string& toUser) {
+  FaxHeader header(received);
+  const FaxSenderOrRecipient& from = received.sender;
+  // A party reached by modem is known by its number (a received fax's
+  // address is the calling station's identifier).
+  const std::string fax = !from.fax.empty() || from.lan ? from.fax : from.address;
+  header.sender = FaxSenderOrRecipient(forwardingUser, 1, from.GetDisplayName(), from.company, from.phone, fax);
+  header.recipients.RemoveAll();
+  header.recipients.AddTail(FaxSenderOrRecipient(toUser, 1, "", "", "", ""));
+  return header;
+}
+
 RequestResult UserFaxList::ForwardItem(int row, const std::string& user) {
   const FaxListItem& item = Item(row);
-  FaxHeader header(item.header);
-  header.recipients.RemoveAll();
-  header.recipients.AddTail(FaxSenderOrRecipient(user, 1, "", "", "", ""));
+  const FaxHeader header = ForwardHeader(item.header, client_.GetUserName(), user);
   const std::string server = DefaultServer();
   return client_.SendFax(server.c_str(), header, item.imagePath);
 }

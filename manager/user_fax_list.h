@@ -34,6 +34,14 @@ int CompareFaxItems(ItemValue a, ItemValue b, uint32_t sortParameter);
 // in the folder's order.
 std::vector<FaxListItem> EnumerateFaxPairs(const std::string& folder);
 
+// The header a fax is forwarded or dispatched with: sent by the forwarding
+// user (the server takes no other sender from a user who may not act for
+// others), with the original sender's name (its address when it had none: a
+// received fax's station), company and numbers kept in the other sender
+// fields, so the recipient still sees who sent it; one LAN recipient, the
+// chosen user.
+FaxHeader ForwardHeader(const FaxHeader& received, const std::string& forwardingUser, const std::string& toUser);
+
 // The viewer's command line for an image: the program named by "KorvoLens",
 // "/First_Page_Only" when only the first page is shown, the image path.
 std::vector<std::string> ViewerCommand(const std::string& viewer, const std::string& imagePath, bool allPages);
