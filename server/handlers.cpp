@@ -128,7 +128,8 @@ Status DeleteJob(Session& s) {
 // 4030: only a job of the user's own lists, unless an administrator asks.
 Status DeleteOwnJob(Session& s) {
   if (!g_Queue) return Answer(s, kStatusInternalError);
-  const auto jobId = static_cast<uint32_t>(ParseDecimal(s.PayloadText()));
+  uint32_t jobId = 0;
+  if (!Queue::ParseJobId(s.PayloadText(), &jobId)) return Answer(s, kStatusRequestAlreadyDeleted);
   // An unknown id and a busy queue are answered as the deletion answers them.
   const Status access = g_Queue->CheckJobAccess(jobId, s.request().code, s.userName().c_str(), s.rights());
   if (access == kStatusNoPermission) s.LogFailure();
@@ -327,10 +328,11 @@ Status SendFax(Session& s) {
   // A send time already past is due now.
   const auto now = static_cast<int32_t>(std::time(nullptr));
   if (header.sendTime.time < now) header.sendTime.time = now;
-  if (!g_Queue || !g_Queue->InsertFax(image.name(), header, Queue::kKindSubmitted, 0, 10)) {
+  Status why = kStatusInternalError;
+  if (!g_Queue || !g_Queue->InsertFax(image.name(), header, Queue::kKindSubmitted, 0, 10, &why)) {
     s.LogFailure();
     image.Drop();
-    s.ReplyError(kStatusNoQueueSpace);
+    s.ReplyError(why);
     return 0;
   }
   image.Keep();
@@ -346,10 +348,12 @@ Status GetFax(Session& s) {
     s.ReplyErrorTag();
     return 0;
   }
-  const auto jobId = static_cast<uint32_t>(std::strtoul(Payload(s).c_str(), nullptr, 10));
+  uint32_t jobId = 0;
   // Only the user's own faxes are served (the download removes the job); an
   // unknown id and a busy queue get the error tag, as a failed check-out.
-  const Status access = g_Queue->CheckJobAccess(jobId, s.request().code, s.userName().c_str(), s.rights());
+  const Status access = Queue::ParseJobId(s.PayloadText(), &jobId)
+                            ? g_Queue->CheckJobAccess(jobId, s.request().code, s.userName().c_str(), s.rights())
+                            : kStatusRequestAlreadyDeleted;
   if (access != 0) {
     s.LogFailure();
     if (access == kStatusNoPermission)

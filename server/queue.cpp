@@ -164,7 +164,16 @@ void queue_detail::InsertInOrder(std::list<FaxReq>& jobs, FaxReq&& job) {
 
 // ---- submission ----
 
-int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state) {
+int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state,
+                     Status* why) {
+  Status ignored = kStatusSuccess;
+  if (!why) why = &ignored;
+  *why = kStatusSuccess;
+  auto fail = [&](Status status, const char* trace) {
+    DebugTrace("Insert image failed [%s] !\n", trace);
+    *why = status;
+    return 0;
+  };
   const std::string path = imagePath ? imagePath : "";
   const uint16_t pageCount = CountTiffPages(path);
   // Without a job the image would only wait for the next pass to delete it.
@@ -174,21 +183,44 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
   // before the queue is taken, so submissions flush side by side; its folder
   // is flushed once for all images of the save that holds it.
   const bool imageDurable = acceptable && platform::SyncFileOnly(path);
+  // Cover pages are drawn and flushed before the queue is taken too: for
+  // many recipients they take seconds, and the lock covers only the queue's
+  // own bookkeeping. One per recipient, "" where none could be drawn.
+  std::vector<std::string> covers;
+  bool coversDurable = true;
+  if (imageDurable && (header.flags & FaxHeader::kSendCoverPage) && config_.drawCoverPage) {
+    for (const auto& recipient : header.recipients) {
+      std::string cover;
+      if (platform::GetTempFileName(config_.queueDir + "/", "COV", 0, cover) != 0) {
+        if (config_.drawCoverPage(cover, header.sender, recipient, header.subject, header.sendTime.time,
+                                  pageCount) == kStatusSuccess) {
+          if (coversDurable) coversDurable = platform::SyncFileOnly(cover);
+        } else {
+          DeleteFile(cover);
+          cover.clear();
+        }
+      }
+      covers.push_back(cover);
+    }
+  }
+  auto dropCovers = [&] {
+    for (const auto& cover : covers) DeleteFile(cover);
+  };
   platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
-  if (!hold.locked()) return 0;
+  if (!hold.locked()) {
+    dropCovers();
+    return fail(kStatusServerTooBusy, "queue busy");
+  }
   FaxImg image;
   image.id = ++imageCounter_;
-  if (pageCount == 0) {
-    DebugTrace("Insert image failed [totalNrOfPages == 0] !\n");
-    return 0;
-  }
-  if (header.recipients.IsEmpty()) {
-    DebugTrace("Insert image failed [no recipients] !\n");
-    return 0;
-  }
-  if (!imageDurable) {
-    DebugTrace("Insert image failed [image not flushed] !\n");
-    return 0;
+  // An image the server cannot read as a fax (no TIFF, another kind of
+  // TIFF, no pages).
+  if (pageCount == 0) return fail(kStatusOpenPrnOrTiff, "totalNrOfPages == 0");
+  if (header.recipients.IsEmpty()) return fail(kStatusUndialableNumber, "no recipients");
+  if (!imageDurable) return fail(kStatusNoQueueSpace, "image not flushed");
+  if (!coversDurable) {
+    dropCovers();
+    return fail(kStatusNoQueueSpace, "cover page not flushed");
   }
   image.path = path;
   image.subject = header.subject;
@@ -196,6 +228,7 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
   image.flags = header.flags;
   image.pageCount = pageCount;
   foldersToSync_.insert(platform::FolderOf(path));
+  if (!covers.empty()) foldersToSync_.insert(platform::FolderOf(config_.queueDir + "/COV"));
   images_.push_back(image);
   FaxImg& stored = images_.back();
   imageIndex_[stored.id] = &stored;
@@ -207,9 +240,8 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
   // other ticket is taken before, the lock being held.
   const uint64_t ticket = saveTickets_ + 1;
   std::vector<FaxReq> made;
-  std::vector<uint32_t> inserted;
   std::vector<std::string> lanLines;
-  bool durable = true;
+  size_t n = 0;
   for (const auto& recipient : header.recipients) {
     FaxReq job;
     job.jobId = ++jobCounter_;
@@ -233,22 +265,11 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
       job.state = state;
       job.pages = 0;
     }
-    if ((header.flags & FaxHeader::kSendCoverPage) && config_.drawCoverPage) {
-      std::string cover;
-      if (platform::GetTempFileName(config_.queueDir + "/", "COV", 0, cover) != 0) {
-        if (config_.drawCoverPage(cover, header.sender, recipient, header.subject, header.sendTime.time,
-                                  stored.pageCount) == kStatusSuccess) {
-          job.coverPath = cover;
-          if (durable) durable = platform::SyncFile(cover);
-        } else {
-          DeleteFile(cover);
-        }
-      }
-    }
+    if (n < covers.size()) job.coverPath = covers[n];
+    ++n;
     made.push_back(job);
     queue_detail::InsertInOrder(jobs_, std::move(job));
     DebugTrace("Insert request = %d\n", 1);
-    inserted.push_back(jobCounter_);
     if (lanDelivery) {
       char line[512];
       std::snprintf(line, sizeof line, "FAX to '%s' pages %d, %d sec, on LAN, OK.", recipient.address.c_str(),
@@ -256,20 +277,12 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
       lanLines.push_back(line);
     }
   }
-  stored.refCount = static_cast<uint16_t>(inserted.size());
-  const uint32_t imageId = stored.id;
-  if (!durable) {
-    TakeBackInsertion(inserted, imageId);
-    return 0;
-  }
+  stored.refCount = static_cast<uint16_t>(made.size());
   RequestInsertionSave(stored, made);
   hold.unlock();
   // On failure the write took the jobs back: they never outlive the failure
   // the sender is told of.
-  if (!Commit(ticket)) {
-    DebugTrace("Insert image failed [queue list not saved] !\n");
-    return 0;
-  }
+  if (!Commit(ticket)) return fail(kStatusNoQueueSpace, "queue list not saved");
   if (g_SysLog)
     for (const auto& line : lanLines) g_SysLog->Info("%s", line.c_str());
   return 1;
@@ -396,7 +409,10 @@ Status Queue::SetJobResult(uint32_t jobId, int setResult, int32_t state, int32_t
     result = lastJournalStatus_;
     ticket = RequestSave(true);
   }
-  if (!Commit(ticket) && result == kStatusSuccess) result = kStatusInternalError;
+  // The job is completed whatever the write does: a failed one leaves the
+  // change wanted, written whole by the next write that succeeds. The
+  // answer says what was done.
+  Commit(ticket);
   return result;
 }
 
@@ -438,7 +454,8 @@ bool Queue::RetryLocked(uint32_t jobId, int32_t state, int32_t pages, int32_t se
 }
 
 Status Queue::DeleteJob(const char* jobIdText) {
-  const uint32_t jobId = static_cast<uint32_t>(ParseDecimal(jobIdText ? jobIdText : ""));
+  uint32_t jobId = 0;
+  if (!ParseJobId(jobIdText ? jobIdText : "", &jobId)) return kStatusRequestAlreadyDeleted;
   int32_t pages = 0, seconds = 0, state = 0;
   {
     platform::MutexLock hold(mutex_, config_.lockTimeoutMs);
@@ -457,6 +474,18 @@ Status Queue::DeleteJob(const char* jobIdText) {
   // The port completes an aborted job when it reports back.
   if (state == JobState::UserCanceled) return kStatusMarkedForDeletion;
   return SetJobResult(jobId, 1, JobState::UserCanceled, pages, seconds);
+}
+
+bool Queue::ParseJobId(std::string_view text, uint32_t* id) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (value > UINT32_MAX) return false;
+  *id = static_cast<uint32_t>(value);
+  return true;
 }
 
 // ---- downloads ----

@@ -134,8 +134,12 @@ class Queue {
 
   // Kind 1: a fax of request 4000 (seconds 0, state 10); kind 0: a received
   // fax (seconds of the call, state 400 or 320). 1 when queued and saved; 0
-  // on failure (no pages, no recipients, queue busy, Queue.lst not written).
-  int InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state);
+  // on failure, with *why (when given) naming the cause: an image the
+  // server cannot read as a fax (kStatusOpenPrnOrTiff), no recipients
+  // (kStatusUndialableNumber), a busy queue (kStatusServerTooBusy), a file
+  // not written (kStatusNoQueueSpace).
+  int InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state,
+                Status* why = nullptr);
   // The list lines of request 5000-6020 into the file.
   Status WriteList(uint32_t requestCode, const char* userName, const char* fileName);
   // 1 when an incoming job was checked out for a download.
@@ -150,6 +154,9 @@ class Queue {
   int RetryJob(uint32_t jobId, int32_t state, int32_t pages, int32_t seconds);
   // Requests 4020 and 4030.
   Status DeleteJob(const char* jobIdText);
+  // A job id as requests carry it: decimal digits alone, within 32 bits.
+  // False for anything else, which the requests answer as an unknown id.
+  static bool ParseJobId(std::string_view text, uint32_t* id);
   // Whether the user may fetch (4010) or delete (4030) the job: 0 for a job
   // of the user's own lists (5026 or 5030 to fetch, 5020 or 6020 to delete),
   // for a "~nobody" fax that a dispatcher fetches, and for any job that an

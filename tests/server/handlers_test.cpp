@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -704,6 +705,56 @@ TEST_F(QueueRequestsTest, DamagedQueueFilesLoseNoAcknowledgedFax) {
     for (const auto& line : c.logged) EXPECT_TRUE(test::ServerLogged(line)) << line;
     hub_.reset();
   }
+}
+
+// A refused submission is told why: an image the server cannot read as a
+// fax (a print job sent raw, a G3 TIFF of libtiff's tools, which has no page
+// numbers) is not a full disk.
+TEST_F(QueueRequestsTest, ARefusedSubmissionIsToldItsCause) {
+  StartHub();
+  const auto now = static_cast<int32_t>(std::time(nullptr));
+  const std::string raw = TempPath("raw.prn");
+  test::Sandbox::writeFile(raw, "BD BP BL EP ED");
+  const std::string pbm = TempPath("page.pbm");
+  test::Sandbox::writeFile(pbm, "P4\n1728 10\n" + std::string(216 * 10, '\0'));
+  const std::string g3 = TempPath("g3.tif");
+  ASSERT_EQ(std::system(("ppm2tiff -c g3 -R 204x196 " + pbm + " " + g3).c_str()), 0);
+  for (const std::string& image : {raw, g3}) {
+    SCOPED_TRACE(image);
+    EXPECT_EQ(client_.SendFax(kServer, Header({Fax("555 0001")}, now), image).status, kStatusOpenPrnOrTiff);
+  }
+  EXPECT_TRUE(ListRows(client_, 6000, TempPath("list.txt")).empty());
+}
+
+// Every request that names a job takes its id as decimal digits alone: an id
+// with anything around it, or past 32 bits, is an unknown id, never another
+// job.
+TEST_F(QueueRequestsTest, AJobIdWithTrailingCharactersIsUnknown) {
+  StartHub();
+  const auto tomorrow = static_cast<int32_t>(std::time(nullptr)) + 86400;
+  ASSERT_EQ(client_.SendFax(kServer, Header({Fax("555 0001")}, tomorrow), image_).status, 0u);
+  const std::string list = TempPath("list.txt");
+  const auto rows = ListRows(client_, 6000, list);
+  ASSERT_EQ(rows.size(), 1u);
+  const std::string id = rows[0][1];
+  for (const std::string& text :
+       {id + "abc", id + " ", " " + id, "+" + id, std::string(""), std::to_string(std::stoull(id) + (1ull << 32))}) {
+    for (const uint32_t code : {4010u, 4020u, 4030u}) {
+      SCOPED_TRACE("'" + text + "' " + std::to_string(code));
+      ClientMessageLink link;
+      OpenSession(link);
+      link.SendText(code, text.c_str());
+      ReceivedMessage reply;
+      ASSERT_EQ(link.Receive(&reply), 0u);
+      EXPECT_EQ(reply.tag, kTagError);
+      if (code != 4010) {
+        EXPECT_EQ(static_cast<Status>(ParseDecimal(reply.Text())), kStatusRequestAlreadyDeleted);
+      }
+    }
+  }
+  ASSERT_EQ(ListRows(client_, 6000, list).size(), 1u);
+  EXPECT_EQ(client_.SendNumber(kServer, 4020, static_cast<uint32_t>(std::stoul(id))).status, 0u);
+  EXPECT_TRUE(ListRows(client_, 6000, list).empty());
 }
 
 // One connection that takes a fax's two files and holds back its final Ok.

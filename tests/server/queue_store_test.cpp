@@ -136,7 +136,8 @@ TEST_F(QueueStoreTest, AFailedWriteIsNeverAcknowledged) {
       const uint32_t doomed = Try("5551");
       ASSERT_NE(doomed, 0u);
       gFault.armed = true;
-      Q().DeleteJob(std::to_string(doomed).c_str());
+      // The job is gone and journaled: the answer says so.
+      EXPECT_EQ(Q().DeleteJob(std::to_string(doomed).c_str()), kStatusSuccess);
       EXPECT_EQ(gFault.hits, 1);
       EXPECT_EQ(Numbers(), acknowledged);
     } else {

@@ -103,11 +103,16 @@ TEST_F(QueueTest, TwoNumbersAndALanUserShareOneImage) {
 }
 
 TEST_F(QueueTest, InsertionFailures) {
+  // Each failure names its cause.
+  Status why = 0;
   std::string empty = Image(0);
-  EXPECT_EQ(Q().InsertFax(empty.c_str(), Header({Fax("5551")}, 0), 1, 0, 10), 0);
+  EXPECT_EQ(Q().InsertFax(empty.c_str(), Header({Fax("5551")}, 0), 1, 0, 10, &why), 0);
+  EXPECT_EQ(why, kStatusOpenPrnOrTiff);
   std::string good = Image(1, "FAX0002.TMP");
-  EXPECT_EQ(Q().InsertFax(good.c_str(), Header({}, 0), 1, 0, 10), 0);
-  EXPECT_EQ(Q().InsertFax((root_ / "missing.tif").c_str(), Header({Fax("5551")}, 0), 1, 0, 10), 0);
+  EXPECT_EQ(Q().InsertFax(good.c_str(), Header({}, 0), 1, 0, 10, &why), 0);
+  EXPECT_EQ(why, kStatusUndialableNumber);
+  EXPECT_EQ(Q().InsertFax((root_ / "missing.tif").c_str(), Header({Fax("5551")}, 0), 1, 0, 10, &why), 0);
+  EXPECT_EQ(why, kStatusOpenPrnOrTiff);
   EXPECT_TRUE(Q().Images().empty());
   EXPECT_TRUE(Q().Jobs().empty());
   // The caller keeps its file on failure.
@@ -679,6 +684,49 @@ Status DrawTestCover(const std::string& path, const FaxSenderOrRecipient&, const
   if (to.address == "fail") return kStatusCreateCoverPage;
   test::WriteFaxFile(path, 1);
   return 0;
+}
+
+// A drawer that holds the submission inside its first cover page until the
+// test lets it go.
+std::mutex gDrawMutex;
+std::condition_variable gDrawChanged;
+bool gDrawing = false, gDrawMayGo = false;
+
+Status DrawHeldCover(const std::string& path, const FaxSenderOrRecipient&, const FaxSenderOrRecipient&,
+                     const std::string&, int32_t, uint16_t) {
+  std::unique_lock lock(gDrawMutex);
+  gDrawing = true;
+  gDrawChanged.notify_all();
+  gDrawChanged.wait(lock, [] { return gDrawMayGo; });
+  test::WriteFaxFile(path, 1);
+  return 0;
+}
+
+// Cover pages are drawn before the queue is taken: however long a
+// submission's cover pages take, another user's list is answered meanwhile.
+TEST_F(QueueTest, DrawingCoverPagesHoldsNoOneElseUp) {
+  drawer_ = DrawHeldCover;
+  lockTimeoutMs_ = 200;  // a list waiting for the queue would fail soon
+  Q();
+  std::string path = Image(2);
+  auto submission = std::async(std::launch::async, [&] {
+    return Q().InsertFax(path.c_str(), Header({Fax("5551"), Fax("5552")}, 0, 100, FaxHeader::kSendCoverPage),
+                         Queue::kKindSubmitted, 0, JobState::Queued);
+  });
+  {
+    std::unique_lock lock(gDrawMutex);
+    ASSERT_TRUE(gDrawChanged.wait_for(lock, std::chrono::seconds(60), [] { return gDrawing; }));
+  }
+  EXPECT_TRUE(ListLines(6000, "").empty());
+  {
+    std::lock_guard lock(gDrawMutex);
+    gDrawMayGo = true;
+  }
+  gDrawChanged.notify_all();
+  EXPECT_EQ(submission.get(), 1);
+  const auto jobs = Q().Jobs();
+  ASSERT_EQ(jobs.size(), 2u);
+  for (const auto& job : jobs) EXPECT_EQ(CountTiffPages(job.coverPath), 1);
 }
 
 TEST_F(QueueTest, EachRecipientGetsItsOwnCoverPageFile) {
