@@ -94,6 +94,51 @@ bool PageConfirmed(ModemPort& port) {
   return false;
 }
 
+// Whether the session parameters (vr,br,wd,...) are those of fine resolution.
+// A session without them is the one the capabilities asked for: fine.
+bool FineSession(const char* dcs) {
+  int vr = 1;
+  std::sscanf(dcs, "%d", &vr);
+  return vr != 0;
+}
+
+// The coded lines of a page of 98 lines per inch with every line twice, so
+// that the page keeps its height on a session at 196. A line is its EOL
+// (eleven zeros and a one) with the codes up to the next EOL; an EOL with no
+// code after it (the page's end) goes once.
+std::vector<uint8_t> DoubleLines(const uint8_t* data, uint32_t size) {
+  const uint64_t bits = static_cast<uint64_t>(size) * 8;
+  auto bit = [data](uint64_t i) { return (data[i >> 3] >> (i & 7)) & 1; };
+  std::vector<uint64_t> eols;
+  uint32_t zeros = 0;
+  for (uint64_t i = 0; i < bits; ++i) {
+    if (!bit(i)) {
+      ++zeros;
+      continue;
+    }
+    if (zeros >= 11) eols.push_back(i - 11);
+    zeros = 0;
+  }
+  std::vector<uint8_t> out;
+  out.reserve(2 * static_cast<size_t>(size) + 1);
+  uint64_t written = 0;
+  auto put = [&](uint64_t from, uint64_t to) {
+    for (uint64_t i = from; i < to; ++i, ++written) {
+      if ((written & 7) == 0) out.push_back(0);
+      if (bit(i)) out.back() = static_cast<uint8_t>(out.back() | 1u << (written & 7));
+    }
+  };
+  put(0, eols.empty() ? bits : eols.front());
+  for (size_t k = 0; k < eols.size(); ++k) {
+    const uint64_t from = eols[k], to = k + 1 < eols.size() ? eols[k + 1] : bits;
+    put(from, to);
+    bool codes = false;
+    for (uint64_t i = from + 12; i < to && !codes; ++i) codes = bit(i);
+    if (codes) put(from, to);
+  }
+  return out;
+}
+
 template <size_t N>
 void CopyText(char (&field)[N], const char* text) {
   std::snprintf(field, N, "%s", text ? text : "");
@@ -345,6 +390,14 @@ uint32_t SendDocumentPages(ModemPort& port, SendRequestEntry& request) {
       DebugTrace("Fax_Tx_status: ERROR !\n");
       port.hangUpCode = kHangUpImage;
       break;
+    }
+    // The session runs at fine resolution: a normal page goes at its true
+    // height rather than squashed to half of it.
+    std::vector<uint8_t> doubled;
+    if (descriptor.yResolution < 196 && FineSession(port.dcs)) {
+      doubled = DoubleLines(data, size);
+      data = doubled.data();
+      size = static_cast<uint32_t>(doubled.size());
     }
     Sleep(gTiming.beforePageMs);
     {

@@ -221,6 +221,51 @@ TEST_P(FaxSessionTest, APageLargerThanTheReceiveBufferEndsTheDocument) {
   EXPECT_EQ(Job(job).pages, 1);
 }
 
+// The session runs at fine resolution (196 lines per inch): a page of 98
+// lines per inch goes with each line twice, so it arrives at its true height;
+// a fine page of the same document goes as it is.
+TEST_P(FaxSessionTest, ANormalResolutionPageArrivesAtItsTrueHeight) {
+  const uint16_t resolutions[] = {98, 196, 98};
+  const std::string path = sandbox_.path("root/Queue/NORMAL.TMP").string();
+  {
+    TiffWriter writer;
+    writer.Open(path);
+    for (int i = 0; i < 3; ++i) {
+      PageDescriptor page;
+      page.length = test::kPageLines;
+      page.yResolution = resolutions[i];
+      const auto coded = test::EncodePage(test::TextPage(test::kPageWidth, test::kPageLines, 900 + static_cast<uint32_t>(i)),
+                                          test::kPageWidth, test::kPageLines);
+      writer.WritePage(page, coded.data(), static_cast<uint32_t>(coded.size()));
+    }
+    writer.Close();
+  }
+  SubmitFile(path, "Normal");
+  ASSERT_TRUE(SendAndWait(1));
+
+  const auto calls = exchange_->calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].outcome, "completed");
+  ASSERT_EQ(calls[0].pages.size(), 3u);
+  for (const auto& page : calls[0].pages) EXPECT_EQ(page.dcs.substr(0, 2), "1,") << "fine resolution";
+  const auto in = Incoming();
+  ASSERT_EQ(in.size(), 1u);
+  EXPECT_EQ(in[0].state, JobState::Ok);
+  const std::string received = ImageOf(in[0]).path;
+  ASSERT_EQ(CountTiffPages(received), 3);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE("page " + std::to_string(i + 1));
+    const auto sent = test::BitmapRows(test::TextPage(test::kPageWidth, test::kPageLines, 900 + static_cast<uint32_t>(i)));
+    std::vector<std::vector<uint8_t>> expected;
+    for (const auto& row : sent)
+      for (int copies = resolutions[i] == 98 ? 2 : 1; copies > 0; --copies) expected.push_back(row);
+    const auto rows = test::TiffRows(received, i);
+    EXPECT_EQ(rows.size(), expected.size());
+    EXPECT_TRUE(rows == expected);
+    EXPECT_EQ(test::TiffYResolution(received, i), 196.0f);
+  }
+}
+
 TEST_P(AbortTest, AJobAbortedBeforeTheCallIsNeverDialledFor) {
   const uint32_t a = Submit(2, 1);
   Submit(1, 2);

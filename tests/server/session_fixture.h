@@ -74,6 +74,16 @@ inline std::vector<std::vector<uint8_t>> TiffRows(const std::string& path, int p
   return rows;
 }
 
+// The lines per inch of a page as libtiff reads them; 0 when it cannot.
+inline float TiffYResolution(const std::string& path, int page) {
+  float resolution = 0;
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return resolution;
+  if (TIFFSetDirectory(tif, static_cast<tdir_t>(page))) TIFFGetField(tif, TIFFTAG_YRESOLUTION, &resolution);
+  TIFFClose(tif);
+  return resolution;
+}
+
 inline std::vector<std::vector<uint8_t>> BitmapRows(const std::vector<uint8_t>& bitmap) {
   std::vector<std::vector<uint8_t>> rows;
   const size_t stride = kPageWidth / 8;
