@@ -307,15 +307,23 @@ FaxServer::FaxServer(int* ok) {
   *ok = 0;
   g_FaxServer = this;
   char root[260];
+  const std::string hive = platform::RegistryHivePath(platform::RegistryHive::LocalMachine).string();
   if (!KvReadRegStr("Server", "RootPath", root, sizeof root)) {
+    std::error_code ec;
     if (platform::GetLastError() == platform::kErrorBadHive)
-      failureReason_ = "Could not start Korvo Service. The registry hive '" +
-                       platform::RegistryHivePath(platform::RegistryHive::LocalMachine).string() + "' does not parse";
+      failureReason_ = "Could not start Korvo Service. The registry hive '" + hive + "' does not parse";
+    else if (!std::filesystem::exists(hive, ec))
+      failureReason_ = "Could not start Korvo Service. The registry hive '" + hive + "' does not exist";
+    else
+      failureReason_ = "Could not start Korvo Service. The machine value Server\\RootPath is not set in '" + hive + "'";
     return;
   }
   // An empty root is as good as none: it would put the server's folders at
   // the top of the file system.
-  if (!root[0]) return;
+  if (!root[0]) {
+    failureReason_ = "Could not start Korvo Service. The machine value Server\\RootPath is not set in '" + hive + "'";
+    return;
+  }
   rootPath_ = root;
   gPaths = BuildPaths(rootPath_);
   // The root is the server's alone, whatever the umask, also when an older
@@ -350,8 +358,9 @@ FaxServer::~FaxServer() {
     DebugTrace("%s", steps[i].deleteTrace);
     steps[i].stop();
   }
+  // A start that built nothing had no daemon to stop.
+  if (built_ > 0) DebugTrace("Fax Server Daemon Stoped.\n");
   built_ = 0;
-  DebugTrace("Fax Server Daemon Stoped.\n");
   if (rootLock_ != platform::kInvalidHandle) platform::CloseHandle(rootLock_);
   lock_.Close();
   if (g_FaxServer == this) g_FaxServer = nullptr;

@@ -237,7 +237,7 @@ int KorvoHubMain(int argc, char** argv) {
     if (strcasecmp(option, "debug") == 0) {
       gConsoleMode = true;
       CmdDebugService(argc, argv);
-      return 0;
+      return gStartFailed ? 1 : 0;
     }
   }
   std::printf("%s -install          to install the service\n", kServiceName);

@@ -204,11 +204,17 @@ TEST_F(KorvoHubTest, DebugRunsInTheConsoleAndStopsOnCtrlCOrCtrlBreak) {
   }
 }
 
+// A start that fails exits non-zero, for scripts and systemd, naming the
+// hive it looked for.
 TEST_F(KorvoHubTest, DebugWithoutRootPathSaysSoAndMakesNothing) {
   Hub hub({"/DEBUG"});
-  EXPECT_EQ(hub.Wait(), 0);
-  EXPECT_NE(hub.output().find("Could not start Korvo Service. The Service ALREADY started?\n"), std::string::npos)
+  EXPECT_EQ(hub.Wait(), 1);
+  EXPECT_NE(hub.output().find("Could not start Korvo Service. The registry hive '" + sandbox_.machineHive().string() +
+                              "' does not exist\n"),
+            std::string::npos)
       << hub.output();
+  EXPECT_EQ(hub.output().find("ALREADY"), std::string::npos) << hub.output();
+  EXPECT_EQ(hub.output().find("Stoped"), std::string::npos) << "nothing had started";
   EXPECT_EQ(hub.output().find("Opening"), std::string::npos);
   EXPECT_FALSE(fs::exists(root_));
   EXPECT_TRUE(LogEntries("System").empty());
@@ -222,7 +228,7 @@ TEST_F(KorvoHubTest, ASecondServerOnTheSameRootDoesNotStart) {
   Hub first({"-debug"});
   ASSERT_TRUE(first.WaitFor("Fax Server Daemon started.\n")) << first.output();
   Hub second({"-debug"});
-  EXPECT_EQ(second.Wait(), 0);
+  EXPECT_EQ(second.Wait(), 1);
   EXPECT_TRUE(InOrder(second.output(), {"Server root '" + root_.string() + "' is in use by another server.\n",
                                         "Could not start Korvo Service. The Service ALREADY started?\n"}));
   EXPECT_EQ(second.output().find("Opening"), std::string::npos) << "no module was built";
@@ -308,16 +314,16 @@ TEST_F(KorvoHubTest, ServiceReportsToSystemdAndTakesItsControls) {
 // No usable root: nothing is made, the service stops with 9005 and the true
 // reason where it is known.
 TEST_F(KorvoHubTest, WithoutRootPathNothingIsMadeAndTheServiceStops) {
-  const std::string already = "Could not start Korvo Service. The Service ALREADY started?, (Error:";
   const std::string hive = sandbox_.machineHive().string();
+  const std::string unset = "Could not start Korvo Service. The machine value Server\\RootPath is not set in '" + hive + "', (Error:";
   struct Case {
     const char* what;
     const char* hiveText;  // null: a hive whose RootPath is empty
     std::string text;       // how the 9005 entry starts
   };
   const Case cases[] = {
-      {"missing", "REGEDIT4\r\n", already},
-      {"empty", nullptr, already},
+      {"missing", "REGEDIT4\r\n", unset},
+      {"empty", nullptr, unset},
       {"hive that does not parse", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\r\n\"x\"=\r\n",
        "Could not start Korvo Service. The registry hive '" + hive + "' does not parse, (Error:"},
   };
