@@ -29,8 +29,10 @@ namespace {
 
 using namespace korvo;
 
-int Usage() {
-  std::cerr << "usage: faxdemo send NUMBER FILE [SUBJECT]  queue FILE (a print job or a fax TIFF) for NUMBER\n"
+// The usage on standard error with 2 for a wrong command line; asked for,
+// on standard output with 0.
+int Usage(bool asked = false) {
+  (asked ? std::cout : std::cerr) << "usage: faxdemo send NUMBER FILE [SUBJECT]  queue FILE (a print job or a fax TIFF) for NUMBER\n"
                "       faxdemo list [LIST]                 the faxes of one list:\n"
                "         received  faxes received for the dispatchers (the default)\n"
                "         mine      faxes received for you, and yours that were returned\n"
@@ -38,7 +40,7 @@ int Usage() {
                "         outgoing  every fax waiting to go out\n"
                "       faxdemo fetch JOBID OUTFILE         a received fax into OUTFILE; the fetch hands\n"
                "                                           the fax over, so it leaves its list\n";
-  return 2;
+  return asked ? 0 : 2;
 }
 
 int Failed(const std::string& text) {
@@ -179,11 +181,14 @@ int main(int argc, char** argv) {
   const bool known = (command == "send" && (args.size() == 3 || args.size() == 4)) ||
                      (command == "list" && args.size() <= 2 && kLists.count(list)) ||
                      (command == "fetch" && args.size() == 3 && JobId(args[1]));
+  if (args.size() == 1 && (command == "--help" || command == "-h" || command == "help")) return Usage(true);
   if (!known) return Usage();
 
   UserEnvironment& environment = GetUserEnvironment();
   if (!environment.GetDataPathProblem().empty()) return Failed(environment.GetDataPathProblem());
-  if (environment.GetDataPath().empty()) return Failed("no data folder (user DataPath or machine DefaultUsersDataPath)");
+  if (environment.GetDataPath().empty()) return Failed(
+        "no data folder (user DataPath or machine DefaultUsersDataPath); for the server of scripts/run.sh, first "
+        "run the export line it printed");
   if (environment.GetDefaultServer().empty()) return Failed("no default server (DefaultServer)");
   const char* server = environment.GetDefaultServer().c_str();
   FaxClient client;

@@ -191,6 +191,10 @@ TEST_F(FaxDemoTest, BadCommandLinesAndRefusedRequestsFail) {
   };
   const Case cases[] = {
       {{}, 2, "usage: faxdemo"},
+      // Help that was asked for is no failure.
+      {{"--help"}, 0, "usage: faxdemo"},
+      {{"-h"}, 0, "usage: faxdemo"},
+      {{"help"}, 0, "usage: faxdemo"},
       {{"send", "200"}, 2, "usage: faxdemo"},
       {{"fetch", "x1", TempPath("out.tif")}, 2, "usage: faxdemo"},
       {{"list", "everything"}, 2, "usage: faxdemo"},
@@ -297,6 +301,18 @@ TEST_F(FaxDemoTest, AnUnprivilegedLoginSendsAReadOnlyFaxFile) {
   const auto rows = Listed("outgoing");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][1], "nobody");
+}
+
+// A shell without run.sh's export line finds no data folder: the message
+// says where the line to use was printed.
+TEST_F(FaxDemoTest, WithoutADataFolderItPointsAtRunShsExportLine) {
+  ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultUsersDataPath", ""), 1);
+  sandbox_.setEnv("KORVO_USER_HIVE", TempPath("empty.reg"));
+  const Outcome run = FaxDemo({"list"});
+  EXPECT_EQ(run.code, 1) << run.output;
+  EXPECT_EQ(run.output,
+            "faxdemo: no data folder (user DataPath or machine DefaultUsersDataPath); for the server of "
+            "scripts/run.sh, first run the export line it printed\n");
 }
 
 // Another login plants the users' folder of root as a link to a folder of
