@@ -70,6 +70,14 @@ if ! wait "$builder"; then
 fi
 builder=""
 
+# A server already running on this state is left as it is: its modem table,
+# hive and folders belong to it. It holds a lock on its root while it runs.
+if [ -d "$state/server" ] && ! flock -n "$state/server" true; then
+  echo "The server root $state/server is in use by another server (another scripts/run.sh?); nothing was changed." >&2
+  echo "korvohub did not start." >&2
+  exit 1
+fi
+
 mkdir -p "$state/run" "$state/log" "$state/config" "$state/users"
 # Every login makes its own folder in users/: open to all, and sticky as /tmp
 # is, so none can move, remove or replace another's.

@@ -172,6 +172,11 @@ TEST_F(RunScriptTest, ASignalStopsTheServerAndTheSimulatorWithTheScript) {
 TEST_F(RunScriptTest, AServerThatDoesNotStartFailsTheScriptWithoutInstructions) {
   RunScript first(state_);
   ASSERT_TRUE(first.WaitFor(kInstructions)) << first.output();
+  // What the running server was given; the refused run changes none of it.
+  const std::filesystem::path modems = state_ / "server" / "Config" / "Modems.dbs";
+  const std::filesystem::path hive = state_ / "machine.reg";
+  const std::string modemsBefore = test::Sandbox::readFile(modems), hiveBefore = test::Sandbox::readFile(hive);
+  ASSERT_FALSE(modemsBefore.empty());
   {
     // The same state: the server root is in use.
     RunScript second(state_);
@@ -181,6 +186,8 @@ TEST_F(RunScriptTest, AServerThatDoesNotStartFailsTheScriptWithoutInstructions) 
     EXPECT_EQ(second.output().find(kInstructions), std::string::npos) << second.output();
     EXPECT_TRUE(GroupEnds(second.group())) << second.output();
   }
+  EXPECT_EQ(test::Sandbox::readFile(modems), modemsBefore) << "the running server's modem table";
+  EXPECT_EQ(test::Sandbox::readFile(hive), hiveBefore);
   // The instructions came once the server was up.
   EXPECT_LT(first.output().find(kStarted), first.output().find(kInstructions));
   kill(first.group(), SIGTERM);
@@ -287,6 +294,49 @@ TEST_F(DepsScriptTest, AUserWithoutSudoLearnsInOneLineWhatToInstallAsRoot) {
   EXPECT_EQ(run.output, std::string("Missing packages must be installed as root: apt-get update && "
                                      "apt-get install --no-install-recommends ") +
                              kAbsent + "\n");
+}
+
+TEST_F(DepsScriptTest, ALoginSudoRefusesLearnsInOneLineWhatToInstallAsRoot) {
+  // sudo as it answers a login that is not in the sudoers file.
+  test::Sandbox::writeFile(bin_ / "sudo", "#!/bin/sh\necho \"$(id -un) is not in the sudoers file.\" >&2\nexit 1\n");
+  std::filesystem::permissions(bin_ / "sudo", std::filesystem::perms(0755));
+  const uid_t uid = geteuid() == 0 ? 65534 : geteuid();
+  const Outcome run = Deps(uid);
+  EXPECT_NE(run.code, 0) << run.output;
+  const std::string line = std::string("Missing packages must be installed as root: apt-get update && "
+                                       "apt-get install --no-install-recommends ") +
+                           kAbsent + "\n";
+  ASSERT_GE(run.output.size(), line.size()) << run.output;
+  EXPECT_EQ(run.output.substr(run.output.size() - line.size()), line) << run.output;
+  EXPECT_NE(run.output.find("is not in the sudoers file."), std::string::npos) << run.output;
+}
+
+// apt-get's status lines become one line that moves, with the count of
+// packages apt-get plans; dpkg's own lines are not shown.
+TEST_F(DepsScriptTest, TheInstallShowsItsProgressOnOneLine) {
+  // A login with sudo, as root runs without it.
+  test::Sandbox::writeFile(bin_ / "sudo", "#!/bin/sh\n[ \"$1\" = -v ] && exit 0\nexec \"$@\"\n");
+  test::Sandbox::writeFile(bin_ / "apt-get",
+                           "#!/bin/sh\n"
+                           "case \"$1\" in\n"
+                           "update) exit 0 ;;\n"
+                           "-s) printf 'Inst korvo-absent-one (1)\\nInst libneeded (2)\\nInst korvo-absent-two (1)\\n'; exit 0 ;;\n"
+                           "esac\n"
+                           "echo 'dlstatus:1:0:Retrieving file 1 of 3'\n"
+                           "echo 'Selecting previously unselected package libneeded.'\n"
+                           "echo 'pmstatus:libneeded:33.3333:Unpacking libneeded (2)'\n"
+                           "echo 'pmstatus:korvo-absent-two:100:Installed korvo-absent-two (1)'\n");
+  for (const char* tool : {"sudo", "apt-get"}) std::filesystem::permissions(bin_ / tool, std::filesystem::perms(0755));
+  const Outcome run = Deps(geteuid());
+  EXPECT_EQ(run.code, 0) << run.output;
+  // Each step over the last, its text padded to the same width.
+  auto step = [](const char* percent, std::string text) {
+    text.resize(45, ' ');
+    return std::string("\r  ") + percent + " of 3 packages: " + text;
+  };
+  EXPECT_EQ(run.output, std::string("Installing (this takes some minutes): ") + kAbsent + "\n" +
+                            step("  0%", "Retrieving file 1 of 3") + step(" 33%", "Unpacking libneeded (2)") +
+                            step("100%", "Installed korvo-absent-two (1)") + "\n");
 }
 
 TEST_F(DepsScriptTest, AptGetErrorsShowWithoutTheDebconfNotice) {
