@@ -119,8 +119,10 @@ int ClientPipeChannel::Connect(const char* server) {
     remote_.reset();
     return NoteError();
   }
-  // The time-out belongs to the socket, so whoever takes the handle keeps it.
-  if (!platform::SetReceiveTimeout(h, ReadTimeoutMs())) {
+  // The time-outs belong to the socket, so whoever takes the handle keeps
+  // them. A write that finds no room for as long is as stalled as a read
+  // (over SSH, a link that went down).
+  if (!platform::SetReceiveTimeout(h, ReadTimeoutMs()) || !platform::SetSendTimeout(h, ReadTimeoutMs())) {
     NoteError();
     platform::CloseHandle(h);
     remote_.reset();

@@ -30,6 +30,8 @@ bool FailWith(uint32_t code) {
 // A reset connection means the same to callers as a closed one.
 bool FailSocket() {
   if (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN) return FailWith(kErrorBrokenPipe);
+  // A blocking socket says so when its time-out ran out.
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return FailWith(kErrorTimeout);
   return Fail();
 }
 

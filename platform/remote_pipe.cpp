@@ -15,8 +15,10 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <sstream>
 
 #include "platform/lasterror.h"
+#include "platform/neighbourhood.h"
 #include "platform/pipe_frames.h"
 #include "platform/process.h"
 
@@ -187,8 +189,81 @@ std::string RemoteControlPath() {
   return folder + "/ssh-%C";
 }
 
+namespace {
+
+// ssh's keep-alive, so that a session over a link that went down ends within
+// about half a minute instead of when TCP gives up.
+constexpr const char* kAliveInterval = "10";
+constexpr const char* kAliveCountMax = "3";  // also ssh's own default
+// How long `ssh -G` may take to print its settings.
+constexpr int kSettingsWaitMs = 5000;
+
+// What a program writes to its output, its input empty; it is killed when it
+// has not ended within the wait.
+std::string OutputOf(const std::vector<std::string>& argv, int waitMs) {
+  std::string out;
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return out;
+  const int none = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  const pid_t pid = StartProcessWithStdio(argv, none, pipeFds[1], none);
+  ::close(pipeFds[1]);
+  if (none >= 0) ::close(none);
+  if (pid < 0) {
+    ::close(pipeFds[0]);
+    return out;
+  }
+  const int pidfd = PidFd(pid);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    pollfd p{pipeFds[0], POLLIN, 0};
+    const int ready = ::poll(&p, 1, MsLeft(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || !ReadSome(pipeFds[0], &out, 1 << 16)) break;
+  }
+  ::close(pipeFds[0]);
+  Reap(pid, pidfd, deadline);
+  if (pidfd >= 0) ::close(pidfd);
+  return out;
+}
+
+// The keep-alive options ssh is given for the host: none where ssh_config
+// (or the configured options) sets an interval, and no count where it sets
+// one of its own. Asked of `ssh -G` once per command line and process.
+std::vector<std::string> KeepAliveOptions(const std::string& host, const RemoteOptions& options) {
+  static std::mutex mutex;
+  static std::map<std::string, std::vector<std::string>> known;
+  std::vector<std::string> argv = {options.sshProgram, "-G"};
+  argv.insert(argv.end(), options.sshOptions.begin(), options.sshOptions.end());
+  argv.insert(argv.end(), {"--", host});
+  std::string key;
+  for (const auto& word : argv) key += word + std::string(1, '\0');
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (auto it = known.find(key); it != known.end()) return it->second;
+  }
+  std::string interval, count;
+  std::istringstream lines(OutputOf(argv, kSettingsWaitMs));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("serveraliveinterval ", 0) == 0) interval = line.substr(20);
+    if (line.rfind("serveralivecountmax ", 0) == 0) count = line.substr(20);
+  }
+  std::vector<std::string> added;
+  if (interval.empty() || interval == "0") {
+    added = {"-o", std::string("ServerAliveInterval=") + kAliveInterval};
+    if (count.empty() || count == kAliveCountMax)
+      added.insert(added.end(), {"-o", std::string("ServerAliveCountMax=") + kAliveCountMax});
+  }
+  std::lock_guard<std::mutex> hold(mutex);
+  known.emplace(key, added);
+  return added;
+}
+
+}  // namespace
+
 std::vector<std::string> RemoteCommandLine(const std::string& host, const RemoteOptions& options) {
   std::vector<std::string> argv = {options.sshProgram, "-T", "-x", "-a", "-o", "BatchMode=yes"};
+  const std::vector<std::string> alive = KeepAliveOptions(host, options);
+  argv.insert(argv.end(), alive.begin(), alive.end());
   const std::string controlPath = RemoteControlPath();
   if (!controlPath.empty()) {
     argv.insert(argv.end(), {"-o", "ControlMaster=auto", "-o", "ControlPath=" + controlPath, "-o",
@@ -420,7 +495,7 @@ std::unique_ptr<RemotePipe> RemotePipe::Connect(const std::string& host, const R
     return nullptr;
   }
   std::unique_ptr<RemotePipe> pipe(new RemotePipe());
-  const std::vector<std::string> argv = RemoteCommandLine(host, options);
+  const std::vector<std::string> argv = RemoteCommandLine(ServerNameToReach(host), options);
   pipe->key_ = PoolKey(argv, options);
   std::string stream;
   for (;;) {
@@ -476,7 +551,6 @@ void RemotePipe::Bridge(std::string pending) {
   // what came before it is dropped.
   bool ended = false;
   bool clientGone = false;
-  bool woken = false;
   Clock::time_point answerBy;
   for (;;) {
     std::string_view message;
@@ -489,25 +563,30 @@ void RemotePipe::Bridge(std::string pending) {
     if (item == FrameReader::kEnd) {
       // The relay ended the session, or answered the client's end; nothing
       // may follow before the next session is asked for.
-      const bool answered = ended || SendMark(relay.toSsh, kFrameEnd);
+      const bool answered = ended || SendMarkToSsh(kFrameEnd);
       return Finish(answered && frames.pending() == 0);
     }
     if (item == FrameReader::kOpen || frames.malformed()) return Finish(false);  // a frame no relay sends
     if (clientGone && !ended) {
-      if (!SendMark(relay.toSsh, kFrameEnd)) return Finish(false);
+      if (!SendMarkToSsh(kFrameEnd)) return Finish(false);
       ended = true;
       answerBy = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
     }
     pollfd p[5] = {{relay.fromSsh, POLLIN, 0}, {relay.pidfd, POLLIN, 0}, {relay.sshErr, POLLIN, 0},
-                   {ended ? -1 : bridgeEnd_, POLLIN, 0}, {woken ? -1 : wake_, POLLIN, 0}};
-    int ready = ::poll(p, 5, ended ? MsLeft(answerBy) : -1);
+                   {ended ? -1 : bridgeEnd_, POLLIN, 0}, {woken_ ? -1 : wake_, POLLIN, 0}};
+    // A wake that came during a send to ssh is handled at once.
+    const bool wokenInSend = woken_ && !clientGone;
+    int ready = ::poll(p, 5, ended ? MsLeft(answerBy) : wokenInSend ? 0 : -1);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || p[1].revents) return Finish(false);  // ssh has gone, or the relay does not answer
+    if ((ready <= 0 && !wokenInSend) || p[1].revents) return Finish(false);  // ssh has gone, or the relay does not answer
     if (p[2].revents && !ReadSome(relay.sshErr, &ignored, 0)) Close(relay.sshErr);
-    if (p[4].revents) {
+    if (p[4].revents || wokenInSend) {
       // Closing: what the client wrote before still goes out (a request's
       // last message is often written just before its channel closes).
-      woken = true;
+      if (!woken_) {
+        woken_ = true;
+        sendBy_ = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
+      }
       if (!ended && ForwardClientMessages(SIZE_MAX) < 0) return Finish(false);
       clientGone = true;
     } else if (p[3].revents) {
@@ -529,8 +608,37 @@ int RemotePipe::ForwardClientMessages(size_t batch) {
   // end does.
   std::string frames;
   const Waiting after = AppendWaitingMessages(bridgeEnd_, &frames, batch);
-  if (!frames.empty() && !SendAll(relay_->toSsh, frames)) return -1;
+  if (!frames.empty() && !SendToSsh(frames)) return -1;
   return after == Waiting::kNone ? 1 : 0;
+}
+
+bool RemotePipe::SendToSsh(const std::string& bytes) {
+  const Relay& relay = *relay_;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::send(relay.toSsh, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    if (errno == EINTR) continue;
+    pollfd p[3] = {{relay.toSsh, POLLOUT, 0}, {relay.pidfd, POLLIN, 0}, {woken_ ? -1 : wake_, POLLIN, 0}};
+    const int ready = ::poll(p, 3, woken_ ? MsLeft(sendBy_) : -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || p[1].revents) return false;  // ssh took nothing more in time, or has gone
+    if (p[2].revents) {
+      woken_ = true;
+      sendBy_ = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
+    }
+  }
+  return true;
+}
+
+bool RemotePipe::SendMarkToSsh(uint32_t mark) {
+  std::string bytes;
+  AppendMark(&bytes, mark);
+  return SendToSsh(bytes);
 }
 
 void RemotePipe::Finish(bool reusable) {

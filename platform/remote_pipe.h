@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -78,6 +79,11 @@ class RemotePipe {
   // the end mark after them at the client's end); 1 when the client is
   // still there, 0 when it has gone, -1 when ssh takes no more.
   int ForwardClientMessages(size_t batch);
+  // Writes to ssh's input, waiting for room as long as the client is there
+  // (its own writes are bounded by its socket's time-out); once it has gone,
+  // at most a while more, so a stalled link cannot hold the closing client.
+  bool SendToSsh(const std::string& bytes);
+  bool SendMarkToSsh(uint32_t mark);
   // The session is over: the client reads the end, and the relay goes back
   // to the pool when it is fit for another session, else it is ended.
   void Finish(bool reusable);
@@ -86,6 +92,9 @@ class RemotePipe {
   std::unique_ptr<Relay> relay_;
   Handle bridgeEnd_ = kInvalidHandle;
   Handle wake_ = kInvalidHandle;
+  // The owner asked the bridge to close, and how long sends may still wait.
+  bool woken_ = false;
+  std::chrono::steady_clock::time_point sendBy_;
   std::thread thread_;
 };
 

@@ -6,6 +6,11 @@
 #include <unistd.h>
 
 #include <thread>
+#include "platform/remote_pipe.h"
+#include "platform/pipe_frames.h"
+#include <cstdio>
+#include <sys/stat.h>
+#include <algorithm>
 
 #include "common/settings.h"
 #include "platform/lasterror.h"
@@ -123,6 +128,19 @@ TEST_F(ChannelTest, AClientReadTimesOut) {
   EXPECT_EQ(client.GetError(), platform::kErrorTimeout);
 }
 
+// A session that takes nothing: the client's writes fill the socket, and
+// the next one waits no longer than a read would.
+TEST_F(ChannelTest, AClientWriteTimesOut) {
+  ClientPipeChannel::OverrideTimeouts(200, std::nullopt);
+  Connect();
+  const std::string block(4096, 'x');
+  uint32_t done = 0;
+  int ok = 1;
+  for (int i = 0; i < 65536 && ok; ++i) ok = client.Send(block.data(), static_cast<uint32_t>(block.size()), &done);
+  EXPECT_EQ(ok, 0) << "64 MiB went into a socket nobody reads";
+  EXPECT_EQ(client.GetError(), platform::kErrorTimeout);
+}
+
 TEST_F(ChannelTest, ReadTimeoutComesFromTheSettingWithinItsLimit) {
   EXPECT_EQ(ClientPipeChannel::ReadTimeoutMs(), 10000u);  // missing
   EXPECT_EQ(ClientPipeChannel::BusyWaitMs(), 15000u);
@@ -237,4 +255,82 @@ TEST(PipeTest, PlainBlockingPipeBothEnds) {
   EXPECT_EQ(remote.Open(0, "faraway-host"), 0);
 }
 
+}  // namespace korvo
+
+namespace korvo {
+namespace {
+
+// The remote path with a stand-in for ssh that greets as the relay does and
+// then takes no more input, as ssh does when its link has gone down: the
+// client's writes time out as its reads do, and its close returns.
+TEST(RemoteChannelTest, AWriteOverAStalledLinkTimesOutAndTheCloseReturns) {
+  test::Sandbox sandbox;
+  std::string octal;
+  for (unsigned char c : platform::EncodeGreeting(0)) {
+    char esc[8];
+    std::snprintf(esc, sizeof esc, "\\%03o", c);
+    octal += esc;
+  }
+  const std::string script = sandbox.path("stalled-ssh").string();
+  // Asked for its settings (ssh -G) it has none; as the link, it stalls.
+  test::Sandbox::writeFile(script, "#!/bin/sh\n[ \"$1\" = -G ] && exit 0\nprintf '" + octal + "'\nexec sleep 600\n");
+  chmod(script.c_str(), 0700);
+  ASSERT_EQ(SetRemoteSshProgram(script.c_str()), 1);
+  ClientPipeChannel::OverrideTimeouts(500, std::nullopt);
+  {
+    ClientPipe pipe;
+    ASSERT_EQ(pipe.Connect("korvo-stalled"), 1) << pipe.GetError();
+    const std::string block(4096, 'x');
+    uint32_t done = 0;
+    int ok = 1;
+    for (int i = 0; i < 65536 && ok; ++i) ok = pipe.Send(block.data(), static_cast<uint32_t>(block.size()), &done);
+    EXPECT_EQ(ok, 0) << "64 MiB went to an ssh that reads nothing";
+    EXPECT_EQ(pipe.GetError(), platform::kErrorTimeout);
+  }
+  ClientPipeChannel::OverrideTimeouts(std::nullopt, std::nullopt);
+}
+
+// ssh gets keep-alive options unless its configuration for the host sets
+// them; the real ssh says so (ssh -G), with a configuration file of each case.
+TEST(RemoteChannelTest, SshGetsKeepAliveUnlessItsConfigurationSetsIt) {
+  if (access("/usr/bin/ssh", X_OK) != 0) GTEST_SKIP() << "needs ssh";
+  test::Sandbox sandbox;
+  const std::vector<std::string> interval = {"-o", "ServerAliveInterval=10"};
+  const std::vector<std::string> count = {"-o", "ServerAliveCountMax=3"};
+  struct Case {
+    const char* what;
+    std::string config;
+    std::string extra;  // further options
+    bool interval, count;
+  } cases[] = {
+      {"nothing set", "", "", true, true},
+      {"an interval set", "ServerAliveInterval 30\n", "", false, false},
+      {"a count set", "ServerAliveCountMax 6\n", "", true, false},
+      {"set for another host only", "Host other\n  ServerAliveInterval 30\n", "", true, true},
+      {"set for this host", "Host kvserver\n  ServerAliveInterval 30\n", "", false, false},
+      {"set in the options", "", "-o ServerAliveInterval=5", false, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string config = sandbox.path("ssh_config." + std::to_string(n++)).string();
+    test::Sandbox::writeFile(config, c.config);
+    platform::RemoteOptions options;
+    options.sshProgram = "/usr/bin/ssh";
+    options.sshOptions = platform::SplitOptions("-F " + config + " " + c.extra);
+    const std::vector<std::string> argv = platform::RemoteCommandLine("kvserver", options);
+    auto has = [&](const std::vector<std::string>& pair) {
+      return std::search(argv.begin(), argv.end(), pair.begin(), pair.end()) != argv.end();
+    };
+    EXPECT_EQ(has(interval), c.interval);
+    EXPECT_EQ(has(count), c.count);
+    // Before the host and its command.
+    const auto host = std::find(argv.begin(), argv.end(), "kvserver");
+    if (c.interval) {
+      EXPECT_LT(std::search(argv.begin(), argv.end(), interval.begin(), interval.end()), host);
+    }
+  }
+}
+
+}  // namespace
 }  // namespace korvo
