@@ -14,6 +14,8 @@ ManagerDoc::ManagerDoc(const std::string& defaultServer, std::unique_ptr<platfor
       tree_(defaultServer),
       neighbourhood_(std::move(neighbourhood)),
       finder_(tree_.serverNames(), tree_.lock(), *neighbourhood_) {
+  // The tree shows it in upper case; requests reach it as it was written.
+  platform::RememberServerName(defaultServer, defaultServer);
   discovery_ = std::thread([this] {
     finder_.FindAll();
     done_.store(true);

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <sstream>
 #include <strings.h>
 
@@ -186,7 +187,7 @@ std::vector<AnnouncedHost> ParseAnnouncements(const std::string& browseOutput) {
     if (machine.empty() || fields[7].empty() || end == fields[8].c_str() || *end || port == 0 || port > 65535) continue;
     // One entry per machine; an IPv4 address is preferred, as a link-local
     // IPv6 one is announced without the interface it needs.
-    AnnouncedHost host{machine, fields[7], static_cast<uint16_t>(port)};
+    AnnouncedHost host{machine, fields[7], static_cast<uint16_t>(port), fields[6]};
     bool ipv4 = fields[2] == "IPv4";
     auto known = std::find_if(hosts.begin(), hosts.end(), [&](const AnnouncedHost& h) { return SameName(h.machine, machine); });
     if (known == hosts.end()) {
@@ -196,6 +197,28 @@ std::vector<AnnouncedHost> ParseAnnouncements(const std::string& browseOutput) {
     }
   }
   return hosts;
+}
+
+namespace {
+
+std::mutex gReachMutex;
+std::vector<std::pair<std::string, std::string>> gReachAs;
+
+}  // namespace
+
+void RememberServerName(const std::string& server, const std::string& reachAs) {
+  if (server.empty() || reachAs.empty()) return;
+  std::lock_guard<std::mutex> hold(gReachMutex);
+  for (const auto& known : gReachAs)
+    if (SameName(known.first, server)) return;
+  gReachAs.emplace_back(server, reachAs);
+}
+
+std::string ServerNameToReach(const std::string& server) {
+  std::lock_guard<std::mutex> hold(gReachMutex);
+  for (const auto& known : gReachAs)
+    if (SameName(known.first, server)) return known.second;
+  return server;
 }
 
 LanNeighbourhood::LanNeighbourhood(std::string browseProgram) : browseProgram_(std::move(browseProgram)) {}
@@ -213,6 +236,7 @@ std::unique_ptr<NetEnumeration> LanNeighbourhood::OpenEnum(const NetResource* be
   } else if (below->remoteName == kNetworkName) {
     std::string self = ThisMachine();
     announced_ = ParseAnnouncements(RunBrowse(browseProgram_));
+    for (const auto& host : announced_) RememberServerName(host.machine, host.hostName);
     entries.push_back({kResourceUsageContainer, "", "\\\\" + self, "", kNetworkName});
     for (const auto& host : announced_) {
       if (!SameName(host.machine, self)) entries.push_back({kResourceUsageContainer, "", "\\\\" + host.machine, "", kNetworkName});

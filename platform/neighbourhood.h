@@ -66,7 +66,17 @@ struct AnnouncedHost {
   std::string machine;
   std::string address;
   uint16_t port = 0;
+  std::string hostName;  // as announced ("hub.local"), which ssh is given
 };
+
+// The name a server is reached by for a name as the server lists show it
+// (in upper case): the host name it announced, or a configured name (the
+// default server's, as the user wrote it); the first name remembered for a
+// server stays. ssh matches its Host patterns by letter case, and a machine
+// may be known to the resolver only by its announced .local name.
+void RememberServerName(const std::string& server, const std::string& reachAs);
+// The remembered name, or the name itself when none is.
+std::string ServerNameToReach(const std::string& server);
 
 // The resolved entries ("=" lines) of avahi-browse's parsable output.
 std::vector<AnnouncedHost> ParseAnnouncements(const std::string& browseOutput);

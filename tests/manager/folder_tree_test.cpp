@@ -166,6 +166,14 @@ TEST_F(FolderTreeTest, RefreshServersRebuildsOnlyOnANewName) {
   EXPECT_FALSE(doc_->folderTree().ServersChanged());
 }
 
+// The tree names the default server in upper case; requests reach it by the
+// name as the user wrote it, which ssh's Host patterns match by case.
+TEST_F(FolderTreeTest, TheDefaultServerIsReachedByTheNameAsWritten) {
+  SetNetwork({}, false);
+  manager::ManagerDoc doc("kvserver-written", std::make_unique<TestNeighbourhood>(net_));
+  EXPECT_EQ(platform::ServerNameToReach(manager::UpperCase("kvserver-written")), "kvserver-written");
+}
+
 // The document ends its discovery before the folder tree goes, also in the
 // middle of a long walk.
 TEST_F(FolderTreeTest, TheDocumentStopsItsDiscoveryWhenDestroyed) {

@@ -1,4 +1,5 @@
 #include "platform/neighbourhood.h"
+#include "platform/remote_pipe.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -109,6 +110,7 @@ TEST(Announcements, ResolvedKorvoServicesGiveTheirHostsOnce) {
   EXPECT_EQ(hosts[0].machine, "hub");
   EXPECT_EQ(hosts[0].address, "192.168.1.5");
   EXPECT_EQ(hosts[0].port, 4510);
+  EXPECT_EQ(hosts[0].hostName, "hub.local");
   EXPECT_EQ(hosts[1].machine, "Office");
   EXPECT_EQ(hosts[1].address, "10.0.0.2");
   EXPECT_TRUE(ParseAnnouncements("").empty());
@@ -154,6 +156,31 @@ TEST_F(Lan, ProbingAnAnnouncedHostConnectsToItsPort) {
   Machines(lan);
   EXPECT_NE(lan.OpenServer("\\\\FAXHUB\\PIPE\\Korvo"), nullptr);
   EXPECT_EQ(lan.OpenServer("\\\\quiet\\PIPE\\Korvo"), nullptr);
+}
+
+// The lists show servers in upper case; ssh is given the name a server
+// announced (a configured name given first stays), as its Host patterns
+// match by letter case and the resolver may know only the .local name.
+TEST_F(Lan, AnAnnouncedServerIsReachedByTheHostNameItAnnounced) {
+  RememberServerName("Office", "office");
+  LanNeighbourhood lan(Browser("=;lo;IPv4;Korvo;_korvo._tcp;local;kvserver.local;127.0.0.1;4510;\n"
+                               "=;lo;IPv4;Korvo;_korvo._tcp;local;Office.local;127.0.0.1;4510;\n"));
+  EXPECT_EQ(ServerNameToReach("KVSERVER"), "KVSERVER") << "not announced yet";
+  Machines(lan);
+  EXPECT_EQ(ServerNameToReach("KVSERVER"), "kvserver.local");
+  EXPECT_EQ(ServerNameToReach("OFFICE"), "office");
+  EXPECT_EQ(ServerNameToReach("elsewhere"), "elsewhere");
+  // ssh, a stand-in that writes its command line, is given that name.
+  const std::string args = box.path("ssh.args").string();
+  const std::string ssh = box.path("ssh").string();
+  test::Sandbox::writeFile(ssh, "#!/bin/sh\n[ \"$1\" = -G ] && exit 0\necho \"$@\" >> '" + args + "'\nexit 255\n");
+  ::chmod(ssh.c_str(), 0755);
+  RemoteOptions options;
+  options.sshProgram = ssh;
+  Handle end = kInvalidHandle;
+  std::string said;
+  EXPECT_EQ(RemotePipe::Connect("KVSERVER", options, &end, &said), nullptr);
+  EXPECT_NE(test::Sandbox::readFile(args).find(" -- kvserver.local "), std::string::npos) << test::Sandbox::readFile(args);
 }
 
 TEST_F(Lan, TheFinderListsThisMachineWhenItsServerListens) {
