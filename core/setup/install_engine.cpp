@@ -18,6 +18,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/service.h"
+#include "platform/system_root.h"
 
 namespace korvo {
 namespace {
@@ -95,6 +96,35 @@ std::string DeletePrinterText() {
     return std::string("Please delete \"Korvo Printer\" in ") + kPrinterSettings + "\nand then click on OK to continue.";
   return "Please delete \"Korvo Printer\" from the printers of CUPS (lpadmin -x Korvo_Printer)\n"
          "and then click on OK to continue.";
+}
+
+// A client on another machine runs the relay by name over SSH; sshd gives
+// a login a PATH that starts with /usr/local/bin.
+constexpr const char* kRelayLink = "/usr/local/bin/korvo-relay";
+
+// Links the installed relay there; a file of another's of that name is left
+// alone. A link that cannot be made costs remote clients only: traced.
+void LinkRelay(const std::string& relay) {
+  namespace fs = std::filesystem;
+  const fs::path link = platform::SystemPath(kRelayLink);
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(link, ec);
+  if (fs::exists(status) && !fs::is_symlink(status)) {
+    DebugPrint("LinkRelay: %s is not a link; left as it is\n", link.c_str());
+    return;
+  }
+  fs::create_directories(link.parent_path(), ec);
+  fs::remove(link, ec);
+  fs::create_symlink(relay, link, ec);
+  if (ec) DebugPrint("LinkRelay: %s: %s\n", link.c_str(), ec.message().c_str());
+}
+
+// Removes the link when it names this installation's relay.
+void UnlinkRelay(const std::string& relay) {
+  namespace fs = std::filesystem;
+  const fs::path link = platform::SystemPath(kRelayLink);
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(link, ec)) && fs::read_symlink(link, ec) == fs::path(relay)) fs::remove(link, ec);
 }
 
 bool ServiceInstalled() {
@@ -356,6 +386,7 @@ bool InstallEngine::CopyServerFiles() {
     if (!Progress("Copying %s file", file.name)) return false;
     if (!CopyWithRetry(file.pattern, root + file.name)) return false;
   }
+  LinkRelay(root + "korvo-relay");
   if (!Progress("Updating the Registry for Korvo Service ...")) return false;
   return KvSetServerExe((root + kServerFiles[0].name).c_str()) != 0;
 }
@@ -578,6 +609,7 @@ bool InstallEngine::Remove() {
 
 bool InstallEngine::RemoveServer() {
   if (!Progress("Remove Korvo service  ...") || !RemoveService()) return false;
+  UnlinkRelay(WithSlash(settings_.rootDirectory) + "korvo-relay");
   const bool removed = UnderWaitCursor([&] { return Progress("Remove Server files ...") && RemoveInstalledFiles(); });
   if (!removed) return false;
   return Progress("Mark Server not installed ...") && KvSetKorvoServer(0);

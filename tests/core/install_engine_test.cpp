@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/faxclient.h"
 #include "common/settings.h"
 #include "core/install/install.h"
 #include "core/setup/setup_settings.h"
@@ -26,6 +27,8 @@
 #include "tests/capture/cups_server.h"
 #include "tests/core/install_files.h"
 #include "tests/core/sendfax_prompts.h"
+#include "tests/server/hub_fixture.h"
+#include "tests/server/ssh_server.h"
 #include "tests/support/sandbox.h"
 
 namespace korvo {
@@ -215,13 +218,17 @@ class InstallEngineRun : public ::testing::Test {
   void SetUp() override {
     saved_ = fs::current_path();
     media_ = box_.path("media");
+    // As on a real system, where sshd's PATH for a login starts with it.
+    fs::create_directories(box_.systemRoot() / "usr/local/bin");
     // No cupsd unless a test starts one: the spooler then is stopped.
     box_.setEnv("CUPS_SERVER", box_.path("no-cups.sock").string());
     SetDebugFlags(1);
   }
   void TearDown() override { fs::current_path(saved_); }
 
-  void MakeMedia(const std::set<std::string>& left = {}) {
+  // The media with stand-ins for the programs, but for those named real,
+  // which are the built ones.
+  void MakeMedia(const std::set<std::string>& left = {}, const std::set<std::string>& real = {}) {
     std::vector<fs::path> packed;
     for (const fs::path& real : {test::BuildDir() / "capture/rastertokvf", test::BuildDir() / "capture/kvf",
                                  test::SourceDir() / "capture/Korvo_Printer.ppd"})
@@ -229,6 +236,11 @@ class InstallEngineRun : public ::testing::Test {
     fs::create_directories(box_.path("standin"));
     for (const char* name : {"korvodesk", "korvolens", "korvobell", "korvo-relay", "korvohub", "korvocapture", "install.html"}) {
       if (left.count(name)) continue;
+      if (real.count(name)) {
+        packed.push_back(std::string(name) == "korvohub" ? test::BuildDir() / "server/korvohub"
+                                                         : test::BuildDir() / "relay" / name);
+        continue;
+      }
       Sandbox::writeFile(box_.path("standin") / name, std::string("program ") + name + "\n");
       packed.push_back(box_.path("standin") / name);
     }
@@ -335,6 +347,8 @@ TEST_F(InstallEngineRun, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheDat
   for (const char* f : kHelpFiles) EXPECT_EQ(Sandbox::readFile(root + "help/" + f), std::string("help ") + f);
   EXPECT_EQ(Sandbox::readFile(root + "korvohub"), "program korvohub\n");
   EXPECT_TRUE(fs::is_regular_file(root + "korvo-relay"));
+  // Where an SSH login finds it by name.
+  EXPECT_EQ(fs::read_symlink(box_.systemRoot() / "usr/local/bin/korvo-relay"), fs::path(root + "korvo-relay"));
   EXPECT_TRUE(fs::is_regular_file(root + "Server/Config/RegUsers.dbs"));
   EXPECT_EQ(test::Mode(root + "Users"), 01777u);
   EXPECT_EQ(Dword(nullptr, "SetupServer"), 0x11Eu);
@@ -390,6 +404,59 @@ TEST_F(InstallEngineRun, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheDat
                       p.rfind("user.reg", 0) == 0;
     EXPECT_TRUE(kept) << p;
   }
+}
+
+// A client on another machine reaches the server setup installed, naming
+// nothing but the host: a private sshd, whose sessions get sshd's own PATH
+// under the sandbox's system root, runs the relay by name for a registered
+// login. Removal takes the relay's link away again.
+TEST_F(InstallEngineRun, ARemoteClientReachesTheInstalledServerThroughTheRelayByName) {
+  if (!test::SshServer::Available()) GTEST_SKIP() << "needs root, sshd and ssh-keygen";
+  test::ThrowawayLogin login;
+  if (!login.made()) GTEST_SKIP() << "no throwaway login could be made";
+  MakeMedia({}, {"korvohub", "korvo-relay"});
+  ASSERT_FALSE(HasFatalFailure());
+  SetupSettings settings = Settings();
+  settings.workstation = 0;
+  {
+    InstallEngine engine(settings, prompts_, std::ref(pauses_));
+    Sheet sheet(prompts_);
+    engine.SetSheet(&sheet);
+    engine.StartInstall();
+    engine.Join();
+    ASSERT_EQ(sheet.results(), std::vector<int>{1}) << Sandbox::readFile(box_.traceFile());
+  }
+  // Setup registered the machine's ordinary accounts, the login among them.
+  // The installed server, as its unit starts it; every login reaches its
+  // socket, as on a server machine.
+  fs::permissions(box_.root(), fs::perms(0755));
+  test::HubProcess hub({"-debug"}, Root() + "korvohub");
+  ASSERT_TRUE(hub.WaitFor("Fax Server Daemon started.\n")) << hub.output();
+  test::SshServer ssh;
+  ssh.SetSessionPath((box_.systemRoot() / "usr/local/bin").string() + ":/usr/bin:/bin");
+  std::string why;
+  ASSERT_TRUE(ssh.Start(box_.path("ssh"), {{"korvo-installed", login.name()}}, box_.pipeDir().string(), &why)) << why;
+  ASSERT_EQ(SetRemoteSshOptions(ssh.sshOptions().c_str()), 1);
+  uint32_t version = 0;
+  const RequestResult answer = FaxClient().GetServerVersion("korvo-installed", version);
+  EXPECT_EQ(answer.status, 0u) << answer.text << Sandbox::readFile(box_.traceFile());
+  EXPECT_EQ(version, 0x011Eu);
+  hub.Signal(SIGINT);
+  EXPECT_EQ(hub.Wait(), 0);
+  ssh.Stop();
+
+  SetupSettings installed = SetupSettings::Load();
+  // Only the workstation part stores the folder (InstallPath).
+  installed.rootDirectory = settings.rootDirectory;
+  InstallEngine engine(installed, prompts_, std::ref(pauses_));
+  Sheet sheet(prompts_);
+  engine.SetSheet(&sheet);
+  engine.StartRemove();
+  engine.Join();
+  EXPECT_EQ(sheet.results(), std::vector<int>{1}) << Sandbox::readFile(box_.traceFile());
+  std::error_code ec;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(box_.systemRoot() / "usr/local/bin/korvo-relay", ec)));
+  EXPECT_TRUE(fs::is_directory(box_.systemRoot() / "usr/local/bin"));
 }
 
 // Runs one body on the engine's worker with the sheet; the sheet's results.

@@ -237,6 +237,8 @@ TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByKeysAndClicksThenTheMenusRemo
   const std::string root = box.path("opt/korvo").string();
   const fs::path saved = fs::current_path();
   fs::create_directories(box.path("tmp"));
+  // As on a real system: the relay's link goes there.
+  fs::create_directories(box.systemRoot() / "usr/local/bin");
   // cupsd's own folder, its clients' answers and the trace are the test's.
   const std::vector<std::string> before = Tree(box.root(), {"cups", "client.", "trace.log"});
 
@@ -309,6 +311,7 @@ TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByKeysAndClicksThenTheMenusRemo
   ASSERT_NE(start, std::string::npos) << unit;
   const std::string program = unit.substr(start + 11, unit.find('"', start + 11) - start - 11);
   EXPECT_EQ(program, root + "/korvohub");
+  EXPECT_EQ(fs::read_symlink(box.systemRoot() / "usr/local/bin/korvo-relay"), fs::path(root + "/korvo-relay"));
   box.setEnv("INVOCATION_ID", "0123456789abcdef0123456789abcdef");  // what systemd gives its services
   const pid_t hub = platform::StartProcess({program});
   ASSERT_GT(hub, 0);

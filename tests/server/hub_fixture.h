@@ -39,8 +39,9 @@ class HubProcess {
  public:
   static constexpr int kPatienceMs = 60000;  // only ever reached when something hangs
 
-  explicit HubProcess(const std::vector<std::string>& args = {"-debug"}) {
-    std::vector<std::string> argvText = {(BuildDir() / "server" / "korvohub").string()};
+  // The built korvohub, or the program given (an installed one).
+  explicit HubProcess(const std::vector<std::string>& args = {"-debug"}, const std::string& program = "") {
+    std::vector<std::string> argvText = {program.empty() ? (BuildDir() / "server" / "korvohub").string() : program};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argvText) argv.push_back(a.data());

@@ -79,6 +79,9 @@ class SshServer {
     return false;
   }
 
+  // The PATH of the sessions, as sshd would give its logins (before Start).
+  void SetSessionPath(const std::string& path) { sessionPath_ = path; }
+
   std::string sshOptions() const { return "-F " + (dir_ / "ssh_config").string(); }
   std::string configPath() const { return (dir_ / "ssh_config").string(); }
   int port() const { return port_; }
@@ -178,7 +181,7 @@ class SshServer {
          << "AuthorizedKeysFile " << (dir_ / "authorized_keys").string() << "\n"
          << "StrictModes no\nUsePAM no\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
          << "PermitRootLogin prohibit-password\nMaxStartups 100:30:200\nMaxSessions 100\n"
-         << "SetEnv KORVO_PIPE_DIR=" << pipeDir << "\n";
+         << "SetEnv KORVO_PIPE_DIR=" << pipeDir << (sessionPath_.empty() ? "" : " PATH=" + sessionPath_) << "\n";
     Write(dir_ / "sshd_config", sshd.str());
     std::ostringstream ssh;
     for (const auto& login : logins_) {
@@ -248,6 +251,7 @@ class SshServer {
   }
 
   std::filesystem::path dir_;
+  std::string sessionPath_;
   std::vector<Login> logins_;
   int port_ = 0;
   pid_t pid_ = -1;
