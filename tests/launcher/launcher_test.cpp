@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -75,6 +76,9 @@ int Reap(pid_t pid) {
 class LauncherStart : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A suite run under sudo is not the launcher under sudo: the cases that
+    // want that say so.
+    for (const char* name : {"SUDO_UID", "SUDO_GID", "SUDO_USER"}) unsetenv(name);
     // Programs started for another user must reach their files.
     fs::permissions(box.root(), fs::perms::all, fs::perm_options::replace);
     fs::create_directories(media);
