@@ -38,6 +38,8 @@ constexpr uint8_t kDle = 0x10;
 constexpr uint8_t kEtx = 0x03;
 constexpr uint8_t kDc2 = 0x12;
 constexpr size_t kStagingSlack = 8192;
+// How much of a page too large for the buffer is read on for its end.
+constexpr uint64_t kDroppedPageLimit = 64ull << 20;
 
 #define LOG_ERROR(...) \
   do {                  \
@@ -523,7 +525,7 @@ void ReceptionThread(ModemPort& port) {
     // The call is not taken: the port goes back into service, and the
     // re-initialisation drops the line.
     DebugTrace("ReceptionThread: fax session not counted in !\n");
-    port.SetState(port.Reinitialise() ? PortState::Ready : PortState::OutOfService);
+    port.ReturnToService();
     return;
   }
   ReceiveSession(port);
@@ -536,13 +538,13 @@ bool ReceiveSession(ModemPort& port) {
     received = std::make_unique<SendRequestList>();
   } catch (const std::bad_alloc&) {
     LOG_ERROR("Memory allocation failed !");
-    port.SetState(port.Reinitialise() ? PortState::Ready : PortState::OutOfService);
+    port.ReturnToService();
     return false;
   }
   port.tsi[0] = '\0';
   port.remoteId[0] = '\0';
   const bool ok = ReceiveCall(port, *received);
-  port.SetState(port.Reinitialise() ? PortState::Ready : PortState::OutOfService);
+  port.ReturnToService();
   const bool filed = FileReceivedDocuments(port, *received);
   return filed && ok;
 }
@@ -690,6 +692,10 @@ uint32_t ReceiveDocument(ModemPort& port, SendRequestEntry& entry) {
     bool noMemory = false;
     uint32_t position = 0;
     uint8_t byte = 0;
+    // A page that does not fit is read on to its end all the same, and
+    // dropped: the modem leaves its data mode only there, and until then
+    // takes no command, so the call could not be ended nor the port reset.
+    uint64_t dropped = 0;
     while (port.Serial().ReadByte(byte)) {
       ++position;
       if (dle) {
@@ -699,23 +705,27 @@ uint32_t ReceiveDocument(ModemPort& port, SendRequestEntry& entry) {
           break;
         }
         if (byte != kDle) {
-          DebugTrace("<DLE><0x%X>, %d\n", byte, static_cast<int>(position));
+          if (!overflow && !noMemory) DebugTrace("<DLE><0x%X>, %d\n", byte, static_cast<int>(position));
           continue;
         }
       } else if (byte == kDle) {
         dle = true;
         continue;
       }
+      if (overflow || noMemory) {
+        if (++dropped > kDroppedPageLimit) break;
+        continue;
+      }
       if (length == kReceivedPageBufferSize) {
         overflow = true;
-        break;
+        continue;
       }
       if (length == buffer.capacity()) {
         try {
           buffer.reserve(std::min<size_t>(std::max<size_t>(2 * buffer.capacity(), 16384), kReceivedPageBufferSize));
         } catch (const std::bad_alloc&) {
           noMemory = true;
-          break;
+          continue;
         }
       }
       buffer.push_back(byte);
@@ -729,7 +739,7 @@ uint32_t ReceiveDocument(ModemPort& port, SendRequestEntry& entry) {
     }
     if (overflow) {
       // Nothing is written past the buffer: the page, and with it the
-      // document, ends here.
+      // document and the call, ends here.
       DebugTrace("FAILED !\n");
       DebugTrace("Page larger than %u bytes !\n", static_cast<unsigned>(kReceivedPageBufferSize));
       --port.pageCounter;

@@ -226,6 +226,18 @@ bool ModemPort::Initialise() {
   return InitialiseModem();
 }
 
+void ModemPort::OutOfServiceFromReady() {
+  LOG_INFO(">>> Modem on port %s is OUT_OF_SERVICE [start of time interval] !", GetPortName());
+  SetState(PortState::OutOfService);
+}
+
+void ModemPort::ReturnToService() {
+  if (Reinitialise())
+    SetState(PortState::Ready);
+  else
+    OutOfServiceFromReady();
+}
+
 bool ModemPort::NeedsService() {
   const PortState state = GetState();
   if (state == PortState::Busy || state == PortState::OnDemand) return false;
@@ -233,8 +245,7 @@ bool ModemPort::NeedsService() {
   // on (a modem that failed its first initialisation, or its on-demand one).
   if (state == PortState::OutOfService) return true;
   if (serial_.IsDsrOn()) return false;
-  LOG_INFO(">>> Modem on port %s is OUT_OF_SERVICE [start of time interval] !", GetPortName());
-  SetState(PortState::OutOfService);
+  OutOfServiceFromReady();
   return true;
 }
 
@@ -274,7 +285,7 @@ void ModemPort::CheckRing(int portIndex) {
   portIndex_ = portIndex;
   if (!StartSession(gReceiveEntry)) {
     LOG_ERROR("Cannot create ReceptionThread !");
-    SetState(Reinitialise() ? PortState::Ready : PortState::OutOfService);
+    ReturnToService();
   }
 }
 
@@ -295,7 +306,7 @@ bool ModemPort::StartSendThread(int portIndex, const char* number, std::shared_p
   if (!PrepareSend(number, std::move(list))) return false;
   if (StartSession(gSendEntry)) return true;
   LOG_ERROR("Cannot create SendThread !");
-  if (config_.usage == kUsageBoth) SetState(Reinitialise() ? PortState::Ready : PortState::OutOfService);
+  if (config_.usage == kUsageBoth) ReturnToService();
   return false;
 }
 

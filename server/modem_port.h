@@ -83,6 +83,10 @@ class ModemPort {
   // Brings the modem of a port out of service back: Ready (OnDemand for a
   // send-only port) or still OutOfService. Waits on the modem.
   PortState Recover();
+  // A port whose call has ended (or never began): Reinitialise, then Ready,
+  // or out of service with the line a lost modem writes, for the monitor to
+  // retry.
+  void ReturnToService();
   // NeedsService, then Recover when it does.
   PortState CheckService();
   // Counts a ring of a Ready port and starts the reception at its threshold;
@@ -189,6 +193,8 @@ class ModemPort {
   bool OpenLine();
   // Out of service, with the log lines that open its interval.
   void InitialisationFailed();
+  // Out of service, with the line that opens its interval.
+  void OutOfServiceFromReady();
   void SleepMs(uint32_t ms);
 
   std::shared_ptr<SendRequestList> requests_;
