@@ -2,10 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <unordered_set>
-
 #include "extractor/like.h"
 #include "extractor/line_reader.h"
+#include "extractor/listed_numbers.h"
 #include "extractor/numbers.h"
 
 namespace korvo::numsnip {
@@ -47,7 +46,7 @@ ExtractResult Extract(const ExtractOptions& options, const FoundNumber& found, c
   std::ifstream in(options.input, std::ios::binary);
   if (!in.is_open()) return Failed(result, "the input cannot be opened");
 
-  std::unordered_set<std::string> listed;
+  ListedNumbers listed(options.areaCodesOnly);
   std::string current, line;
   LineReader reader(in);
   while (reader.Next(line)) {
@@ -57,8 +56,10 @@ ExtractResult Extract(const ExtractOptions& options, const FoundNumber& found, c
     }
     LowerAscii(line);
     if (options.allNumbersAreFax || Like(line, "*fax*")) current = ExtraKorvoNumber(line, options.areaCodesOnly);
-    // A number is new unless it equals one listed; a line without one adds nothing.
-    if (!current.empty() && listed.insert(current).second) {
+    // A number is new unless the box holds it already, also inside a longer
+    // one; a line without one adds nothing.
+    if (!current.empty() && !listed.Contains(current)) {
+      listed.Add(current);
       result.numbers.push_back(current);
       if (found) found(current, result.numbers.size());
     }

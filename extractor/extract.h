@@ -25,7 +25,7 @@ struct ExtractOptions {
 struct ExtractResult {
   bool ok = false;       // else the window shows kErrorText
   bool stopped = false;  // stopped before the end: nothing was written
-  std::vector<std::string> numbers;  // in the order found, each once
+  std::vector<std::string> numbers;  // in the order found, none inside one before it
   std::string error;                 // what went wrong, when not ok
 };
 
@@ -39,7 +39,7 @@ using FoundNumber = std::function<void(const std::string& number, size_t count)>
 
 // Reads the input line by line; each line is lower-cased (A-Z only) and, when
 // of interest, cut down to its number, which is added unless it is empty or
-// already listed. Then the box's text is written to the output. An output that
+// the box's text already holds it (also inside a longer number). Then the box's text is written to the output. An output that
 // is the input file (by any path) is refused before anything is read. `stop`,
 // when set, ends the run at the next line without writing anything.
 ExtractResult Extract(const ExtractOptions& options, const FoundNumber& found = {},

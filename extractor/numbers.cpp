@@ -29,6 +29,18 @@ std::vector<std::string_view> NumberForms(bool areaCodesOnly) {
   return {kForms.begin(), kForms.begin() + (areaCodesOnly ? kAreaCodeForms : kForms.size())};
 }
 
+bool FormBeginsAt(std::string_view text, size_t at, bool areaCodesOnly) {
+  for (size_t i = 0; i < (areaCodesOnly ? kAreaCodeForms : kForms.size()); ++i)
+    if (FormAt(text, at, kForms[i])) return true;
+  return false;
+}
+
+bool FormEndsAt(std::string_view text, size_t end, bool areaCodesOnly) {
+  for (size_t i = 0; i < (areaCodesOnly ? kAreaCodeForms : kForms.size()); ++i)
+    if (end >= kForms[i].size() && FormAt(text, end - kForms[i].size(), kForms[i])) return true;
+  return false;
+}
+
 std::string ExtraKorvoNumber(std::string_view text, bool areaCodesOnly, size_t* formTests) {
   std::vector<std::string_view> forms = NumberForms(areaCodesOnly);
   size_t tests = 0;

@@ -14,6 +14,11 @@ namespace korvo::numsnip {
 // `areaCodesOnly` only the nine.
 std::vector<std::string_view> NumberForms(bool areaCodesOnly);
 
+// Whether a number form (of those `areaCodesOnly` allows) begins at `at`, or
+// ends just before `end`.
+bool FormBeginsAt(std::string_view text, size_t at, bool areaCodesOnly);
+bool FormEndsAt(std::string_view text, size_t end, bool areaCodesOnly);
+
 // What remains of `text` when its first character is dropped until it starts
 // with a number form and then its last character until it ends with one: from
 // the first number to the end of the last, empty when the line holds none.

@@ -32,6 +32,17 @@ class ExtractTest : public ::testing::Test {
   test::Sandbox sandbox;
 };
 
+// "555-0000, 555-0001, ..." from first to last (not included): one number of a line.
+std::string ManyNumbers(int first, int last) {
+  std::string text;
+  for (int i = first; i < last; ++i) {
+    char number[16];
+    snprintf(number, sizeof number, "555-%04d", i);
+    text.append(text.empty() ? "" : ", ").append(number);
+  }
+  return text;
+}
+
 TEST_F(ExtractTest, ListsTheNumbersOfTheLinesOfInterest) {
   struct Case {
     const char* name;
@@ -45,8 +56,17 @@ TEST_F(ExtractTest, ListsTheNumbersOfTheLinesOfInterest) {
       {"no area code ignored", "Phone 555-1234\n", true, true, {}},
       {"upper case FAX", "FAX (555) 123-4567\n", false, false, {"(555) 123-4567"}},
       {"listed once", "fax 555-1234\r\nfax: 555-1234\nFax 555-1234", false, false, {"555-1234"}},
-      // A number inside one listed is a number of its own.
-      {"contained number kept", "fax (555) 123-4567\nfax 123-4567\n", false, false, {"(555) 123-4567", "123-4567"}},
+      // The box is searched for the number as a text: one inside a listed number is not listed again...
+      {"contained in an area code form", "fax 800-555-1234\nfax 555-1234\n", false, false, {"800-555-1234"}},
+      {"contained in a bracketed form", "fax (212) 555-1234\nfax 555-1234\n", false, false, {"(212) 555-1234"}},
+      {"contained in a line's span", "fax 555-1234 or 555-9876\nfax 555-9876\nfax 4 or 555-9876\n", false, false,
+       {"555-1234 or 555-9876"}},
+      {"contained in a line of many numbers",
+       "fax " + ManyNumbers(0, 40) + "\nfax " + ManyNumbers(7, 9) + "\nfax " + ManyNumbers(39, 41) + "\n", false, false,
+       {ManyNumbers(0, 40), ManyNumbers(39, 41)}},
+      // ...but a longer one is new.
+      {"containing a listed number", "fax 555-1234\nfax 800-555-1234\n", false, false,
+       {"555-1234", "800-555-1234"}},
       {"line of interest without a number", "fax 555-1234\nfax none\nphone 555-9999\nfax 555-1234\n", false, false,
        {"555-1234"}},
       // A line not of interest keeps the current number, which is listed already.
