@@ -1,7 +1,10 @@
 #include "viewer/fax_image_document.h"
 
 #include <cctype>
+#include <cerrno>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "common/imaging_exceptions.h"
 #include "common/settings.h"
@@ -78,6 +81,10 @@ bool FaxImageDocument::Guarded(const std::function<bool()>& step) {
 bool FaxImageDocument::Open(const std::string& path) {
   Close();
   const bool opened = Guarded([&] {
+    // A folder opens for reading here and would read as a file of no bytes.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+      throw std::system_error(EISDIR, std::generic_category(), "cannot open " + path);
     PageDescriptor descriptor;
     reader_.Open(path, pageCount_, descriptor);
     rotation_.assign(pageCount_, 0);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -224,6 +225,11 @@ TEST_F(Document, BrokenFilesDoNotOpen) {
   EXPECT_FALSE(doc_.Open(Path("missing.fax")));
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_NE(messages_[0].text.find("missing.fax"), std::string::npos);
+  // A folder reads as a file of no bytes; the user is told what it is.
+  messages_.clear();
+  std::filesystem::create_directory(Path("folder.fax"));
+  EXPECT_FALSE(doc_.Open(Path("folder.fax")));
+  EXPECT_EQ(messages_, (std::vector<Message>{{"cannot open " + Path("folder.fax") + ": Is a directory", kViewerAppName}}));
 }
 
 TEST_F(Document, AFileThatEndsBeforeItsLastPageKeepsThePageShown) {
