@@ -1,12 +1,14 @@
 // KorvoLens on a real display: the toolbar's buttons turn the pages, the page
 // box and panes follow, the page's pixels reach the screen, Go To refuses what
 // is not a page, and the dispatcher sees only the first page.
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/dcmemory.h>
 #include <wx/menu.h>
 #include <wx/prntbase.h>
 #include <wx/statusbr.h>
@@ -253,6 +255,94 @@ TEST_F(ViewerWindowTest, RecentFilesComeBeforeExit) {
   char file1[260];
   ASSERT_TRUE(KvReadRegUserStr("Korvo Viewer\\Recent File List", "File1", file1, sizeof file1));
   EXPECT_EQ(std::string(file1), box_.path("three.fax").string());
+}
+
+// The columns of the image that hold text (dark pixels) within the rectangle:
+// from the first to the last, or 0 when there is none.
+int InkWidth(const wxImage& image, const wxRect& r) {
+  int first = -1, last = -1;
+  for (int x = r.x; x < r.GetRight(); ++x)
+    for (int y = r.y; y < r.GetBottom(); ++y)
+      if (image.GetRed(x, y) < 100 && image.GetGreen(x, y) < 100 && image.GetBlue(x, y) < 100) {
+        if (first < 0) first = x;
+        last = x;
+        break;
+      }
+  return first < 0 ? 0 : last - first + 1;
+}
+
+// The page pane shows "Page 99 of 99" whole: its text on the screen is as wide
+// as the same text drawn alone in the bar's font, not cut to "Page 9...".
+TEST_F(ViewerWindowTest, ThePagePaneHoldsPage99Of99) {
+  Start({});
+  std::vector<test::FaxPage> pages(99, test::FaxPage{1728, 8, 196, 1});
+  ASSERT_TRUE(viewer_->OpenFile(test::WriteFax(box_.path("ninety-nine.fax").string(), pages)));
+  Command(id::kLastPage);
+  ASSERT_TRUE(test::WaitFor([&] { return Pane(2) == "Page 99 of 99"; }, "the last page in the pane"));
+  wxStatusBar* bar = frame_->GetStatusBar();
+  bar->Refresh();
+  bar->Update();
+  wxRect field;
+  ASSERT_TRUE(bar->GetFieldRect(2, field));
+  const wxImage shown = desktop::CaptureWindow(bar);
+  const wxPoint offset = bar->ClientToScreen(wxPoint(0, 0)) - bar->GetScreenPosition();
+  field.Offset(offset);
+
+  wxBitmap alone(field.width * 2, field.height);
+  {
+    wxMemoryDC dc(alone);
+    dc.SetBackground(*wxWHITE_BRUSH);
+    dc.Clear();
+    dc.SetFont(bar->GetFont());
+    dc.SetTextForeground(*wxBLACK);
+    dc.DrawText("Page 99 of 99", 2, 0);
+  }
+  const wxImage expected = alone.ConvertToImage();
+  const int width = InkWidth(expected, wxRect(0, 0, expected.GetWidth(), expected.GetHeight()));
+  ASSERT_GT(width, 0);
+  // Within a column at either end, which antialiasing may lighten.
+  EXPECT_TRUE(test::WaitFor([&] { return std::abs(InkWidth(desktop::CaptureWindow(bar), field) - width) <= 2; },
+                            "the whole text in the pane", std::chrono::seconds(10)))
+      << InkWidth(shown, field) << " columns of text shown, " << width << " drawn alone";
+  test::Screenshot(frame_, "viewer", "page-99-of-99");
+}
+
+// Any file that opened is remembered, whatever its name; four of them, the newest first.
+TEST_F(ViewerWindowTest, RecentFilesKeepTheFourNewestOpenedFilesOfAnyName) {
+  Start({});
+  const std::vector<std::string> names = {"got.tif", "scan.TIFF", "noextension", "four.fax"};
+  for (const auto& name : names)
+    ASSERT_TRUE(viewer_->OpenFile(test::WriteFax(box_.path(name).string(), kPages))) << name;
+  std::vector<std::string> labels;
+  for (wxMenuItem* item : frame_->GetMenuBar()->GetMenu(0)->GetMenuItems())
+    if (!item->IsSeparator()) labels.push_back(item->GetItemLabelText().utf8_string());
+  const std::vector<std::string> expected = {"Open...",       "Print...",        "Print Preview", "Print Setup...",
+                                             "1 four.fax",    "2 noextension",   "3 scan.TIFF",   "4 got.tif",
+                                             "Exit"};
+  EXPECT_EQ(labels, expected);
+  for (size_t i = 0; i < names.size(); ++i) {
+    char file[260] = {};
+    ASSERT_TRUE(KvReadRegUserStr("Korvo Viewer\\Recent File List", ("File" + std::to_string(i + 1)).c_str(), file,
+                                 sizeof file));
+    EXPECT_EQ(std::string(file), box_.path(names[names.size() - 1 - i]).string());
+  }
+}
+
+// The title is the file's name and the program's; a file that did not open
+// leaves the untitled document, never a made-up name.
+TEST_F(ViewerWindowTest, TheTitleNamesTheFileAndTheProgram) {
+  Start({});
+  EXPECT_EQ(frame_->GetTitle().utf8_string(), "three.fax - Korvo Viewer");
+  ASSERT_TRUE(viewer_->OpenFile(test::WriteFax(box_.path("fine50.tif").string(), kPages)));
+  EXPECT_EQ(frame_->GetTitle().utf8_string(), "fine50.tif - Korvo Viewer");
+  prompts_.Answer(desktop::Answer::Ok);
+  EXPECT_FALSE(viewer_->OpenFile(box_.path("missing.fax").string()));
+  EXPECT_EQ(frame_->GetTitle().utf8_string(), "Untitled - Korvo Viewer");
+  viewer_.reset();
+  prompts_.Answer(desktop::Answer::Ok);
+  viewer_ = std::make_unique<Viewer>(std::vector<std::string>{box_.path("missing.fax").string()});
+  frame_ = viewer_->Frame();
+  EXPECT_EQ(frame_->GetTitle().utf8_string(), "Untitled - Korvo Viewer");
 }
 
 TEST_F(ViewerWindowTest, TheDispatcherCannotTurnToPageTwo) {

@@ -56,6 +56,11 @@ void FaxImgView::OnUpdate(wxView*, wxObject* hint) {
   canvas_->PageChanged(update ? update->Turns() : 0);
 }
 
+void FaxImgView::OnChangeFilename() {
+  if (wxWindow* frame = GetFrame(); frame && GetDocument())
+    frame->SetLabel(GetDocument()->GetUserReadableName() + " - " + kViewerAppName);
+}
+
 wxPrintout* FaxImgView::OnCreatePrintout() { return new FaxPrintout(Viewer::Get()->Model()); }
 
 PageCanvas::PageCanvas(wxWindow* parent)

@@ -46,6 +46,8 @@ class FaxImgView : public wxView {
   void OnDraw(wxDC* dc) override;
   void OnUpdate(wxView* sender, wxObject* hint) override;
   wxPrintout* OnCreatePrintout() override;
+  // The frame's title: "name - Korvo Viewer".
+  void OnChangeFilename() override;
 
  private:
   PageCanvas* canvas_ = nullptr;

@@ -144,8 +144,12 @@ MainFrame::MainFrame(ViewerDocManager* manager, FaxImageDocument& model)
   toolBar_ = new PageToolBar(this);
   SetToolBar(toolBar_);
   wxStatusBar* status = CreateStatusBar(3, wxSTB_DEFAULT_STYLE, WxId(id::kStatusBar));
-  const int zoomWidth = status->GetTextExtent("100 % XX").x + 12;
-  const int pageWidth = status->GetTextExtent("Page 99 of 99").x + 12;
+  // A pane's text is drawn within margins, and the last pane's also beside
+  // the size grip, a square of the bar's height; what does not fit is cut
+  // short with "...".
+  const int margins = 2 * status->GetBorderX() + 8;
+  const int zoomWidth = status->GetTextExtent("100 % XX").x + margins;
+  const int pageWidth = status->GetTextExtent("Page 99 of 99").x + margins + status->GetSize().y;
   const int widths[] = {-1, zoomWidth, pageWidth};
   status->SetStatusWidths(3, widths);
   SetStatusBarPane(0);

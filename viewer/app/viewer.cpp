@@ -16,10 +16,21 @@ namespace id = viewer_id;
 
 Viewer* Viewer::instance_ = nullptr;
 
-ViewerDocManager::ViewerDocManager() : wxDocManager(0, true) {}
+// Initialized here, not by the base's constructor, which would make the
+// base's file history of nine files rather than ours of four.
+ViewerDocManager::ViewerDocManager() : wxDocManager(0, false) { Initialize(); }
 
 wxDocTemplate* ViewerDocManager::FindTemplateForPath(const wxString&) {
   return GetTemplates().empty() ? nullptr : static_cast<wxDocTemplate*>(GetTemplates().GetFirst()->GetData());
+}
+
+wxDocument* ViewerDocManager::CreateDocument(const wxString& path, long flags) {
+  wxDocument* doc = wxDocManager::CreateDocument(path, flags);
+  if (doc && !(flags & wxDOC_NEW)) {
+    const wxString file = doc->GetFilename();
+    if (!doc->GetDocumentTemplate()->FileMatchesTemplate(file)) AddFileToHistory(file);
+  }
+  return doc;
 }
 
 wxFileHistory* ViewerDocManager::OnCreateFileHistory() {
@@ -97,7 +108,8 @@ Viewer::Viewer(const std::vector<std::string>& args) {
   });
   manager_->LoadHistory();
   frame_->Show();
-  if (line.file.empty() || !OpenFile(line.file)) manager_->CreateNewDocument();
+  if (!line.file.empty()) OpenFile(line.file);
+  if (manager_->GetDocumentsVector().empty()) manager_->CreateNewDocument();
   frame_->ShowState();
   frame_->DragAcceptFiles(true);
 }
@@ -109,7 +121,10 @@ Viewer::~Viewer() {
 }
 
 bool Viewer::OpenFile(const std::string& path) {
-  return manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT) != nullptr;
+  if (manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT)) return true;
+  // The document shown before was closed for this one: an empty one takes its place.
+  if (manager_->GetDocumentsVector().empty()) manager_->CreateNewDocument();
+  return false;
 }
 
 }  // namespace korvo

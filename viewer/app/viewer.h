@@ -22,6 +22,11 @@ class ViewerDocManager : public wxDocManager {
   ViewerDocManager();
   // Any name opens: there is one kind of document.
   wxDocTemplate* FindTemplateForPath(const wxString& path) override;
+  // Any file that opened goes into the recent files, not only those the
+  // template's filter names.
+  wxDocument* CreateDocument(const wxString& path, long flags) override;
+  // The framework's name of a document without a file.
+  wxString MakeNewDocumentName() override { return "Untitled"; }
   wxFileHistory* OnCreateFileHistory() override;
   void AddFileToHistory(const wxString& file) override;
   void OnMRUFileNotExist(unsigned n, const wxString& filename) override;
