@@ -175,7 +175,7 @@ int Notifier::IntervalSelection(int interval) {
   const std::string text = std::to_string(interval);
   const auto& choices = IntervalChoices();
   for (size_t i = 0; i < choices.size(); ++i)
-    if (choices[i] == text) return static_cast<int>(i);
+    if (choices[i].starts_with(text)) return static_cast<int>(i);
   return -1;
 }
 

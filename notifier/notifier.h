@@ -83,7 +83,7 @@ class Notifier {
   bool Exit();
 
   // Configure: the choices of the interval box and the one to select for an
-  // interval (-1: none equals it).
+  // interval: the first that begins with its digits (-1: none does).
   static const std::vector<std::string>& IntervalChoices();
   static int IntervalSelection(int interval);
   // On opening the options are read again from the hive.

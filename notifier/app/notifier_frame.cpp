@@ -9,11 +9,13 @@
 #include <wx/imagpng.h>
 #include <wx/menu.h>
 #include <wx/mstream.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 #include <wx/utils.h>
 
+#include "desktop/title_width.h"
 #include "notifier/app/notifier_icons.h"
 #include "platform/sound.h"
 
@@ -40,6 +42,7 @@ class AboutDialog : public wxDialog {
     texts->Add(new wxButton(this, wxID_OK, "OK"), 0, wxALIGN_RIGHT);
     box->Add(texts, 1, wxALL, 12);
     SetSizerAndFit(box);
+    desktop::WidenForTitle(*this);
     SetEscapeId(wxID_OK);
   }
 };
@@ -64,6 +67,7 @@ class ConfigureDialog : public wxDialog {
     box->Add(sound_, 0, wxLEFT | wxRIGHT | wxBOTTOM, 12);
     box->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, 12);
     SetSizerAndFit(box);
+    desktop::WidenForTitle(*this);
   }
   std::string IntervalText() const {
     return interval_->GetSelection() == wxNOT_FOUND ? "" : interval_->GetValue().utf8_string();
@@ -118,12 +122,23 @@ void MessageDialog::Update(const Notifier& model, int icon) {
 }
 
 NotifierTrayIcon::NotifierTrayIcon(NotifierFrame* frame) : frame_(frame) {
-  // GTK reports a left click by itself; the right click comes as the menu's
-  // own event. Both open the menu.
-  Bind(wxEVT_TASKBAR_LEFT_DOWN, [this](wxTaskBarIconEvent&) {
+  // GTK reports each press of the left button, those of a double click too;
+  // the right click comes as the menu's own event and opens it at once.
+  Bind(wxEVT_TASKBAR_LEFT_DOWN, [this](wxTaskBarIconEvent&) { OnLeftDown(); });
+  click_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
     std::unique_ptr<wxMenu> menu(CreatePopupMenu());
     PopupMenu(menu.get());
   });
+}
+
+void NotifierTrayIcon::OnLeftDown() {
+  if (click_.IsRunning()) {
+    click_.Stop();
+    frame_->DoubleClick();
+    return;
+  }
+  const int doubleClick = wxSystemSettings::GetMetric(wxSYS_DCLICK_MSEC);
+  click_.StartOnce(doubleClick > 0 ? doubleClick : 400);
 }
 
 wxMenu* NotifierTrayIcon::CreatePopupMenu() {
@@ -190,8 +205,11 @@ void NotifierFrame::Tick() {
   message_->Raise();
 }
 
-void NotifierFrame::CheckNow() {
-  const int icon = model_.CheckNow();
+void NotifierFrame::CheckNow() { ShowMessage(model_.CheckNow()); }
+
+void NotifierFrame::DoubleClick() { ShowMessage(model_.DoubleClick()); }
+
+void NotifierFrame::ShowMessage(int icon) {
   if (!message_) {
     message_ = new MessageDialog(this, model_);
     message_->Show();

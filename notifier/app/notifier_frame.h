@@ -50,6 +50,10 @@ class MessageDialog : public wxDialog {
   wxStaticText* line2_;
 };
 
+// A click opens the menu; a double click runs the menu's first item (Check
+// Now). The menu takes the pointer once open, so a click waits for the
+// double-click time before it opens the menu: a second click within it makes
+// a double click.
 class NotifierTrayIcon : public wxTaskBarIcon {
  public:
   explicit NotifierTrayIcon(NotifierFrame* frame);
@@ -60,7 +64,10 @@ class NotifierTrayIcon : public wxTaskBarIcon {
   wxMenu* CreatePopupMenu() override;
 
  private:
+  void OnLeftDown();
+
   NotifierFrame* frame_;
+  wxTimer click_;  // runs from a first click for the double-click time
   int menusOpened_ = 0;
 };
 
@@ -82,6 +89,7 @@ class NotifierFrame : public wxFrame {
   int trayIconShown() const { return trayIconShown_; }
 
   void CheckNow();
+  void DoubleClick();
   void Configure();
   void About();
   void ExitPass();
@@ -92,6 +100,8 @@ class NotifierFrame : public wxFrame {
   void OnIconize(wxIconizeEvent& event);
   void OnClose(wxCloseEvent& event);
   void ShowTrayIcon(int icon, const std::string& tip);
+  // The message window with the model's lines, opened when it is not open.
+  void ShowMessage(int icon);
 
   Notifier model_;
   wxTimer timer_;

@@ -21,6 +21,7 @@
 #include <wx/uiaction.h>
 
 #include "common/settings.h"
+#include "desktop/title_width.h"
 #include "notifier/app/notifier_frame.h"
 #include "tests/server/hub_fixture.h"
 #include "tests/server/queue_fixture.h"
@@ -297,6 +298,27 @@ TEST_F(KorvoBellWindowTest, DocksAndAClickOpensTheMenuWhoseCheckNowShowsTheMessa
   Screenshot(frame_->message(), "notifier", "message");
 }
 
+// A real double click on the icon runs Check Now, the menu's first item,
+// without opening the menu.
+TEST_F(KorvoBellWindowTest, ADoubleClickOnTheIconRunsCheckNow) {
+  StartTrayer();
+  Make();
+  ASSERT_NE(frame_->tray(), nullptr);
+  ASSERT_TRUE(WaitFor([&] { return x_.Docked(OwnClass()).size() == 1; }, "one icon docked in trayer"));
+  const Window icon = x_.Docked(OwnClass())[0];
+  ASSERT_TRUE(WaitFor([&] { return Drawn(icon); }, "the icon drawn"));
+  wxUIActionSimulator sim;
+  const wxPoint at = x_.Middle(icon);
+  sim.MouseMove(at);
+  WaitFor([&] { return wxGetMousePosition() == at; }, "the pointer over the icon");
+  sim.MouseDblClick();
+  ASSERT_TRUE(WaitFor([&] { return frame_->message() != nullptr; }, "the message window"));
+  auto* line2 = dynamic_cast<wxStaticText*>(frame_->message()->FindWindow(notifier::kIdLine2));
+  ASSERT_NE(line2, nullptr);
+  EXPECT_EQ(line2->GetLabel(), "No messages.");
+  EXPECT_EQ(frame_->tray()->menusOpened(), 0);
+}
+
 TEST_F(KorvoBellWindowTest, WaitingFaxFlashesTheIconAndExitWithTheMessageOpenEndsCleanly) {
   StartHub();
   SendToSelf();
@@ -354,6 +376,7 @@ TEST_F(KorvoBellWindowTest, ConfigureAndAbout) {
     ASSERT_TRUE(interval && sound);
     EXPECT_EQ(interval->GetSelection(), wxNOT_FOUND);  // 7 is no entry
     EXPECT_TRUE(sound->GetValue());
+    EXPECT_GE(dialog->GetSize().x, desktop::TitleBarWidth(*dialog, dialog->GetTitle()));
     Screenshot(dialog, "notifier", "configure");
     sound->SetValue(false);
     dialog->EndModal(wxID_OK);
@@ -367,6 +390,8 @@ TEST_F(KorvoBellWindowTest, ConfigureAndAbout) {
     wxDialog* dialog = frame_->about();
     ASSERT_NE(dialog, nullptr);
     ShowAndWait(dialog);
+    EXPECT_EQ(dialog->GetTitle(), "About Korvo Notifier");
+    EXPECT_GE(dialog->GetSize().x, desktop::TitleBarWidth(*dialog, dialog->GetTitle()));
     Screenshot(dialog, "notifier", "about");
     dialog->EndModal(wxID_OK);
   });

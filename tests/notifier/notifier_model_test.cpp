@@ -124,11 +124,12 @@ TEST_F(OptionsTest, PollSchedule) {
   }
 }
 
-TEST_F(OptionsTest, ConfigureSelectsTheEqualEntryAndOkWithoutOneKeepsTheInterval) {
+// Configure selects the first entry that begins with the interval's digits.
+TEST_F(OptionsTest, ConfigureSelectsTheFirstEntryBeginningWithTheIntervalAndOkWithoutOneKeepsIt) {
   struct Selection {
     int interval;
     int index;
-  } selections[] = {{1, 0}, {6, -1}, {7, -1}, {60, 9}, {4, 3}, {45, 8}, {0, -1}};
+  } selections[] = {{1, 0}, {6, 9}, {7, -1}, {60, 9}, {4, 3}, {45, 8}, {0, -1}, {100, -1}, {-1, -1}};
   for (auto s : selections) EXPECT_EQ(Notifier::IntervalSelection(s.interval), s.index) << s.interval;
 
   Store("1\x1B" "7\x1B" "5\x1B");
