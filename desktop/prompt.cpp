@@ -1,15 +1,24 @@
 #include "desktop/prompt.h"
 
+#include <gtk/gtk.h>
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
 
 namespace korvo::desktop {
 namespace {
 
+bool g_ending = false;  // the session ends: no box shows any more
+
+// What a box closed without a button answers.
+Answer Closed(Buttons buttons) {
+  return buttons == Buttons::YesNo || buttons == Buttons::YesNoDefaultNo ? Answer::No : Answer::Cancel;
+}
+
 class WxPrompter final : public Prompter {
  public:
   Answer Message(wxWindow* parent, const std::string& text, const std::string& caption, Buttons buttons,
                  Icon icon) override {
+    if (g_ending) return Closed(buttons);
     long style = 0;
     switch (buttons) {
       case Buttons::Ok: style = wxOK; break;
@@ -32,11 +41,12 @@ class WxPrompter final : public Prompter {
       case wxID_OK: return buttons == Buttons::RetryCancel ? Answer::Retry : Answer::Ok;
       case wxID_YES: return Answer::Yes;
       case wxID_NO: return Answer::No;
-      default: return buttons == Buttons::YesNo || buttons == Buttons::YesNoDefaultNo ? Answer::No : Answer::Cancel;
+      default: return Closed(buttons);
     }
   }
 
   std::optional<std::string> ChooseFile(wxWindow* parent, const FileRequest& request) override {
+    if (g_ending) return std::nullopt;
     long style = request.save ? wxFD_SAVE | wxFD_OVERWRITE_PROMPT : wxFD_OPEN | wxFD_FILE_MUST_EXIST;
     wxString caption = request.caption.empty() ? wxString(wxFileSelectorPromptStr) : wxString::FromUTF8(request.caption);
     wxString wildcard = request.wildcard.empty() ? wxString(wxFileSelectorDefaultWildcardStr)
@@ -54,6 +64,18 @@ Prompter* g_installed = nullptr;
 }  // namespace
 
 Prompter& Prompts() { return g_installed ? *g_installed : g_wxPrompter; }
+
+void EndPrompts() {
+  g_ending = true;
+  // wx's message box waits in gtk_dialog_run and its chooser for its GTK
+  // response: both end on the response a closed window gives. wx's own
+  // dialogs are GTK windows, not GTK dialogs, and are ended by their owners.
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* w = windows; w; w = w->next)
+    if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data)))
+      gtk_dialog_response(GTK_DIALOG(w->data), GTK_RESPONSE_DELETE_EVENT);
+  g_list_free(windows);
+}
 
 Prompter* SetPrompts(Prompter* prompter) {
   Prompter* before = g_installed;

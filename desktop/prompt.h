@@ -39,4 +39,9 @@ Prompter& Prompts();
 // Installs `prompter` (not owned; null gives back the wx dialogs) and returns the one before.
 Prompter* SetPrompts(Prompter* prompter);
 
+// The session ends: the toolkit's boxes open now are closed as by their
+// window's close button (they run loops of their own that no wx window
+// ends), and the wx boxes asked for from now on answer so at once, unseen.
+void EndPrompts();
+
 }  // namespace korvo::desktop

@@ -7,9 +7,11 @@ class wxApp;
 
 namespace korvo::desktop {
 
-// Call from OnInit. On either signal (handled on the event loop, not in the
-// signal handler) a modal box still open is cancelled and the top window is
-// closed through its close handler; without one the main loop ends.
+// Call from OnInit, before any window or box. On either signal (handled on
+// the event loop, not in the signal handler) the boxes still open are
+// cancelled, the toolkit's message boxes and file choosers too, no box opens
+// any more, and the top window is closed through its close handler; without
+// one the main loop ends.
 void CloseOnEndOfSession(wxApp& app);
 
 }  // namespace korvo::desktop

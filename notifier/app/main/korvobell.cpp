@@ -14,11 +14,11 @@ class KorvoBellApp : public wxApp {
  public:
   bool OnInit() override {
     wxInitAllImageHandlers();
+    korvo::desktop::CloseOnEndOfSession(*this);
     korvo::UserEnvironment& env = korvo::GetUserEnvironment();
     korvo::notifier::NotifyOptions options;
     options.Load();
     SetTopWindow(new korvo::notifier::NotifierFrame(options, env.GetDataPath()));
-    korvo::desktop::CloseOnEndOfSession(*this);
     return true;
   }
 };

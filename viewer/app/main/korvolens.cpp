@@ -16,11 +16,12 @@ class ViewerApp : public wxApp {
   bool OnInit() override {
     SetAppName(korvo::kViewerAppName);
     SetAppDisplayName(korvo::kViewerAppName);
+    // The Send Fax preview ends the viewer with SIGTERM, also while the
+    // message of a file that did not open is up, before the main loop.
+    korvo::desktop::CloseOnEndOfSession(*this);
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.push_back(argv[i].utf8_string());
     viewer_ = std::make_unique<korvo::Viewer>(args);
-    // The Send Fax preview ends the viewer with SIGTERM.
-    korvo::desktop::CloseOnEndOfSession(*this);
     return true;
   }
   int OnExit() override {
