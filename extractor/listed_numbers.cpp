@@ -22,8 +22,10 @@ void ListedNumbers::Add(std::string number) {
   std::string_view text = stored;
   std::vector<size_t> begins, ends;
   for (size_t at = 0; at < text.size(); ++at) {
-    if (FormBeginsAt(text, at, areaCodesOnly_)) begins.push_back(at);
-    if (FormEndsAt(text, at + 1, areaCodesOnly_)) ends.push_back(at + 1);
+    // Every form begins with a digit or "(" and ends with a digit.
+    const bool digit = text[at] >= '0' && text[at] <= '9';
+    if ((digit || text[at] == '(') && FormBeginsAt(text, at, areaCodesOnly_)) begins.push_back(at);
+    if (digit && FormEndsAt(text, at + 1, areaCodesOnly_)) ends.push_back(at + 1);
   }
   size_t parts = 0;
   for (size_t b : begins)
