@@ -1,5 +1,6 @@
 #include "manager/window_state.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -29,18 +30,27 @@ std::optional<Rect> ParseRect(const std::string& text) {
 }
 
 Rect PlacementRect(const std::optional<Rect>& stored, Size screen, Size icon) {
+  return PlacementRect(stored, screen, icon, Rect{0, 0, screen.width, screen.height});
+}
+
+Rect PlacementRect(const std::optional<Rect>& stored, Size screen, Size icon, const Rect& desktop) {
   if (!stored) return DefaultRect(screen);
   Rect r = *stored;
-  const int width = r.width();
-  const int height = r.height();
-  if (r.left >= screen.width - icon.width) {
-    r.left = screen.width - icon.width;
-    r.right = r.left + width;
+  if (r.width() <= 0 || r.height() <= 0) return DefaultRect(screen);
+  const bool fits = r.width() <= desktop.width() && r.height() <= desktop.height();
+  const int width = std::min(r.width(), desktop.width());
+  const int height = std::min(r.height(), desktop.height());
+  if (!fits) {
+    r.left = std::clamp(r.left, desktop.left, desktop.right - width);
+    r.top = std::clamp(r.top, desktop.top, desktop.bottom - height);
+  } else {
+    if (r.left >= screen.width - icon.width) r.left = screen.width - icon.width;
+    if (r.top >= screen.height - icon.height) r.top = screen.height - icon.height;
+    r.left = std::max(r.left, desktop.left);
+    r.top = std::max(r.top, desktop.top);
   }
-  if (r.top >= screen.height - icon.height) {
-    r.top = screen.height - icon.height;
-    r.bottom = r.top + height;
-  }
+  r.right = r.left + width;
+  r.bottom = r.top + height;
   return r;
 }
 

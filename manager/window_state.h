@@ -35,8 +35,12 @@ std::optional<Rect> ParseRect(const std::string& text);
 // The rectangle to open at: the stored one, or the default when none is
 // stored; a window whose left or top edge lies at or beyond the screen less
 // an icon is moved back to that limit, keeping its size, so it stays within
-// reach.
+// reach. A stored rectangle that cannot be right (damaged: larger than the
+// desktop, the union of all screens, or empty) is made to fit: at most the
+// desktop's size and wholly on it; an edge left of or above the desktop is
+// moved onto it, so the title bar stays within reach.
 Rect PlacementRect(const std::optional<Rect>& stored, Size screen, Size icon);
+Rect PlacementRect(const std::optional<Rect>& stored, Size screen, Size icon, const Rect& desktop);
 
 // "Splitter": -1 means a quarter of the window's width.
 int TreePaneWidth(int stored, int windowWidth);

@@ -44,6 +44,13 @@ Size ScreenSize() {
   return {screen.width, screen.height};
 }
 
+// The union of all screens.
+Rect DesktopRect() {
+  wxRect all;
+  for (unsigned i = 0; i < wxDisplay::GetCount(); ++i) all.Union(wxDisplay(i).GetGeometry());
+  return {all.x, all.y, all.x + all.width, all.y + all.height};
+}
+
 wxMenu* MakeMenu(std::initializer_list<std::pair<int, const char*>> items) {
   auto* menu = new wxMenu;
   for (const auto& [id, text] : items) {
@@ -58,7 +65,9 @@ wxMenu* MakeMenu(std::initializer_list<std::pair<int, const char*>> items) {
 
 }  // namespace
 
-AboutDialog::AboutDialog(wxWindow* parent) : wxDialog(parent, kDlgAbout, "About Korvo Manager") {
+AboutDialog::AboutDialog(wxWindow* parent, long extraStyle)
+    : wxDialog(parent, kDlgAbout, "About Korvo Manager", wxDefaultPosition, wxDefaultSize,
+               wxDEFAULT_DIALOG_STYLE | extraStyle) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(new wxStaticText(this, wxID_ANY, kAboutText), 0, wxALL | wxALIGN_CENTER_HORIZONTAL, 12);
   sizer->Add(new wxStaticText(this, kAboutVersionText, kVersionText), 0,
@@ -175,6 +184,17 @@ MainFrame::MainFrame(ManagerDoc& doc, ServiceControl& service, App app)
     e.Skip();
   });
   PlaceWindow();
+  // Some window managers first place the window where they like (the
+  // toolkit may hint 0, 0 before the placement was applied); at the first
+  // activation, the placement is applied again if the window is elsewhere.
+  Bind(wxEVT_ACTIVATE, [this](wxActivateEvent& e) {
+    if (placing_ && e.GetActive()) {
+      placing_ = false;
+      if (!IsMaximized() && !IsIconized() && GetPosition() != wxPoint(placed_.left, placed_.top))
+        SetSize(placed_.left, placed_.top, placed_.width(), placed_.height());
+    }
+    e.Skip();
+  });
 }
 
 MainFrame::~MainFrame() {
@@ -231,9 +251,12 @@ void MainFrame::MakeStatusBar() {
 void MainFrame::PlaceWindow() {
   const WindowState state = LoadWindowState();
   const Size icon{wxSystemSettings::GetMetric(wxSYS_ICON_X, this), wxSystemSettings::GetMetric(wxSYS_ICON_Y, this)};
-  const Rect r = PlacementRect(state.rect, ScreenSize(), {std::max(icon.width, 32), std::max(icon.height, 32)});
+  const Rect r = PlacementRect(state.rect, ScreenSize(), {std::max(icon.width, 32), std::max(icon.height, 32)},
+                               DesktopRect());
   SetSize(r.left, r.top, r.width(), r.height());
   normal_ = r;
+  placed_ = r;
+  placing_ = true;
   if (state.maximized) Maximize();
   GetToolBar()->Show(state.toolBar);
   GetStatusBar()->Show(state.statusBar);

@@ -29,7 +29,9 @@ class TreeView;
 // Dialog 100, "About Korvo Manager"; modeless it is the splash.
 class AboutDialog : public wxDialog {
  public:
-  explicit AboutDialog(wxWindow* parent);
+  // The splash passes wxSTAY_ON_TOP: a window manager raises the main window
+  // as it activates it, which would hide the splash for its whole time.
+  explicit AboutDialog(wxWindow* parent, long extraStyle = 0);
 };
 
 class MainFrame : public wxFrame {
@@ -84,6 +86,9 @@ class MainFrame : public wxFrame {
   TreeView* tree_ = nullptr;
   ListView* list_ = nullptr;
   Rect normal_;
+  // The placement applied at creation, checked once at the first activation.
+  Rect placed_;
+  bool placing_ = false;
   bool restoresToMaximized_ = false;
   bool wasMaximized_ = false;
   std::map<int, bool> serverCommandEnabled_;

@@ -51,7 +51,7 @@ bool ManagerApp::InitInstance(const std::vector<std::string>& arguments, Service
   frame_->Show();
   wxTheApp->SetTopWindow(frame_);
 
-  splash_ = new AboutDialog(frame_);
+  splash_ = new AboutDialog(frame_, wxSTAY_ON_TOP);
   splash_->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& e) {
     if (e.GetEventObject() == splash_) splash_ = nullptr;
     e.Skip();

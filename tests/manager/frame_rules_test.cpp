@@ -42,9 +42,16 @@ TEST(WindowPlacement, StoredRectangleIsPulledBackWithinReach) {
       {"left edge just inside", {1247, 50, 2047, 650}, {1247, 50, 2047, 650}},
       {"top edge below the screen", {100, 1500, 900, 2100}, {100, 992, 900, 1592}},
       {"both", {5000, 5000, 5100, 5100}, {1248, 992, 1348, 1092}},
-      {"a monitor left of the first", {-1700, 20, -900, 620}, {-1700, 20, -900, 620}},
+      {"top edge above the screen", {100, -500, 900, 100}, {100, 0, 900, 600}},
+      {"left of the only screen", {-1700, 20, -900, 620}, {0, 20, 800, 620}},
+      {"damaged", {9999, -500, 99999, 99999}, {0, 0, 1280, 1024}},
+      {"empty", {500, 500, 400, 400}, DefaultRect(screen)},
   };
   for (const Case& c : cases) EXPECT_EQ(PlacementRect(c.stored, screen, kIcon), c.placed) << c.what;
+  // A monitor left of the first is part of the desktop.
+  const Rect twoScreens{-1920, 0, 1280, 1024};
+  EXPECT_EQ(PlacementRect(Rect{-1700, 20, -900, 620}, screen, kIcon, twoScreens), (Rect{-1700, 20, -900, 620}));
+  EXPECT_EQ(PlacementRect(Rect{-9999, 20, 9999, 620}, screen, kIcon, twoScreens), (Rect{-1920, 20, 1280, 620}));
 }
 
 // The written form stays "%04d %04d %04d %04d"; reading takes four

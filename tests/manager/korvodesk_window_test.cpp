@@ -30,6 +30,7 @@
 #include "tests/manager/x_window.h"
 #include "tests/server/hub_fixture.h"
 #include "tests/support/gui/scripted_prompter.h"
+#include "tests/support/gui/window_manager.h"
 #include "tests/support/gui/window_test.h"
 
 namespace korvo::test {
@@ -305,6 +306,51 @@ TEST_F(KorvoDeskWindowTest, TheProgramClosesNormallyAtTheEndOfTheSession) {
     char text[64] = {};
     ASSERT_EQ(KvReadRegUserStr(kWindowStateSection, "Rect", text, sizeof text), 1);
     EXPECT_EQ(text, FormatRect(DefaultRect(Screen())));
+  }
+}
+
+// The program itself under the window manager: it opens where "Rect" says,
+// an eighth in without one, and a damaged one pulled onto the screen (never
+// saved back); the splash shows above the main window for its time.
+TEST_F(KorvoDeskWindowTest, TheProgramOpensWhereItWasLeftWithTheSplashAbove) {
+  ASSERT_TRUE(WindowManagerRunning());
+  Sandbox::writeFile(sandbox_.path("lsan.supp"), ToolkitLeakSuppressions());
+  const char* options = std::getenv("LSAN_OPTIONS");
+  sandbox_.setEnv("LSAN_OPTIONS",
+                  std::string(options ? options : "") + ":suppressions=" + sandbox_.path("lsan.supp").string());
+  struct Case {
+    const char* rect;
+    Rect placed;
+  };
+  const Case cases[] = {
+      {"", DefaultRect(Screen())},
+      {"0100 0080 0900 0600", {100, 80, 900, 600}},
+      {"9999 -500 99999 99999", {0, 0, Screen().width, Screen().height}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rect);
+    ASSERT_EQ(KvWriteRegUserStr(kWindowStateSection, "Rect", c.rect), 1);
+    std::string program = (BuildDir() / "manager" / "korvodesk").string();
+    char* argv[] = {program.data(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+    const ScreenBox expected{c.placed.left, c.placed.top, c.placed.width(), c.placed.height()};
+    std::optional<ScreenBox> box;
+    WaitFor([&] { return (box = ShownWindowBox("Korvo Manager", pid)) == expected; }, "the window where it was left");
+    EXPECT_EQ(box.value_or(ScreenBox{}), expected);
+    WaitFor([&] { return TopLevelWindowShown("About Korvo Manager", pid); }, "the splash");
+    const auto stacked = ManagedWindowsBottomToTop();
+    EXPECT_EQ(stacked, (std::vector<std::string>{"Korvo Manager", "About Korvo Manager"}));
+    WaitFor([&] { return !TopLevelWindowShown("About Korvo Manager", pid); }, "the splash gone");
+    kill(pid, SIGTERM);
+    int status = 0;
+    if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, "the program ended", std::chrono::seconds(30))) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    char text[64] = {};
+    ASSERT_EQ(KvReadRegUserStr(kWindowStateSection, "Rect", text, sizeof text), 1);
+    EXPECT_EQ(text, FormatRect(c.placed));
   }
 }
 

@@ -21,28 +21,55 @@ long WindowPid(Display* x, Window w) {
   return pid;
 }
 
-}  // namespace
+bool Named(Display* x, Window w, const std::string& name, long pid) {
+  char* text = nullptr;
+  bool named = false;
+  if (XFetchName(x, w, &text) && text) {
+    named = name == text && WindowPid(x, w) == pid;
+    XFree(text);
+  }
+  return named;
+}
 
-bool TopLevelWindowShown(const std::string& name, long pid) {
-  Display* x = XOpenDisplay(nullptr);
-  if (!x) return false;
-  bool found = false;
+// The viewable window of that name and pid below `under`, and the child of
+// the root it lies in; false when there is none.
+bool Find(Display* x, Window under, Window top, const std::string& name, long pid, Window& found, Window& outer) {
   Window root, parent, *children = nullptr;
   unsigned n = 0;
-  if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &n)) {
-    for (unsigned i = 0; i < n && !found; ++i) {
-      char* text = nullptr;
-      XWindowAttributes a;
-      if (XFetchName(x, children[i], &text) && text) {
-        found = name == text && WindowPid(x, children[i]) == pid && XGetWindowAttributes(x, children[i], &a) &&
-                a.map_state == IsViewable;
-        XFree(text);
-      }
+  if (!XQueryTree(x, under, &root, &parent, &children, &n)) return false;
+  bool hit = false;
+  for (unsigned i = 0; i < n && !hit; ++i) {
+    const Window child = children[i];
+    const Window childTop = top ? top : child;
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(x, child, &a) || a.map_state != IsViewable) continue;
+    if (Named(x, child, name, pid)) {
+      found = child;
+      outer = childTop;
+      hit = true;
+    } else {
+      hit = Find(x, child, childTop, name, pid, found, outer);
     }
-    if (children) XFree(children);
+  }
+  if (children) XFree(children);
+  return hit;
+}
+
+}  // namespace
+
+bool TopLevelWindowShown(const std::string& name, long pid) { return ShownWindowBox(name, pid).has_value(); }
+
+std::optional<ScreenBox> ShownWindowBox(const std::string& name, long pid) {
+  Display* x = XOpenDisplay(nullptr);
+  if (!x) return std::nullopt;
+  std::optional<ScreenBox> box;
+  Window found = 0, outer = 0;
+  if (Find(x, DefaultRootWindow(x), 0, name, pid, found, outer)) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(x, outer, &a)) box = ScreenBox{a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width};
   }
   XCloseDisplay(x);
-  return found;
+  return box;
 }
 
 }  // namespace korvo::test
