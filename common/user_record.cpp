@@ -109,7 +109,8 @@ bool UserDatabase::EnsureAdministrator() {
 
 bool UserDatabase::AddUser(std::string_view text) {
   UserRecord user;
-  if (!user.Decode(text) || user.userName.Empty()) return false;
+  // A name of blanks names nobody, as an empty one does.
+  if (!user.Decode(text) || user.userName.Get().find_first_not_of(" \t") == std::string::npos) return false;
   return Add(&user);
 }
 

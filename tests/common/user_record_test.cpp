@@ -108,7 +108,8 @@ TEST_F(UserDatabaseTest, AddEditAndRights) {
   UserDatabase users(Path(), &ok);
   EXPECT_TRUE(users.AddUser(UserText({"jane", "Jane", "6"})));
   EXPECT_FALSE(users.AddUser(UserText({"Jane", "Other", "2"})));  // names match in any case
-  EXPECT_FALSE(users.AddUser(UserText({"", "Nobody", "2"})));
+  // A name of blanks is as empty as no name: it would list as an empty row.
+  for (const char* blank : {"", " ", "   ", "\t "}) EXPECT_FALSE(users.AddUser(UserText({blank, "Nobody", "2"}))) << '"' << blank << '"';
   EXPECT_EQ(users.GetRights("JANE"), 6u);
   EXPECT_TRUE(users.EditUser(UserText({"jane", "Jane D", "14"})));
   EXPECT_FALSE(users.EditUser(UserText({"bob", "", "14"})));
