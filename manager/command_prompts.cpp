@@ -11,6 +11,19 @@ std::string CommandPrompt(int id) {
     case kCmdEditItem: return "Edits the selected list item\nEdit Item";
     case kCmdDeleteItems: return "Deletes selected list item(s)\nDelete Item(s)";
     case 32775: return "Views the selected fax\nView";
+    // The fax boxes, the queues and the journals.
+    case 32776: return "Deletes the selected faxes\nDelete";
+    case 32778: return "Sends the selected faxes\nSend";
+    case 32864: return "Sends the selected faxes again\nResend";
+    case 32872: return "Forwards the selected faxes to a registered user\nForward";
+    case 32870: return "Shows all recipients of the selected fax\nShow All Recipients";
+    case 32793: return "Hands the selected faxes to a registered user\nDispatch";
+    case 32782: return "Deletes the selected faxes from the server's queue\nDelete";
+    case 32857: return "Deletes all items in the journal\nClear Journal";
+    case 32865: return "Shows the total time of the listed (or selected) fax transmissions\nTotal Usage Time";
+    case kCmdEnableRefresh: return "Refreshes the list periodically\nEnable Periodical Refresh";
+    case kCmdDisableRefresh: return "Stops refreshing the list periodically\nDisable Periodical Refresh";
+    case kCmdChangeRefreshInterval: return "Changes the interval of the periodical refresh\nChange Refresh Interval";
     case kCmdRefreshList: return "Updates the right pane contents\nRefresh List";
     case kCmdAbout: return "Displays program information, version number and copyright\nAbout";
     case kCmdExit: return "Quits the application\nExit";
@@ -24,6 +37,7 @@ std::string CommandPrompt(int id) {
     case kCmdViewToolbar: return "Shows or hides the toolbar\nToggle ToolBar";
     case kCmdViewStatusBar: return "Shows or hides the status bar\nToggle StatusBar";
     case kCmdNextPane: return "Switches to the next window pane\nNext Pane";
+    case kCmdSplit: return "Splits the active window into panes\nSplit";
     case kCmdPrevPane: return "Switches back to the previous window pane\nPrevious Pane";
     case kCmdHelpTopics: return "Lists Help topics\nHelp Topics";
     // The books, the modems, the folder lists and the event log.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/entries.h"
 #include "common/request_exchange.h"
 #include "manager/list_context.h"
 
@@ -43,8 +44,9 @@ struct FolderNode {
 };
 using FolderNodeList = std::vector<FolderNode>;
 
-inline constexpr uint32_t kRightDispatch = 0x08;
-inline constexpr uint32_t kRightAdministration = 0x10;
+// The rights bits are common/entries.h's (kRightDispatch, kRightAdministration).
+using korvo::kRightAdministration;
+using korvo::kRightDispatch;
 
 // The answer of the rights query (2020) for one server.
 struct Rights {

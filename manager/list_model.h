@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "manager/list_context.h"
+#include "manager/manager_ids.h"
 #include "manager/ui_services.h"
 
 namespace korvo::manager {
@@ -21,17 +22,6 @@ inline constexpr uint32_t kRowSelected = 0x2;
 
 // How a column places its texts.
 enum class Align { Left, Right, Centre };
-
-// Commands of the list view.
-enum ListCommand : int {
-  kCmdRefreshList = 32804,
-  kCmdAddItem = 32848,
-  kCmdEditItem = 32849,
-  kCmdDeleteItems = 32850,
-  kCmdDisableRefresh = 32860,
-  kCmdEnableRefresh = 32861,
-  kCmdChangeRefreshInterval = 32863,
-};
 
 class ListModel {
  public:

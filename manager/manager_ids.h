@@ -1,8 +1,20 @@
 // The manager's command ids, the numbers its menus, toolbar and accelerators
-// carry, and the ids of its menus and dialogs.
+// carry, and the ids of its menus and dialogs. A list's own commands are
+// named in its class (UserFaxList::kCmdView is the toolbar's View too).
 #pragma once
 
 namespace korvo::manager {
+
+// Commands of the list view.
+enum ListCommand : int {
+  kCmdRefreshList = 32804,
+  kCmdAddItem = 32848,
+  kCmdEditItem = 32849,
+  kCmdDeleteItems = 32850,
+  kCmdDisableRefresh = 32860,
+  kCmdEnableRefresh = 32861,
+  kCmdChangeRefreshInterval = 32863,
+};
 
 enum ManagerCommand : int {
   // Server commands (menu 141, popup 0).

@@ -21,6 +21,7 @@
 #include "manager/manager_ids.h"
 #include "manager/menus.h"
 #include "manager/startup.h"
+#include "manager/user_fax_list.h"
 #include "manager/view/list_view.h"
 #include "manager/view/menu_copy.h"
 #include "manager/view/server_parameters_dialog.h"
@@ -185,13 +186,14 @@ MainFrame::MainFrame(ManagerDoc& doc, ServiceControl& service, App app)
   });
   PlaceWindow();
   // Some window managers first place the window where they like (the
-  // toolkit may hint 0, 0 before the placement was applied); at the first
-  // activation, the placement is applied again if the window is elsewhere.
+  // toolkit may hint 0, 0 before the placement was applied), and the frame
+  // they add is known only once it is shown; at the first activation, the
+  // placement is applied again if the window is elsewhere or of another size.
   Bind(wxEVT_ACTIVATE, [this](wxActivateEvent& e) {
     if (placing_ && e.GetActive()) {
       placing_ = false;
-      if (!IsMaximized() && !IsIconized() && GetPosition() != wxPoint(placed_.left, placed_.top))
-        SetSize(placed_.left, placed_.top, placed_.width(), placed_.height());
+      const wxRect wanted(placed_.left, placed_.top, placed_.width(), placed_.height());
+      if (!IsMaximized() && !IsIconized() && GetRect() != wanted) SetSize(wanted);
     }
     e.Skip();
   });
@@ -224,7 +226,7 @@ void MainFrame::MakeToolBar() {
   wxToolBar* bar = CreateToolBar(wxTB_HORIZONTAL | wxTB_FLAT);
   const std::pair<int, wxArtID> tools[] = {
       {kCmdAddItem, wxART_NEW},       {kCmdEditItem, wxART_EDIT},      {kCmdDeleteItems, wxART_DELETE},
-      {0, {}},                        {32775, wxART_FILE_OPEN},        {0, {}},
+      {0, {}},                        {UserFaxList::kCmdView, wxART_FILE_OPEN},      {0, {}},
       {kCmdRefreshList, wxART_REDO},  {kCmdAbout, wxART_INFORMATION},
   };
   for (const auto& [id, art] : tools) {
@@ -361,6 +363,10 @@ void MainFrame::OnUpdateUi(wxUpdateUIEvent& e) {
       e.Check(GetStatusBar()->IsShown());
       return;
     case kCmdSplit:
+      e.Enable(false);
+      return;
+    case kCmdPlaceholder:
+      // "Context" and "Default Server" until a list and a node take their place.
       e.Enable(false);
       return;
     default:

@@ -56,6 +56,8 @@ class MainFrame : public wxFrame {
   std::optional<bool> RouteUpdate(int id);
   // The normal (restored) rectangle, as "Rect" will be written.
   const Rect& normalRect() const { return normal_; }
+  // The placement applied at creation (from "Rect" or the default).
+  const Rect& placement() const { return placed_; }
   // The status pane texts as last set.
   std::string StatusText(int pane) const;
   // Brings the status panes up to date (the frame does it when idle).

@@ -44,7 +44,11 @@ TreeView::TreeView(wxWindow* parent, ManagerDoc& doc, UiServices& ui, ServiceCon
     model_->OnExpanding(ToItem(e.GetItem()));
     e.Skip();
   });
-  Bind(wxEVT_TREE_ITEM_RIGHT_CLICK, [this](wxTreeEvent& e) { ShowPopup(e.GetPoint()); });
+  // The right button opens the popup of the selected node: the press is kept
+  // from the control, which would select the node under the pointer first
+  // (and load its list).
+  Bind(wxEVT_RIGHT_DOWN, [this](wxMouseEvent&) { SetFocus(); });
+  Bind(wxEVT_RIGHT_UP, [this](wxMouseEvent& e) { ShowPopup(e.GetPosition()); });
 }
 
 TreeView::~TreeView() { DeleteAllItems(); }

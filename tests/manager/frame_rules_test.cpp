@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "common/settings.h"
+#include "manager/command_prompts.h"
+#include "manager/list_model.h"
+#include "manager/manager_ids.h"
+#include "manager/menus.h"
 #include "manager/startup.h"
 #include "manager/window_state.h"
 #include "tests/support/sandbox.h"
@@ -145,6 +151,19 @@ TEST(StatusPanes, ItemCountNamesSelectedRowsWhenThereAreAny) {
   EXPECT_EQ(ItemCountText(0, 12), "12 item(s)");
   EXPECT_EQ(ItemCountText(3, 12), "3 item(s) selected");
   EXPECT_EQ(ItemCountText(1, 1), "1 item(s) selected");
+}
+
+// Every command the menus, the tree's popups and the toolbar offer has a
+// prompt for the status bar.
+TEST(CommandPrompts, EveryCommandOfTheMenusHasOne) {
+  std::vector<int> ids = {kCmdExit,        kCmdViewToolbar, kCmdViewStatusBar, kCmdSplit,    kCmdRefreshList,
+                          kCmdNextPane,    kCmdHelpTopics,  kCmdAbout,         kCmdAddItem,  kCmdEditItem,
+                          kCmdDeleteItems, kCmdStartServer, kCmdServerParameters};
+  for (const MenuResource* menu : {&ListPopups(), &TreePopups()})
+    for (const PopupMenu& popup : *menu)
+      for (const MenuItem& item : popup.items)
+        if (item.id != 0) ids.push_back(item.id);
+  for (int id : ids) EXPECT_FALSE(PromptMessage(id).empty()) << id;
 }
 
 }  // namespace

@@ -71,6 +71,20 @@ class KorvoDeskWindowTest : public HubFixture {
     ASSERT_TRUE(app_->InitInstance(arguments, service_));
     ShowAndWait(frame());
   }
+  // The window manager frames the window after it shows, which moves its
+  // contents: clicks and placements wait until it stands where it was put.
+  // The X server's word, not the toolkit's, which counts the frame before the
+  // manager has put it around the window.
+  void WaitPlaced() {
+    const Rect p = frame()->placement();
+    const ScreenBox wanted{p.left, p.top, p.width(), p.height()};
+    WaitFor([&] { return ShownWindowBox("Korvo Manager", getpid()) == wanted && Placed() == p; },
+            "the window at its placement");
+  }
+  Rect Placed() {
+    const wxRect r = frame()->GetRect();
+    return Rect({r.x, r.y, r.x + r.width, r.y + r.height});
+  }
   MainFrame* frame() { return app_->frame(); }
   TreeView* tree() { return frame()->tree(); }
   wxTreeItemId Node(const std::vector<std::string>& path) {
@@ -81,10 +95,20 @@ class KorvoDeskWindowTest : public HubFixture {
   // A real click on the node's label.
   void ClickNode(const wxTreeItemId& item) {
     tree()->EnsureVisible(item);
-    wxRect r;
-    ASSERT_TRUE(WaitFor([&] { return tree()->GetBoundingRect(item, r, true) && r.height > 0; }, "the node shown"));
+    WaitPlaced();
+    // The control lays out its nodes when idle: the point is taken once the
+    // node is found there.
+    wxPoint at;
+    ASSERT_TRUE(WaitFor([&] {
+      wxRect r;
+      if (!tree()->GetBoundingRect(item, r, true) || r.height <= 0) return false;
+      at = r.GetPosition() + wxPoint(r.width / 2, r.height / 2);
+      int flags = 0;
+      return tree()->HitTest(at, flags) == item;
+    }, "the node shown"));
     wxUIActionSimulator sim;
-    sim.MouseMove(tree()->ClientToScreen(r.GetPosition() + wxPoint(r.width / 2, r.height / 2)));
+    sim.MouseMove(tree()->ClientToScreen(at));
+    WaitFor([&] { return wxGetMousePosition() == tree()->ClientToScreen(at); }, "the pointer on the node");
     sim.MouseClick();
     WaitFor([&] { return tree()->GetSelection() == item; }, "the node selected");
   }
@@ -130,8 +154,8 @@ TEST_F(KorvoDeskWindowTest, ANewUserRunsTheServerFromTheManager) {
 
   // An eighth of the screen in, three quarters in size; the tree a quarter.
   const Rect expected = DefaultRect(Screen());
-  const wxRect r = frame()->GetRect();
-  EXPECT_EQ(Rect({r.x, r.y, r.x + r.width, r.y + r.height}), expected);
+  WaitPlaced();
+  EXPECT_EQ(Placed(), expected);
   EXPECT_EQ(frame()->splitter()->GetSashPosition(), expected.width() / 4);
 
   EXPECT_EQ(tree()->GetChildrenCount(Node({"Personal Folders"}), false), 6u);
@@ -213,8 +237,8 @@ TEST_F(KorvoDeskWindowTest, ARestartRestoresTheRectangleAndSplitter) {
 
   app_.reset();
   Start();
-  const wxRect r = frame()->GetRect();
-  EXPECT_EQ(Rect({r.x, r.y, r.x + r.width, r.y + r.height}), (Rect{100, 80, 900, 600}));
+  WaitPlaced();
+  EXPECT_EQ(Placed(), (Rect{100, 80, 900, 600}));
   EXPECT_EQ(frame()->splitter()->GetSashPosition(), 180);
 }
 
@@ -307,6 +331,31 @@ TEST_F(KorvoDeskWindowTest, TheProgramClosesNormallyAtTheEndOfTheSession) {
     ASSERT_EQ(KvReadRegUserStr(kWindowStateSection, "Rect", text, sizeof text), 1);
     EXPECT_EQ(text, FormatRect(DefaultRect(Screen())));
   }
+}
+
+// A right click in the tree opens the popup of the selected node and leaves
+// the selection (and the open list) as it was.
+TEST_F(KorvoDeskWindowTest, ARightClickInTheTreeKeepsTheSelection) {
+  StartHub();
+  Start();
+  const wxTreeItemId inBox = Node({"Personal Folders", "Input Box"});
+  const wxTreeItemId book = Node({"Personal Folders", "Address Book"});
+  ASSERT_TRUE(inBox.IsOk() && book.IsOk());
+  WaitPlaced();
+  ClickNode(inBox);
+  bool opened = false;
+  frame()->Bind(wxEVT_MENU_OPEN, [&](wxMenuEvent& e) {
+    opened = true;
+    e.Skip();
+    wxTheApp->CallAfter([] { PressKey(WXK_ESCAPE); });
+  });
+  wxRect r;
+  ASSERT_TRUE(tree()->GetBoundingRect(book, r, true));
+  wxUIActionSimulator sim;
+  sim.MouseMove(tree()->ClientToScreen(r.GetPosition() + wxPoint(r.width / 2, r.height / 2)));
+  sim.MouseClick(wxMOUSE_BTN_RIGHT);
+  ASSERT_TRUE(WaitFor([&] { return opened && !tree()->popupOpen(); }, "the popup opened and closed"));
+  EXPECT_EQ(tree()->GetSelection(), inBox);
 }
 
 // The program itself under the window manager: it opens where "Rect" says,
