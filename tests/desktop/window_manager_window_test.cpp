@@ -1,12 +1,11 @@
 // The window-manager fixture of the GUI tests: Openbox claims the private
-// display, manages the windows shown on it, and leaves neither a process nor
-// a file once it stops.
-#include <algorithm>
+// display and leaves neither a process nor a file once it stops. (That it
+// manages the windows a program shows is managed_window_test's part: there
+// it starts before the toolkit, as for every program that asks for it.)
 #include <cerrno>
 #include <csignal>
 
 #include <gtest/gtest.h>
-#include <wx/frame.h>
 
 #include "tests/support/gui/window_manager.h"
 #include "tests/support/gui/window_test.h"
@@ -16,12 +15,7 @@ namespace {
 
 class WindowManagerFixture : public WindowTest {};
 
-bool Managed(const std::string& title) {
-  auto titles = ManagedWindowsBottomToTop();
-  return std::find(titles.begin(), titles.end(), title) != titles.end();
-}
-
-TEST_F(WindowManagerFixture, ManagesTheDisplayAndLeavesNothingBehind) {
+TEST_F(WindowManagerFixture, ClaimsTheDisplayAndLeavesNothingBehind) {
   ASSERT_FALSE(WindowManagerRunning());
   pid_t pid = -1;
   std::filesystem::path home;
@@ -30,10 +24,7 @@ TEST_F(WindowManagerFixture, ManagesTheDisplayAndLeavesNothingBehind) {
     pid = manager.pid();
     home = manager.home();
     EXPECT_TRUE(WindowManagerRunning());
-    auto* frame = new wxFrame(nullptr, wxID_ANY, "Managed frame");
-    ShowAndWait(frame);
-    WaitFor([] { return Managed("Managed frame"); }, "the frame in the manager's list");
-    frame->Destroy();
+    EXPECT_TRUE(std::filesystem::exists(home));
   }
   EXPECT_EQ(kill(pid, 0), -1);
   EXPECT_EQ(errno, ESRCH);
