@@ -21,14 +21,21 @@ namespace fs = std::filesystem;
 
 enum Kind { kDistinct = 0, kRepeated = 1, kCrowded = 2 };
 
+// The run's folder, removed at exit; a plain array, so that it still holds the
+// name when the exit handler runs after the program's objects are gone.
+char g_folder[4096];
+
 fs::path Folder() {
-  static const fs::path dir = [] {
+  if (!g_folder[0]) {
     const fs::path d = fs::temp_directory_path() / ("numsnip_bench." + std::to_string(std::random_device()()));
     fs::create_directories(d);
-    std::atexit([] { fs::remove_all(Folder()); });
-    return d;
-  }();
-  return dir;
+    std::snprintf(g_folder, sizeof g_folder, "%s", d.c_str());
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(g_folder, ec);
+    });
+  }
+  return g_folder;
 }
 
 std::string Number(uint64_t i) {
