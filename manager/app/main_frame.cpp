@@ -74,6 +74,9 @@ AboutDialog::AboutDialog(wxWindow* parent, long extraStyle)
   sizer->Add(new wxStaticText(this, kAboutVersionText, kVersionText), 0,
              wxLEFT | wxRIGHT | wxALIGN_CENTER_HORIZONTAL, 12);
   sizer->Add(new wxButton(this, wxID_OK, "OK"), 0, wxALL | wxALIGN_CENTER_HORIZONTAL, 12);
+  // Wide enough for its title beside a window manager's buttons, which cut
+  // it short on a dialog only as wide as its texts.
+  sizer->SetMinSize(wxSize(GetTextExtent("About Korvo Manager").x + 160, -1));
   SetSizerAndFit(sizer);
   SetEscapeId(wxID_OK);
   CentreOnScreen();
