@@ -43,3 +43,41 @@ function(korvo_png_header header symbol png)
   file(CONFIGURE OUTPUT ${header} CONTENT
     "// Generated from ${source}.\n#pragma once\n#include <array>\ninline constexpr std::array<unsigned char, ${size}> ${symbol} = {${bytes}};\n" @ONLY)
 endfunction()
+
+# The suite's files (media/files.txt): three lists of the same length, the
+# names, parts and sources, in the list's order. Configures again when the
+# list changes.
+function(korvo_suite_files names parts sources)
+  set(list ${PROJECT_SOURCE_DIR}/media/files.txt)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list})
+  file(STRINGS ${list} lines REGEX "^[^#]")
+  set(n)
+  set(p)
+  set(s)
+  foreach(line ${lines})
+    string(REGEX MATCH "^([^ ]+) +([a-z]+) +([^ ]+) *$" matched "${line}")
+    if(NOT matched)
+      message(FATAL_ERROR "media/files.txt: cannot read the line '${line}'")
+    endif()
+    list(APPEND n ${CMAKE_MATCH_1})
+    list(APPEND p ${CMAKE_MATCH_2})
+    list(APPEND s ${CMAKE_MATCH_3})
+  endforeach()
+  set(${names} ${n} PARENT_SCOPE)
+  set(${parts} ${p} PARENT_SCOPE)
+  set(${sources} ${s} PARENT_SCOPE)
+endfunction()
+
+# The suite's files as rows of C++ ({"name", SuitePart::Part},) for
+# core/setup/suite_files.h to include.
+function(korvo_suite_files_rows header)
+  korvo_suite_files(names parts sources)
+  set(rows "")
+  foreach(name part IN ZIP_LISTS names parts)
+    string(SUBSTRING ${part} 0 1 first)
+    string(TOUPPER ${first} first)
+    string(SUBSTRING ${part} 1 -1 rest)
+    string(APPEND rows "    {\"${name}\", SuitePart::${first}${rest}},\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${header} CONTENT "// Generated from media/files.txt.\n${rows}" @ONLY)
+endfunction()

@@ -11,6 +11,8 @@ namespace korvo {
 
 namespace {
 
+using platform::WithSlash;
+
 constexpr uint32_t kPathSize = 260;
 
 // An empty value counts as missing: it names no folder and no server.
@@ -19,11 +21,6 @@ bool Read(int (*getter)(char*, uint32_t), std::string& out) {
   if (!getter(buffer, sizeof buffer) || !buffer[0]) return false;
   out = buffer;
   return true;
-}
-
-std::string WithSlash(std::string path) {
-  if (!path.empty() && path.back() != '/') path += '/';
-  return path;
 }
 
 std::string WithoutSlash(std::string path) {

@@ -6,9 +6,13 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/lasterror.h"
@@ -361,6 +365,59 @@ Handle LockFolder(const char* path) {
     return kInvalidHandle;
   }
   return fd;
+}
+
+namespace {
+
+std::string LoginName(uid_t uid) {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buffer[1024];
+  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found) return found->pw_name;
+  return "uid " + std::to_string(uid);
+}
+
+// Why another login could change this one file or folder (lstat: a link is
+// judged by the folder that holds it), empty when none could.
+std::string WhoElseCouldChangeOne(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return path + ": " + std::strerror(errno);
+  if (S_ISLNK(st.st_mode)) return "";
+  if (st.st_uid != 0 && st.st_uid != geteuid()) return path + " belongs to the login " + LoginName(st.st_uid) + ".";
+  const bool folder = S_ISDIR(st.st_mode);
+  // A sticky folder keeps others from replacing what they do not own.
+  if (folder && (st.st_mode & S_ISVTX)) return "";
+  if ((st.st_mode & S_IWOTH) != 0) return path + " can be changed by every login.";
+  if ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0) return path + " can be changed by the logins of its group.";
+  return "";
+}
+
+// The path and every folder above it.
+std::string WhoElseCouldChangeAlong(const std::string& path) {
+  std::string node = path;
+  while (!node.empty()) {
+    if (std::string why = WhoElseCouldChangeOne(node); !why.empty()) return why;
+    if (node == "/") break;
+    const size_t slash = node.find_last_of('/');
+    node = slash == 0 ? "/" : slash == std::string::npos ? "" : node.substr(0, slash);
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string WhoElseCouldChange(const std::string& path) {
+  std::string given = path;
+  while (given.size() > 1 && given.back() == '/') given.pop_back();
+  if (given.empty() || given[0] != '/') {
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return path + ": " + std::strerror(errno);
+    given = std::string(cwd) + (given.empty() ? "" : "/" + given);
+  }
+  if (std::string why = WhoElseCouldChangeAlong(given); !why.empty()) return why;
+  char resolved[PATH_MAX];
+  if (!realpath(given.c_str(), resolved)) return path + ": " + std::strerror(errno);
+  return WhoElseCouldChangeAlong(resolved);
 }
 
 }  // namespace korvo::platform

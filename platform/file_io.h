@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace korvo::platform {
 
@@ -106,6 +107,21 @@ bool MoveFileNoReplace(const char* from, const char* to);
 // nobody else (group and others). A closing "/" is ignored.
 enum class FolderTrust { kOwn, kMissing, kNotAFolder, kSymlink, kForeignOwner, kOpenToOthers };
 FolderTrust CheckOwnFolder(const char* path);
+
+// A folder's path with its closing "/"; an empty path stays empty (it names
+// no folder).
+inline std::string WithSlash(std::string path) {
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
+// Why a login other than root or the effective user could change the file
+// or folder at the path, or a folder above it (the path as given and as it
+// resolves): owned by another login, or writable by a group other than
+// root's or by others, where a folder's sticky bit does not keep others
+// from replacing what it holds. Empty when nobody else can; a path that
+// cannot be examined gives its error.
+std::string WhoElseCouldChange(const std::string& path);
 
 // Holds a folder for its user: an exclusive lock on it that lasts until the
 // handle is closed or the process ends. kInvalidHandle with EWOULDBLOCK when

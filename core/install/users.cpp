@@ -76,13 +76,9 @@ int FindUsers(const char* machine, std::vector<std::string>* list) {
 
 namespace {
 
+using korvo::platform::WithSlash;
 constexpr uint32_t kAllRights = 0x3F;
 constexpr size_t kRecordTextLimit = 511;
-
-std::string WithSlash(std::string path) {
-  if (!path.empty() && path.back() != '/') path += '/';
-  return path;
-}
 
 bool Read(int (*getter)(char*, uint32_t), std::string* out) {
   char buffer[260] = {};

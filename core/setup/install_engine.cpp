@@ -13,6 +13,8 @@
 #include "common/settings.h"
 #include "common/trace.h"
 #include "core/install/install.h"
+#include "core/setup/manifest.h"
+#include "core/setup/suite_files.h"
 #include "platform/file_io.h"
 #include "platform/lasterror.h"
 #include "platform/process.h"
@@ -26,6 +28,7 @@ namespace {
 using desktop::Answer;
 using desktop::Buttons;
 using desktop::Icon;
+using platform::WithSlash;
 
 // Set once per process: the printer settings program was started, and the
 // client files were copied (a second copy in the same run is skipped).
@@ -34,35 +37,13 @@ std::atomic<bool> gClientFilesCopied{false};
 
 constexpr uint32_t kPathSize = 260;
 
-struct MediaFile {
-  const char* name;     // in the root folder
-  const char* pattern;  // on the media; '?' also matches the '_' of a packed file
-};
-
-// The programs and files every workstation gets.
-constexpr MediaFile kClientFiles[] = {
-    {"libkorvocore.so", "libkorvocore.s?"}, {"korvodesk", "korvodes?"},  {"korvolens", "korvolen?"},
-    {"korvoprep", "korvopre?"},             {"README.TXT", "README.TX?"}, {"korvobell", "korvobel?"},
-    {"korvocapture", "korvocaptur?"},       {"install.html", "install.htm?"},
-};
-constexpr MediaFile kServerFiles[] = {{"korvohub", "korvohu?"}, {"korvo-relay", "korvo-rela?"}};
-
-// What removal deletes from the root folder; the folders and the server's
-// data stay.
-constexpr const char* kInstalledFiles[] = {"README.TXT", "korvobell",       "korvodesk",    "korvolens", "install.html",
-                                           "korvoprep",  "libkorvocore.so", "korvocapture", "korvohub",  "korvo-relay"};
-
-// The manager's help book: a folder of the media, copied beside the
+// The manager's help book: a folder of the suite's list, copied beside the
 // manager, its contents file first.
-constexpr const char* kHelpFolder = "help";
 constexpr const char* kHelpBook = "korvodesk.hhp";
+// The server's program, which its unit names.
+constexpr const char* kServerProgram = "korvohub";
 
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvo";
-
-std::string WithSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path += '/';
-  return path;
-}
 
 std::string BaseKey() {
   char key[64] = {};
@@ -126,6 +107,8 @@ void UnlinkRelay(const std::string& relay) {
   std::error_code ec;
   if (fs::is_symlink(fs::symlink_status(link, ec)) && fs::read_symlink(link, ec) == fs::path(relay)) fs::remove(link, ec);
 }
+
+bool PartFound(const SetupSettings& settings, SuitePart part);
 
 bool ServiceInstalled() {
   const uint32_t saved = platform::GetLastError();
@@ -296,6 +279,8 @@ bool InstallEngine::InstallWorkstation() {
   VersionCheck(false, skip);
   if (skip) return true;
   if (!Progress("Creating Directories ...") || !MakeRootDirectories()) return false;
+  // Where the manifest is, for a removal after a cancel part-way.
+  if (!KvSetKorvoInstallPath(WithSlash(settings_.rootDirectory).c_str())) return false;
   const bool copied = UnderWaitCursor([&] { return Progress("Copying files ...") && CopyClientFiles(); });
   if (!copied) return false;
   if (!Progress("Installing Korvo Print") || !InstallPrinter()) return false;
@@ -312,8 +297,14 @@ bool InstallEngine::InstallServer() {
   const bool copied = UnderWaitCursor([&] { return Progress("Copying files ...") && CopyClientFiles(); });
   if (!copied) return false;
   if (!Progress("Copying Server files") || !CopyServerFiles()) return false;
-  if (!Progress("Installing Korvo Service") || !InstallService()) return false;
-  return KvSetKorvoServer(kSetupVersion) != 0;
+  if (!Progress("Installing Korvo Service")) return false;
+  // A part that does not finish takes its unit back: removal would not take
+  // a part never marked installed, and the unit would outlive its program.
+  if (InstallService() && KvSetKorvoServer(kSetupVersion)) return true;
+  const uint32_t code = lastError_ ? lastError_ : platform::GetLastError();
+  RemoveService();
+  lastError_ = code;
+  return false;
 }
 
 bool InstallEngine::UnderWaitCursor(const std::function<bool()>& work) {
@@ -347,32 +338,54 @@ bool InstallEngine::CopyWithRetry(const std::string& pattern, const std::string&
   }
 }
 
+// Copies the media files of one part of the suite's list into the root
+// folder, each recorded in the manifest once it is there.
+bool InstallEngine::CopyPart(SuitePart part) {
+  const std::string root = WithSlash(settings_.rootDirectory);
+  for (const SuiteFile& file : kSuiteFiles) {
+    if (file.part != part) continue;
+    if (IsFolder(file)) {
+      if (!CopyFolder(file.name)) return false;
+      continue;
+    }
+    if (!Progress("Copying %s file", file.name)) return false;
+    if (!CopyWithRetry(MediaPattern(file.name), root + file.name) || !Record(file.name)) return false;
+  }
+  return true;
+}
+
+bool InstallEngine::Record(const std::string& relative) {
+  if (Manifest(settings_.rootDirectory).Record(relative)) return true;
+  lastError_ = platform::GetLastError();
+  return false;
+}
+
 bool InstallEngine::CopyClientFiles() {
   if (gClientFilesCopied) return true;
-  const std::string root = WithSlash(settings_.rootDirectory);
-  for (const MediaFile& file : kClientFiles) {
-    if (!Progress("Copying %s file", file.name)) return false;
-    if (!CopyWithRetry(file.pattern, root + file.name)) return false;
-  }
-  if (!CopyHelpBook()) return false;
+  if (!CopyPart(SuitePart::Client)) return false;
   gClientFilesCopied = true;
   return true;
 }
 
-bool InstallEngine::CopyHelpBook() {
-  const std::string folder = WithSlash(settings_.rootDirectory) + kHelpFolder + "/";
-  if (!KvMakeDirectories(folder.c_str())) return false;
-  std::vector<std::string> names = {kHelpBook};
-  std::vector<std::string> others;
+// A folder of the media (the manager's help book): its files, the book's
+// contents file first. The folder is recorded when this run made it.
+bool InstallEngine::CopyFolder(const std::string& name) {
+  const std::string folder = WithSlash(settings_.rootDirectory) + name;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(kHelpFolder, ec))
-    if (entry.is_regular_file(ec) && entry.path().filename() != kHelpBook) others.push_back(entry.path().filename());
-  std::sort(others.begin(), others.end());
-  names.insert(names.end(), others.begin(), others.end());
-  for (const std::string& name : names) {
-    const std::string file = std::string(kHelpFolder) + "/" + name;
-    if (!Progress("Copying %s file", file.c_str())) return false;
-    if (!CopyWithRetry(file, folder + name)) return false;
+  const bool made = !std::filesystem::exists(folder, ec);
+  if (!KvMakeDirectories(folder.c_str())) return false;
+  if (made && !Record(name)) return false;
+  const std::string media = name.substr(0, name.size() - 1);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(media, ec))
+    if (entry.is_regular_file(ec)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return (a == kHelpBook) != (b == kHelpBook) ? a == kHelpBook : a < b;
+  });
+  for (const std::string& file : names) {
+    const std::string relative = name + file;
+    if (!Progress("Copying %s file", (media + "/" + file).c_str())) return false;
+    if (!CopyWithRetry(media + "/" + file, folder + file) || !Record(relative)) return false;
   }
   return true;
 }
@@ -381,14 +394,10 @@ bool InstallEngine::CopyServerFiles() {
   if (!Progress("Removing Korvo Service ...") || !RemoveService()) return false;
   char serverRoot[kPathSize] = {};
   if (!KvGetServerRoot(serverRoot, sizeof serverRoot) || !KvMakeDirectories(serverRoot)) return false;
-  const std::string root = WithSlash(settings_.rootDirectory);
-  for (const MediaFile& file : kServerFiles) {
-    if (!Progress("Copying %s file", file.name)) return false;
-    if (!CopyWithRetry(file.pattern, root + file.name)) return false;
-  }
-  LinkRelay(root + "korvo-relay");
+  if (!CopyPart(SuitePart::Server)) return false;
+  LinkRelay(WithSlash(settings_.rootDirectory) + "korvo-relay");
   if (!Progress("Updating the Registry for Korvo Service ...")) return false;
-  return KvSetServerExe((root + kServerFiles[0].name).c_str()) != 0;
+  return KvSetServerExe((WithSlash(settings_.rootDirectory) + kServerProgram).c_str()) != 0;
 }
 
 bool InstallEngine::WriteServerValues() {
@@ -526,23 +535,24 @@ bool InstallEngine::BuildProgramGroup() {
   KvSendShellCommand(id, "[DeleteGroup(\"Korvo\",1)]");
   KvSendShellCommand(id, "[CreateGroup(\"%s\",1)]", group);
   KvSendShellCommand(id, "[ShowGroup(\"%s\",7,1)]", group);
-  // The group's items: progress line, file under the root, title as the
-  // command takes it (quoted where it is a name of the program).
+  // The group's items: progress line, file under the root, title. The
+  // title goes into the command quoted by the format: a %s value is taken
+  // as it stands, quote marks and all.
   static constexpr struct {
     const char* line;
     const char* file;
     const char* title;
   } kItems[] = {
-      {"Adding Korvo Manager item into Korvo group", "korvodesk", "\"Korvo Manager\""},
-      {"Adding Korvo Notify item into Korvo group", "korvobell", "\"Korvo Notifier\""},
-      {"Adding Korvo Viewer item into Korvo group", "korvolens", "\"Korvo Viewer\""},
-      {"Adding Korvo Readme text file item into Korvo group", "README.TXT", "\"Readme\""},
+      {"Adding Korvo Manager item into Korvo group", "korvodesk", "Korvo Manager"},
+      {"Adding Korvo Notify item into Korvo group", "korvobell", "Korvo Notifier"},
+      {"Adding Korvo Viewer item into Korvo group", "korvolens", "Korvo Viewer"},
+      {"Adding Korvo Readme text file item into Korvo group", "README.TXT", "Readme"},
       {"Adding Korvo Installation Guide item into Korvo group", "install.html", "Installation Guide"},
       {"Adding Korvo Online help item into Korvo group", "help/index.html", "Help"},
   };
   for (const auto& item : kItems) {
     line(item.line);
-    if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",%s)]", r, item.file, item.title);
+    if (going) KvSendShellCommand(id, "[AddItem(\"%s%s\",\"%s\")]", r, item.file, item.title);
   }
   line("Adding Korvo Remove item into Korvo group");
   if (going)
@@ -587,11 +597,13 @@ bool InstallEngine::Remove() {
   removing_ = true;
   bool server = true;
   bool workstation = true;
-  if (settings_.server >= 2) {
+  const bool serverFound = PartFound(settings_, SuitePart::Server);
+  const bool workstationFound = PartFound(settings_, SuitePart::Client);
+  if (serverFound) {
     server = RemoveServer();
     if (!server) Fail("Remove Server");
   }
-  if (settings_.workstation > 1) {
+  if (workstationFound) {
     workstation = RemoveWorkstation();
     if (!workstation) Fail("Remove Workstation");
   }
@@ -652,21 +664,55 @@ bool InstallEngine::RemoveInstalledFile(const std::string& root, const std::stri
   return true;
 }
 
+// What the manifest names, the last made first (a folder after its files;
+// one that still holds files of someone else's stays), then the manifest.
+// Without a manifest (an installation older than it): the plain files of
+// the suite's list. Once per run: both parts call it.
 bool InstallEngine::RemoveInstalledFiles() {
+  if (filesRemoved_) return true;
   const std::string root = WithSlash(settings_.rootDirectory);
-  for (const char* name : kInstalledFiles)
+  const Manifest manifest(root);
+  std::vector<std::string> entries;
+  if (manifest.exists()) {
+    entries = manifest.Entries();
+    std::reverse(entries.begin(), entries.end());
+  } else {
+    for (const SuiteFile& file : kSuiteFiles)
+      if (file.part != SuitePart::Printer && !IsFolder(file)) entries.insert(entries.begin(), file.name);
+  }
+  for (const std::string& name : entries) {
+    if (name.back() == '/') {
+      std::error_code ec;
+      std::filesystem::remove(root + name, ec);
+      continue;
+    }
     if (!RemoveInstalledFile(root, name)) return false;
-  // The help book's folder goes with its files.
-  const std::string help = root + kHelpFolder;
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(help, ec))
-    if (!entry.is_directory(ec)) names.push_back(std::string(kHelpFolder) + "/" + entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names)
-    if (!RemoveInstalledFile(root, name)) return false;
-  std::filesystem::remove(help, ec);
+  }
+  if (!manifest.Delete()) {
+    lastError_ = platform::GetLastError();
+    return false;
+  }
+  filesRemoved_ = true;
   return true;
+}
+
+namespace {
+
+// A part that was installed, or that an installation began (its files are in
+// the manifest): removal takes it.
+bool PartFound(const SetupSettings& settings, SuitePart part) {
+  if (part == SuitePart::Server ? settings.server >= 2 : settings.workstation > 1) return true;
+  for (const std::string& entry : Manifest(settings.rootDirectory).Entries())
+    for (const SuiteFile& file : kSuiteFiles)
+      if (file.part == part && (entry == file.name || (IsFolder(file) && entry.rfind(file.name, 0) == 0)))
+        return true;
+  return false;
+}
+
+}  // namespace
+
+bool InstallationFound(const SetupSettings& settings) {
+  return PartFound(settings, SuitePart::Server) || PartFound(settings, SuitePart::Client);
 }
 
 }  // namespace korvo

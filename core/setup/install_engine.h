@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/setup/setup_settings.h"
+#include "core/setup/suite_files.h"
 #include "desktop/prompt.h"
 
 namespace korvo {
@@ -41,6 +42,10 @@ class SetupSheet {
 inline constexpr int kSetupProgressText = 0x464;
 inline constexpr int kSetupProgressStep = 0x465;
 inline constexpr int kSetupFinished = 0x466;
+
+// Removal has a part to take: one marked installed, or one whose files an
+// installation recorded in the manifest under the settings' root folder.
+bool InstallationFound(const SetupSettings& settings);
 
 class InstallEngine {
  public:
@@ -115,8 +120,10 @@ class InstallEngine {
   bool InstallServer();
   bool MakeRootDirectories();
   bool CopyWithRetry(const std::string& pattern, const std::string& destination);
+  bool CopyPart(SuitePart part);
+  bool CopyFolder(const std::string& name);
+  bool Record(const std::string& relative);
   bool CopyClientFiles();
-  bool CopyHelpBook();
   bool CopyServerFiles();
   bool WriteServerValues();
   bool WriteWorkstationValues();
@@ -150,6 +157,7 @@ class InstallEngine {
   std::condition_variable stopWake_;
   bool stop_ = false;
   bool removing_ = false;
+  bool filesRemoved_ = false;  // this run's removal took the installed files
   bool busy_ = false;  // the wait cursor is on
   std::thread worker_;
 };

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/setup/install_engine.h"
+
 namespace korvo::setup {
 
 namespace {
@@ -43,6 +45,7 @@ SetupWizardModel::SetupWizardModel(WizardMode mode, SetupSettings& settings, des
       probes_(std::move(probes)),
       networkChecked_(networkChecked ? networkChecked : &gNetworkChecked) {
   if (mode_ == WizardMode::Install) readme = ReadmeText("");
+  else somethingToRemove_ = InstallationFound(settings_);
 }
 
 std::optional<Page> SetupWizardModel::Next(Page from) const { return NextPage(mode_, from, settings_.server != 0); }

@@ -27,6 +27,10 @@ inline constexpr const char* kRemoveFinalText = "Please wait to finish uninstall
 inline constexpr const char* kRemoveDoneTexts[2] = {
     "Thank you for using Velmora Korvo.\n\nKorvo components have been removed from the system.",
     "Click  'Ok' to exit."};
+// Removal found nothing installed.
+inline constexpr const char* kNothingRemovedTexts[2] = {
+    "Thank you for using Velmora Korvo.\n\nKorvo was not installed on this system: nothing has been removed.",
+    "Click  'Ok' to exit."};
 inline constexpr const char* kServerOption = "&Server and Workstation installation and setup";
 inline constexpr const char* kWorkstationOption = "&Workstation installation and setup";
 inline constexpr const char* kManagerCheck = "Place shortcut for Korvo Manager on Desktop";
@@ -71,6 +75,10 @@ class SetupWizardModel {
   // through the engine, which holds its lock while the box is open.
   bool AskCancel();
 
+  // The removal's last page: what it removed, or that nothing was installed
+  // (as the settings were when the wizard started).
+  const char* const* RemoveDoneTexts() const { return somethingToRemove_ ? kRemoveDoneTexts : kNothingRemovedTexts; }
+
   // The progress page's line as shown: cut to its limit, then 33 blanks.
   static std::string ProgressLine(const std::string& line);
 
@@ -96,6 +104,7 @@ class SetupWizardModel {
   SetupProbes probes_;
   bool* networkChecked_;
   wxWindow* owner_ = nullptr;
+  bool somethingToRemove_ = true;
 };
 
 }  // namespace korvo::setup

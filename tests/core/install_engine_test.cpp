@@ -4,6 +4,7 @@
 #include "core/setup/install_engine.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -203,6 +204,14 @@ const std::vector<std::string> kServerLines = {"Setting Server Registry Keys",
                                                "Waiting for Korvo service to start ...",
                                                "Adding Adiministrators ..."};
 
+// A desktop entry's value of the key, "" when it has none.
+std::string EntryValue(const std::string& text, const std::string& key) {
+  const size_t at = text.find("\n" + key + "=");
+  if (at == std::string::npos) return "";
+  const size_t start = at + key.size() + 2;
+  return text.substr(start, text.find('\n', start) - start);
+}
+
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
   std::vector<std::string> out;
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -242,6 +251,10 @@ class InstallEngineRun : public ::testing::Test {
         continue;
       }
       Sandbox::writeFile(box_.path("standin") / name, std::string("program ") + name + "\n");
+      // Programs as the build makes them: the menus run them.
+      if (std::string(name) != "install.html")
+        fs::permissions(box_.path("standin") / name, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                        fs::perm_options::add);
       packed.push_back(box_.path("standin") / name);
     }
     test::PackMedia(media_, packed);
@@ -368,11 +381,32 @@ TEST_F(InstallEngineRun, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheDat
             root + "korvoprep /uninstall");
   EXPECT_EQ(IsFaxPrinterInstalled(), 0u);
   EXPECT_TRUE(fs::exists(box_.systemdDir() / "korvo.service"));
+  // Every entry's name and command as the desktop shows and runs them.
   const fs::path apps = box_.systemRoot() / "usr/local/share/applications";
-  for (const char* item : {"korvo-manager", "korvo-notifier", "korvo-viewer", "readme", "installation-guide", "help", "remove-korvo"})
-    EXPECT_TRUE(fs::exists(apps / ("korvo-velmora-korvo-" + std::string(item) + ".desktop"))) << item;
-  EXPECT_TRUE(fs::exists(box_.systemRoot() / "etc/xdg/autostart/korvo-korvo-notifier.desktop"));
-  EXPECT_FALSE(fs::exists(box_.systemRoot() / "etc/xdg/autostart/korvo-korvo-manager.desktop"));
+  const fs::path autostart = box_.systemRoot() / "etc/xdg/autostart";
+  const struct {
+    fs::path file;
+    std::string name, exec;
+  } entries[] = {
+      {apps / "korvo-velmora-korvo-korvo-manager.desktop", "Korvo Manager", root + "korvodesk"},
+      {apps / "korvo-velmora-korvo-korvo-notifier.desktop", "Korvo Notifier", root + "korvobell"},
+      {apps / "korvo-velmora-korvo-korvo-viewer.desktop", "Korvo Viewer", root + "korvolens"},
+      {apps / "korvo-velmora-korvo-readme.desktop", "Readme", ""},
+      {apps / "korvo-velmora-korvo-installation-guide.desktop", "Installation Guide", ""},
+      {apps / "korvo-velmora-korvo-help.desktop", "Help", ""},
+      {apps / "korvo-velmora-korvo-remove-korvo.desktop", "Remove Korvo", root + "korvoprep /uninstall"},
+      {autostart / "korvo-korvo-notifier.desktop", "Korvo Notifier", root + "korvobell"},
+  };
+  for (const auto& e : entries) {
+    SCOPED_TRACE(e.file.string());
+    const std::string text = Sandbox::readFile(e.file);
+    EXPECT_EQ(EntryValue(text, "Name"), e.name) << text;
+    EXPECT_EQ(EntryValue(text, "Exec"), e.exec) << text;
+  }
+  EXPECT_FALSE(fs::exists(autostart / "korvo-korvo-manager.desktop"));
+  // An administrator's own files beside the installed ones.
+  Sandbox::writeFile(root + "help/local-notes.html", "ours");
+  Sandbox::writeFile(root + "site.conf", "ours");
 
   {
     SetupSettings settings = SetupSettings::Load();
@@ -392,6 +426,8 @@ TEST_F(InstallEngineRun, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheDat
     EXPECT_EQ(lines.back(), "Mark Workstation not installed ...");
   }
   EXPECT_NE(IsFaxPrinterInstalled(), 0u);
+  EXPECT_EQ(Sandbox::readFile(root + "help/local-notes.html"), "ours");
+  EXPECT_EQ(Sandbox::readFile(root + "site.conf"), "ours");
   EXPECT_FALSE(HasKey(platform::RegistryHive::LocalMachine, kUninstallKey));
   EXPECT_FALSE(HasKey(platform::RegistryHive::LocalMachine, kBaseKey));
   EXPECT_FALSE(HasKey(platform::RegistryHive::CurrentUser, kBaseKey));
@@ -400,6 +436,7 @@ TEST_F(InstallEngineRun, FirstInstallationOfBothPartsThenRemovalLeavesOnlyTheDat
   for (const std::string& p : test::Tree(box_.root(), {"cups", "client.", "trace.log"})) {
     if (was.count(p)) continue;
     const bool kept = p == "opt" || p == "opt/korvo" || p.rfind("opt/korvo/Server", 0) == 0 ||
+                      p == "opt/korvo/help" || p == "opt/korvo/help/local-notes.html" || p == "opt/korvo/site.conf" ||
                       p.rfind("opt/korvo/Users", 0) == 0 || p.rfind("machine.reg", 0) == 0 ||
                       p.rfind("user.reg", 0) == 0;
     EXPECT_TRUE(kept) << p;
@@ -466,6 +503,74 @@ std::vector<int> RunWorker(InstallEngine& engine, Sheet& sheet, bool remove) {
   else engine.StartInstall();
   engine.Join();
   return sheet.results();
+}
+
+// The program the unit's ExecStart names, "" without a unit.
+std::string UnitProgram(const fs::path& unit) {
+  const std::string text = Sandbox::readFile(unit);
+  const size_t at = text.find("\nExecStart=\"");
+  if (at == std::string::npos) return "";
+  const size_t start = at + 12;
+  return text.substr(start, text.find('"', start) - start);
+}
+
+// A cancel confirmed at any progress line of an installation, then removal:
+// the system is as it was but for the server's data, the users' folders and
+// the hives. A unit never outlives its program.
+TEST_F(InstallEngineRun, CancelAtEveryStepThenRemovalLeavesTheSystemAsItWas) {
+  if (geteuid() != 0) GTEST_SKIP() << "cupsd and its ServerBin need root";
+  MakeMedia();
+  ASSERT_FALSE(HasFatalFailure());
+  test::CupsServer cups(box_, box_.path("runtime"), box_.systemRoot() / "usr/lib/cups");
+  const std::vector<std::string> leftOut = {"cups", "client.", "trace.log", "media", "standin", "runtime"};
+  const std::vector<std::string> before = test::Tree(box_.root(), leftOut);
+  const size_t lineCount = WorkstationLines().size() + kGroupLines.size() + kServerLines.size();
+  const fs::path unit = box_.systemdDir() / "korvo.service";
+  for (size_t stopAt = 0; stopAt < lineCount; ++stopAt) {
+    SCOPED_TRACE(testing::Message() << "cancelled after line " << stopAt);
+    // Each installation in a process of its own: the client files are
+    // copied once per process.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      SetupSettings settings = Settings();
+      test::RecordedPrompts prompts;
+      InstallEngine engine(settings, prompts, [](std::chrono::milliseconds) {});
+      Sheet sheet(prompts);
+      size_t seen = 0;
+      sheet.OnLine([&](const std::string&) {
+        if (seen++ == stopAt) engine.RequestStop();
+      });
+      const std::vector<int> results = RunWorker(engine, sheet, false);
+      _exit(results.empty() && prompts.boxes.empty() && seen == stopAt + 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string program = UnitProgram(unit);
+    EXPECT_TRUE(program.empty() || fs::exists(program)) << program;
+
+    test::RecordedPrompts prompts;
+    if (IsFaxPrinterInstalled() == 0) prompts.Answer(Answer::Ok);  // delete the printer
+    SetupSettings settings = SetupSettings::Load();
+    const bool found = InstallationFound(settings);
+    InstallEngine engine(settings, prompts, std::ref(pauses_));
+    Sheet sheet(prompts);
+    const std::vector<int> results = RunWorker(engine, sheet, true);
+    EXPECT_EQ(results, std::vector<int>{1});
+    EXPECT_EQ(found, !sheet.lines().empty());
+    EXPECT_FALSE(fs::exists(unit));
+    EXPECT_NE(IsFaxPrinterInstalled(), 0u);
+    EXPECT_FALSE(HasKey(platform::RegistryHive::LocalMachine, kBaseKey));
+    const std::set<std::string> was(before.begin(), before.end());
+    for (const std::string& p : test::Tree(box_.root(), leftOut)) {
+      if (was.count(p)) continue;
+      const bool kept = p == "opt" || p == "opt/korvo" || p.rfind("opt/korvo/Server", 0) == 0 ||
+                        p.rfind("opt/korvo/Users", 0) == 0 || p.rfind("machine.reg", 0) == 0 ||
+                        p.rfind("user.reg", 0) == 0;
+      EXPECT_TRUE(kept) << p;
+    }
+  }
 }
 
 TEST_F(InstallEngineRun, EarlierVersionsOfTheWorkstationPart) {
@@ -688,7 +793,9 @@ TEST_F(InstallEngineRun, RemovalTakesTheServerPartOnlyWhenAVersionIsInstalled) {
       ASSERT_GE(lines.size(), 3u);
       EXPECT_EQ(lines[0], "Remove Korvo service  ...");
       EXPECT_EQ(lines[1], "Remove Server files ...");
-      EXPECT_EQ(lines[2], "Removing " + Root() + "README.TXT file ...");
+      // Without a manifest (an older installation): the suite's files, the
+      // last of the list first.
+      EXPECT_EQ(lines[2], "Removing " + Root() + "korvo-relay file ...");
       EXPECT_EQ(lines.back(), "Mark Server not installed ...");
     } else {
       EXPECT_TRUE(lines.empty()) << lines.front();

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
+#include "core/setup/manifest.h"
 #include "tests/core/sendfax_prompts.h"
 #include "tests/support/sandbox.h"
 
@@ -258,6 +260,41 @@ TEST_F(WizardModel, TheReadmeOfTheCurrentFolderOnlyWhenInstalling) {
   EXPECT_EQ(Model().readme, "Korvo 1.30\n");
   EXPECT_EQ(Model(WizardMode::Remove).readme, "");
   std::filesystem::current_path(saved);
+}
+
+// The removal's last page says "removed" only where something was installed:
+// a part marked installed, or one whose files a cancelled installation
+// recorded in its manifest.
+TEST_F(WizardModel, RemovalSaysWhetherAnythingWasInstalled) {
+  settings.rootDirectory = box.path("opt/korvo").string();
+  std::filesystem::create_directories(settings.rootDirectory);
+  const struct {
+    const char* what;
+    int32_t server, workstation;
+    const char* recorded;  // in the manifest; null: none
+    bool removed;
+  } cases[] = {
+      {"nothing", 1, 1, nullptr, false},
+      {"parts removed before", 0, 0, nullptr, false},
+      {"the workstation", 1, 0x11E, nullptr, true},
+      {"the server", 0x11E, 1, nullptr, true},
+      {"a cancelled copy", 1, 1, "korvodesk", true},
+      {"a cancelled help book", 1, 1, "help/index.html", true},
+      {"the server's program of a cancelled server part", 1, 1, "korvohub", true},
+      {"only something of no part", 1, 1, "notes.txt", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Manifest manifest(settings.rootDirectory);
+    ASSERT_TRUE(manifest.Delete());
+    if (c.recorded) {
+      ASSERT_TRUE(manifest.Record(c.recorded));
+    }
+    settings.server = c.server;
+    settings.workstation = c.workstation;
+    EXPECT_STREQ(Model(WizardMode::Remove).RemoveDoneTexts()[0],
+                 c.removed ? kRemoveDoneTexts[0] : kNothingRemovedTexts[0]);
+  }
 }
 
 }  // namespace

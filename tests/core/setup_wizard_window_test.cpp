@@ -160,9 +160,11 @@ TEST_F(SetupWizardWindow, InstallWalkChecksProgressAndOk) {
     ASSERT_TRUE(On(sheet, Page::MainInfo));
     SheetPage* info = sheet.CurrentSheetPage();
     test::Type(Control<wxTextCtrl>(info, id::kContactPerson), "Ana");
-    // The fax number edit takes only what can be dialed.
-    test::Type(Control<wxTextCtrl>(info, id::kMainFaxNumber), "01x234");
-    EXPECT_EQ(Control<wxTextCtrl>(info, id::kMainFaxNumber)->GetValue(), "01234");
+    // The numbers are taken as typed, "+" and all: nothing is checked here.
+    test::Type(Control<wxTextCtrl>(info, id::kMainFaxNumber), "+385 1 555-0100");
+    EXPECT_EQ(Control<wxTextCtrl>(info, id::kMainFaxNumber)->GetValue(), "+385 1 555-0100");
+    test::Type(Control<wxTextCtrl>(info, id::kMainPhoneNumber), "+385 1 555-0199");
+    EXPECT_EQ(Control<wxTextCtrl>(info, id::kMainPhoneNumber)->GetValue(), "+385 1 555-0199");
     test::Type(Control<wxTextCtrl>(info, id::kOrganization), "Velmora");
     Shot(sheet, "maininfo");
     Next(sheet);
@@ -185,7 +187,7 @@ TEST_F(SetupWizardWindow, InstallWalkChecksProgressAndOk) {
                            "faxhost"),
               std::string::npos)
         << summary;
-    EXPECT_NE(summary.find("Contact Person: Ana\n  Main Fax Number: 01234"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("Contact Person: Ana\n  Main Fax Number: +385 1 555-0100\n  Main Phone Number: +385 1 555-0199"), std::string::npos) << summary;
     Shot(sheet, "final");
     // Back walks the same pages in reverse, then forward again.
     for (Page page : {Page::Desktop, Page::WorkStation, Page::MainInfo}) {
@@ -276,6 +278,7 @@ TEST_F(SetupWizardWindow, ProgressFailureCancelsAndDoneCancelEndsWithoutQuestion
 }
 
 TEST_F(SetupWizardWindow, RemovalSheet) {
+  settings.workstation = 0x11E;  // an installed workstation: its last page says what was removed
   EXPECT_TRUE(Run(WizardMode::Remove, [&](WizardSheet& sheet) {
     ASSERT_TRUE(On(sheet, Page::RemoveWelcome));
     EXPECT_FALSE(sheet.BackButton()->IsEnabled());

@@ -1,5 +1,7 @@
 #include "core/setup/app/setup_wizard.h"
 
+#include <wx/image.h>
+
 #include <wx/utils.h>
 
 #include "core/setup/app/wizard_sheet.h"
@@ -47,7 +49,9 @@ class Wizard final : public SetupWizard {
 }  // namespace
 
 std::unique_ptr<SetupWizard> MakeSetupWizard(SetupMode mode, SetupSettings& settings, InstallEngine& engine) {
-  wxInitAllImageHandlers();
+  // The wizard's picture is a PNG; the launcher that loaded the library may
+  // have its handler already (a second one is reported as a duplicate).
+  if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
   return std::make_unique<Wizard>(mode, settings, engine);
 }
 

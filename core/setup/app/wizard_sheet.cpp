@@ -119,10 +119,10 @@ class MainInfoPage : public BasicPage {
  public:
   MainInfoPage(WizardSheet* sheet) : BasicPage(sheet, Page::MainInfo) {
     contact_ = Edit(id::kContactPerson, "Contact person:", kMainInfoLimit);
+    // The numbers are shown to people, never dialed: no filter ("+385 ..."
+    // stays as typed).
     fax_ = Edit(id::kMainFaxNumber, "Main fax number:", kMainInfoLimit);
-    fax_->SetValidator(desktop::DialStringValidator());
     phone_ = Edit(id::kMainPhoneNumber, "Main phone number:", kMainInfoLimit);
-    phone_->SetValidator(desktop::DialStringValidator());
     organization_ = Edit(id::kOrganization, "Organization:", kOrganizationLimit);
   }
   void ToWindow() override {
@@ -211,7 +211,7 @@ class ProgressView : public BasicPage {
 
 class TextsPage : public BasicPage {
  public:
-  TextsPage(WizardSheet* sheet, Page page, const char* const (&texts)[2]) : BasicPage(sheet, page) {
+  TextsPage(WizardSheet* sheet, Page page, const char* const* texts) : BasicPage(sheet, page) {
     Text(wxID_ANY, texts[0]);
     Text(wxID_ANY, texts[1]);
   }
@@ -268,7 +268,7 @@ WizardSheet::WizardSheet(SetupWizardModel& model, InstallEngine* engine)
       case Page::RemoveFinal: view = new ProgressView(this, page); break;
       case Page::Done: view = new TextsPage(this, page, kDoneTexts); break;
       case Page::RemoveWelcome: view = new TextsPage(this, page, kRemoveWelcomeTexts); break;
-      case Page::RemoveDone: view = new TextsPage(this, page, kRemoveDoneTexts); break;
+      case Page::RemoveDone: view = new TextsPage(this, page, model_.RemoveDoneTexts()); break;
       case Page::ServiceStartup: view = new EmptyPage(this, page); break;
     }
     pages_[page] = view;
