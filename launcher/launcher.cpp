@@ -10,6 +10,7 @@
 #include "common/settings.h"
 #include "common/trace.h"
 #include "platform/accounts.h"
+#include "platform/file_io.h"
 #include "platform/lasterror.h"
 #include "platform/process.h"
 #include "platform/tempfile.h"
@@ -78,6 +79,9 @@ int StartRemovalCopy(const LauncherOptions& options, LaunchResult& result) {
   return 0;
 }
 
+// After an installation: the manager, the notifier and the print road's
+// capture agent for the login that ran setup (jobs printed to the fax
+// printer wait for that agent), not only from the next login on.
 void StartInstalledPrograms(LaunchResult& result) {
   char buffer[260];
   if (KvGetKorvoDeskName(buffer, sizeof buffer)) {
@@ -85,9 +89,88 @@ void StartInstalledPrograms(LaunchResult& result) {
     if (pid > 0) result.started.push_back(pid);
   }
   if (KvGetKorvoInstallPath(buffer, sizeof buffer)) {
-    const pid_t pid = StartForUser({std::string(buffer) + "korvobell"});
-    if (pid > 0) result.started.push_back(pid);
+    for (const char* program : {"korvobell", "korvocapture"}) {
+      const pid_t pid = StartForUser({std::string(buffer) + program});
+      if (pid > 0) result.started.push_back(pid);
+    }
   }
+}
+
+// Why setup must not use what is at the path: a login other than root (or
+// the effective user) could change it or a folder above it. For a folder,
+// everything in it is asked too. Empty when nobody else could.
+std::string UntrustedReason(const fs::path& path) {
+  std::error_code ec;
+  // Nothing there: nothing to load from it (the loader says so).
+  if (!fs::exists(fs::symlink_status(path, ec))) return "";
+  if (std::string why = platform::WhoElseCouldChange(path.string()); !why.empty()) return why;
+  if (!fs::is_directory(path, ec) || fs::is_symlink(path, ec)) return "";
+  for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    if (std::string why = platform::WhoElseCouldChange(it->path().string()); !why.empty()) return why;
+  }
+  if (ec) return path.string() + ": " + ec.message();
+  return "";
+}
+
+// The folder the launcher runs from is the private copy that removal made:
+// a folder of the launcher's name prefix in the temporary folder, the
+// effective user's own and closed to others.
+bool IsRemovalCopy(const fs::path& own, const LauncherOptions& options) {
+  return own.parent_path() == fs::path(TempParent(options)) &&
+         own.filename().string().rfind(std::string(kLauncherName) + ".", 0) == 0 &&
+         platform::CheckOwnFolder(own.c_str()) == platform::FolderTrust::kOwn;
+}
+
+constexpr const char* kCaption = "Korvo Setup";
+
+// The program of that name in a folder of PATH, "" when there is none.
+std::string FoundInPath(const char* name) {
+  const char* path = std::getenv("PATH");
+  std::string rest = path ? path : "";
+  while (!rest.empty()) {
+    const size_t colon = rest.find(':');
+    const std::string dir = rest.substr(0, colon);
+    rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
+    if (dir.empty()) continue;
+    const fs::path program = fs::path(dir) / name;
+    if (access(program.c_str(), X_OK) == 0) return program.string();
+  }
+  return "";
+}
+
+// Started without the rights on a desktop (the menu's "Remove Korvo"): the
+// same mode again through pkexec, which asks for an administrator's password.
+// pkexec clears the display, so it is passed on through env. True when pkexec
+// ran it and was not refused (the result is then that run's).
+bool RunThroughPkexec(LaunchMode mode, const LauncherOptions& options, LaunchResult& result) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string pkexec = FoundInPath("pkexec");
+  if (pkexec.empty() || !display || !*display) return false;
+  std::vector<std::string> argv = {pkexec, "env", std::string("DISPLAY=") + display};
+  if (const char* auth = std::getenv("XAUTHORITY"); auth && *auth) argv.push_back(std::string("XAUTHORITY=") + auth);
+  argv.push_back(Join(options.ownFolder, kLauncherName));
+  if (mode == LaunchMode::Uninstall) argv.push_back("/uninstall");
+  const pid_t pid = platform::StartProcess(argv);
+  int code = 0;
+  if (pid < 0 || !platform::WaitProcess(pid, code)) return false;
+  // 126: the password was not given; 127: not authorised.
+  if (code == 126 || code == 127) return false;
+  result.exitCode = code;
+  return true;
+}
+
+// Refuses (with the reason) what another login could have planted: the
+// launcher then loads and installs nothing.
+bool Trusted(TitleView& title, const fs::path& what) {
+  const std::string why = UntrustedReason(what);
+  if (why.empty()) return true;
+  title.StopBox("Setup does not use files that another login could change.\n" + why, kCaption);
+  return false;
+}
+
+void SayNotLoaded(TitleView& title, const CoreLibraryBinding& core, const std::string& path) {
+  title.StopBox("Setup could not load " + path + ":\n" + core.error(), kCaption);
 }
 
 }  // namespace
@@ -102,7 +185,11 @@ LaunchMode ModeOf(const std::vector<std::string>& arguments) {
 
 CoreLibraryBinding::CoreLibraryBinding(const std::string& path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) DebugPrint("korvoprep: cannot load '%s': %s\n", path.c_str(), dlerror());
+  if (!handle_) {
+    const char* text = dlerror();
+    error_ = text ? text : "unknown error";
+    DebugPrint("korvoprep: cannot load '%s': %s\n", path.c_str(), error_.c_str());
+  }
 }
 
 CoreLibraryBinding::~CoreLibraryBinding() {
@@ -122,36 +209,49 @@ uint32_t CoreLibraryBinding::SetupRemove() { return Call("KvSetupRemove"); }
 LaunchResult RunLauncher(LaunchMode mode, TitleView& title, const LauncherOptions& options) {
   LaunchResult result;
   if (!options.isAdministrator()) {
-    title.StopBox("Setup requires Administrator's rights.", "Korvo Setup");
+    if (mode != LaunchMode::UninstallContinue && RunThroughPkexec(mode, options, result)) return result;
+    const std::string command = Join(options.ownFolder, kLauncherName) + (mode == LaunchMode::Uninstall ? " /uninstall" : "");
+    title.StopBox("Setup requires Administrator's rights.\nRun it as root: sudo " + command, kCaption);
     result.exitCode = 1;
     return result;
   }
   const fs::path own = options.ownFolder;
+  const std::string library = Join(own, kCoreLibraryName);
   std::error_code ec;
+  result.exitCode = 1;
   switch (mode) {
     case LaunchMode::Uninstall:
+      // The installation's launcher and library, run as root from the copy.
+      if (!Trusted(title, library) || !Trusted(title, Join(own, kLauncherName))) break;
       result.exitCode = StartRemovalCopy(options, result);
       break;
     case LaunchMode::UninstallContinue: {
-      // The copy's own folder is where removal runs; its library goes with it.
+      if (!Trusted(title, library)) break;
+      // The copy's own folder is where removal runs; its library goes with
+      // it. A launcher started so elsewhere (the media, the installation)
+      // deletes nothing.
       fs::current_path(own, ec);
       {
-        CoreLibraryBinding core(Join(own, kCoreLibraryName));
+        CoreLibraryBinding core(library);
         title.ShowMaximized();
         result.setupResult = core.SetupRemove();
+        if (!core.loaded()) SayNotLoaded(title, core, library);
       }
       if (options.settle) options.settle();
-      fs::remove(own / kCoreLibraryName, ec);
+      if (IsRemovalCopy(own, options)) fs::remove(own / kCoreLibraryName, ec);
       result.exitCode = result.setupResult == 0 ? 0 : 1;
       break;
     }
     case LaunchMode::Install: {
+      // Every media file is installed into the system as root.
+      if (!Trusted(title, own)) break;
       title.ShowMaximized();
       // The engine finds the media files in the current folder.
       fs::current_path(own, ec);
       {
-        CoreLibraryBinding core(Join(own, kCoreLibraryName));
+        CoreLibraryBinding core(library);
         result.setupResult = core.SetupInstall();
+        if (!core.loaded()) SayNotLoaded(title, core, library);
       }
       if (options.settle) options.settle();
       if (result.setupResult == 0) StartInstalledPrograms(result);

@@ -33,6 +33,8 @@ class CoreLibraryBinding {
   CoreLibraryBinding& operator=(const CoreLibraryBinding&) = delete;
 
   bool loaded() const { return handle_ != nullptr; }
+  // Why it could not be loaded (the loader's text).
+  const std::string& error() const { return error_; }
   // The entry point's result (0 finished with Ok, 1 cancelled), or kNoSetupLibrary.
   uint32_t SetupInstall();
   uint32_t SetupRemove();
@@ -40,6 +42,7 @@ class CoreLibraryBinding {
  private:
   uint32_t Call(const char* name);
   void* handle_ = nullptr;
+  std::string error_;
 };
 
 // The full-screen title window, as the caller makes it.
@@ -66,7 +69,10 @@ struct LauncherOptions {
   std::string tempFolder;                           // where removal's copy goes; empty: $TMPDIR or /tmp
 };
 
-// The whole start-up of one mode.
+// The whole start-up of one mode. Nothing is loaded, copied or installed from
+// a folder that a login other than root (or the effective user) could change
+// (the launcher's library, its files, the media and the folders above them):
+// a stop box says why.
 LaunchResult RunLauncher(LaunchMode mode, TitleView& title, const LauncherOptions& options);
 
 // The launcher's and the library's file names in every folder.

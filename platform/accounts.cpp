@@ -89,21 +89,30 @@ std::string InvokingUserName() {
 namespace korvo::platform {
 
 std::optional<Invoker> SudoInvoker() {
+  if (geteuid() != 0) return std::nullopt;
   const char* uidText = std::getenv("SUDO_UID");
   const char* gidText = std::getenv("SUDO_GID");
-  if (geteuid() != 0 || !uidText || !gidText) return std::nullopt;
+  // pkexec names only the user: the account's own group then.
+  const bool pkexec = !uidText;
+  if (pkexec) uidText = std::getenv("PKEXEC_UID");
+  if (!uidText || (!pkexec && !gidText)) return std::nullopt;
   char* end = nullptr;
   const unsigned long uid = std::strtoul(uidText, &end, 10);
   if (!*uidText || *end) return std::nullopt;
-  const unsigned long gid = std::strtoul(gidText, &end, 10);
-  if (!*gidText || *end) return std::nullopt;
+  unsigned long gid = 0;
+  if (!pkexec) {
+    gid = std::strtoul(gidText, &end, 10);
+    if (!*gidText || *end) return std::nullopt;
+  }
   std::vector<char> scratch(16384);
   passwd entry{};
   passwd* found = nullptr;
   if (getpwuid_r(static_cast<uid_t>(uid), &entry, scratch.data(), scratch.size(), &found) != 0 || !found)
     return std::nullopt;
-  return Invoker{found->pw_uid, static_cast<gid_t>(gid), found->pw_name ? found->pw_name : "",
+  return Invoker{found->pw_uid, pkexec ? found->pw_gid : static_cast<gid_t>(gid), found->pw_name ? found->pw_name : "",
                  found->pw_dir ? found->pw_dir : "/"};
 }
+
+bool ProcessHasSystemRights() { return geteuid() == 0; }
 
 }  // namespace korvo::platform

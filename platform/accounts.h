@@ -49,6 +49,12 @@ struct Invoker {
   std::string name;
   std::string home;
 };
+// Also for pkexec (PKEXEC_UID), with the account's own group.
 std::optional<Invoker> SudoInvoker();
+
+// The process may change the system's folders, units and printers: its
+// effective user is root. Membership of an administrators' group is not
+// enough: such a login gains the rights only through sudo or pkexec.
+bool ProcessHasSystemRights();
 
 }  // namespace korvo::platform

@@ -102,8 +102,8 @@ uint32_t IsFaxPrinterInstalled(void);
 uint32_t RemovePortMonitor(void);
 uint32_t RemovePrintDriver(void);
 
-// 1 when the effective user is root or the process is in the group sudo or
-// wheel.
+// 1 when the process has the rights setup needs: its effective user is root
+// (a member of sudo or wheel has them only through sudo or pkexec).
 int RunningAsAdministrator(void);
 
 }

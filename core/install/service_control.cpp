@@ -101,6 +101,6 @@ int RemoveServerService(const char* machine) {
   return platform::DeleteService(kServiceName);
 }
 
-int RunningAsAdministrator(void) { return korvo::platform::ProcessIsAdministrator(); }
+int RunningAsAdministrator(void) { return korvo::platform::ProcessHasSystemRights(); }
 
 }

@@ -1,5 +1,5 @@
-// Who administers the machine, asked of processes the kernel gave other users
-// and groups.
+// Who may run setup, asked of processes the kernel gave other users and
+// groups.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -32,7 +32,7 @@ gid_t GroupId(const char* name) {
   return g ? g->gr_gid : static_cast<gid_t>(-1);
 }
 
-TEST(RunningAsAdministrator, RootOrTheGroupsSudoAndWheel) {
+TEST(RunningAsAdministrator, OnlyRootNotTheGroupsSudoAndWheel) {
   if (geteuid() != 0) GTEST_SKIP() << "taking other credentials needs root";
   const passwd* nobody = getpwnam("nobody");
   ASSERT_NE(nobody, nullptr);
@@ -48,11 +48,13 @@ TEST(RunningAsAdministrator, RootOrTheGroupsSudoAndWheel) {
   std::vector<Case> cases = {
       {"root without groups", 0, nobody->pw_gid, {}, 1},
       {"an ordinary user", nobody->pw_uid, nobody->pw_gid, {}, 0},
-      {"sudo as a supplementary group", nobody->pw_uid, nobody->pw_gid, {sudo}, 1},
-      {"sudo as the effective group", nobody->pw_uid, sudo, {}, 1},
+      // A member of sudo gains the rights only through sudo: on its own it
+      // cannot write the system's folders or units.
+      {"sudo as a supplementary group", nobody->pw_uid, nobody->pw_gid, {sudo}, 0},
+      {"sudo as the effective group", nobody->pw_uid, sudo, {}, 0},
   };
   if (users != static_cast<gid_t>(-1)) cases.push_back({"another group", nobody->pw_uid, nobody->pw_gid, {users}, 0});
-  if (wheel != static_cast<gid_t>(-1)) cases.push_back({"wheel", nobody->pw_uid, nobody->pw_gid, {wheel}, 1});
+  if (wheel != static_cast<gid_t>(-1)) cases.push_back({"wheel", nobody->pw_uid, nobody->pw_gid, {wheel}, 0});
   for (const Case& c : cases) EXPECT_EQ(AnswerAs(c.uid, c.gid, c.groups), c.expected) << c.what;
 }
 

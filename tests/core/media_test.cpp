@@ -1,7 +1,9 @@
 // The installation media as scripts/media.sh makes them, and KvCopy bringing
 // every packed file back as it was built.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -63,6 +65,25 @@ TEST(Media, PackedMediaExpandToThePlainOnes) {
     EXPECT_TRUE(Sandbox::readFile(out / name) == Sandbox::readFile(plain / name));
     EXPECT_EQ(Mode(out / name), Mode(plain / name));
   }
+}
+
+// The media script writes nothing into a folder another login owns (one
+// left open under /tmp, say): setup would run as root what that login put
+// there.
+TEST(Media, RefusesAFolderOfAnotherLogin) {
+  if (geteuid() != 0) GTEST_SKIP() << "a folder of another login needs root";
+  Sandbox sandbox;
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const fs::path planted = sandbox.path("planted");
+  fs::create_directories(planted);
+  ASSERT_EQ(chown(planted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  fs::permissions(planted, fs::perms::all);
+  EXPECT_FALSE(MakeMedia(planted, false));
+  EXPECT_TRUE(fs::is_empty(planted));
+  // A new folder, or one of its own, is fine.
+  EXPECT_TRUE(MakeMedia(sandbox.path("new"), false));
+  EXPECT_TRUE(fs::exists(sandbox.path("new") / "README.TXT"));
 }
 
 }  // namespace

@@ -292,12 +292,14 @@ TEST_F(KorvoPrepWindow, StartUpOnTheMediaInstallsByKeysAndClicksThenTheMenusRemo
   EXPECT_EQ(cups.Run({"lpstat", "-v"}), 0);
   EXPECT_EQ(cups.Output(), "device for Korvo_Printer: kvf:/\n");
 
-  // The manager ("/After_Install") and the notifier were started.
-  ASSERT_EQ(result.started.size(), 2u);
+  // The manager ("/After_Install"), the notifier and the capture agent were
+  // started.
+  ASSERT_EQ(result.started.size(), 3u);
   for (pid_t pid : result.started) {
     const std::string cmdline = Sandbox::readFile("/proc/" + std::to_string(pid) + "/cmdline");
     EXPECT_TRUE(cmdline == root + "/korvodesk" + std::string(1, '\0') + "/After_Install" + std::string(1, '\0') ||
-                cmdline == root + "/korvobell" + std::string(1, '\0'))
+                cmdline == root + "/korvobell" + std::string(1, '\0') ||
+                cmdline == root + "/korvocapture" + std::string(1, '\0'))
         << cmdline;
     kill(pid, SIGKILL);
     int status = 0;
