@@ -10,6 +10,13 @@
 
 namespace korvo {
 
+bool UserRecord::FitsName(std::string_view name) {
+  if (name.empty() || name.size() > sizeof(userName) - 1) return false;
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7F) return false;
+  return true;
+}
+
 void UserRecord::Clear() { std::memset(this, 0, sizeof *this); }
 
 void UserRecord::Set(std::string_view name, std::string_view full, std::string_view desc, uint32_t r) {
@@ -107,16 +114,26 @@ bool UserDatabase::EnsureAdministrator() {
   return db->Add(&admin) >= 0;
 }
 
+// The name the record text gives, whole.
+std::string NameOf(std::string_view text) {
+  std::vector<std::string> f(1);
+  DecodeFields(text, f);
+  return f[0];
+}
+
 bool UserDatabase::AddUser(std::string_view text) {
   UserRecord user;
-  // A name of blanks names nobody, as an empty one does.
-  if (!user.Decode(text) || user.userName.Get().find_first_not_of(" \t") == std::string::npos) return false;
+  // A name is never cut: cut, it would register another login's name. A
+  // name of blanks names nobody, as an empty one does.
+  if (!UserRecord::FitsName(NameOf(text)) || !user.Decode(text) ||
+      user.userName.Get().find_first_not_of(" 	") == std::string::npos)
+    return false;
   return Add(&user);
 }
 
 bool UserDatabase::EditUser(std::string_view text) {
   UserRecord user;
-  if (!user.Decode(text)) return false;
+  if (NameOf(text).size() > sizeof user.userName - 1 || !user.Decode(text)) return false;
   if (IsAdministrator(user.userName.Get())) {
     user.userName.Assign(kAdministratorName);
     user.rights |= kAdministratorRights;
@@ -126,12 +143,15 @@ bool UserDatabase::EditUser(std::string_view text) {
 
 bool UserDatabase::DeleteUser(std::string_view text) {
   UserRecord user;
-  if (!user.Decode(text) || IsAdministrator(user.userName.Get())) return false;
+  if (NameOf(text).size() > sizeof user.userName - 1 || !user.Decode(text) || IsAdministrator(user.userName.Get()))
+    return false;
   return Delete(&user);
 }
 
 uint32_t UserDatabase::GetRights(std::string_view name) {
   UserRecord key, user;
+  // Cut, a longer name would be found as another user.
+  if (name.size() > sizeof key.userName - 1) return 0;
   key.Set(name, "", "", 0);
   return Get(&key, &user) ? user.rights : 0;
 }
@@ -157,6 +177,7 @@ void FillFromServer(FixedText<N>& field, const char* value) {
 
 Status UserDatabase::GetUser(std::string_view name, UserRecord* user) {
   UserRecord key, found;
+  if (name.size() > sizeof key.userName - 1) return kStatusRecordNotFound;
   key.Set(name, "", "", 0);
   Access db(*this);
   if (!db.Locked()) return kStatusServerTooBusy;

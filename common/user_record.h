@@ -24,6 +24,11 @@ struct UserRecord {
   static constexpr int kFieldCount = 8;
 
   UserRecord() { Clear(); }
+  // Whether a login fits the user name field whole: 1 to 31 bytes without
+  // control bytes (0x1B ends a record's field). A login that does not is
+  // nobody's record: cut, it could be another user's name.
+  static bool FitsName(std::string_view name);
+
   void Clear();
   // A cleared record with these four fields.
   void Set(std::string_view name, std::string_view fullName, std::string_view description, uint32_t rights);

@@ -5,6 +5,7 @@
 
 #include "common/fields.h"
 #include "common/status_codes.h"
+#include "common/user_record.h"
 #include "platform/lasterror.h"
 
 namespace korvo {
@@ -129,10 +130,12 @@ void MessageLink::SendData(uint32_t tag, const void* bytes, uint32_t count) {
     throw ClientServerExchangeException{PutBlockStatus()};
 }
 
-void MessageLink::SendError(Status status) {
+void MessageLink::SendError(Status status) { SendError(status, GetStatusText(status)); }
+
+void MessageLink::SendError(Status status, const std::string& reason) {
   char code[16];
   std::snprintf(code, sizeof code, "%d", static_cast<int32_t>(status));
-  std::string text = GetStatusText(status);
+  std::string text = reason;
   // [code ESC text ESC NUL] within the buffer: the text is cut, never overrun.
   size_t room = kErrorReplySize - 1 - std::strlen(code) - 2;
   if (text.size() > room) text.resize(room);
@@ -255,7 +258,8 @@ int ClientMessageLink::Open(const char* server) {
 bool ServerHandshake::Handle(MessageLink& link, const ReceivedMessage& message) {
   switch (message.tag) {
     case kTagIntroduce:
-      userName_ = std::string(message.Text().substr(0, kMaxUserName));
+      // Whole or not at all: cut, it could be another user's name.
+      userName_ = UserRecord::FitsName(message.Text()) ? std::string(message.Text()) : std::string(kUnknownUser);
       return true;
     case kTagGetServerVersion: {
       uint8_t word[4];

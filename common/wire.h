@@ -108,6 +108,9 @@ class MessageLink {
   // The error reply: tag 2 with the fields [status as signed decimal, status
   // text], cut to fit 512 bytes. Throws as SendText.
   void SendError(Status status);
+  // The same with a text of the server's own in place of the status's, where
+  // the status's text alone would not tell the user why.
+  void SendError(Status status, const std::string& text);
   // 0 or a status: kStatusDisconnect when the peer has gone, else the side's
   // "get message" status for a header that fails its check, a payload above
   // 4096 bytes, or one that does not come whole. Never throws.
@@ -173,7 +176,7 @@ class ServerMessageLink : public MessageLink {
 // client's version; none of the three gets any other answer.
 class ServerHandshake {
  public:
-  static constexpr size_t kMaxUserName = 31;
+  static constexpr char kUnknownUser[] = "~unknown";
 
   // True when the message was one of the three (and is handled). Throws as
   // MessageLink::SendData when the version reply cannot be sent.
@@ -182,13 +185,14 @@ class ServerHandshake {
   // the error reply kStatusClientVersionIncompatible from the dispatcher.
   bool ClientVersionAccepted() const { return clientVersion_ >= kMinCompatibleVersion; }
 
-  // "~unknown" until 2000; a longer name is cut to 31 characters.
+  // "~unknown" until 2000, and after a 2000 whose name does not fit a user
+  // record (it is never cut).
   const std::string& userName() const { return userName_; }
   uint32_t clientVersion() const { return clientVersion_; }
   uint32_t serverVersion = kProtocolVersion;
 
  private:
-  std::string userName_ = "~unknown";
+  std::string userName_ = kUnknownUser;
   uint32_t clientVersion_ = 0;
 };
 

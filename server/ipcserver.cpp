@@ -18,7 +18,7 @@
 #include "platform/username.h"
 #include "server/client_limits.h"
 #include "server/faxserver.h"
-#include "server/repeated_lines.h"
+#include "server/peer_lines.h"
 #include "server/syslog.h"
 #include "server/trace.h"
 
@@ -124,10 +124,16 @@ class SessionPipe : public ServerPipe {
   std::optional<Clock::time_point> transferDeadline_;
 };
 
-// Failure lines of sessions, collapsed when they repeat.
-RepeatedLines gFailureLines([](const std::string& line) {
+void WriteFailureLine(const std::string& line) {
   if (g_SysLog) g_SysLog->Error("%s", line.c_str());
-});
+}
+
+// Failure lines of sessions, a few a minute for each peer.
+PeerLines gFailureLines(WriteFailureLine);
+
+// The uid under which the lines of a peer without credentials are counted;
+// no login has it.
+constexpr uint32_t kNoPeerUid = 0xFFFFFFFFu;
 
 // How long a busy session waits for the rest of its client's handshake.
 constexpr uint32_t kBusyHandshakeMs = 2000;
@@ -205,7 +211,10 @@ Session::Session(std::unique_ptr<NetworkChannel> channel, bool suspended)
     if (pipe->GetPeerUser(&name, &uid)) {
       peerKnown_ = true;
       peerUid_ = uid;
-      peerUser_ = name.substr(0, kMaxUserName);
+      // An identity is never cut: cut, a long login could be another's
+      // registered name. One that does not fit a user record is nobody's.
+      peerFits_ = UserRecord::FitsName(name);
+      peerUser_ = peerFits_ ? name : std::string(kUnknownUser);
     }
   }
   link_.SetChannel(std::move(channel));
@@ -224,6 +233,9 @@ void Session::Run() {
     return;
   }
   ++gSessionCount;
+  if (!peerFits_)
+    LogFailureLine("[" + peerUser_ + "] The login of uid " + std::to_string(peerUid_) +
+                   " does not fit a user record; refused as unregistered");
   Status end;
   while ((end = HandleRequest()) == 0) {
   }
@@ -349,18 +361,24 @@ Status Session::Dispatch() {
 }
 
 void Session::Introduce() {
-  std::string claimed(PayloadText().substr(0, kMaxUserName));
+  // The name whole: one that does not fit a user record is nobody's.
+  std::string claimed(PayloadText());
   // The peer's own login, spelt exactly so, is the session's user; any other
   // name is acting for that user, which only root and administrators may do.
+  // A login that does not fit a record has no rights, whatever record its
+  // stand-in name might match.
   const std::string own = peerKnown_ ? peerUser_ : std::string(kUnknownUser);
-  const uint32_t ownRights = peerKnown_ ? RightsOf(own) : 0;
+  const uint32_t ownRights = peerKnown_ && peerFits_ ? RightsOf(own) : 0;
   mayActForOthers_ = peerKnown_ && (peerUid_ == 0 || (ownRights & kRightAdministration) != 0);
   if (claimed != own && !mayActForOthers_) {
-    LogFailureLine("[" + own + "] Not allowed to act for user '" + claimed + "'");
+    // Such a login's own client names it whole: no news beyond the line of
+    // its session's start.
+    if (peerFits_) LogFailureLine("[" + own + "] Not allowed to act for user '" + claimed + "'");
     claimed = own;
   }
-  userName_ = claimed;
-  rights_ = claimed == own ? ownRights : RightsOf(claimed);
+  userName_ = UserRecord::FitsName(claimed) ? claimed : std::string(kUnknownUser);
+  if (claimed == own) rights_ = ownRights;
+  else rights_ = UserRecord::FitsName(claimed) ? RightsOf(claimed) : 0;
 }
 
 uint32_t Session::RightsOf(const std::string& name) const {
@@ -420,7 +438,11 @@ void Session::LogFailure() {
 void Session::LogStatus(Status status) { LogFailureLine("[" + userName_ + "] " + GetStatusText(status)); }
 
 void Session::LogFailureLine(const std::string& line) {
-  if (!line.empty()) gFailureLines.Write(line);
+  if (line.empty()) return;
+  // Root and the server's own login have every line, as they have every
+  // session: they could clear the log anyway.
+  if (linesInFull_) WriteFailureLine(line);
+  else gFailureLines.Write(peerKnown_ ? peerUid_ : kNoPeerUid, peerKnown_ ? peerUser_ : kUnknownUser, line);
 }
 
 bool Session::Counted(const std::string& serverLogin) const {
@@ -440,9 +462,9 @@ IpcServer::IpcServer(int* ok) {
   gStop = false;
   gSessionTimeoutMs = SessionReadTimeoutMs();
   ClientLimits::Load();
-  // Cut as the peers' names are.
+  // Whole, as the peers' names are.
   char login[256] = {};
-  if (platform::GetUserName(login, sizeof login)) serverLogin_ = std::string(login).substr(0, Session::kMaxUserName);
+  if (platform::GetUserName(login, sizeof login)) serverLogin_ = login;
   std::vector<const RuntimeClass*> transports;
   uint32_t value = 0;
   if (!KvReadRegDword("Server", "TcpIp", &value)) {
@@ -549,6 +571,7 @@ void IpcServer::Listen(Listener& l) {
 
 void IpcServer::StartSession(std::unique_ptr<NetworkChannel> channel) {
   auto session = std::make_unique<Session>(std::move(channel), gSuspended.load());
+  session->SetLinesInFull(!session->Counted(serverLogin_));
   std::lock_guard hold(sessionsMutex_);
   // One login may hold only so many sessions, so that it cannot take every
   // thread and descriptor of the server from the others.

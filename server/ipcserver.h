@@ -38,7 +38,8 @@ using RequestHandler = Status (*)(Session& session);
 
 class Session {
  public:
-  static constexpr size_t kMaxUserName = 31;
+  // The session's user while it has none, and a login that does not fit a
+  // user record, which is served as unregistered.
   static constexpr char kUnknownUser[] = "~unknown";
   // The pause between the end of the requests and closing the connection.
   static constexpr uint32_t kClosePauseMs = 100;
@@ -83,6 +84,7 @@ class Session {
   void ReplyOk(const char* text) { link_.SendText(kTagOk, text); }
   void ReplyOk(const void* bytes, uint32_t count) { link_.SendData(kTagOk, bytes, count); }
   void ReplyError(Status status) { link_.SendError(status); }
+  void ReplyError(Status status, const std::string& text) { link_.SendError(status, text); }
   // The error tag without a status.
   void ReplyErrorTag() { link_.SendText(kTagError, nullptr); }
   // Every transfer of files has one deadline (Server\TransferTimeout): a
@@ -97,9 +99,12 @@ class Session {
   Status ReceiveFiles(const char* file1, uint32_t most1, const char* file2, uint32_t most2);
   // "[user] Operation '<request name>' failed." to the server log.
   void LogFailure();
-  // A failure line of this session to the server log; repeats of one line
-  // are collapsed.
+  // A failure line of this session to the server log; a peer has a few a
+  // minute, then a count of the rest.
   void LogFailureLine(const std::string& line);
+  // Every failure line of the session is written (root's, the server's own
+  // login's).
+  void SetLinesInFull(bool on) { linesInFull_ = on; }
 
   // Whether the login's sessions count against its limit: root's and the
   // server's own login's do not.
@@ -138,6 +143,8 @@ class Session {
   std::string peerUser_;
   uint32_t peerUid_ = 0;
   bool peerKnown_ = false;
+  bool peerFits_ = true;  // the peer's login fits a user record
+  bool linesInFull_ = false;
   bool busy_ = false;
   bool mayActForOthers_ = false;
 };

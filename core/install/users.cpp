@@ -37,16 +37,26 @@ std::string RecordText(const std::string& text, size_t limit) {
   return out;
 }
 
-bool FitsAsName(const std::string& name) {
-  if (name.empty() || name.size() > sizeof(UserRecord::userName) - 1) return false;
-  for (unsigned char c : name)
-    if (IsControl(c)) return false;
-  return true;
+// Why the login is no user's name; "" when it is one.
+std::string NameProblem(const std::string& name) {
+  if (name.empty()) return "it has no name";
+  if (name.size() > sizeof(UserRecord::userName) - 1)
+    return "its name is longer than " + std::to_string(sizeof(UserRecord::userName) - 1) +
+           " characters, the most a user name holds";
+  if (!UserRecord::FitsName(name)) return "its name holds control characters";
+  return "";
+}
+
+// The name as a line can show it: control bytes as '?'.
+std::string Shown(const std::string& name) {
+  std::string out;
+  for (unsigned char c : name) out += IsControl(c) ? '?' : static_cast<char>(c);
+  return out;
 }
 
 }  // namespace
 
-int FindUsers(const char* machine, std::vector<std::string>* list) {
+int FindUsers(const char* machine, std::vector<std::string>* list, std::vector<std::string>* skipped) {
   const bool local = !machine || !*machine || platform::IsThisMachine(machine);
   int result = 1, count = 0;
   if (local && list) {
@@ -56,7 +66,15 @@ int FindUsers(const char* machine, std::vector<std::string>* list) {
       if (account.uid < range.min || account.uid > range.max) continue;
       if (static_cast<size_t>(count) >= kUserListSize) break;
       const size_t at = static_cast<size_t>(count++);
-      if (!FitsAsName(account.name)) continue;
+      if (const std::string why = NameProblem(account.name); !why.empty()) {
+        // Cut to fit, the name could be another user's: it is left out, and
+        // setup says so.
+        const std::string line =
+            "'" + Shown(account.name) + "' (uid " + std::to_string(account.uid) + ") not imported: " + why;
+        if (skipped) skipped->push_back(line);
+        if (GetDebugFlags() & 2) DebugPrint("FindUsers: %s\n", line.c_str());
+        continue;
+      }
       const size_t comma = account.gecos.find(',');
       const std::string fullName = account.gecos.substr(0, comma);
       const std::string comment = comma == std::string::npos ? "" : account.gecos.substr(comma + 1);
@@ -116,8 +134,13 @@ int KvMakeDirectories(const char* path) {
   return 1;
 }
 
-unsigned long KvImportUsers(const char* root) {
-  namespace platform = korvo::platform;
+unsigned long KvImportUsers(const char* root) { return korvo::install::ImportUsers(root, nullptr); }
+
+}
+
+namespace korvo::install {
+
+unsigned long ImportUsers(const char* root, std::vector<std::string>* skipped) {
   const std::string base = WithSlash(root ? root : "") + "Server/Config/";
   const std::string book = base + "RegUsers.dbs", old = base + "RegUsers.bok";
   std::error_code ec;
@@ -128,14 +151,14 @@ unsigned long KvImportUsers(const char* root) {
   platform::MakeFolder((WithSlash(root ? root : "") + "Server").c_str(), 0700);
   platform::MakeFolder(base.c_str(), 0700);
   bool open = false;
-  korvo::UserDatabase users(book, &open);
+  UserDatabase users(book, &open);
   if (!open) return 0;
   const std::string setupUser = platform::InvokingUserName();
   std::vector<std::string> list(korvo::install::kUserListSize);
-  if (korvo::install::FindUsers(nullptr, &list) != 0) return 0;
+  if (FindUsers(nullptr, &list, skipped) != 0) return 0;
   for (const std::string& text : list) {
     if (text.empty()) continue;
-    korvo::UserRecord user, stored;
+    UserRecord user, stored;
     user.Decode(std::string_view(text).substr(0, kRecordTextLimit));
     const bool known = users.Get(&user, &stored);
     if (known) user = stored;
@@ -146,6 +169,10 @@ unsigned long KvImportUsers(const char* root) {
   }
   return 0;
 }
+
+}  // namespace korvo::install
+
+extern "C" {
 
 int KvMakeUserDefaultEnvironment(void) {
   namespace platform = korvo::platform;

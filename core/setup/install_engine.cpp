@@ -13,6 +13,7 @@
 #include "common/settings.h"
 #include "common/trace.h"
 #include "core/install/install.h"
+#include "core/install/users.h"
 #include "core/setup/manifest.h"
 #include "core/setup/suite_files.h"
 #include "platform/file_io.h"
@@ -238,7 +239,7 @@ bool InstallEngine::Install() {
   }
   if (ok && settings_.server != 0) {
     if (InstallServer()) {
-      if (Progress("Adding Adiministrators ...")) KvImportUsers(WithSlash(settings_.rootDirectory).c_str());
+      if (Progress("Adding Adiministrators ...")) ImportUsers();
       else ok = false;
     } else {
       Fail("Install Server");
@@ -246,6 +247,16 @@ bool InstallEngine::Install() {
     }
   }
   return Finish(ok);
+}
+
+void InstallEngine::ImportUsers() {
+  std::vector<std::string> skipped;
+  install::ImportUsers(WithSlash(settings_.rootDirectory).c_str(), &skipped);
+  if (skipped.empty()) return;
+  // A login left out cannot use the server: whoever runs setup learns which.
+  std::string text = "These logins were not added as users of the fax server:";
+  for (const std::string& line : skipped) text += "\n" + line;
+  Ask(text, "Korvo Setup", desktop::Buttons::Ok, desktop::Icon::Warning);
 }
 
 void InstallEngine::Fail(const std::string& step) {

@@ -108,6 +108,9 @@ class InstallEngine {
   void Wait(std::chrono::milliseconds time);
   void Busy(bool on);
   bool UnderWaitCursor(const std::function<bool()>& work);
+  // Takes the machine's accounts into the user book; the logins it leaves out
+  // are named to the setup user in one box.
+  void ImportUsers();
   // The error box of a step, unless the worker is stopping.
   void Fail(const std::string& step);
   // Sends SetupFinished unless the worker is stopping; the result.

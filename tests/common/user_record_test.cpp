@@ -139,6 +139,26 @@ TEST_F(UserDatabaseTest, LoginsMatchTheirRegisteredNameExactly) {
   EXPECT_EQ(users.GetLoginRights(longLogin.substr(0, 31)), 2u);
 }
 
+// A name the record cannot hold whole is refused, never cut: cut, it would
+// add, change or delete the user whose name is its first 31 characters.
+TEST_F(UserDatabaseTest, ANameTooLongForTheRecordIsRefusedNotCut) {
+  bool ok = false;
+  UserDatabase users(Path(), &ok);
+  const std::string admin(31, 'a');
+  ASSERT_TRUE(users.AddUser(UserText({admin, "Admin", "18"})));
+  const std::string longer = admin + "b";
+  EXPECT_FALSE(users.AddUser(UserText({longer, "", "18"})));
+  EXPECT_FALSE(users.AddUser(UserText({"tab\tname", "", "2"}))) << "control bytes are no login's";
+  EXPECT_FALSE(users.EditUser(UserText({longer, "Taken", "63"})));
+  EXPECT_FALSE(users.DeleteUser(UserText({longer})));
+  EXPECT_EQ(users.GetRights(longer), 0u);
+  UserRecord user;
+  EXPECT_EQ(users.GetUser(longer, &user), kStatusRecordNotFound);
+  ASSERT_EQ(users.GetUser(admin, &user), kStatusSuccess);
+  EXPECT_EQ(user.fullName.Get(), "Admin");
+  EXPECT_EQ(user.rights, 18u);
+}
+
 // The administrator always holds its rights 63: an edit in any spelling
 // changes its other fields, its name and rights stay.
 TEST_F(UserDatabaseTest, AnEditOfTheAdministratorKeepsItsNameAndRights) {

@@ -133,6 +133,33 @@ TEST_F(Accounts, OrdinaryAccountsInTheirPlaceWithTheirGecosTexts) {
   for (size_t i = cases.size(); i < list.size(); ++i) EXPECT_EQ(list[i], "");
 }
 
+// A login the user name field cannot hold whole is left out, and setup says
+// which and why: cut, it would be another login's name.
+TEST_F(Accounts, LoginsLeftOutAreNamedWithTheirReason) {
+  SkipWithoutPrivateMounts();
+  if (IsSkipped()) return;
+  const std::string admin(31, 'a');
+  const std::string passwd = Line(admin, 2000, "") + Line(admin + "b", 2001, "") + Line("ok", 2002, "") +
+                             Line("tab\tname", 2003, "") + Line(std::string(31, 'c'), 2004, "");
+  const fs::path out = box_.path("skipped");
+  ASSERT_TRUE(WithAccounts(passwd, "UID_MIN 2000\n", [&] {
+    std::vector<std::string> list, skipped;
+    EXPECT_EQ(install::FindUsers(nullptr, &list, &skipped), 0);
+    std::string text;
+    for (const std::string& line : skipped) text += line + "\n";
+    Sandbox::writeFile(out, text);
+    EXPECT_EQ(list[0], Record(admin, "", ""));
+    EXPECT_EQ(list[1], "");
+    EXPECT_EQ(list[2], Record("ok", "", ""));
+    EXPECT_EQ(list[3], "");
+    EXPECT_EQ(list[4], Record(std::string(31, 'c'), "", ""));
+  }));
+  EXPECT_EQ(Sandbox::readFile(out),
+            "'" + admin + "b' (uid 2001) not imported: its name is longer than 31 characters, the most a user name "
+            "holds\n"
+            "'tab?name' (uid 2003) not imported: its name holds control characters\n");
+}
+
 TEST_F(Accounts, TheFirst64OrdinaryAccountsOfSeventy) {
   SkipWithoutPrivateMounts();
   if (IsSkipped()) return;

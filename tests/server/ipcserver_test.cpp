@@ -165,15 +165,22 @@ TEST_F(IpcServerTest, RightsDecideWhichRequestsPass) {
     ReceivedMessage reply;
     EXPECT_EQ(exchange.Run(".", c.code, nullptr, &reply).status, c.expect);
   }
-  // A longer name is cut to the 31 characters of a user name.
-  const std::string longName(40, 'x');
-  RequestExchange longer(longName.c_str());
-  ReceivedMessage reply;
-  EXPECT_EQ(longer.Run(".", FaxClient::kGetFax, nullptr, &reply).status, kStatusNotRegisteredUser);
+  // A longer name is never cut to the 31 characters of a user name: it is
+  // nobody's, not the registered administrator's its first 31 spell.
+  AddUser(std::string(31, 'x'), kRightRegistered | kRightAdministration);
+  const std::string longName(32, 'x');
+  for (uint32_t code : {uint32_t(FaxClient::kGetFax), 8000u}) {
+    RequestExchange longer(longName.c_str());
+    ReceivedMessage reply;
+    EXPECT_EQ(longer.Run(".", code, nullptr, &reply).status, kStatusNotRegisteredUser) << code;
+  }
+  std::string rights;
+  ASSERT_EQ(Permissions(longName.c_str(), &rights).status, 0u);
+  EXPECT_EQ(rights, "0");
   server_.reset();  // every session has written its lines
   const auto log = LogTexts();
   auto has = [&](const std::string& line) { return std::find(log.begin(), log.end(), line) != log.end(); };
-  EXPECT_TRUE(has("[" + longName.substr(0, 31) + "] User has no permissions"));
+  EXPECT_TRUE(has("[~unknown] User has no permissions"));
   EXPECT_TRUE(has("[stranger] Operation 'Get a fax from server' failed."));
   EXPECT_TRUE(has("[stranger] User has no permissions"));
   EXPECT_TRUE(has("[reader] Operation 'Add a registered user' failed."));

@@ -1,4 +1,4 @@
-#include "server/repeated_lines.h"
+#include "server/peer_lines.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,21 +15,21 @@ int64_t SteadyMs() {
 
 }  // namespace
 
-RepeatedLines::RepeatedLines(Sink sink, Clock clock, int64_t intervalMs)
+PeerLines::PeerLines(Sink sink, Clock clock, int64_t intervalMs)
     : sink_(std::move(sink)), clock_(clock ? std::move(clock) : Clock(SteadyMs)), intervalMs_(intervalMs) {}
 
-std::string RepeatedLines::CountLine(const std::string& line, uint32_t repeats, int64_t intervalMs) {
-  return line + " (repeated " + std::to_string(repeats) + (repeats == 1 ? " more time" : " more times") + " in " +
-         std::to_string(intervalMs / 1000) + " s)";
+std::string PeerLines::CountLine(const std::string& login, uint32_t uid, uint32_t left, int64_t intervalMs) {
+  return "[" + login + "] " + std::to_string(left) + (left == 1 ? " more failure line" : " more failure lines") +
+         " of uid " + std::to_string(uid) + " in " + std::to_string(intervalMs / 1000) + " s, not written";
 }
 
-void RepeatedLines::CollectDue(int64_t now, bool all, std::vector<std::string>* out) {
-  // The counts come out in the order their lines first came.
+void PeerLines::CollectDue(int64_t now, bool all, std::vector<std::string>* out) {
+  // The counts come out in the order their peers' intervals began.
   std::vector<std::pair<uint64_t, std::string>> due;
   for (auto it = entries_.begin(); it != entries_.end();) {
     if (all || now - it->second.start >= intervalMs_) {
-      if (it->second.repeats > 0)
-        due.emplace_back(it->second.order, CountLine(it->first, it->second.repeats, intervalMs_));
+      if (it->second.left > 0)
+        due.emplace_back(it->second.order, CountLine(it->second.login, it->first, it->second.left, intervalMs_));
       it = entries_.erase(it);
     } else {
       ++it;
@@ -39,33 +39,33 @@ void RepeatedLines::CollectDue(int64_t now, bool all, std::vector<std::string>* 
   for (auto& d : due) out->push_back(std::move(d.second));
 }
 
-void RepeatedLines::Write(const std::string& line) {
+void PeerLines::Write(uint32_t uid, const std::string& login, const std::string& line) {
   std::vector<std::string> out;
   {
     std::lock_guard hold(mutex_);
     const int64_t now = clock_();
-    auto it = entries_.find(line);
+    auto it = entries_.find(uid);
     if (it != entries_.end() && now - it->second.start < intervalMs_) {
       Entry& e = it->second;
       if (e.written >= kWrittenInFull) {
-        ++e.repeats;
+        ++e.left;
         return;
       }
       ++e.written;
       out.push_back(line);
     } else {
-      // A line that went on repeating into a new interval is only counted
+      // A peer whose flood went on into a new interval is only counted
       // there: a steady flood gives one line an interval.
-      const bool goesOn = it != entries_.end() && it->second.repeats > 0;
+      const bool goesOn = it != entries_.end() && it->second.left > 0;
       CollectDue(now, entries_.size() >= kMaxTracked, &out);
-      entries_[line] = goesOn ? Entry{now, kWrittenInFull, 1, ++order_} : Entry{now, 1, 0, ++order_};
+      entries_[uid] = goesOn ? Entry{login, now, kWrittenInFull, 1, ++order_} : Entry{login, now, 1, 0, ++order_};
       if (!goesOn) out.push_back(line);
     }
   }
   for (const auto& l : out) sink_(l);
 }
 
-void RepeatedLines::FlushDue() {
+void PeerLines::FlushDue() {
   std::vector<std::string> out;
   {
     std::lock_guard hold(mutex_);
@@ -74,7 +74,7 @@ void RepeatedLines::FlushDue() {
   for (const auto& l : out) sink_(l);
 }
 
-void RepeatedLines::FlushAll() {
+void PeerLines::FlushAll() {
   std::vector<std::string> out;
   {
     std::lock_guard hold(mutex_);
