@@ -1,5 +1,6 @@
 #include "common/userenvironment.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -54,20 +55,45 @@ const char* TrustProblem(platform::FolderTrust trust) {
 UserEnvironment::UserEnvironment() { Load(); }
 
 void UserEnvironment::Load() {
+  notice_.clear();
   std::string path;
   bool havePath = Read(KvGetDataPath, path);
-  if (!havePath) {
-    std::string parent;
-    char user[kPathSize] = {};
-    if (Read(KvGetKorvoDefaultUsersDataPath, parent) && platform::GetUserName(user, sizeof user) && user[0]) {
-      // Every user makes a folder of their own here, so it is open to all;
-      // sticky as /tmp is, so none can move or remove another's.
-      MakeFolderPath(parent, kUsersFolderMode);
-      path = WithSlash(parent) + user + "/";
-      havePath = true;
+  // The user's folder in the users' folder, where setup and the first run
+  // put it.
+  std::string parent, usual;
+  char user[kPathSize] = {};
+  if (Read(KvGetKorvoDefaultUsersDataPath, parent) && platform::GetUserName(user, sizeof user) && user[0])
+    usual = WithSlash(parent) + user + "/";
+  if (!havePath && !usual.empty()) {
+    // Every user makes a folder of their own here, so it is open to all;
+    // sticky as /tmp is, so none can move or remove another's.
+    MakeFolderPath(parent, kUsersFolderMode);
+    path = usual;
+    havePath = true;
+  }
+  if (havePath) {
+    // Another login can make the user's folder in the shared users' folder
+    // before the user's first run, and the user cannot remove it: the user's
+    // private folder takes its place, from then on.
+    const std::string own = platform::PrivateDataFolder();
+    const bool inUsersFolder = !usual.empty() && WithSlash(path) == usual && !own.empty();
+    if (inUsersFolder && platform::CheckOwnFolder(own.c_str()) == platform::FolderTrust::kOwn) {
+      havePath = SetDataPath(own);
+    } else {
+      havePath = SetDataPath(path);
+      if (!havePath && inUsersFolder) {
+        const char* why = TrustProblem(platform::CheckOwnFolder(WithSlash(path).c_str()));
+        havePath = SetDataPath(own);
+        // Said once: from the next run on the private folder is simply the
+        // user's.
+        if (havePath) {
+          notice_ = "The Korvo data folder " + WithSlash(path) + " " + why + "; your faxes are kept in " + own +
+                    " instead.";
+          std::fprintf(stderr, "%s\n", notice_.c_str());
+        }
+      }
     }
   }
-  if (havePath) havePath = SetDataPath(path);
   bool haveServer = Read(KvGetDefaultServer, defaultServer_) || Read(KvGetKorvoDefaultServer, defaultServer_);
   valid_ = havePath && haveServer ? 1 : 0;
 }
@@ -86,16 +112,13 @@ bool UserEnvironment::SetDataPath(const std::string& path) {
     return false;
   }
   dataPath_ = folder;
-  inBoxPath_ = dataPath_ + "InBox/";
-  MakeDirectoryPath(inBoxPath_);
-  outBoxPath_ = dataPath_ + "OutBox/";
-  MakeDirectoryPath(outBoxPath_);
-  dispBoxPath_ = dataPath_ + "DispBox/";
-  MakeDirectoryPath(dispBoxPath_);
-  sentBoxPath_ = dataPath_ + "SentBox/";
-  MakeDirectoryPath(sentBoxPath_);
-  returnedPath_ = dataPath_ + "Returned/";
-  MakeDirectoryPath(returnedPath_);
+  // The boxes hold the user's faxes: private as the data folder, whatever
+  // the umask.
+  for (auto [box, name] : {std::pair{&inBoxPath_, "InBox/"}, {&outBoxPath_, "OutBox/"}, {&dispBoxPath_, "DispBox/"},
+                           {&sentBoxPath_, "SentBox/"}, {&returnedPath_, "Returned/"}}) {
+    *box = dataPath_ + name;
+    platform::MakeFolder(box->c_str(), kBoxFolderMode);
+  }
   localBookPath_ = dataPath_ + "LocBook.kvb";
   return true;
 }

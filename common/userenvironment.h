@@ -32,10 +32,17 @@ class UserEnvironment {
   // Made with these modes when missing: the user's data folder, and the
   // users' parent folder (DefaultUsersDataPath), open to all and sticky.
   static constexpr uint32_t kDataFolderMode = 0700;
+  static constexpr uint32_t kBoxFolderMode = 0700;
   static constexpr uint32_t kUsersFolderMode = 01777;
 
   // Why the data folder was refused ("" when it was not).
   const std::string& GetDataPathProblem() const { return problem_; }
+  // The user's folder in the users' folder (DefaultUsersDataPath/<login>/,
+  // whether DataPath names it or not) that another user made or can write is
+  // not used: the user's private folder (platform::PrivateDataFolder) takes
+  // its place, and keeps it once made. The run that makes it says so here
+  // (and on standard error); "" otherwise.
+  const std::string& GetDataPathNotice() const { return notice_; }
 
   const std::string& GetDataPath() const { return dataPath_; }
   const std::string& GetInBoxPath() const { return inBoxPath_; }
@@ -57,6 +64,7 @@ class UserEnvironment {
   std::string localBookPath_;
   std::string defaultServer_;
   std::string problem_;
+  std::string notice_;
   int valid_ = 0;
 };
 

@@ -313,6 +313,14 @@ int MakeFolder(const char* path, uint32_t mode) {
   return 1;
 }
 
+std::string PrivateDataFolder() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && *data == '/') return std::string(data) + "/korvo/";
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/') return std::string(home) + "/.local/share/korvo/";
+  return "";
+}
+
 bool MoveFileNoReplace(const char* from, const char* to) {
   if (!from || !*from || !to || !*to) {
     SetLastError(kErrorFileNotFound);

@@ -98,6 +98,10 @@ std::FILE* StdioOfHandle(Handle h, const char* mode);
 // error set otherwise.
 int MakeFolder(const char* path, uint32_t mode);
 
+// The user's own folder for the suite's data: $XDG_DATA_HOME/korvo/, or
+// ~/.local/share/korvo/ where that is not set; "" without either.
+std::string PrivateDataFolder();
+
 // Renames the file only where the new name is free, as MoveFile did: EEXIST
 // when something of that name is there (it is left as it was).
 bool MoveFileNoReplace(const char* from, const char* to);

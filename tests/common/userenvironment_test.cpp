@@ -1,11 +1,14 @@
 #include "common/userenvironment.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "common/settings.h"
 #include "platform/username.h"
@@ -53,13 +56,15 @@ TEST_F(Environment, DefaultUsersDataPathGivesTheFoldersButNoServerMeansInvalid) 
 // folder private, whatever the umask.
 TEST_F(Environment, TheUsersFolderIsStickyAndTheDataFolderPrivateWhenMade) {
   ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultUsersDataPath", (users + "/").c_str()), 1);
-  const mode_t saved = umask(022);
+  // A umask that takes nothing away: the boxes are private all the same.
+  const mode_t saved = umask(0);
   UserEnvironment env;
   umask(saved);
   ASSERT_EQ(env.GetDataPath(), users + "/" + LoginName() + "/") << env.GetDataPathProblem();
   EXPECT_EQ(env.GetDataPathProblem(), "");
   EXPECT_EQ(fs::status(users).permissions(), fs::perms::all | fs::perms::sticky_bit);
   EXPECT_EQ(fs::status(env.GetDataPath()).permissions(), fs::perms::owner_all);
+  for (const char* b : kBoxes) EXPECT_EQ(fs::status(env.GetDataPath() + b).permissions(), fs::perms::owner_all) << b;
   // Folders that were there keep their modes.
   fs::permissions(env.GetDataPath(), fs::perms(0750));
   fs::permissions(users, fs::perms(0755));
@@ -73,9 +78,10 @@ TEST_F(Environment, TheUsersFolderIsStickyAndTheDataFolderPrivateWhenMade) {
 // used: temporary files and faxes would go wherever that user chose. Nothing
 // is made in or through it, and the environment says why.
 TEST_F(Environment, ADataFolderThatIsNotTheUsersOwnIsRefused) {
-  ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultUsersDataPath", users.c_str()), 1);
   ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultServer", "HUB"), 1);
-  const std::string data = users + "/" + LoginName();
+  // A folder of the user's own choosing, outside the users' folder.
+  const std::string data = box.path("elsewhere").string() + "/" + LoginName();
+  ASSERT_EQ(KvWriteRegUserStr(nullptr, "DataPath", data.c_str()), 1);
   const std::string target = box.path("target").string();
   struct Case {
     const char* name;
@@ -95,9 +101,9 @@ TEST_F(Environment, ADataFolderThatIsNotTheUsersOwnIsRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(users);
+    fs::remove_all(box.path("elsewhere"));
     fs::remove_all(target);
-    fs::create_directories(users);
+    fs::create_directories(box.path("elsewhere"));
     if (std::string(c.name) == "folder of another user" && geteuid() != 0) continue;  // needs root to chown
     c.plant();
     UserEnvironment env;
@@ -108,12 +114,81 @@ TEST_F(Environment, ADataFolderThatIsNotTheUsersOwnIsRefused) {
     EXPECT_EQ(env.GetDataPathProblem(), "the data folder " + data + "/ " + c.says + "; it is not used");
     EXPECT_FALSE(fs::exists(target + "/InBox"));
     EXPECT_FALSE(fs::exists(data + "/InBox"));
+    EXPECT_EQ(env.GetDataPathNotice(), "");
+    EXPECT_FALSE(fs::exists(box.path("data/korvo"))) << "only the users' folder has a stand-in";
   }
-  // The same for a data path of the user's own setting.
-  ASSERT_EQ(KvWriteRegUserStr(nullptr, "DataPath", data.c_str()), 1);
-  UserEnvironment env;
-  EXPECT_EQ(env.GetDataPath(), "");
-  EXPECT_NE(env.GetDataPathProblem(), "");
+}
+
+// Another login plants the victim's folder in the shared, sticky users'
+// folder before the victim's first run (mkdir -m 777 users/<victim>), which
+// the victim cannot remove. The victim keeps the service: its private folder
+// takes the planted one's place, once said, and stays its folder; nothing
+// goes into the planted one. Both are ordinary logins: the attacker nobody,
+// the victim daemon.
+TEST_F(Environment, AFolderPlantedInTheUsersFolderDoesNotCostItsVictimTheService) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other logins";
+  // getpwnam's entry is overwritten by the next call.
+  const passwd* victim = getpwnam("daemon");
+  if (!victim) GTEST_SKIP() << "no login daemon";
+  const uid_t victimUid = victim->pw_uid;
+  const passwd* attacker = getpwnam("nobody");
+  if (!attacker) GTEST_SKIP() << "no login nobody";
+  const uid_t attackerUid = attacker->pw_uid;
+  ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultUsersDataPath", users.c_str()), 1);
+  ASSERT_EQ(KvWriteRegStr(nullptr, "DefaultServer", "HUB"), 1);
+  // What setup leaves: the users' folder open to all and sticky; the
+  // sandbox's files readable by the logins, the victim's data home its own.
+  fs::create_directories(users);
+  fs::permissions(users, fs::perms(01777));
+  fs::permissions(box.root(), fs::perms(0755));
+  auto share = [&] {
+    for (const auto& e : fs::recursive_directory_iterator(box.root()))
+      if (e.is_regular_file()) fs::permissions(e.path(), fs::perms(0644));
+  };
+  share();
+  const std::string home = box.path("data").string();
+  fs::create_directories(home);
+  ASSERT_EQ(chown(home.c_str(), victimUid, 0), 0);
+  const std::string planted = users + "/daemon/";
+  const std::string own = home + "/korvo/";
+  auto as = [](uid_t uid, const std::function<void()>& body) {
+    std::thread t([&] {
+      ASSERT_EQ(syscall(SYS_setresuid, -1, uid, -1), 0);
+      body();
+    });
+    t.join();
+  };
+  as(attackerUid, [&] {
+    ASSERT_EQ(mkdir(planted.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(planted.c_str(), 0777), 0);
+  });
+  struct Run {
+    const char* what;
+    bool storedDataPath;  // setup stored the planted folder as the victim's DataPath
+    std::string notice;
+  } runs[] = {
+      {"first run", false,
+       "The Korvo data folder " + planted + " belongs to another user; your faxes are kept in " + own + " instead."},
+      {"later run", false, ""},
+      {"DataPath names the planted folder", true, ""},
+  };
+  for (const Run& r : runs) {
+    SCOPED_TRACE(r.what);
+    if (r.storedDataPath) {
+      ASSERT_EQ(KvWriteRegUserStr(nullptr, "DataPath", planted.c_str()), 1);
+    }
+    share();
+    as(victimUid, [&] {
+      UserEnvironment env;
+      EXPECT_EQ(env.IsValid(), 1) << env.GetDataPathProblem();
+      EXPECT_EQ(env.GetDataPath(), own);
+      EXPECT_EQ(env.GetInBoxPath(), own + "InBox/");
+      EXPECT_EQ(env.GetLocalBookPath(), own + "LocBook.kvb");
+      EXPECT_EQ(env.GetDataPathNotice(), r.notice);
+      for (const char* b : kBoxes) EXPECT_EQ(fs::status(own + b).permissions(), fs::perms::owner_all) << b;
+    });
+    EXPECT_TRUE(fs::is_empty(planted));
+  }
 }
 
 TEST_F(Environment, UserValuesComeBeforeMachineValues) {
