@@ -59,12 +59,19 @@ void UserEnvironment::Load() {
   std::string path;
   bool havePath = Read(KvGetDataPath, path);
   // The user's folder in the users' folder, where setup and the first run
-  // put it.
+  // put it; read only when it matters, as every read may be traced.
   std::string parent, usual;
-  char user[kPathSize] = {};
-  if (Read(KvGetKorvoDefaultUsersDataPath, parent) && platform::GetUserName(user, sizeof user) && user[0])
-    usual = WithSlash(parent) + user + "/";
-  if (!havePath && !usual.empty()) {
+  bool usualRead = false;
+  auto usualPath = [&]() -> const std::string& {
+    if (!usualRead) {
+      usualRead = true;
+      char user[kPathSize] = {};
+      if (Read(KvGetKorvoDefaultUsersDataPath, parent) && platform::GetUserName(user, sizeof user) && user[0])
+        usual = WithSlash(parent) + user + "/";
+    }
+    return usual;
+  };
+  if (!havePath && !usualPath().empty()) {
     // Every user makes a folder of their own here, so it is open to all;
     // sticky as /tmp is, so none can move or remove another's.
     MakeFolderPath(parent, kUsersFolderMode);
@@ -76,12 +83,12 @@ void UserEnvironment::Load() {
     // before the user's first run, and the user cannot remove it: the user's
     // private folder takes its place, from then on.
     const std::string own = platform::PrivateDataFolder();
-    const bool inUsersFolder = !usual.empty() && WithSlash(path) == usual && !own.empty();
-    if (inUsersFolder && platform::CheckOwnFolder(own.c_str()) == platform::FolderTrust::kOwn) {
+    auto inUsersFolder = [&] { return !own.empty() && !usualPath().empty() && WithSlash(path) == usual; };
+    if (!own.empty() && platform::CheckOwnFolder(own.c_str()) == platform::FolderTrust::kOwn && inUsersFolder()) {
       havePath = SetDataPath(own);
     } else {
       havePath = SetDataPath(path);
-      if (!havePath && inUsersFolder) {
+      if (!havePath && inUsersFolder()) {
         const char* why = TrustProblem(platform::CheckOwnFolder(WithSlash(path).c_str()));
         havePath = SetDataPath(own);
         // Said once: from the next run on the private folder is simply the

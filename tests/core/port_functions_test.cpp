@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "core/ports/port_functions.h"
 #include "platform/lasterror.h"
 #include "platform/username.h"
@@ -164,9 +165,12 @@ TEST_F(PortFunctions, APrinterTheSpoolerDoesNotKnowCancelsTheStartAndLeavesNothi
 }
 
 TEST_F(PortFunctions, AnOutBoxThatCannotBeUsedCancelsTheStart) {
-  // A data folder others may write is refused, so there is no OutBox.
-  fs::create_directories(box_.path("users") / LoginName());
-  fs::permissions(box_.path("users") / LoginName(), fs::perms::all);
+  // A data folder of the user's own setting that others may write is
+  // refused, so there is no OutBox. (One in the users' folder has the
+  // user's private folder take its place.)
+  fs::create_directories(box_.path("elsewhere"));
+  fs::permissions(box_.path("elsewhere"), fs::perms::all);
+  ASSERT_EQ(KvWriteRegUserStr(nullptr, "DataPath", box_.path("elsewhere").c_str()), 1);
   EXPECT_EQ(KvStartDocPort(&port_, "Korvo_Printer", 7, 1, nullptr), 0);
   EXPECT_EQ(korvo::platform::GetLastError(), korvo::ports::kErrorPrintCancelled);
   EXPECT_EQ(port_.job, nullptr);

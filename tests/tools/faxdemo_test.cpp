@@ -316,7 +316,8 @@ TEST_F(FaxDemoTest, WithoutADataFolderItPointsAtRunShsExportLine) {
 }
 
 // Another login plants the users' folder of root as a link to a folder of
-// root's: root's faxdemo refuses the data folder and writes nothing there.
+// root's: root's faxdemo refuses the data folder and writes nothing there;
+// its private folder takes the planted one's place, and it says so.
 TEST_F(FaxDemoTest, APlantedLinkForTheDataFolderIsRefused) {
   StartHub();
   const std::filesystem::path users = sandbox_.path("users");
@@ -329,9 +330,11 @@ TEST_F(FaxDemoTest, APlantedLinkForTheDataFolderIsRefused) {
   // A user hive without a data folder of its own: the users' folder decides.
   sandbox_.setEnv("KORVO_USER_HIVE", TempPath("root.reg"));
   const Outcome run = FaxDemo({"list"});
-  EXPECT_EQ(run.code, 1) << run.output;
-  EXPECT_EQ(run.output, "faxdemo: the data folder " + (users / test::OwnLogin()).string() +
-                            "/ is a symbolic link; it is not used\n");
+  EXPECT_EQ(run.code, 0) << run.output;
+  const std::string own = sandbox_.path("data").string() + "/korvo/";
+  EXPECT_EQ(run.output, "The Korvo data folder " + (users / test::OwnLogin()).string() +
+                            "/ is a symbolic link; your faxes are kept in " + own + " instead.\nno faxes\n");
+  EXPECT_TRUE(std::filesystem::is_directory(own + "InBox"));
   EXPECT_EQ(test::Sandbox::readFile(secret / "keys"), "root only");
   size_t entries = 0;
   for (auto it = std::filesystem::directory_iterator(secret); it != std::filesystem::directory_iterator(); ++it)
