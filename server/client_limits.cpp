@@ -38,8 +38,27 @@ void ClientLimits::Load() {
   limits.maxSessionsPerUser = ReadValue("MaxSessionsPerUser", kDefaultMaxSessionsPerUser);
   limits.maxFaxSize = ReadValue("MaxFaxSize", kDefaultMaxFaxSize);
   limits.transferTimeoutMs = ReadValue("TransferTimeout", kDefaultTransferTimeoutMs);
+  limits.maxQueueKBPerSender = ReadValue("MaxQueueKBPerSender", kDefaultMaxQueueKBPerSender);
+  limits.maxQueueJobsPerSender = ReadValue("MaxQueueJobsPerSender", kDefaultMaxQueueJobsPerSender);
+  limits.receiveReserveKB = ReadValue("ReceiveReserveKB", kDefaultReceiveReserveKB);
   std::lock_guard hold(gMutex);
   gLimits = limits;
+}
+
+std::string ClientLimits::SubmissionRefusal(const std::string& sender, const Held& held, uint64_t imageBytes,
+                                            uint32_t jobs, std::optional<uint64_t> freeBytes) const {
+  const uint64_t totalJobs = uint64_t{held.jobs} + jobs;
+  if (totalJobs > maxQueueJobsPerSender)
+    return "'" + sender + "' would have " + std::to_string(totalJobs) + " jobs on the server, more than the " +
+           std::to_string(maxQueueJobsPerSender) + " one sender may have.";
+  const uint64_t totalKB = (held.bytes + imageBytes + 1023) / 1024;
+  if (totalKB > maxQueueKBPerSender)
+    return "the faxes of '" + sender + "' would take " + std::to_string(totalKB) + " KB on the server, more than the " +
+           std::to_string(maxQueueKBPerSender) + " KB one sender may have.";
+  if (freeBytes && *freeBytes < uint64_t{receiveReserveKB} * 1024)
+    return "the last " + std::to_string(receiveReserveKB) +
+           " KB of the server's free disk space are kept for received faxes.";
+  return "";
 }
 
 Status ClientLimits::CheckHeader(const FaxHeader& header, std::string* why) {

@@ -1,5 +1,8 @@
 #include "server/handlers.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -279,6 +282,21 @@ Status SubmissionRefusal(Session& s, const FaxHeader& header) {
   return 0;
 }
 
+// Each recipient once, in the order first named: a user named twice would
+// get every page twice into the In Box, a number would be dialled twice.
+// Users are the same in any letter case, as their boxes are.
+RecipientList DistinctRecipients(const RecipientList& recipients) {
+  RecipientList distinct;
+  for (const auto& r : recipients) {
+    const bool named = std::any_of(distinct.begin(), distinct.end(), [&](const FaxSenderOrRecipient& d) {
+      if ((d.lan != 0) != (r.lan != 0)) return false;
+      return r.lan ? strcasecmp(d.address.c_str(), r.address.c_str()) == 0 : d.address == r.address;
+    });
+    if (!named) distinct.AddTail(r);
+  }
+  return distinct;
+}
+
 Status SendFax(Session& s) {
   // A session that began while the server was suspended sends nothing, even
   // after a resume.
@@ -325,14 +343,27 @@ Status SendFax(Session& s) {
     s.ReplyError(refused);
     return 0;
   }
+  // The sender of a submission is a login on the LAN, whatever the client
+  // says: its LAN deliveries show that login to their recipients.
+  header.sender.lan = 1;
+  header.recipients = DistinctRecipients(header.recipients);
   // A send time already past is due now.
   const auto now = static_cast<int32_t>(std::time(nullptr));
   if (header.sendTime.time < now) header.sendTime.time = now;
   Status why = kStatusInternalError;
-  if (!g_Queue || !g_Queue->InsertFax(image.name(), header, Queue::kKindSubmitted, 0, 10, &why)) {
+  std::string refusal;
+  if (!g_Queue || !g_Queue->InsertFax(image.name(), header, Queue::kKindSubmitted, 0, 10, &why, &refusal)) {
+    if (!refusal.empty()) s.LogFailureLine("[" + s.userName() + "] Fax refused: " + refusal);
     s.LogFailure();
     image.Drop();
-    s.ReplyError(why);
+    if (refusal.empty()) {
+      s.ReplyError(why);
+    } else {
+      // The status's own text, then why.
+      std::string text = GetStatusText(why);
+      if (!text.empty() && text.back() == '.') text.pop_back();
+      s.ReplyError(why, text + ": " + refusal);
+    }
     return 0;
   }
   image.Keep();

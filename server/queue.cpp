@@ -9,6 +9,10 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <system_error>
 
 #include "common/cover_page.h"
 #include "common/fields.h"
@@ -19,6 +23,7 @@
 #include "common/tiff_writer.h"
 #include "platform/durable_file.h"
 #include "platform/file_io.h"
+#include "platform/file_systems.h"
 #include "platform/tempfile.h"
 #include "server/fax_session.h"
 #include "server/faxserver.h"
@@ -164,8 +169,33 @@ void queue_detail::InsertInOrder(std::list<FaxReq>& jobs, FaxReq&& job) {
 
 // ---- submission ----
 
+ClientLimits::Held Queue::HeldForSender(const std::string& sender) {
+  ClientLimits::Held held;
+  std::set<uint32_t> images;
+  for (FaxImg& image : images_) {
+    if (!IsSubmittedBy(image, sender)) continue;
+    images.insert(image.id);
+    if (!image.bytes) {
+      // Measured once: an image never changes in the queue.
+      std::error_code ec;
+      const auto size = std::filesystem::file_size(image.path, ec);
+      image.bytes = ec ? 0 : size;
+    }
+    held.bytes += *image.bytes;
+  }
+  if (images.empty()) return held;
+  for (const FaxReq& job : jobs_)
+    if (!job.drop && images.count(job.imageId)) ++held.jobs;
+  return held;
+}
+
+bool Queue::IsSubmittedBy(const FaxImg& image, const std::string& sender) {
+  // Received faxes' senders are remote stations, never LAN users.
+  return image.sender.lan && strcasecmp(image.sender.address.c_str(), sender.c_str()) == 0;
+}
+
 int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state,
-                     Status* why) {
+                     Status* why, std::string* refusal) {
   Status ignored = kStatusSuccess;
   if (!why) why = &ignored;
   *why = kStatusSuccess;
@@ -176,6 +206,13 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
   };
   const std::string path = imagePath ? imagePath : "";
   const uint16_t pageCount = CountTiffPages(path);
+  // What a submission adds to its sender's share, and the space left beside
+  // it; measured before the queue is taken.
+  const bool submitted = kind == kKindSubmitted;
+  std::error_code sizeError;
+  const uint64_t imageBytes = submitted ? std::filesystem::file_size(path, sizeError) : 0;
+  const std::optional<uint64_t> freeBytes =
+      submitted ? platform::FreeSpace(platform::FolderOf(path)) : std::optional<uint64_t>();
   // Without a job the image would only wait for the next pass to delete it.
   const bool acceptable = pageCount != 0 && !header.recipients.IsEmpty();
   // The sender is told the fax is queued only once it is on the disk, and
@@ -222,7 +259,21 @@ int Queue::InsertFax(const char* imagePath, const FaxHeader& header, int kind, i
     dropCovers();
     return fail(kStatusNoQueueSpace, "cover page not flushed");
   }
+  // One login may hold only its share of the queue, its LAN deliveries
+  // counted until they are fetched, and none may take the space kept for
+  // received faxes.
+  if (submitted) {
+    const std::string reason = ClientLimits::Current().SubmissionRefusal(
+        header.sender.address, HeldForSender(header.sender.address), sizeError ? 0 : imageBytes,
+        static_cast<uint32_t>(header.recipients.GetCount()), freeBytes);
+    if (!reason.empty()) {
+      if (refusal) *refusal = reason;
+      dropCovers();
+      return fail(kStatusNoQueueSpace, "sender's share of the queue");
+    }
+  }
   image.path = path;
+  if (submitted && !sizeError) image.bytes = imageBytes;
   image.subject = header.subject;
   image.sender = header.sender;
   image.flags = header.flags;
@@ -523,13 +574,23 @@ void Queue::ReleaseJob(uint32_t jobId) {
 
 // ---- lists ----
 
+FaxSenderOrRecipient Queue::ShownSender(const FaxReq& job, const FaxImg& image) {
+  FaxSenderOrRecipient sender = image.sender;
+  // A name is typed by the sender; on the LAN the recipient sees beside it
+  // the login that sent the fax.
+  if (image.sender.lan && job.recipient.lan && !sender.name.empty() &&
+      strcasecmp(sender.name.c_str(), sender.address.c_str()) != 0)
+    sender.name += " (" + sender.address + ")";
+  return sender;
+}
+
 std::string Queue::ListLine(const FaxReq& job, const FaxImg& image) {
   const char* transport = image.sender.lan && job.recipient.lan ? "Tx/Rx (LAN)"
                           : job.direction == 1                  ? "Tx (Modem)"
                                                                 : "Rx (Modem)";
   std::vector<std::string> fields = {std::to_string(job.imageId),
                                      std::to_string(job.jobId),
-                                     FieldText(image.sender.GetDisplayName()),
+                                     FieldText(ShownSender(job, image).GetDisplayName()),
                                      FieldText(job.recipient.GetDisplayName()),
                                      FieldText(image.subject),
                                      std::to_string(job.submitTime),

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <memory>
 #include <set>
 #include <string>
@@ -23,6 +24,7 @@
 #include "common/status.h"
 #include "platform/sync.h"
 #include "server/queue_ledger.h"
+#include "server/client_limits.h"
 #include "server/send_request.h"
 
 namespace korvo {
@@ -39,6 +41,8 @@ struct FaxImg {
   FaxSenderOrRecipient sender;
   uint32_t flags = 0;  // the header's option flags
   uint16_t refCount = 0;  // jobs that use the image
+  // Not saved: the image file's size, once measured (for its sender's share).
+  std::optional<uint64_t> bytes;
 
   void Serialize(Archive& ar);
 };
@@ -137,9 +141,11 @@ class Queue {
   // on failure, with *why (when given) naming the cause: an image the
   // server cannot read as a fax (kStatusOpenPrnOrTiff), no recipients
   // (kStatusUndialableNumber), a busy queue (kStatusServerTooBusy), a file
-  // not written (kStatusNoQueueSpace).
+  // not written (kStatusNoQueueSpace), a submission past its sender's share
+  // of the queue (ClientLimits; kStatusNoQueueSpace, and *refusal says
+  // which limit).
   int InsertFax(const char* imagePath, const FaxHeader& header, int kind, int32_t seconds, int32_t state,
-                Status* why = nullptr);
+                Status* why = nullptr, std::string* refusal = nullptr);
   // The list lines of request 5000-6020 into the file.
   Status WriteList(uint32_t requestCode, const char* userName, const char* fileName);
   // 1 when an incoming job was checked out for a download.
@@ -199,6 +205,10 @@ class Queue {
                         std::list<FaxImg>* images, std::list<FaxReq>* jobs);
   // The 15-field list line of a job (also the journal's line layout).
   static std::string ListLine(const FaxReq& job, const FaxImg& image);
+  // The job's sender as its recipient sees it in the lists: a LAN
+  // delivery's typed name with the sending login beside it. (The fetched
+  // header keeps the sender as sent: its address is that login.)
+  static FaxSenderOrRecipient ShownSender(const FaxReq& job, const FaxImg& image);
   // Whether the list of request 5000-6020 for the user holds the job.
   static bool Listed(uint32_t requestCode, const FaxReq& job, const FaxImg* image, const char* user);
 
@@ -215,6 +225,10 @@ class Queue {
   };
 
   int64_t Now() const;
+  // What the queue holds for the sending login: its images' bytes and their
+  // jobs. Under the queue mutex.
+  ClientLimits::Held HeldForSender(const std::string& sender);
+  static bool IsSubmittedBy(const FaxImg& image, const std::string& sender);
   // Takes the queue mutex for a job's result, however long it is busy.
   void LockForResult(uint32_t jobId);
   void Load();
