@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/database.h"
+#include "common/field_sizes.h"
 #include "common/fixed_text.h"
 #include "common/status.h"
 
@@ -26,8 +27,8 @@ struct JunkSenderRecord {
   bool Decode(std::string_view text);
   std::string Encode() const;
 
-  FixedText<21> stationId;  // T.30 identifier of the sender, 20 characters
-  FixedText<64> description;
+  FieldText<field_size::kStationId> stationId;  // T.30 identifier of the sender
+  FieldText<field_size::kSenderDescription> description;
   char reserved[3];  // zero
   int32_t id;
 };
@@ -44,15 +45,15 @@ struct AddressRecord {
   bool Decode(std::string_view text);
   std::string Encode() const;
 
-  FixedText<32> firstName;
-  FixedText<64> lastName;
-  FixedText<64> company;
-  FixedText<32> faxNumber;
-  FixedText<32> phoneNumber;
-  FixedText<64> address;
-  FixedText<21> further1;  // stored and carried unchanged
-  FixedText<32> further2;
-  FixedText<67> comment;
+  FieldText<field_size::kAddressFirstName> firstName;
+  FieldText<field_size::kAddressText> lastName;
+  FieldText<field_size::kAddressText> company;
+  FieldText<field_size::kAddressNumber> faxNumber;
+  FieldText<field_size::kAddressNumber> phoneNumber;
+  FieldText<field_size::kAddressText> address;
+  FieldText<field_size::kAddressFurther1> further1;  // stored and carried unchanged
+  FieldText<field_size::kAddressFurther2> further2;
+  FieldText<field_size::kAddressCommentField> comment;
   int32_t id;
 };
 static_assert(sizeof(AddressRecord) == 412);

@@ -5,6 +5,7 @@
 
 #include "common/fields.h"
 #include "common/settings.h"
+#include "common/utf8_cut.h"
 
 namespace korvo {
 
@@ -50,7 +51,7 @@ void ConnectionSettings::LoadDefaults() {
   }
   // A longer name would be refused again at the next start and cannot be
   // sent as an identifier.
-  stationId.assign(server, strnlen(server, kStationIdLength));
+  stationId = Utf8Cut(std::string_view(server, strnlen(server, sizeof server)), kStationIdLength);
   SetStationIdentifierString(stationId);
 }
 

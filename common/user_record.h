@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/database.h"
+#include "common/field_sizes.h"
 #include "common/fixed_text.h"
 #include "common/status.h"
 
@@ -37,13 +38,13 @@ struct UserRecord {
   std::string Encode() const;
 
   uint32_t rights;
-  FixedText<32> userName;  // the key, compared without regard to case
-  FixedText<64> fullName;
-  FixedText<64> description;
-  FixedText<64> email;
-  FixedText<64> organisation;
-  FixedText<32> faxNumber;
-  FixedText<32> phoneNumber;
+  FieldText<field_size::kUserName> userName;  // the key, compared without regard to case
+  FieldText<field_size::kUserText> fullName;
+  FieldText<field_size::kUserText> description;
+  FieldText<field_size::kUserText> email;
+  FieldText<field_size::kUserText> organisation;
+  FieldText<field_size::kUserNumber> faxNumber;
+  FieldText<field_size::kUserNumber> phoneNumber;
   uint32_t reserved;  // zero
 };
 static_assert(sizeof(UserRecord) == 360);

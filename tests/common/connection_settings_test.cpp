@@ -84,6 +84,14 @@ TEST_F(LoadDefaults, StationIdentifierRules) {
   s.LoadDefaults();
   EXPECT_EQ(s.stationId, "a-rather-long-server");
   EXPECT_EQ(ReadStr("StationIdentifier"), "a-rather-long-server");
+  // Cut at 20 bytes of whole letters: a name whose 20th byte falls inside a
+  // two-byte letter keeps the letters before it, never half of one.
+  KvWriteRegUserStr(nullptr, "DefaultServer", "aŽĐĆČŠŽĐĆČŠ");
+  KvWriteRegStr("Server", "StationIdentifier", "");
+  ConnectionSettings cut;
+  cut.LoadDefaults();
+  EXPECT_EQ(cut.stationId, "aŽĐĆČŠŽĐĆČ");
+  EXPECT_EQ(ReadStr("StationIdentifier"), "aŽĐĆČŠŽĐĆČ");
 }
 
 TEST_F(LoadDefaults, NoDefaultServerGivesAnEmptyIdentifier) {
