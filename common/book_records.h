@@ -27,8 +27,8 @@ struct JunkSenderRecord {
   bool Decode(std::string_view text);
   std::string Encode() const;
 
-  FieldText<field_size::kStationId> stationId;  // T.30 identifier of the sender
-  FieldText<field_size::kSenderDescription> description;
+  StoredText<field_size::kStationId> stationId;  // T.30 identifier of the sender
+  StoredText<field_size::kSenderDescription> description;
   char reserved[3];  // zero
   int32_t id;
 };
@@ -45,15 +45,15 @@ struct AddressRecord {
   bool Decode(std::string_view text);
   std::string Encode() const;
 
-  FieldText<field_size::kAddressFirstName> firstName;
-  FieldText<field_size::kAddressText> lastName;
-  FieldText<field_size::kAddressText> company;
-  FieldText<field_size::kAddressNumber> faxNumber;
-  FieldText<field_size::kAddressNumber> phoneNumber;
-  FieldText<field_size::kAddressText> address;
-  FieldText<field_size::kAddressFurther1> further1;  // stored and carried unchanged
-  FieldText<field_size::kAddressFurther2> further2;
-  FieldText<field_size::kAddressCommentField> comment;
+  StoredText<field_size::kAddressFirstName> firstName;
+  StoredText<field_size::kAddressText> lastName;
+  StoredText<field_size::kAddressText> company;
+  StoredText<field_size::kAddressNumber> faxNumber;
+  StoredText<field_size::kAddressNumber> phoneNumber;
+  StoredText<field_size::kAddressText> address;
+  StoredText<field_size::kAddressFurther1> further1;  // stored and carried unchanged
+  StoredText<field_size::kAddressFurther2> further2;
+  StoredText<field_size::kAddressCommentField> comment;
   int32_t id;
 };
 static_assert(sizeof(AddressRecord) == 412);

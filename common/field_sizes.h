@@ -13,7 +13,7 @@ namespace korvo {
 
 // A record's text field that holds Bytes bytes of text.
 template <std::size_t Bytes>
-using FieldText = FixedText<Bytes + 1>;
+using StoredText = FixedText<Bytes + 1>;
 
 namespace field_size {
 

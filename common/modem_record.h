@@ -52,17 +52,17 @@ struct ModemRecord {
   // "AT" with the volume code L1-L3 and the mode code M0-M3, e.g. "ATL2M1".
   std::string BuildSpeakerCommand() const;
 
-  FieldText<field_size::kModemText> portName;
+  StoredText<field_size::kModemText> portName;
   int32_t portSpeed;        // index: 2400, 4800, 9600, 19200, 38400, 57600, 115200
   int32_t flowControl;      // 0 hardware (RTS/CTS), 1 software (XON/XOFF)
   int32_t inputBufferSize;
   int32_t outputBufferSize;
-  FieldText<field_size::kModemText> modemName;
+  StoredText<field_size::kModemText> modemName;
   int32_t usage;  // 0 send only, 1 receive only, 2 both
   int32_t faxSpeed;  // index: 2400, 4800, 7200, 9600, 12000, 14400
   int32_t dialMode;  // 0 pulse, 1 tone
-  FieldText<field_size::kModemText> initString;
-  FieldText<field_size::kModemText> dialPrefix;
+  StoredText<field_size::kModemText> initString;
+  StoredText<field_size::kModemText> dialPrefix;
   int32_t speakerVolume;  // 0 low, 1 medium, 2 high
   int32_t speakerMode;    // 0 off, 1 until carrier, 2 on, 3 after dialing until carrier
   int32_t callWaiting;    // 0 none, 1-3 the dial codes

@@ -38,13 +38,13 @@ struct UserRecord {
   std::string Encode() const;
 
   uint32_t rights;
-  FieldText<field_size::kUserName> userName;  // the key, compared without regard to case
-  FieldText<field_size::kUserText> fullName;
-  FieldText<field_size::kUserText> description;
-  FieldText<field_size::kUserText> email;
-  FieldText<field_size::kUserText> organisation;
-  FieldText<field_size::kUserNumber> faxNumber;
-  FieldText<field_size::kUserNumber> phoneNumber;
+  StoredText<field_size::kUserName> userName;  // the key, compared without regard to case
+  StoredText<field_size::kUserText> fullName;
+  StoredText<field_size::kUserText> description;
+  StoredText<field_size::kUserText> email;
+  StoredText<field_size::kUserText> organisation;
+  StoredText<field_size::kUserNumber> faxNumber;
+  StoredText<field_size::kUserNumber> phoneNumber;
   uint32_t reserved;  // zero
 };
 static_assert(sizeof(UserRecord) == 360);

@@ -3,10 +3,13 @@
 // text limits and the items of the drop-down lists.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/field_sizes.h"
 
 namespace korvo::manager {
 
@@ -27,15 +30,10 @@ IntegerEntry ParseRefreshInterval(const std::string& text);
 // line breaks.
 bool Filled(const std::string& text);
 
-// Text limits of the dialogs' edits, in characters.
-inline constexpr int kSenderStationIdLimit = 20;
-inline constexpr int kSenderNameLimit = 63;
-inline constexpr int kAddressFirstNameLimit = 31;
-inline constexpr int kAddressTextLimit = 63;   // last name, company, address, comment
-inline constexpr int kAddressNumberLimit = 31; // fax and phone number
-inline constexpr int kUserNameLimit = 31;
-inline constexpr int kUserTextLimit = 63;      // full name, description, e-mail
-inline constexpr int kModemTextLimit = 31;     // port, dial prefix, modem name, init string
+// The dialogs' text edits take what the record's field holds
+// (common/field_sizes.h), counted in UTF-8 bytes: an edit that would make the
+// text longer is refused whole, so what was entered is what is stored.
+inline bool FitsField(const std::string& text, std::size_t bytes) { return text.size() <= bytes; }
 
 // Add Sender (167): OK while the station identifier is filled.
 bool AddSenderOkEnabled(const std::string& stationId);

@@ -23,8 +23,8 @@ bool ServerParameters::Apply(const std::string& stationId, const std::string& re
     return false;
   };
   if (focus) *focus = 0;
-  // The edit takes no more; a longer text would not fit the station's frame.
-  if (stationId.size() > static_cast<size_t>(kStationIdLimit))
+  // The edit takes no more bytes than the identifier is stored in.
+  if (!FitsField(stationId, kStationIdLimit))
     return refuse("Please enter no more than 20 characters.", kServerParametersStationId);
   const IntegerEntry count = ParseIntegerEntry(retryCount, kMinRetryCount, kMaxRetryCount);
   if (!count.value) return refuse(count.message, kServerParametersRetryCount);

@@ -1,10 +1,11 @@
 // The Server Parameters dialog's behaviour, without windows: the station
-// identifier (at most 20 characters), the retry count (1 to 10) and the
+// identifier (at most 20 bytes), the retry count (1 to 10) and the
 // retry interval in minutes (1 to 60) are checked before anything is sent;
 // OK then sets them with request 2130 under the login name, and a refusal
 // keeps the dialog open. The server's version word shows as "%d.%02d".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -24,7 +25,7 @@ std::string VersionText(uint16_t version);
 
 class ServerParameters {
  public:
-  static constexpr int kStationIdLimit = static_cast<int>(ConnectionSettings::kStationIdLength);
+  static constexpr std::size_t kStationIdLimit = ConnectionSettings::kStationIdLength;  // bytes
   static constexpr int kMinRetryCount = 1, kMaxRetryCount = 10;
   static constexpr int kMinRetryInterval = 1, kMaxRetryInterval = 60;
 

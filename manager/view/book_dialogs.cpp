@@ -14,6 +14,7 @@
 #include "manager/dialog_rules.h"
 #include "manager/modems_list.h"
 #include "manager/reg_users_book.h"
+#include "manager/view/byte_limit.h"
 
 namespace korvo::manager {
 namespace {
@@ -21,12 +22,12 @@ namespace {
 wxString Text(const std::string& s) { return wxString::FromUTF8(s); }
 std::string Value(const wxTextCtrl* edit) { return edit->GetValue().utf8_string(); }
 
-// A labelled edit in a two-column grid.
-wxTextCtrl* AddEdit(wxWindow* parent, wxFlexGridSizer* grid, const char* label, int id, int limit,
+// A labelled edit in a two-column grid that takes at most `bytes` bytes.
+wxTextCtrl* AddEdit(wxWindow* parent, wxFlexGridSizer* grid, const char* label, int id, std::size_t bytes,
                     const std::string& value, int width = 220) {
   grid->Add(new wxStaticText(parent, wxID_ANY, label), 0, wxALIGN_CENTER_VERTICAL);
   auto* edit = new wxTextCtrl(parent, id, Text(value), wxDefaultPosition, wxSize(width, -1));
-  edit->SetMaxLength(static_cast<unsigned long>(limit));
+  LimitBytes(edit, bytes);
   grid->Add(edit, 1, wxEXPAND);
   return edit;
 }
@@ -79,11 +80,11 @@ int32_t Checked(wxRadioButton* const* radios, int n) {
 AddSenderDialog::AddSenderDialog(wxWindow* parent, JunkSenderEntry& entry, bool editMode)
     : wxDialog(parent, kAddSenderDialog, AddSenderTitle(editMode)), entry_(entry) {
   auto* grid = Grid();
-  stationId_ = AddEdit(this, grid, "Station Identifier:", kStationId, kSenderStationIdLimit, entry.stationId);
-  name_ = AddEdit(this, grid, "Name / Comment:", kName, kSenderNameLimit, entry.description);
+  stationId_ = AddEdit(this, grid, "Station Identifier:", kStationId, field_size::kStationId, entry.stationId);
+  name_ = AddEdit(this, grid, "Name / Comment:", kName, field_size::kSenderDescription, entry.description);
   Finish(this, grid);
   auto update = [this] { EnableOk(this, AddSenderOkEnabled(Value(stationId_))); };
-  stationId_->Bind(wxEVT_TEXT, [update](wxCommandEvent&) { update(); });
+  stationId_->Bind(wxEVT_TEXT, [update](wxCommandEvent& e) { update(); e.Skip(); });
   update();
   stationId_->SetFocus();
 }
@@ -97,17 +98,17 @@ bool AddSenderDialog::TransferDataFromWindow() {
 AddAddressDialog::AddAddressDialog(wxWindow* parent, AddressEntry& entry, const std::string& title)
     : wxDialog(parent, kAddAddressDialog, Text(title)), entry_(entry) {
   auto* grid = Grid();
-  edits_[0] = AddEdit(this, grid, "First Name:", kFirstName, kAddressFirstNameLimit, entry.firstName);
-  edits_[1] = AddEdit(this, grid, "Last Name:", kLastName, kAddressTextLimit, entry.lastName);
-  edits_[2] = AddEdit(this, grid, "Company:", kCompany, kAddressTextLimit, entry.company);
-  edits_[3] = AddEdit(this, grid, "Fax Number:", kFax, kAddressNumberLimit, entry.faxNumber);
-  edits_[4] = AddEdit(this, grid, "Phone Number:", kPhone, kAddressNumberLimit, entry.phoneNumber);
-  edits_[5] = AddEdit(this, grid, "Address:", kAddress, kAddressTextLimit, entry.address);
-  edits_[6] = AddEdit(this, grid, "Comment:", kComment, kAddressTextLimit, entry.comment);
+  edits_[0] = AddEdit(this, grid, "First Name:", kFirstName, field_size::kAddressFirstName, entry.firstName);
+  edits_[1] = AddEdit(this, grid, "Last Name:", kLastName, field_size::kAddressText, entry.lastName);
+  edits_[2] = AddEdit(this, grid, "Company:", kCompany, field_size::kAddressText, entry.company);
+  edits_[3] = AddEdit(this, grid, "Fax Number:", kFax, field_size::kAddressNumber, entry.faxNumber);
+  edits_[4] = AddEdit(this, grid, "Phone Number:", kPhone, field_size::kAddressNumber, entry.phoneNumber);
+  edits_[5] = AddEdit(this, grid, "Address:", kAddress, field_size::kAddressText, entry.address);
+  edits_[6] = AddEdit(this, grid, "Comment:", kComment, field_size::kAddressComment, entry.comment);
   edits_[3]->SetValidator(desktop::DialStringValidator());
   edits_[4]->SetValidator(desktop::DialStringValidator());
   Finish(this, grid);
-  for (int i : {0, 1, 2, 3}) edits_[i]->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { UpdateOk(); });
+  for (int i : {0, 1, 2, 3}) edits_[i]->Bind(wxEVT_TEXT, [this](wxCommandEvent& e) { UpdateOk(); e.Skip(); });
   UpdateOk();
   edits_[0]->SetFocus();
 }
@@ -130,10 +131,10 @@ bool AddAddressDialog::TransferDataFromWindow() {
 AddUserDialog::AddUserDialog(wxWindow* parent, RegisteredUserEntry& entry, bool editMode)
     : wxDialog(parent, kAddUserDialog, AddUserTitle(editMode)), entry_(entry) {
   auto* grid = Grid();
-  edits_[0] = AddEdit(this, grid, "User Name:", kUserName, kUserNameLimit, entry.userName);
-  edits_[1] = AddEdit(this, grid, "Full Name:", kFullName, kUserTextLimit, entry.fullName);
-  edits_[2] = AddEdit(this, grid, "Description:", kDescription, kUserTextLimit, entry.description);
-  edits_[3] = AddEdit(this, grid, "Email Address:", kEmail, kUserTextLimit, entry.email);
+  edits_[0] = AddEdit(this, grid, "User Name:", kUserName, field_size::kUserName, entry.userName);
+  edits_[1] = AddEdit(this, grid, "Full Name:", kFullName, field_size::kUserText, entry.fullName);
+  edits_[2] = AddEdit(this, grid, "Description:", kDescription, field_size::kUserText, entry.description);
+  edits_[3] = AddEdit(this, grid, "Email Address:", kEmail, field_size::kUserText, entry.email);
   auto* rights = new wxStaticBoxSizer(wxVERTICAL, this, "Permissions");
   const std::pair<int, const char*> boxes[] = {
       {kGlobalBook, "Global address book change"}, {kDispatch, "Dispatch faxes"}, {kAdministration, "Administration"}};
@@ -150,7 +151,7 @@ AddUserDialog::AddUserDialog(wxWindow* parent, RegisteredUserEntry& entry, bool 
   // The user name is the record's key.
   edits_[0]->Enable(!editMode);
   auto update = [this] { EnableOk(this, AddUserOkEnabled(Value(edits_[0]))); };
-  edits_[0]->Bind(wxEVT_TEXT, [update](wxCommandEvent&) { update(); });
+  edits_[0]->Bind(wxEVT_TEXT, [update](wxCommandEvent& e) { update(); e.Skip(); });
   update();
   (editMode ? edits_[1] : edits_[0])->SetFocus();
 }
@@ -172,7 +173,7 @@ ModemConfigDialog::ModemConfigDialog(wxWindow* parent, ModemRecord& record, bool
       title_(title),
       server_(server) {
   auto* grid = Grid();
-  port_ = AddEdit(this, grid, "Port Name:", kPortName, kModemTextLimit, record.portName.Str());
+  port_ = AddEdit(this, grid, "Port Name:", kPortName, field_size::kModemText, record.portName.Str());
   portRate_ = AddChoice(this, grid, "Port Data Rate:", kPortRate, PortRateItems(), record.portSpeed);
   auto radios = [&](const char* label, std::initializer_list<std::pair<int, const char*>> items, int32_t value,
                     wxRadioButton** out) {
@@ -191,8 +192,8 @@ ModemConfigDialog::ModemConfigDialog(wxWindow* parent, ModemRecord& record, bool
          record.flowControl, flow_);
   rings_ = AddEdit(this, grid, "Number Of Rings Before Answering:", kRings, 6,
                    std::to_string(record.ringsBeforeAnswer), 60);
-  prefix_ = AddEdit(this, grid, "Dial Prefix:", kDialPrefix, kModemTextLimit, record.dialPrefix.Str());
-  modemName_ = AddEdit(this, grid, "Modem Name:", kModemName, kModemTextLimit, record.modemName.Str());
+  prefix_ = AddEdit(this, grid, "Dial Prefix:", kDialPrefix, field_size::kModemText, record.dialPrefix.Str());
+  modemName_ = AddEdit(this, grid, "Modem Name:", kModemName, field_size::kModemText, record.modemName.Str());
   faxRate_ = AddChoice(this, grid, "Fax Modem Data Rate:", kFaxRate, FaxRateItems(), record.faxSpeed);
   enabled_ = new wxCheckBox(this, kEnabled, "Configuration Enabled ");
   enabled_->SetValue(record.enabled != 0);
@@ -206,7 +207,7 @@ ModemConfigDialog::ModemConfigDialog(wxWindow* parent, ModemRecord& record, bool
 
   port_->Enable(!editMode);
   auto update = [this] { EnableOk(this, ModemOkEnabled(Value(port_))); };
-  port_->Bind(wxEVT_TEXT, [update](wxCommandEvent&) { update(); });
+  port_->Bind(wxEVT_TEXT, [update](wxCommandEvent& e) { update(); e.Skip(); });
   update();
   // Only a modem that answers counts rings; on opening the edit takes input
   // whatever the mode.
@@ -252,7 +253,7 @@ ModemAdvancedDialog::ModemAdvancedDialog(wxWindow* parent, ModemRecord& record, 
   choices_[2] =
       AddChoice(this, grid, "Disable Call Waiting String:", kCallWaiting, CallWaitingItems(), record.callWaiting);
   choices_[3] = AddChoice(this, grid, "Class 2 Data Bit Order:", kBitOrder, BitOrderItems(), record.class2BitOrder);
-  init_ = AddEdit(this, grid, "Additional Init String:", kInit, kModemTextLimit, record.initString.Str());
+  init_ = AddEdit(this, grid, "Additional Init String:", kInit, field_size::kModemText, record.initString.Str());
   Finish(this, grid);
 }
 

@@ -5,14 +5,16 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include "manager/view/byte_limit.h"
+
 namespace korvo::manager {
 namespace {
 
 wxTextCtrl* AddEdit(wxWindow* parent, wxFlexGridSizer* grid, const char* label, int id, const std::string& value,
-                    int limit) {
+                    std::size_t bytes) {
   grid->Add(new wxStaticText(parent, wxID_ANY, label), 0, wxALIGN_CENTER_VERTICAL);
   auto* edit = new wxTextCtrl(parent, id, wxString::FromUTF8(value), wxDefaultPosition, wxSize(200, -1));
-  if (limit > 0) edit->SetMaxLength(static_cast<unsigned long>(limit));
+  if (bytes > 0) LimitBytes(edit, bytes);
   grid->Add(edit, 1, wxEXPAND);
   return edit;
 }

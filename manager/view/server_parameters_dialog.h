@@ -1,5 +1,5 @@
 // The Server Parameters dialog: the station identifier (1033, at most 20
-// characters), retry count (1034) and retry interval (1035) of a server, and
+// bytes), retry count (1034) and retry interval (1035) of a server, and
 // its version (1038). OK sets them on the server and stays open while the
 // values or the server refuse.
 #pragma once

@@ -1,0 +1,2 @@
+# The books against the built korvohub, as another login.
+add_dependencies(${target} korvohub)
