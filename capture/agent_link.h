@@ -1,7 +1,12 @@
 // What the backend kvf and the user's capture agent say to each other on the
 // agent's socket (a message socket, one write one message):
-//   backend: announcement (job id, printer)   agent: kStarted or kRefused
-//   backend: kData + bytes, ..., kDataEnd      agent: kEnded, after the job
+//   backend: announcement (job id, printer)   agent: kStarted, kRefused or
+//                                              kNoDisplay (it takes no job)
+//   backend: kData + bytes, ..., kDataEnd      agent: kTaken, once the whole
+//                                              stream is in its capture file
+// The agent answers kTaken before the job's Send Fax dialog opens: the
+// backend then ends, the job stays held in the spooler until the dialog has
+// ended, and the printer is free for everyone's next job.
 // The socket is <runtime folder>/korvo/capture, the runtime folder being
 // $XDG_RUNTIME_DIR for the agent and <runtime root>/<uid> for the backend,
 // which finds each printing user's folder there.
@@ -25,7 +30,8 @@ std::string OwnAgentSocket();
 
 inline constexpr char kStarted = 'S';
 inline constexpr char kRefused = 'F';
-inline constexpr char kEnded = 'E';
+inline constexpr char kNoDisplay = 'N';
+inline constexpr char kTaken = 'T';
 inline constexpr char kData = 'D';
 inline constexpr char kDataEnd = 'Z';
 inline constexpr uint32_t kDataChunk = 4096;
@@ -33,6 +39,10 @@ inline constexpr uint32_t kDataChunk = 4096;
 // What the state message of every job the backend holds says; the agent
 // releases its user's held jobs that say it when it starts.
 inline constexpr char kHeldForAgent[] = "Start the Korvo capture agent (korvocapture)";
+// What the state message of a job handed to an agent says: it stays held
+// until its dialog has ended, and an agent that starts (after one that
+// ended with the dialog open) releases it, so it is offered again.
+inline constexpr char kHandedToAgent[] = "Handed to the Korvo capture agent";
 
 struct JobAnnouncement {
   uint32_t jobId = 0;

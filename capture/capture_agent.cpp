@@ -3,7 +3,8 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <future>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "capture/agent_link.h"
@@ -70,7 +71,9 @@ bool CaptureAgent::Start() {
                platform::SystemErrorText(platform::GetLastError());
     return false;
   }
-  record_.captureFile = -1;
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  display_ = (x && *x) || (wayland && *wayland);
   return true;
 }
 
@@ -99,31 +102,37 @@ void CaptureAgent::HandleJob(platform::Handle backend, const DialogThread& onDia
   JobAnnouncement job;
   if (!DecodeAnnouncement(Receive(backend), job)) return;
   ++jobs_;
-  if (!port_.startDoc(&record_, job.printer.c_str(), job.jobId, 1, nullptr)) {
+  // A job taken here would have no dialog: it stays with the spooler.
+  if (!display_) {
+    DebugPrint("Capture agent: job %u not taken, no display\n", job.jobId);
+    Send(backend, kNoDisplay);
+    return;
+  }
+  auto record = std::make_shared<KvPortRecord>();
+  record->captureFile = -1;
+  if (!port_.startDoc(record.get(), job.printer.c_str(), job.jobId, 1, nullptr)) {
     Send(backend, kRefused);
     return;
   }
   Send(backend, kStarted);
+  bool whole = false;
   for (;;) {
     const std::string message = Receive(backend);
+    if (!message.empty() && message[0] == kDataEnd) whole = true;
     // A backend that went away mid-job (the job was cancelled) ends it here.
     if (message.empty() || message[0] != kData) break;
     uint32_t written = 0;
-    port_.write(&record_, message.data() + 1, static_cast<uint32_t>(message.size() - 1), &written);
+    port_.write(record.get(), message.data() + 1, static_cast<uint32_t>(message.size() - 1), &written);
   }
-  if (onDialogThread) {
-    // The record is this thread's again once the task has run.
-    std::promise<void> ended;
-    std::future<void> done = ended.get_future();
-    onDialogThread([this, &ended] {
-      port_.endDoc(&record_);
-      ended.set_value();
-    });
-    done.wait();
-  } else {
-    port_.endDoc(&record_);
-  }
-  Send(backend, kEnded);
+  // The backend goes before the dialog opens: the job waits in the spooler,
+  // held, and the printer takes the next job meanwhile.
+  if (whole) Send(backend, kTaken);
+  const PortFunctions port = port_;
+  auto end = [port, record] { port.endDoc(record.get()); };
+  if (onDialogThread)
+    onDialogThread(end);
+  else
+    end();
 }
 
 }  // namespace korvo::capture

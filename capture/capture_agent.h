@@ -1,8 +1,11 @@
 // The capture agent: the port monitor of the fax printer, run by each user
 // in their desktop session. It listens on the user's agent socket, takes the
-// jobs the backend kvf hands it one at a time, in the order they come, and
-// drives the port functions of libkorvocore.so for each, so the Send Fax
-// dialog opens on this user's desktop. It owns the one port record.
+// jobs the backend kvf hands it at once, in the order they come, and drives
+// the port functions of libkorvocore.so for each, so the Send Fax dialog
+// opens on this user's desktop. Each job has a port record of its own: its
+// stream is captured while an earlier job's dialog is still open, and its
+// dialog waits for its turn behind that one. An agent without a display
+// takes no job.
 #pragma once
 
 #include <cstdint>
@@ -33,16 +36,16 @@ class CaptureAgent {
   // Loads libkorvocore.so (the registry value "KorvoCore", else the
   // library's own name on the loader's path), makes the private folder
   // (0700) and listens on the socket (0600). False with Problem() saying why.
+  // Whether a display is there (DISPLAY or WAYLAND_DISPLAY) is settled here.
   bool Start();
   // Hands a task to the thread that shows the dialogs (the toolkit's, the
   // program's main thread) and returns at once.
   using DialogThread = std::function<void(std::function<void()>)>;
 
   // Takes jobs until Stop (or until the listener fails). Each job's end,
-  // where the Send Fax dialog runs, goes to `onDialogThread`, and the next
-  // job is taken only once it has run: the connections wait meanwhile, so
-  // one user's jobs stay one at a time and in order. Without a dialog
-  // thread the end runs on the calling thread.
+  // where the Send Fax dialog runs, goes to `onDialogThread`, which runs
+  // them one after the other in order; the next job is taken at once.
+  // Without a dialog thread the end runs on the calling thread.
   void Run(const DialogThread& onDialogThread = {});
   // Safe from any thread: makes Run return after the job in hand.
   void Stop();
@@ -52,14 +55,15 @@ class CaptureAgent {
   const std::string& Problem() const { return problem_; }
   const std::string& SocketPath() const { return listener_.path(); }
   uint32_t JobsHandled() const { return jobs_; }
+  bool HasDisplay() const { return display_; }
 
  private:
   void* library_ = nullptr;
   PortFunctions port_;
-  KvPortRecord record_{};
   platform::LocalListener listener_;
   std::string problem_;
   uint32_t jobs_ = 0;
+  bool display_ = false;
 };
 
 }  // namespace korvo::capture

@@ -62,7 +62,9 @@ ReleasedJobs ReleaseHeldJobs() {
     return out;
   }
   for (const HeldJob& job : OwnOpenJobs(http, out.problem)) {
-    if (job.state != IPP_JSTATE_HELD || job.message.find(kHeldForAgent) == std::string::npos) continue;
+    if (job.state != IPP_JSTATE_HELD || (job.message.find(kHeldForAgent) == std::string::npos &&
+                                         job.message.find(kHandedToAgent) == std::string::npos))
+      continue;
     char uri[256];
     std::snprintf(uri, sizeof uri, "ipp://localhost/jobs/%d", job.id);
     ipp_t* request = ippNewRequest(IPP_OP_RELEASE_JOB);

@@ -14,8 +14,9 @@ struct ReleasedJobs {
 
 // Asks the CUPS server the environment names (CUPS_SERVER, else the
 // system's), as the user running the agent, for that user's held jobs, and
-// releases those whose state message is the backend's hold; jobs held on
-// purpose keep waiting.
+// releases those whose state message is the backend's hold, for want of an
+// agent or handed to one that has gone; jobs held on purpose keep waiting.
+// Call it only while no job of this user is in an agent's hands.
 ReleasedJobs ReleaseHeldJobs();
 
 }  // namespace korvo::capture

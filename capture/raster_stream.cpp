@@ -24,13 +24,16 @@ struct RasterCloser {
 
 void PlaceRow(const uint8_t* row, const RowFormat& format, uint8_t* line) {
   std::fill(line, line + kPrintLineBytes, 0);
-  // Centred: a narrower row starts right of the line's start, a wider one is
-  // read from right of its own start.
-  const uint32_t pad = format.width < kFaxWidth ? (kFaxWidth - format.width) / 2 : 0;
-  const uint32_t cut = format.width > kFaxWidth ? (format.width - kFaxWidth) / 2 : 0;
-  const uint32_t count = std::min(format.width - cut, kFaxWidth - pad);
-  for (uint32_t i = 0; i < count; ++i)
-    if (PixelBlack(row, format, cut + i)) line[(pad + i) / 8] |= static_cast<uint8_t>(0x80 >> ((pad + i) % 8));
+  // The paper centred on the line: a narrower one starts right of the
+  // line's start, a wider one is read from right of its own start.
+  const uint32_t paper = std::max(format.paperWidth, format.left + format.width);
+  const int64_t shift = paper < kFaxWidth ? (kFaxWidth - paper) / 2 : -static_cast<int64_t>((paper - kFaxWidth) / 2);
+  for (uint32_t i = 0; i < format.width; ++i) {
+    const int64_t x = shift + format.left + i;
+    if (x < 0) continue;
+    if (x >= kFaxWidth) break;
+    if (PixelBlack(row, format, i)) line[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+  }
 }
 
 const char* PaperWord(uint32_t widthPoints, uint32_t heightPoints) {
@@ -80,10 +83,39 @@ int ConvertRaster(int fd, PrintStreamWriter& out, std::string& error) {
               std::to_string(format.width) + " pixels";
       return -1;
     }
+    if (header.cupsBytesPerLine > kMaxLineBytes) {
+      error = "page " + std::to_string(pages + 1) + " has lines of " + std::to_string(header.cupsBytesPerLine) +
+              " bytes, more than the " + std::to_string(kMaxLineBytes) + " a fax line is made from";
+      return -1;
+    }
+    // Where the imageable area lies on the paper (points, from the paper's
+    // lower left corner); a raster without them covers the whole paper.
+    const auto dots = [](uint64_t points, uint32_t resolution) { return points * resolution / 72; };
+    const uint32_t xres = header.HWResolution[0], yres = header.HWResolution[1];
+    const uint64_t left = dots(header.Margins[0], xres);
+    const uint64_t top = header.ImagingBoundingBox[3] > 0 && header.ImagingBoundingBox[3] < header.PageSize[1]
+                             ? dots(header.PageSize[1] - header.ImagingBoundingBox[3], yres)
+                             : 0;
+    const uint64_t lines = std::max<uint64_t>(dots(header.PageSize[1], yres), top + header.cupsHeight);
+    if (lines > kMaxPageLines) {
+      error = "page " + std::to_string(pages + 1) + " has " + std::to_string(lines) + " lines, more than the " +
+              std::to_string(kMaxPageLines) + " of a fax page";
+      return -1;
+    }
+    const uint64_t paper = std::max<uint64_t>(dots(header.PageSize[0], xres), left + format.width);
+    if (paper > 2 * kFaxWidth) {
+      error = "page " + std::to_string(pages + 1) + " is " + std::to_string(paper) +
+              " pixels wide, more than a fax line is made from";
+      return -1;
+    }
+    format.left = static_cast<uint32_t>(left);
+    format.paperWidth = static_cast<uint32_t>(paper);
     row.resize(header.cupsBytesPerLine);
     if (pages == 0) out.Word("BD");
     if (const char* word = PaperWord(header.PageSize[0], header.PageSize[1])) out.Word(word);
     out.BeginPage();
+    std::fill(line, line + kPrintLineBytes, 0);
+    for (uint64_t y = 0; y < top; ++y) out.Line(line);
     for (uint32_t y = 0; y < header.cupsHeight; ++y) {
       if (cupsRasterReadPixels(raster.get(), row.data(), header.cupsBytesPerLine) != header.cupsBytesPerLine) {
         error = "the raster ends inside page " + std::to_string(pages + 1);
@@ -92,6 +124,8 @@ int ConvertRaster(int fd, PrintStreamWriter& out, std::string& error) {
       PlaceRow(row.data(), format, line);
       out.Line(line);
     }
+    std::fill(line, line + kPrintLineBytes, 0);
+    for (uint64_t y = top + header.cupsHeight; y < lines; ++y) out.Line(line);
     out.EndPage();
     ++pages;
   }

@@ -20,7 +20,9 @@ DialStringValidator::DialStringValidator(const DialStringValidator& other)
 
 void DialStringValidator::OnChar(wxKeyEvent& event) {
   int character = event.GetUnicodeKey();
-  bool passes = character == WXK_NONE || character == WXK_TAB || character == WXK_RETURN ||
+  // Shortcuts (Alt+S of "&Send Fax") belong to the dialog, not the number.
+  const bool shortcut = event.AltDown() || event.ControlDown();
+  bool passes = shortcut || character == WXK_NONE || character == WXK_TAB || character == WXK_RETURN ||
                 character == WXK_ESCAPE || character == WXK_DELETE || DialStringAccepts(character);
   if (passes) {
     event.Skip();

@@ -1,7 +1,8 @@
 // DialStringEdit on a wx text control: SetValidator(DialStringValidator())
 // drops every typed character that DialStringAccepts refuses and beeps.
-// Keys that type no character (arrows, Delete, Home) and the dialog's own
-// keys (Tab, Enter, Escape) pass, as the dialog handles them before the edit.
+// Keys that type no character (arrows, Delete, Home), the dialog's own keys
+// (Tab, Enter, Escape) and shortcuts (Alt+letter, Ctrl+letter) pass, as the
+// dialog or the edit handles them.
 #pragma once
 
 #include <functional>

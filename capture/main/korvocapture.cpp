@@ -1,8 +1,9 @@
 // korvocapture: the user's capture agent, started in the desktop session by
 // XDG autostart. Print jobs sent to the Korvo Printer come here from the
 // backend, and the Send Fax dialog opens for each on this desktop. At start
-// it releases the user's jobs that were held because no agent ran. SIGTERM,
-// SIGINT and SIGHUP end it after the job in hand.
+// it releases the user's jobs that were held because no agent ran, or that
+// an earlier agent left with their dialog open. SIGTERM, SIGINT and SIGHUP
+// end it after the job in hand and the dialogs already queued.
 #include <pthread.h>
 #include <signal.h>
 
@@ -35,10 +36,16 @@ int main() {
     return 1;
   }
   std::fprintf(stderr, "korvocapture: listening on %s\n", agent.SocketPath().c_str());
-  // Listening already: the released jobs wait for their turn on the socket.
-  const korvo::capture::ReleasedJobs released = korvo::capture::ReleaseHeldJobs();
-  for (int job : released.jobs) std::fprintf(stderr, "korvocapture: released held job %d\n", job);
-  if (!released.problem.empty()) std::fprintf(stderr, "korvocapture: %s\n", released.problem.c_str());
+  if (!agent.HasDisplay()) {
+    std::fprintf(stderr, "korvocapture: no display: print jobs stay held until an agent with a display starts\n");
+  } else {
+    // Listening already: the released jobs wait for their turn on the socket.
+    // These are the jobs held for want of an agent, and those an earlier
+    // agent took but ended without their dialog's end.
+    const korvo::capture::ReleasedJobs released = korvo::capture::ReleaseHeldJobs();
+    for (int job : released.jobs) std::fprintf(stderr, "korvocapture: released held job %d\n", job);
+    if (!released.problem.empty()) std::fprintf(stderr, "korvocapture: %s\n", released.problem.c_str());
+  }
 
   // The jobs come in on a thread of their own; their dialogs run here, on
   // the main thread, where the toolkit starts.

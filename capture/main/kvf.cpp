@@ -1,8 +1,12 @@
 // kvf: the fax printer's CUPS backend (device URI kvf:/). It runs under the
 // spooler, where no window can open, so it hands each job to the printing
 // user's capture agent, which opens the Send Fax dialog on that user's
-// desktop. A job whose user runs no agent is held, with a message that says
-// why, never dropped.
+// desktop. It ends as soon as the agent has the job's stream, without
+// waiting for any dialog, so no user's open dialog holds the printer: the
+// job stays held until its dialog has ended, when the agent cancels it, and
+// an agent that ends before that offers it again when it starts anew. A job
+// whose user runs no agent is held, with a message that says why, never
+// dropped.
 //
 // Installed mode 0700 so that cupsd runs it as root: it needs that only to
 // read the job and take on the printing user, as whom it then reaches the
@@ -12,6 +16,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,6 +59,17 @@ bool Receive(platform::Handle h, char& answer) {
   return true;
 }
 
+// Why a backend not run as root cannot act as the printing user: cupsd runs
+// a backend as root only when others may not run it (mode 0700).
+std::string NotRootReason() {
+  struct stat self {};
+  char mode[16] = "unknown";
+  if (stat("/proc/self/exe", &self) == 0) std::snprintf(mode, sizeof mode, "%04o", self.st_mode & 07777);
+  const passwd* runner = getpwuid(geteuid());
+  return std::string("the backend kvf runs as ") + (runner ? runner->pw_name : std::to_string(geteuid())) +
+         ", not as root: its mode is " + mode + ", and cupsd runs a backend as root only with mode 0700";
+}
+
 bool BecomeUser(const passwd& pw) {
   if (geteuid() != 0 || pw.pw_uid == 0) return geteuid() == pw.pw_uid;
   const gid_t gid = pw.pw_gid;
@@ -89,7 +105,10 @@ int main(int argc, char** argv) {
   const passwd* pw = getpwnam(user.c_str());
   if (!pw) return Hold(user, jobText, "no local user is called " + user);
   const uid_t uid = pw->pw_uid;
-  if (!BecomeUser(*pw)) return Hold(user, jobText, std::string("cannot act as that user: ") + std::strerror(errno));
+  if (geteuid() != 0 && geteuid() != uid) return Hold(user, jobText, NotRootReason());
+  errno = 0;
+  if (!BecomeUser(*pw))
+    return Hold(user, jobText, std::string("cannot act as that user: ") + (errno ? std::strerror(errno) : "refused"));
 
   const std::string folder = AgentFolderForUser(uid), socketPath = AgentSocketForUser(uid);
   if (platform::CheckOwnFolder(folder.c_str()) != platform::FolderTrust::kOwn)
@@ -113,6 +132,10 @@ int main(int argc, char** argv) {
     platform::CloseHandle(agent);
     return Hold(user, jobText, "the capture agent of " + user + " did not take the job");
   }
+  if (answer == kNoDisplay) {
+    platform::CloseHandle(agent);
+    return Hold(user, jobText, "the capture agent of " + user + " runs without a display for the Send Fax dialog");
+  }
   if (answer != kStarted) {
     platform::CloseHandle(agent);
     std::fprintf(stderr, "ERROR: The capture agent of %s could not capture the job; it is cancelled\n",
@@ -134,11 +157,12 @@ int main(int argc, char** argv) {
       return Hold(user, jobText, "the capture agent of " + user + " stopped during the job");
     }
   }
-  // The agent ends the spooler's job itself once it has the whole stream;
-  // waiting for its word keeps one user's jobs one at a time.
-  const bool ended = Send(agent, std::string(1, kDataEnd)) && Receive(agent, answer) && answer == kEnded;
+  // The agent answers once it has the whole stream, before any dialog; the
+  // job then stays held until its dialog ends, when the agent cancels it.
+  const bool taken = Send(agent, std::string(1, kDataEnd)) && Receive(agent, answer) && answer == kTaken;
   platform::CloseHandle(agent);
-  if (!ended) return Hold(user, jobText, "the capture agent of " + user + " stopped during the job");
-  std::fprintf(stderr, "INFO: Handed to the capture agent of %s\n", user.c_str());
-  return CUPS_BACKEND_OK;
+  if (!taken) return Hold(user, jobText, "the capture agent of " + user + " stopped during the job");
+  // cupsd keeps an error-level message as the held job's state message.
+  std::fprintf(stderr, "ERROR: %s of %s: held until its Send Fax dialog ends\n", kHandedToAgent, user.c_str());
+  return CUPS_BACKEND_HOLD;
 }

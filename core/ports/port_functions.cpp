@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -46,6 +47,9 @@ int CreateOutboxTempFile(char* name, const char* prefix) {
   return fd;
 }
 
+// Reads n bytes; false at the end of the file.
+bool ReadBytes(std::FILE* f, void* into, size_t n) { return std::fread(into, 1, n, f) == n; }
+
 void FreeJob(KvPortJob* job) {
   if (!job) return;
   std::free(job->captureName);
@@ -54,6 +58,33 @@ void FreeJob(KvPortJob* job) {
 }
 
 }  // namespace
+
+StreamShape ReadStreamShape(const char* path) {
+  StreamShape shape;
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return shape;
+  char word[2];
+  while (ReadBytes(f, word, 2)) {
+    const std::string w(word, 2);
+    if (!shape.begun) {
+      if (w != "BD") break;
+      shape.begun = true;
+    } else if (w == "BP") {
+      ++shape.pages;
+    } else if (w == "ED") {
+      shape.whole = true;
+      break;
+    } else if (w == "BL") {
+      uint8_t length[2];
+      if (!ReadBytes(f, length, 2) || std::fseek(f, length[0] | length[1] << 8, SEEK_CUR) != 0) break;
+    } else if (w == "CF") {
+      uint8_t count;
+      if (!ReadBytes(f, &count, 1)) break;
+    }
+  }
+  std::fclose(f);
+  return shape;
+}
 
 }  // namespace korvo::ports
 
@@ -151,12 +182,27 @@ extern "C" int KvEndDocPort(KvPortRecord* port) {
     DebugPrintLastError("CloseHandle");
     port->captureFile = -1;  // not captured: no dialog
   }
-  if (!SetJob(port->printer, port->jobId, kJobControlCancel)) DebugPrintLastError("SetJob");
+  KvPortJob* job = port->job;
+  // Whether the user has had the job, so the spooler may drop its copy.
+  bool given = true;
+  if (port->captureFile != -1 && job && job->total != 0) {
+    const StreamShape shape = ReadStreamShape(job->captureName);
+    if (shape.begun && !shape.whole) {
+      DebugPrint("KvEndDocPort: %s did not arrive whole, no dialog\n", job->captureName);
+      given = false;
+    } else if (shape.pages == 0) {
+      given = korvo::sendfax::ReportNoPages();
+    } else {
+      given = korvo::sendfax::RunSendFaxDialog(job->captureName, job->companionName) !=
+              korvo::sendfax::DialogEnd::kNotShown;
+    }
+    // What the user did not take stays the spooler's, to be offered again;
+    // a document without pages is of no use in the OutBox.
+    if (!given || shape.pages == 0) unlink(job->captureName);
+  }
+  if (given && !SetJob(port->printer, port->jobId, kJobControlCancel)) DebugPrintLastError("SetJob");
   if (!ClosePrinter(port->printer)) DebugPrintLastError("ClosePrinter");
   port->printer = nullptr;
-  KvPortJob* job = port->job;
-  if (port->captureFile != -1 && job && job->total != 0)
-    korvo::sendfax::RunSendFaxDialog(job->captureName, job->companionName);
   // The descriptor is closed and its number free for the next file opened:
   // a stray write now must be dropped, not land in that file.
   port->captureFile = -1;

@@ -40,9 +40,15 @@ int KvWritePort(KvPortRecord* port, const void* buffer, uint32_t count, uint32_t
 // Reads from the capture file; with none open the whole count is reported
 // read and the buffer is left as it is.
 int KvReadPort(KvPortRecord* port, void* buffer, uint32_t count, uint32_t* read);
-// Closes the capture file, ends the spooler's job so it keeps no copy,
-// closes the printer and, when bytes were captured, runs the Send Fax
-// dialog on them (blocking until it ends). Always non-zero.
+// Closes the capture file and, when a whole document with pages was
+// captured, runs the Send Fax dialog on it (blocking until it ends); then
+// ends the spooler's job so it keeps no copy, and closes the printer.
+// The spooler's job is ended only once the user has had the document: its
+// dialog ended (sent, kept in the OutBox or cancelled), or the box saying it
+// has no pages was shown, or it held no bytes at all. A job whose stream did
+// not arrive whole (cancelled or cut off mid-transfer) opens nothing and
+// stays the spooler's, and so does one whose dialog could not be shown;
+// their capture files go. Always non-zero.
 int KvEndDocPort(KvPortRecord* port);
 
 }  // extern "C"
@@ -56,5 +62,15 @@ inline constexpr uint32_t kErrorPrintCancelled = ECANCELED;
 // place (the buffer holds size bytes); false when the name has no '.' or the
 // result would not fit.
 bool KvChangeNameExtension(char* name, size_t size, const char* extension);
+
+// What a captured page stream holds: whether it begins with "BD" (our
+// filter's stream; anything else has no pages), the pages begun after it,
+// and whether its "ED" came (the stream arrived whole).
+struct StreamShape {
+  bool begun = false;
+  uint32_t pages = 0;
+  bool whole = false;
+};
+StreamShape ReadStreamShape(const char* path);
 
 }  // namespace korvo::ports

@@ -69,6 +69,9 @@ bool SetJob(void* printer, uint32_t jobId, uint32_t command) {
     platform::SetLastError(EINVAL);
     return false;
   }
+  // The connection may have idled for as long as the job's dialog stayed
+  // open, and cupsd drops idle clients: a fresh one for the cancel.
+  httpReconnect2(p->http, 30000, nullptr);
   ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, p->uri.c_str());
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", static_cast<int>(jobId));

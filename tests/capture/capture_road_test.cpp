@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <mutex>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -30,6 +32,8 @@ namespace {
 using namespace korvo::test;
 namespace fs = std::filesystem;
 
+constexpr char kDeadDisplay[] = ":4093";
+
 class CaptureRoad : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -37,8 +41,9 @@ class CaptureRoad : public ::testing::Test {
     fs::create_directories(RuntimeFolder());
     fs::permissions(RuntimeFolder(), fs::perms::owner_all);
     box_.setEnv("XDG_RUNTIME_DIR", RuntimeFolder().string());
-    // No desktop here: the Send Fax dialog declines to open.
-    box_.setEnv("DISPLAY", "");
+    // A display that no X server answers: the agent takes jobs, and their
+    // Send Fax dialogs cannot open.
+    box_.setEnv("DISPLAY", kDeadDisplay);
     box_.setEnv("WAYLAND_DISPLAY", "");
     Sandbox::writeFile(box_.machineHive(),
                        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Velmora Technologies\\Korvo]\n"
@@ -56,6 +61,16 @@ class CaptureRoad : public ::testing::Test {
   }
 
   fs::path RuntimeFolder() const { return box_.path("runtime-root") / std::to_string(getuid()); }
+
+  // The job's line of lpstat -l.
+  std::string JobStatus(int job) {
+    EXPECT_EQ(cups_->Run({"lpstat", "-l", "-o", "Korvo_Printer"}), 0);
+    const std::string all = cups_->Output();
+    const size_t at = all.find("Korvo_Printer-" + std::to_string(job) + " ");
+    if (at == std::string::npos) return {};
+    const size_t next = all.find("\nKorvo_Printer-", at);
+    return all.substr(at, next == std::string::npos ? std::string::npos : next - at);
+  }
 
   // The capture files in the user's OutBox.
   std::vector<fs::path> Captures() const {
@@ -121,66 +136,100 @@ class AgentProgram {
 
 // A job printed while no agent runs is held, saying why; the agent releases
 // it when it starts, and only it: a job the user held on purpose waits on.
-TEST_F(CaptureRoad, WithoutAnAgentTheJobIsHeldAndSaysWhyUntilTheAgentStarts) {
+// An agent that takes a job and ends without its dialog's end leaves it
+// held, and the next agent that starts offers it again: here no dialog can
+// open (no X server answers), which leaves the job to the spooler the same
+// way. An agent without any display takes no job at all.
+TEST_F(CaptureRoad, AJobNoAgentCouldShowIsHeldUntilAnAgentStartsAndOfferedAgain) {
   WritePdf(box_.path("doc.pdf"), kA4, {"ONE", "TWO"});
   const int kept = cups_->Print(box_.path("doc.pdf"), {"-H", "indefinite"});
   ASSERT_GT(kept, 0) << cups_->Output();
   const int job = cups_->Print(box_.path("doc.pdf"));
   ASSERT_GT(job, 0) << cups_->Output();
   ASSERT_TRUE(cups_->WaitForJobLog(job, "Job held")) << cups_->Log();
-  ASSERT_EQ(cups_->Run({"lpstat", "-l", "-o", "Korvo_Printer"}), 0);
-  const std::string status = cups_->Output();
+  std::string status = JobStatus(job);
   EXPECT_NE(status.find("Status: Held: no capture agent runs for root"), std::string::npos) << status;
   EXPECT_NE(status.find("lp -i " + std::to_string(job) + " -H resume"), std::string::npos) << status;
   EXPECT_TRUE(cups_->Spooled(job));
 
-  // The agent starts: the held job reaches it, and the dialog (which has
-  // no display here) is asked for.
-  AgentProgram agent(box_.path("agent.txt"), box_.path("lsan.supp"));
-  ASSERT_TRUE(agent.Started());
-  ASSERT_TRUE(WaitForText(box_.traceFile(), "RunSendFaxDialog: no display")) << cups_->Log();
-  ASSERT_TRUE(cups_->WaitForJobLog(job, "Purged by")) << cups_->Log();
-  ASSERT_EQ(Captures().size(), 1u);
-  EXPECT_EQ(ReadStreamRecords(Sandbox::readFile(Captures()[0])).pages.size(), 2u);
-  EXPECT_EQ(agent.Stop(), 0) << Sandbox::readFile(box_.path("agent.txt"));
-  EXPECT_NE(Sandbox::readFile(box_.path("agent.txt")).find("korvocapture: released held job " + std::to_string(job) + "\n"),
-            std::string::npos)
-      << Sandbox::readFile(box_.path("agent.txt"));
+  // Without a display the agent releases nothing and takes nothing.
+  {
+    box_.setEnv("DISPLAY", "");
+    AgentProgram agent(box_.path("agent0.txt"), box_.path("lsan.supp"));
+    box_.setEnv("DISPLAY", kDeadDisplay);
+    ASSERT_TRUE(agent.Started());
+    ASSERT_TRUE(WaitForText(box_.path("agent0.txt"), "korvocapture: no display"));
+    ASSERT_EQ(cups_->Run({"lp", "-i", std::to_string(job), "-H", "resume"}), 0) << cups_->Output();
+    ASSERT_TRUE(WaitForFolder(box_.path("cups/log"), [&] {
+      return Count(cups_->Log(), "[Job " + std::to_string(job) + "] Job held") == 2;
+    })) << cups_->Log();
+    EXPECT_NE(JobStatus(job).find("runs without a display for the Send Fax dialog"), std::string::npos);
+    EXPECT_EQ(agent.Stop(), 0);
+    EXPECT_TRUE(cups_->Spooled(job));
+    EXPECT_TRUE(Captures().empty());
+    EXPECT_EQ(Sandbox::readFile(box_.traceFile()).find("JobId=" + std::to_string(job) + ","), std::string::npos);
+  }
+
+  // Each agent that starts offers the job again; its dialog cannot open, so
+  // the job stays held for the next.
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE("agent " + std::to_string(round));
+    const fs::path messages = box_.path("agent" + std::to_string(round) + ".txt");
+    AgentProgram agent(messages, box_.path("lsan.supp"));
+    ASSERT_TRUE(agent.Started());
+    ASSERT_TRUE(WaitForFolder(box_.root(), [&] {
+      return Count(Sandbox::readFile(box_.traceFile()), "RunSendFaxDialog: no display") == static_cast<size_t>(round);
+    })) << Sandbox::readFile(messages);
+    ASSERT_TRUE(WaitForFolder(box_.path("cups/log"), [&] {
+      return Count(cups_->Log(), "[Job " + std::to_string(job) + "] Job held") == static_cast<size_t>(2 + round);
+    })) << cups_->Log();
+    EXPECT_EQ(agent.Stop(), 0) << Sandbox::readFile(messages);
+    EXPECT_NE(Sandbox::readFile(messages).find("korvocapture: released held job " + std::to_string(job) + "\n"),
+              std::string::npos)
+        << Sandbox::readFile(messages);
+    status = JobStatus(job);
+    EXPECT_NE(status.find("Handed to the Korvo capture agent of root"), std::string::npos) << status;
+    EXPECT_TRUE(cups_->Spooled(job));
+    EXPECT_TRUE(Captures().empty());
+  }
+  EXPECT_EQ(Count(Sandbox::readFile(box_.traceFile()), "JobId=" + std::to_string(job) + ","), 2u);
   // The job held on purpose is still there, not captured.
   EXPECT_EQ(Sandbox::readFile(box_.traceFile()).find("JobId=" + std::to_string(kept) + ","), std::string::npos);
   EXPECT_TRUE(cups_->Spooled(kept));
-  ASSERT_EQ(cups_->Run({"lpstat", "-o", "Korvo_Printer"}), 0);
-  EXPECT_NE(cups_->Output().find("Korvo_Printer-" + std::to_string(kept) + " "), std::string::npos) << cups_->Output();
+  EXPECT_NE(JobStatus(kept), "");
 }
 
-// Two documents printed one after the other reach the agent one at a time,
-// in order; each becomes a capture file with its pages, and the spooler
-// keeps no copy of either.
-TEST_F(CaptureRoad, TheAgentCapturesEachJobInTurn) {
-  ASSERT_NO_FATAL_FAILURE(StartAgent());
+// The backend hands each job over and ends, whatever dialog is open: both
+// jobs are captured, whole and in order, while the dialog of the first has
+// not even begun (the dialogs wait in the agent's queue, here untouched).
+// The jobs stay held meanwhile, and the printer is free: once a backend
+// waited for its job's dialog, and the printer for the backend.
+TEST_F(CaptureRoad, TheAgentTakesEachJobAtOnceAndQueuesItsDialog) {
+  std::vector<std::function<void()>> dialogs;
+  std::mutex lock;
+  ASSERT_TRUE(agent_.Start()) << agent_.Problem();
+  agentThread_ = std::thread([this, &dialogs, &lock] {
+    agent_.Run([&](std::function<void()> task) {
+      std::lock_guard hold(lock);
+      dialogs.push_back(std::move(task));
+    });
+  });
   WritePdf(box_.path("two.pdf"), kA4, {"ONE", "TWO"});
   WritePdf(box_.path("three.pdf"), kLetter, {"ONE", "TWO", "THREE"});
   const int first = cups_->Print(box_.path("two.pdf"));
   const int second = cups_->Print(box_.path("three.pdf"));
   ASSERT_TRUE(first > 0 && second > 0) << cups_->Output();
-  ASSERT_TRUE(cups_->WaitForJobLog(second, "Purged by")) << cups_->Log();
-  // The dialog is asked for after each job's end: its second refusal is the last line.
-  ASSERT_TRUE(WaitForFolder(box_.root(), [&] {
-    return Count(Sandbox::readFile(box_.traceFile()), "RunSendFaxDialog: no display") == 2;
-  }));
-
-  const std::string trace = Sandbox::readFile(box_.traceFile());
-  const size_t start1 = trace.find("JobId=" + std::to_string(first) + ",");
-  const size_t end1 = trace.find("KvEndDocPort(", start1);
-  const size_t start2 = trace.find("JobId=" + std::to_string(second) + ",");
-  ASSERT_NE(start1, std::string::npos) << trace;
-  ASSERT_NE(start2, std::string::npos) << trace;
-  EXPECT_LT(end1, start2) << trace;
-
+  ASSERT_TRUE(cups_->WaitForJobLog(second, "Job held")) << cups_->Log();
+  ASSERT_TRUE(cups_->WaitForJobLog(first, "Job held")) << cups_->Log();
+  for (int job : {first, second}) {
+    const std::string status = JobStatus(job);
+    EXPECT_NE(status.find("Handed to the Korvo capture agent of root: held until its Send Fax dialog ends"),
+              std::string::npos)
+        << status;
+    EXPECT_TRUE(cups_->Spooled(job));
+  }
   auto captures = Captures();
   ASSERT_EQ(captures.size(), 2u);
-  // Each job asked for the dialog, which has no display here.
-  EXPECT_EQ(Count(trace, "RunSendFaxDialog: no display"), 2u) << trace;
   std::vector<size_t> pages;
   for (const auto& file : captures) {
     const StreamRecords stream = ReadStreamRecords(Sandbox::readFile(file));
@@ -189,8 +238,23 @@ TEST_F(CaptureRoad, TheAgentCapturesEachJobInTurn) {
   }
   std::sort(pages.begin(), pages.end());
   EXPECT_EQ(pages, (std::vector<size_t>{2, 3}));
-  EXPECT_FALSE(cups_->Spooled(first));
-  EXPECT_FALSE(cups_->Spooled(second));
+  const std::string trace = Sandbox::readFile(box_.traceFile());
+  EXPECT_LT(trace.find("JobId=" + std::to_string(first) + ","), trace.find("JobId=" + std::to_string(second) + ","));
+  EXPECT_EQ(trace.find("KvEndDocPort("), std::string::npos) << trace;
+
+  // The dialogs in turn: neither can open here, so both jobs stay the
+  // spooler's, to be offered again, and their capture files go.
+  std::vector<std::function<void()>> queued;
+  {
+    std::lock_guard hold(lock);
+    queued.swap(dialogs);
+  }
+  ASSERT_EQ(queued.size(), 2u);
+  for (auto& dialog : queued) dialog();
+  EXPECT_EQ(Count(Sandbox::readFile(box_.traceFile()), "RunSendFaxDialog: no display"), 2u);
+  EXPECT_TRUE(Captures().empty());
+  EXPECT_TRUE(cups_->Spooled(first));
+  EXPECT_TRUE(cups_->Spooled(second));
 }
 
 // A job of no bytes (no page of the document is in the printed range) is

@@ -20,6 +20,7 @@ struct Paper {
 };
 inline constexpr Paper kA4{"A4", 595, 842, 2292};
 inline constexpr Paper kLetter{"Letter", 612, 792, 2156};
+inline constexpr Paper kLegal{"Legal", 612, 1008, 2744};
 
 // The bar runs from 100 to 120 points down the page; the text sits below it.
 inline constexpr double kBarTop = 100, kBarBottom = 120;

@@ -1,6 +1,8 @@
 // The backend kvf by CUPS's backend convention, run as cupsd runs it: the
 // printing user's agent is found, checked and handed the job, and a job it
 // cannot hand over is held (status 3) with the reason as its last message.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -109,6 +111,7 @@ TEST_F(Backend, AJobTheAgentRefusesIsCancelled) {
   fs::permissions(runtime, fs::perms(0700));
   box_.setEnv("XDG_RUNTIME_DIR", runtime.string());
   box_.setEnv("CUPS_SERVER", box_.path("no-cupsd.sock").string());
+  box_.setEnv("DISPLAY", ":75");
   korvo::capture::CaptureAgent agent;
   ASSERT_TRUE(agent.Start()) << agent.Problem();
   EXPECT_EQ(fs::status(AgentFolder(getuid())).permissions(), fs::perms(0700));
@@ -122,6 +125,71 @@ TEST_F(Backend, AJobTheAgentRefusesIsCancelled) {
             std::string::npos)
       << Said();
   EXPECT_EQ(agent.JobsHandled(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// An agent with no display to show the dialog on takes no job: the job is
+// held, saying so, and nothing is captured (it once was captured and purged
+// with no dialog at all).
+TEST_F(Backend, AnAgentWithoutADisplayTakesNoJob) {
+  const fs::path runtime = Root() / std::to_string(getuid());
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms(0700));
+  box_.setEnv("XDG_RUNTIME_DIR", runtime.string());
+  box_.setEnv("DISPLAY", "");
+  box_.setEnv("WAYLAND_DISPLAY", "");
+  korvo::capture::CaptureAgent agent;
+  ASSERT_TRUE(agent.Start()) << agent.Problem();
+  std::thread agentThread([&] { agent.Run(); });
+  const int rc = Run(Me());
+  agent.Stop();
+  agentThread.join();
+  EXPECT_EQ(rc, kBackendHold) << Said();
+  EXPECT_NE(LastMessage().find("ERROR: Held: the capture agent of " + Me() +
+                               " runs without a display for the Send Fax dialog."),
+            std::string::npos)
+      << Said();
+  EXPECT_FALSE(fs::exists(box_.path("users")));
+}
+
+}  // namespace
+
+namespace {
+
+// cupsd runs a backend as root only when its mode is 0700; one installed
+// with another mode runs as the spooler's own user and cannot act as the
+// printing user. The job is held with the reason named (it once said
+// "cannot act as that user: Success.").
+TEST_F(Backend, ABackendNotRunAsRootSaysItsModeIsWhy) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the backend as another user";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const fs::path backend = box_.path("kvf");
+  fs::copy_file(BuildDir() / "capture/kvf", backend);
+  fs::permissions(backend, fs::perms(0755));
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  const std::string input = box_.path("job.prn").string(), errors = box_.path("err.txt").string();
+  Sandbox::writeFile(errors, "");
+  ASSERT_EQ(chown(errors.c_str(), uid, gid), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int in = open(input.c_str(), O_RDONLY), err = open(errors.c_str(), O_WRONLY | O_TRUNC);
+    if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(err, 2) < 0 || setgroups(0, nullptr) != 0 || setgid(gid) != 0 ||
+        setuid(uid) != 0)
+      _exit(126);
+    execl(backend.c_str(), "kvf:/", "12", "root", "title", "1", "", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  EXPECT_EQ(WaitForProgram(pid), kBackendHold) << Said();
+  EXPECT_NE(LastMessage().find("ERROR: Held: the backend kvf runs as nobody, not as root: its mode is 0755, and "
+                               "cupsd runs a backend as root only with mode 0700."),
+            std::string::npos)
+      << Said();
 }
 
 }  // namespace

@@ -12,17 +12,24 @@
 
 #include "common/settings.h"
 #include "core/ports/port_functions.h"
+#include "core/sendfax/send_fax_dialog.h"
 #include "platform/lasterror.h"
 #include "platform/username.h"
 #include "tests/capture/cups_server.h"
 #include "tests/support/sandbox.h"
 
-// The Send Fax dialog's entry point, recorded: the test stands in for it.
+// The Send Fax dialog's entry points, recorded: the test stands in for them.
 namespace korvo::sendfax {
 std::vector<std::pair<std::string, std::string>> gDialogCalls;
-bool RunSendFaxDialog(const std::string& imagePath, const std::string& headerPath) {
+int gNoPagesReports = 0;
+bool gDisplay = true;  // whether the dialog can show
+DialogEnd RunSendFaxDialog(const std::string& imagePath, const std::string& headerPath) {
   gDialogCalls.emplace_back(imagePath, headerPath);
-  return true;
+  return gDisplay ? DialogEnd::kCancelled : DialogEnd::kNotShown;
+}
+bool ReportNoPages() {
+  ++gNoPagesReports;
+  return gDisplay;
 }
 }  // namespace korvo::sendfax
 
@@ -30,6 +37,8 @@ namespace {
 
 using namespace korvo::test;
 using korvo::sendfax::gDialogCalls;
+using korvo::sendfax::gDisplay;
+using korvo::sendfax::gNoPagesReports;
 namespace fs = std::filesystem;
 
 class PortFunctions : public ::testing::Test {
@@ -142,12 +151,56 @@ TEST_F(PortFunctions, ASecondJobOnThePortGetsAFileAndRecordOfItsOwn) {
     ASSERT_NE(port_.captureFile, -1);
     captures.push_back(port_.job->captureName);
     uint32_t done = 0;
-    ASSERT_EQ(KvWritePort(&port_, "EDED", 4, &done), 1);
-    EXPECT_EQ(port_.job->total, 4u);
+    ASSERT_EQ(KvWritePort(&port_, "BDBPEPED", 8, &done), 1);
+    EXPECT_EQ(port_.job->total, 8u);
     EXPECT_EQ(KvEndDocPort(&port_), 1);
   }
   EXPECT_NE(captures[0], captures[1]);
   EXPECT_EQ(gDialogCalls.size(), 2u);
+}
+
+// The spooler's job is given up only once the user has had it: its dialog
+// ended, or the box saying it has no pages was shown. A stream that did not
+// arrive whole (the job cancelled, or cupsd restarted, mid-transfer) opens
+// nothing, and neither a dialog nor a box that could not be shown gives the
+// job up: it stays spooled, to be offered again. Only the dialog's files
+// stay in the OutBox.
+TEST_F(PortFunctions, TheJobIsGivenUpOnlyOnceTheUserHadIt) {
+  const std::string page = std::string("BP") + "CF\x05" + "EP";
+  struct Case {
+    const char* name;
+    std::string stream;
+    bool display;
+    int dialogs, noPages;
+    bool givenUp, fileStays;
+  } cases[] = {
+      {"whole, two pages", "BD" + page + page + "ED", true, 1, 0, true, true},
+      {"cut inside a page", "BD" + page + "BPBL\xD8", true, 0, 0, false, false},
+      {"cut between pages", "BD" + page + page, true, 0, 0, false, false},
+      {"no pages", "BDED", true, 0, 1, true, false},
+      {"not our stream", "%PDF-1.5\n%%EOF\n", true, 0, 1, true, false},
+      {"whole, no display", "BD" + page + "ED", false, 1, 0, false, false},
+      {"no pages, no display", "BDED", false, 0, 1, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    gDialogCalls.clear();
+    gNoPagesReports = 0;
+    gDisplay = c.display;
+    const int job = QueueJob();
+    ASSERT_EQ(KvStartDocPort(&port_, "Korvo_Printer", job, 1, nullptr), 1) << Trace();
+    const std::string capture = port_.job->captureName;
+    uint32_t done = 0;
+    ASSERT_EQ(KvWritePort(&port_, c.stream.data(), static_cast<uint32_t>(c.stream.size()), &done), 1);
+    EXPECT_EQ(KvEndDocPort(&port_), 1);
+    EXPECT_EQ(gDialogCalls.size(), static_cast<size_t>(c.dialogs));
+    EXPECT_EQ(gNoPagesReports, c.noPages);
+    EXPECT_EQ(cups_->Spooled(job), !c.givenUp);
+    EXPECT_EQ(fs::exists(capture), c.fileStays);
+    fs::remove(capture);
+    EXPECT_EQ(port_.job, nullptr);
+    EXPECT_EQ(port_.printer, nullptr);
+  }
 }
 
 TEST_F(PortFunctions, APrinterTheSpoolerDoesNotKnowCancelsTheStartAndLeavesNothing) {

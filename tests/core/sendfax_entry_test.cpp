@@ -95,7 +95,7 @@ TEST_F(SendFaxEntryTest, StartsTheToolkitRunsTheDialogAndRunsAgain) {
     });
     Press(&dialog, id::kSend);
   });
-  EXPECT_TRUE(RunSendFaxDialog(image_, header_));
+  EXPECT_EQ(RunSendFaxDialog(image_, header_), DialogEnd::kOk);
   ASSERT_NE(wxTheApp, nullptr);
   EXPECT_TRUE(fs::is_empty(outBox_));  // sent: the pair is gone
   const std::string list = TempPath("list.txt");
@@ -108,7 +108,7 @@ TEST_F(SendFaxEntryTest, StartsTheToolkitRunsTheDialogAndRunsAgain) {
   Capture();
   OnFirstBox([](SendFaxDialog& dialog) { Press(&dialog, wxID_CANCEL); });
   prompts_.Answer(desktop::Answer::Yes);  // "Do you want to cancel sending fax ?"
-  EXPECT_FALSE(RunSendFaxDialog(image_, header_));
+  EXPECT_EQ(RunSendFaxDialog(image_, header_), DialogEnd::kCancelled);
   EXPECT_TRUE(fs::exists(image_));
   EXPECT_TRUE(prompts_.Done());
   ASSERT_EQ(prompts_.boxes.size(), 3u);

@@ -180,22 +180,32 @@ void SendFaxDialog::RunStatus(SendFaxJob& job, bool success) {
   RunChild(dialog);
 }
 
-bool RunSendFaxDialog(const std::string& imagePath, const std::string& headerPath) {
+DialogEnd RunSendFaxDialog(const std::string& imagePath, const std::string& headerPath) {
   if (!EnsureToolkit()) {
     DebugPrint("RunSendFaxDialog: no display for the Send Fax dialog\n");
-    return false;
+    return DialogEnd::kNotShown;
   }
   SendFaxJob job;
   job.faxImagePath = imagePath;
   job.headerPath = headerPath;
   try {
     SendFaxDialog dialog(job);
-    return dialog.ShowModal() == wxID_OK;
+    return dialog.ShowModal() == wxID_OK ? DialogEnd::kOk : DialogEnd::kCancelled;
   } catch (const std::exception& e) {
     desktop::Prompts().Message(nullptr, e.what(), "Send Fax", desktop::Buttons::Ok, desktop::Icon::Error);
     DebugPrint("CException in SendFaxDlg()\n");
+    return DialogEnd::kCancelled;
+  }
+}
+
+bool ReportNoPages() {
+  if (!EnsureToolkit()) {
+    DebugPrint("ReportNoPages: no display\n");
     return false;
   }
+  desktop::Prompts().Message(nullptr, "The printed document has no pages: there is nothing to fax.", "Send Fax",
+                             desktop::Buttons::Ok, desktop::Icon::Warning);
+  return true;
 }
 
 }  // namespace korvo::sendfax
