@@ -78,6 +78,8 @@ bool AddPrinterQueue(const PrinterQueue& queue) {
   ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, queue.deviceUri.c_str());
   ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
   ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
+  if (!queue.opPolicy.empty())
+    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-op-policy", nullptr, queue.opPolicy.c_str());
   return Send(request, "/admin/", queue.ppdFile.empty() ? nullptr : queue.ppdFile.c_str());
 }
 

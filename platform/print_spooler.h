@@ -23,6 +23,9 @@ struct PrinterQueue {
   std::string location;
   std::string deviceUri;
   std::string ppdFile;
+  // cupsd's operation policy for the queue (a <Policy> of cupsd.conf);
+  // empty: cupsd's default.
+  std::string opPolicy;
 };
 // Adds the queue, or changes the one of that name, enabled and accepting
 // jobs, with the PPD file.

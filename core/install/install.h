@@ -94,7 +94,8 @@ uint32_t InstallPrintDriver(void);
 // folder root.
 uint32_t InstallPortMonitor(const char* root);
 // The queue Korvo_Printer ("Korvo Printer", at "Fax Printer", device kvf:/)
-// with the installed PPD, enabled; a queue already there is updated.
+// with the installed PPD and the operation policy "authenticated", enabled;
+// a queue already there is updated.
 uint32_t AddFaxPrinter(void);
 uint32_t RemoveFaxPrinter(void);
 // 0 when the queue exists.

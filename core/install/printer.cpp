@@ -90,8 +90,11 @@ uint32_t InstallPortMonitor(const char* root) {
 }
 
 uint32_t AddFaxPrinter(void) {
+  // cupsd's stock policy "authenticated": job-creating operations
+  // authenticate the local peer, so a job's user is the login that printed
+  // it and no one's fax can open on another login's desktop.
   const platform::PrinterQueue queue{kQueue, "Korvo Printer", "Fax Printer", "kvf:/",
-                                     platform::SpoolerPpdFolder() + "/" + kPpd};
+                                     platform::SpoolerPpdFolder() + "/" + kPpd, "authenticated"};
   return platform::AddPrinterQueue(queue) ? 0 : Fail("AddPrinter", true);
 }
 

@@ -2,6 +2,9 @@
 // backend, the user's capture agent (its model here, and the program
 // korvocapture) and the port functions of libkorvocore.so.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -255,6 +258,72 @@ TEST_F(CaptureRoad, TheAgentTakesEachJobAtOnceAndQueuesItsDialog) {
   EXPECT_TRUE(Captures().empty());
   EXPECT_TRUE(cups_->Spooled(first));
   EXPECT_TRUE(cups_->Spooled(second));
+}
+
+// A throwaway ordinary login, removed again with the object.
+class Login {
+ public:
+  explicit Login(const std::string& name) : name_(name + "-" + std::to_string(getpid())) {
+    made_ = RunProgram({{"useradd", "-M", "-N", "-d", "/nonexistent", "-s", "/bin/sh", name_}, "/dev/null", "/dev/null", "/dev/null", {}}) == 0;
+    if (const passwd* pw = made_ ? getpwnam(name_.c_str()) : nullptr) {
+      uid_ = pw->pw_uid;
+      gid_ = pw->pw_gid;
+    }
+  }
+  ~Login() {
+    if (made_) RunProgram({{"userdel", name_}, "/dev/null", "/dev/null", "/dev/null", {}});
+  }
+  bool made() const { return made_ && uid_ != 0; }
+  const std::string& name() const { return name_; }
+  // Runs the program as this login; its exit code.
+  int Run(const std::vector<std::string>& argv, const fs::path& output) const {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || setgroups(0, nullptr) != 0 || setgid(gid_) != 0 ||
+          setuid(uid_) != 0)
+        _exit(126);
+      setenv("HOME", "/nonexistent", 1);
+      execvp(args[0], args.data());
+      _exit(127);
+    }
+    return pid < 0 ? -1 : WaitForProgram(pid);
+  }
+
+ private:
+  std::string name_;
+  bool made_ = false;
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
+};
+
+// lp -U names another login: the queue's operation policy authenticates the
+// local peer, so the job is the printing login's own and goes to that login's
+// agent (here: none, so it is held for it), never to the named one's. The
+// job was once the named login's, to be sent under that name from their
+// desktop.
+TEST_F(CaptureRoad, AJobIsTheLoginsThatPrintedItWhateverNameItGives) {
+  Login mallory("korvo-mallory"), alice("korvo-alice");
+  ASSERT_TRUE(mallory.made() && alice.made());
+  Sandbox::writeFile(box_.path("note.txt"), "pay Mallory\n");
+  fs::permissions(box_.path("note.txt"), fs::perms(0644));
+  const int rc = mallory.Run({"lp", "-U", alice.name(), "-d", "Korvo_Printer", box_.path("note.txt").string()},
+                             box_.path("lp.txt"));
+  const std::string said = Sandbox::readFile(box_.path("lp.txt"));
+  if (rc == 0) {
+    const size_t at = said.find("Korvo_Printer-");
+    ASSERT_NE(at, std::string::npos) << said;
+    const int job = std::atoi(said.c_str() + at + 14);
+    ASSERT_TRUE(cups_->WaitForJobLog(job, "Job held")) << cups_->Log();
+    const std::string status = JobStatus(job);
+    EXPECT_NE(status.find(" " + mallory.name() + " "), std::string::npos) << status;
+    EXPECT_NE(status.find("no capture agent runs for " + mallory.name()), std::string::npos) << status;
+  }
+  EXPECT_EQ(cups_->Log().find("agent runs for " + alice.name()), std::string::npos) << said;
+  EXPECT_EQ(cups_->Log().find("capture agent of " + alice.name()), std::string::npos) << said;
 }
 
 // A job of no bytes (no page of the document is in the printed range) is

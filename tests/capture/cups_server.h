@@ -26,6 +26,77 @@ namespace korvo::test {
 
 class CupsServer {
  public:
+  static constexpr const char* kPolicies =
+        "<Policy default>\n"
+        "  JobPrivateAccess default\n"
+        "  JobPrivateValues default\n"
+        "  SubscriptionPrivateAccess default\n"
+        "  SubscriptionPrivateValues default\n"
+        "  <Limit Create-Job Print-Job Print-URI Validate-Job>\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit Send-Document Send-URI Hold-Job Release-Job Restart-Job Purge-Jobs Set-Job-Attributes Create-Job-Subscription Renew-Subscription Cancel-Subscription Get-Notifications Reprocess-Job Cancel-Current-Job Suspend-Current-Job Resume-Job Cancel-My-Jobs Close-Job CUPS-Move-Job>\n"
+        "    Require user @OWNER @SYSTEM\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit CUPS-Get-Document>\n"
+        "    AuthType Default\n"
+        "    Require user @OWNER @SYSTEM\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class CUPS-Delete-Class CUPS-Set-Default CUPS-Get-Devices>\n"
+        "    AuthType Default\n"
+        "    Require user @SYSTEM\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit Pause-Printer Resume-Printer Enable-Printer Disable-Printer Pause-Printer-After-Current-Job Hold-New-Jobs Release-Held-New-Jobs Deactivate-Printer Activate-Printer Restart-Printer Shutdown-Printer Startup-Printer Promote-Job Schedule-Job-After Cancel-Jobs CUPS-Accept-Jobs CUPS-Reject-Jobs>\n"
+        "    AuthType Default\n"
+        "    Require user @SYSTEM\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit Cancel-Job CUPS-Authenticate-Job>\n"
+        "    Require user @OWNER @SYSTEM\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit All>\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "</Policy>\n"
+        "<Policy authenticated>\n"
+        "  JobPrivateAccess default\n"
+        "  JobPrivateValues default\n"
+        "  SubscriptionPrivateAccess default\n"
+        "  SubscriptionPrivateValues default\n"
+        "  <Limit Create-Job Print-Job Print-URI Validate-Job>\n"
+        "    AuthType Default\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit Send-Document Send-URI Hold-Job Release-Job Restart-Job Purge-Jobs Set-Job-Attributes Create-Job-Subscription Renew-Subscription Cancel-Subscription Get-Notifications Reprocess-Job Cancel-Current-Job Suspend-Current-Job Resume-Job Cancel-My-Jobs Close-Job CUPS-Move-Job CUPS-Get-Document>\n"
+        "    AuthType Default\n"
+        "    Require user @OWNER @SYSTEM\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class CUPS-Delete-Class CUPS-Set-Default>\n"
+        "    AuthType Default\n"
+        "    Require user @SYSTEM\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit Pause-Printer Resume-Printer Enable-Printer Disable-Printer Pause-Printer-After-Current-Job Hold-New-Jobs Release-Held-New-Jobs Deactivate-Printer Activate-Printer Restart-Printer Shutdown-Printer Startup-Printer Promote-Job Schedule-Job-After Cancel-Jobs CUPS-Accept-Jobs CUPS-Reject-Jobs>\n"
+        "    AuthType Default\n"
+        "    Require user @SYSTEM\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit Cancel-Job CUPS-Authenticate-Job>\n"
+        "    AuthType Default\n"
+        "    Require user @OWNER @SYSTEM\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "  <Limit All>\n"
+        "    Order deny,allow\n"
+        "  </Limit>\n"
+        "</Policy>\n"
+      ;
+
   // runtimeRoot: where the backend looks for users' runtime folders.
   // serverBin: where cupsd's ServerBin is made, the fax printer's filter and
   // backend then left to the installation under test; by default a folder
@@ -54,9 +125,14 @@ class CupsServer {
       fs::copy_file(BuildDir() / "capture/kvf", bin / "backend/kvf");
       fs::permissions(bin / "backend/kvf", fs::perms::owner_all);
     }
+    // The stock policies: "default", and "authenticated", which the fax
+    // printer uses (job-creating operations authenticate the local peer).
+    // A location is needed for cupsd to take a client's peer credentials.
     std::ofstream(dir_ / "cupsd.conf") << "Listen " << Socket().string() << "\n"
-                                       << "LogLevel debug\nWebInterface No\nBrowsing Off\nDefaultAuthType None\n"
-                                       << "PreserveJobFiles No\nMaxJobTime 0\n";
+                                       << "LogLevel debug\nWebInterface No\nBrowsing Off\nDefaultAuthType Basic\n"
+                                       << "PreserveJobFiles No\nMaxJobTime 0\n"
+                                       << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                                       << kPolicies;
     std::ofstream(dir_ / "cups-files.conf")
         << "ServerBin " << bin.string() << "\nRequestRoot " << (dir_ / "spool").string()
         << "\nCacheDir " << (dir_ / "cache").string() << "\nStateDir " << (dir_ / "state").string()
@@ -65,6 +141,8 @@ class CupsServer {
         << "\nPrintcap " << (dir_ / "printcap").string() << "\nSetEnv KORVO_RUNTIME_ROOT "
         << runtimeRoot.string() << "\n";
     box.setEnv("CUPS_SERVER", Socket().string());
+    // Where root's clients find the certificate that authenticates them.
+    box.setEnv("CUPS_STATEDIR", (dir_ / "state").string());
     Start();
   }
 
@@ -94,8 +172,9 @@ class CupsServer {
   // Adds the fax printer queue as an installation would.
   void AddFaxPrinter() {
     const int rc = Run({"lpadmin", "-p", "Korvo_Printer", "-D", "Korvo Printer", "-v", "kvf:/", "-P",
-                        (SourceDir() / "capture/Korvo_Printer.ppd").string(), "-E"});
-    ASSERT_EQ(rc, 0) << Output();
+                        (SourceDir() / "capture/Korvo_Printer.ppd").string(), "-o",
+                        "printer-op-policy=authenticated", "-E"});
+    ASSERT_EQ(rc, 0) << Output() << Log();
   }
 
   // Starts cupsd again with these lines added to its configuration.

@@ -2,6 +2,7 @@
 // driver and the port monitor below the sandbox's system root, the queue on
 // a private cupsd whose ServerBin is there, and a removal that leaves the
 // system root as it was.
+#include <cups/cups.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -55,6 +56,21 @@ class FaxPrinter : public ::testing::Test {
     return AddFaxPrinter();
   }
 
+  // The queue's operation policy as cupsd tells it.
+  static std::string OpPolicy(const char* queue) {
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+    if (!http) return "(no cupsd)";
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    const std::string uri = std::string("ipp://localhost/printers/") + queue;
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-op-policy");
+    ipp_t* response = cupsDoRequest(http, request, "/");
+    ipp_attribute_t* policy = ippFindAttribute(response, "printer-op-policy", IPP_TAG_NAME);
+    const std::string text = policy && ippGetString(policy, 0, nullptr) ? ippGetString(policy, 0, nullptr) : "";
+    ippDelete(response);
+    httpClose(http);
+    return text;
+  }
   std::string Lpstat(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {"lpstat"};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -109,6 +125,9 @@ TEST_F(FaxPrinter, InstalledTwiceFromPackedMediaAndRemovedWithoutTrace) {
     EXPECT_NE(status.find("enabled"), std::string::npos) << status;
     EXPECT_EQ(status.find("cups-missing-filter-warning"), std::string::npos) << status;
     EXPECT_EQ(Lpstat({"-v"}), "device for Korvo_Printer: kvf:/\n");
+    // Job-creating operations authenticate the local peer: a job's user is
+    // the login that printed it.
+    EXPECT_EQ(OpPolicy("Korvo_Printer"), "authenticated");
     EXPECT_NE(Lpstat({"-a", "Korvo_Printer"}).find("Korvo_Printer accepting requests"), std::string::npos);
   }
 
