@@ -1,6 +1,8 @@
 # Real windows under Xvfb against the built korvohub; prnstream makes the
 # captured print jobs.
-korvo_gui_test(${target})
+# Under a real window manager: the dialogs are placed, sized and resized
+# as on a desktop.
+korvo_gui_test(${target} WINDOW_MANAGER)
 add_dependencies(${target} korvohub prnstream)
 target_link_libraries(${target} PRIVATE korvo_sendfax_app korvo_messages)
 # GTK's own settings: its animations off, so that screenshots show the end state.

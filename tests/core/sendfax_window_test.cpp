@@ -185,6 +185,10 @@ TEST_F(SendFaxWindowTest, OptionsAndAddressBookDialogs) {
     e.faxNumber = "400";
     return e;
   }(), id).status, 0u);
+  AddressEntry harbour;
+  harbour.company = "Harbour Office";
+  harbour.faxNumber = "385-1(23)4P#*,WABCDT";
+  ASSERT_EQ(client_.AddAddress(".", harbour, id).status, 0u);
 
   UserEntryList users;
   ASSERT_EQ(client_.GetUserList(".", users).status, 0u);
@@ -209,10 +213,14 @@ TEST_F(SendFaxWindowTest, OptionsAndAddressBookDialogs) {
       ASSERT_EQ(list->GetCount(), 1u);
       EXPECT_EQ(list->GetString(0), "Eva: 300");
       test::Click(Find<wxCheckBox>(to, id::kUseGlobal));
-      ASSERT_TRUE(test::WaitFor([&] { return list->GetCount() == users.size() + 2; }, "the global book and the users"));
+      ASSERT_TRUE(test::WaitFor([&] { return list->GetCount() == users.size() + 3; }, "the global book and the users"));
       EXPECT_EQ(list->GetString(0), users[0].GetLabel());
       EXPECT_EQ(list->GetString(static_cast<unsigned>(users.size())), "Velmora: 400");
-      EXPECT_EQ(list->GetString(static_cast<unsigned>(users.size()) + 1), "Eva: 300");
+      EXPECT_EQ(list->GetString(static_cast<unsigned>(users.size()) + 1), "Harbour Office: 385-1(23)4P#*,WABCDT");
+      EXPECT_EQ(list->GetString(static_cast<unsigned>(users.size()) + 2), "Eva: 300");
+      // The longest entry shows whole (the list once cut it).
+      const int longest = list->GetTextExtent("Harbour Office: 385-1(23)4P#*,WABCDT").x;
+      EXPECT_TRUE(test::WaitFor([&] { return list->GetClientSize().x >= longest; }, "the longest entry shown whole"));
       test::Screenshot(&to, "sendfax", "send_fax_to");
       ClickFirstRow(list);
       ASSERT_TRUE(test::WaitFor([&] { return list->IsSelected(0); }, "the first entry selected"));
@@ -223,8 +231,15 @@ TEST_F(SendFaxWindowTest, OptionsAndAddressBookDialogs) {
     EXPECT_EQ(list->GetString(0), FaxSenderOrRecipient(users[0]).GetLabelLan());
     EXPECT_TRUE(Find<wxButton>(d, id::kSend)->IsEnabled());
 
-    // Send: the Status dialog, then the dialog ends with OK.
+    // Send: the Status dialog, then the dialog ends with OK. While the send
+    // is under way, everything of the Send Fax dialog is disabled (they all
+    // once looked enabled until Send returned), and the dialog is drawn.
     WithChild(Find<wxButton>(d, id::kSend), [&](wxDialog& status) {
+      for (int control : {id::kName, id::kNumber, id::kRecipients, id::kSend, id::kAddRemove, id::kAddressBook,
+                          id::kOptions, static_cast<int>(wxID_CANCEL)})
+        EXPECT_FALSE(d.FindWindow(control)->IsEnabled()) << control;
+      EXPECT_EQ(Find<wxStaticText>(d, id::kStatus)->GetLabel(), "Sending fax to . ...");
+      test::Screenshot(&d, "sendfax", "send_fax_sending");
       EXPECT_EQ(status.GetTitle(), "Send Fax Status");
       EXPECT_EQ(Find<wxStaticText>(status, id::kFirstLine)->GetLabel(), "Success. Fax sent to ..");
       EXPECT_EQ(Find<wxStaticText>(status, id::kSecondLine)->GetLabel().substr(0, 26), "Scheduled for delivery at ");
@@ -235,6 +250,37 @@ TEST_F(SendFaxWindowTest, OptionsAndAddressBookDialogs) {
   EXPECT_EQ(code, wxID_OK);
   EXPECT_TRUE(prompts_.prompts().empty());
   EXPECT_TRUE(fs::is_empty(GetUserEnvironment().GetOutBoxPath()));
+}
+
+// With a 15 pt desktop font a long name with a long number shows whole in
+// the recipients list (it once lost its number), and the dialog can be
+// made larger by hand.
+class SendFaxLargeFontTest : public SendFaxWindowTest {
+ protected:
+  void SetUp() override {
+    g_object_set(gtk_settings_get_default(), "gtk-font-name", "DejaVu Sans 15", nullptr);
+    SendFaxWindowTest::SetUp();
+  }
+};
+
+TEST_F(SendFaxLargeFontTest, ALongRecipientShowsWholeAndTheDialogResizes) {
+  RunModal([&](SendFaxDialog& d) {
+    auto* list = Find<wxListBox>(d, id::kRecipients);
+    test::Type(Find<wxTextCtrl>(d, id::kName), "Harbour Office");
+    test::Type(Find<wxTextCtrl>(d, id::kNumber), "385-1(23)4P#*,WABCDT");
+    test::Click(Find<wxButton>(d, id::kAddRemove));
+    ASSERT_TRUE(test::WaitFor([&] { return list->GetCount() == 1; }, "the recipient listed"));
+    EXPECT_EQ(list->GetString(0), "Harbour Office: 385-1(23)4P#*,WABCDT");
+    const int longest = list->GetTextExtent(list->GetString(0)).x;
+    EXPECT_TRUE(test::WaitFor([&] { return list->GetClientSize().x >= longest; }, "the entry shown whole"));
+    test::Screenshot(&d, "sendfax", "send_fax_15pt");
+    EXPECT_TRUE(d.HasFlag(wxRESIZE_BORDER));
+    const wxSize before = d.GetSize();
+    d.SetSize(wxSize(before.x + 120, before.y + 80));
+    EXPECT_TRUE(test::WaitFor([&] { return list->GetSize().y > 0 && d.GetSize().x >= before.x + 120; }, "the dialog larger"));
+    prompts_.Answer(desktop::Answer::Yes);
+    test::Click(Find<wxButton>(d, wxID_CANCEL));
+  });
 }
 
 }  // namespace

@@ -20,6 +20,10 @@ class wxTextCtrl;
 
 namespace korvo::sendfax {
 
+// Widens the list (and its dialog, within the screen) so that its longest
+// entry shows whole.
+void FitListToEntries(wxListBox* list, wxDialog* dialog);
+
 namespace id {
 // Send Fax
 inline constexpr int kName = 1063;
@@ -66,6 +70,8 @@ class SendFaxDialog : public wxDialog, private SendFaxHost {
 
   // Shows what the model holds; ends the dialog once the model has ended.
   void Sync();
+  // The controls enabled as the model says, Cancel only while no work runs.
+  void ShowEnabling();
   void OnCancel();
 
   std::unique_ptr<SendFaxModel> model_;
@@ -76,10 +82,12 @@ class SendFaxDialog : public wxDialog, private SendFaxHost {
   wxButton* addRemove_;
   wxButton* addressBook_;
   wxButton* options_;
+  wxButton* cancel_;
   wxStaticText* status_;
   wxGauge* progress_;
   wxDialog* child_ = nullptr;
   bool syncing_ = false;
+  bool busy_ = false;  // Send's work runs on this thread
 };
 
 class SendFaxOptionsDialog : public wxDialog {

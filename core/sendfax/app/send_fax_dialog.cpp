@@ -5,6 +5,9 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/display.h>
+#include <wx/evtloop.h>
+#include <wx/settings.h>
 #include <wx/gauge.h>
 #include <wx/init.h>
 #include <wx/listbox.h>
@@ -37,7 +40,8 @@ bool EnsureToolkit() {
 }  // namespace
 
 SendFaxDialog::SendFaxDialog(SendFaxJob& job)
-    : wxDialog(nullptr, wxID_ANY, "Send Fax", wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE) {
+    : wxDialog(nullptr, wxID_ANY, "Send Fax", wxDefaultPosition, wxDefaultSize,
+               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER) {
   auto* grid = new wxFlexGridSizer(2, wxSize(8, 6));
   grid->AddGrowableCol(1);
   grid->Add(new wxStaticText(this, wxID_ANY, "Name:"), 0, wxALIGN_CENTER_VERTICAL);
@@ -65,7 +69,8 @@ SendFaxDialog::SendFaxDialog(SendFaxJob& job)
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);
   buttons->AddStretchSpacer();
   buttons->Add(send_, 0, wxRIGHT, 8);
-  buttons->Add(new wxButton(this, wxID_CANCEL, "Cancel"));
+  cancel_ = new wxButton(this, wxID_CANCEL, "Cancel");
+  buttons->Add(cancel_);
 
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(grid, 0, wxEXPAND | wxALL, 10);
@@ -75,6 +80,7 @@ SendFaxDialog::SendFaxDialog(SendFaxJob& job)
   top->Add(progress_, 0, wxEXPAND | wxALL, 10);
   top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 10);
   SetSizerAndFit(top);
+  SetMinSize(GetSize());
   CentreOnScreen();
 
   model_ = std::make_unique<SendFaxModel>(job, static_cast<SendFaxHost&>(*this), desktop::Prompts());
@@ -107,7 +113,9 @@ SendFaxDialog::SendFaxDialog(SendFaxJob& job)
   on(id::kAddressBook, &SendFaxModel::AddressBook);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
     wxBusyCursor wait;
+    busy_ = true;
     model_->Send();
+    busy_ = false;
     Sync();
   }, id::kSend);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); }, wxID_CANCEL);
@@ -136,6 +144,14 @@ void SendFaxDialog::Sync() {
                           m.selection().end();
     if (list_->IsSelected(static_cast<int>(i)) != selected) list_->SetSelection(static_cast<int>(i), selected);
   }
+  if (!same) FitListToEntries(list_, this);
+  ShowEnabling();
+  syncing_ = false;
+  if (m.end() != SendFaxModel::End::None && IsModal()) EndModal(m.end() == SendFaxModel::End::Ok ? wxID_OK : wxID_CANCEL);
+}
+
+void SendFaxDialog::ShowEnabling() {
+  const SendFaxModel& m = *model_;
   send_->SetLabel(Wx(m.sendLabel()));
   send_->Enable(m.sendEnabled());
   addRemove_->SetLabel(Wx(m.addRemoveLabel()));
@@ -145,17 +161,35 @@ void SendFaxDialog::Sync() {
   options_->Enable(m.optionsEnabled());
   addressBook_->Enable(m.addressBookEnabled());
   list_->Enable(m.listEnabled());
-  syncing_ = false;
-  if (m.end() != SendFaxModel::End::None && IsModal()) EndModal(m.end() == SendFaxModel::End::Ok ? wxID_OK : wxID_CANCEL);
+  cancel_->Enable(!busy_);
 }
 
 void SendFaxDialog::StatusChanged(const std::string& text) {
   status_->SetLabel(Wx(text));
   DebugPrint("tick...\n");
   progress_->SetValue(progress_->GetValue() >= 100 ? 10 : progress_->GetValue() + 10);
-  // The work runs on this thread: show each step as it comes.
-  status_->Update();
-  progress_->Update();
+  // The work runs on this thread: what cannot be used is shown disabled, and
+  // the window is drawn at each step (paint and size events only: no click
+  // or key reaches the dialog meanwhile).
+  ShowEnabling();
+  Update();
+  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_UI);
+}
+
+void FitListToEntries(wxListBox* list, wxDialog* dialog) {
+  int widest = 0;
+  for (unsigned i = 0; i < list->GetCount(); ++i) widest = std::max(widest, list->GetTextExtent(list->GetString(i)).x);
+  // Room for the row's padding and a vertical scroll bar.
+  const int wanted = widest + 2 * list->GetCharWidth() + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, list);
+  const int grow = wanted - list->GetClientSize().x;
+  if (grow <= 0) return;
+  const int display = wxDisplay::GetFromWindow(dialog);
+  const int screen = wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea().width;
+  const wxSize now = dialog->GetSize();
+  const int width = std::min(now.x + grow, screen);
+  dialog->SetMinSize(wxSize(std::min(dialog->GetMinSize().x + grow, screen), dialog->GetMinSize().y));
+  dialog->SetSize(wxSize(width, now.y));
+  dialog->Layout();
 }
 
 int SendFaxDialog::RunChild(wxDialog& dialog) {

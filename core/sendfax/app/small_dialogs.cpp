@@ -78,7 +78,8 @@ bool SendFaxOptionsDialog::TransferDataFromWindow() {
 }
 
 SendFaxToDialog::SendFaxToDialog(wxWindow* parent, SendFaxJob& job)
-    : wxDialog(parent, wxID_ANY, "Send Fax To:") {
+    : wxDialog(parent, wxID_ANY, "Send Fax To:", wxDefaultPosition, wxDefaultSize,
+               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER) {
   useGlobal_ = new wxCheckBox(this, id::kUseGlobal, "Use Global Address Book");
   list_ = new wxListBox(this, id::kBookList, wxDefaultPosition, wxSize(320, 200), 0, nullptr, wxLB_EXTENDED);
   {
@@ -96,6 +97,8 @@ SendFaxToDialog::SendFaxToDialog(wxWindow* parent, SendFaxJob& job)
   top->Add(list_, 1, wxEXPAND | wxLEFT | wxRIGHT, 10);
   top->Add(OkCancel(this), 0, wxEXPAND | wxALL, 10);
   SetSizerAndFit(top);
+  SetMinSize(GetSize());
+  FitListToEntries(list_, this);
   CentreOnParent();
 }
 
@@ -103,6 +106,7 @@ void SendFaxToDialog::ShowList() {
   useGlobal_->SetValue(model_->useGlobal());
   list_->Clear();
   for (const auto& e : model_->entries()) list_->Append(Wx(e.text));
+  if (GetSizer()) FitListToEntries(list_, this);
 }
 
 bool SendFaxToDialog::TransferDataFromWindow() {
