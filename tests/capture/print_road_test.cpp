@@ -6,6 +6,7 @@
 // receives it on its other modem. The received pages are read back with
 // libtiff and compared with the document as the printer's queue renders it.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -34,6 +35,8 @@
 #include "tests/capture/cups_server.h"
 #include "tests/capture/documents.h"
 #include "tests/capture/fax_pages.h"
+#include "tests/capture/programs.h"
+#include "tests/support/file_wait.h"
 #include "tests/server/line_hub_fixture.h"
 #include "tests/support/gui/window_test.h"
 
@@ -123,6 +126,7 @@ class PrintRoad : public LineHubFixture {
     cups_ = std::make_unique<CupsServer>(sandbox_, sandbox_.path("runtime-root"));
     ASSERT_TRUE(cups_->Running());
     ASSERT_NO_FATAL_FAILURE(cups_->AddFaxPrinter());
+    if (!inProcessAgent_) return;
     ASSERT_TRUE(agent_.Start()) << agent_.Problem();
     // Each job's end, where its dialog runs, goes to this (the toolkit's)
     // thread, one after the other as korvocapture runs them: a dialog's
@@ -197,6 +201,7 @@ class PrintRoad : public LineHubFixture {
     runningTask_ = false;
   }
 
+  bool inProcessAgent_ = true;
   std::unique_ptr<CupsServer> cups_;
   capture::CaptureAgent agent_;
   std::mutex tasksLock_;
@@ -309,6 +314,72 @@ TEST_F(PrintRoad, JobsComeToTheDesktopOneAtATimeInOrder) {
   EXPECT_FALSE(cups_->Spooled(first));
   EXPECT_FALSE(cups_->Spooled(second));
   EXPECT_TRUE(fs::is_empty(GetUserEnvironment().GetOutBoxPath()));
+}
+
+// The capture agent program on this display, killed while a job's Send Fax
+// dialog is open (a crash, a logout, the X server gone): the job stays held
+// in the spooler, and the agent started next offers it again. Once the job
+// was purged before its dialog opened, and lost with the agent.
+class PrintRoadAgentProgram : public PrintRoad {
+ protected:
+  PrintRoadAgentProgram() { inProcessAgent_ = false; }
+  // Kills the agent, as a crash would; its exit code.
+  struct Agent {
+    pid_t pid = -1;
+    int Kill() {
+      kill(pid, SIGKILL);
+      const int rc = WaitForProgram(pid);
+      pid = -1;
+      return rc;
+    }
+    ~Agent() {
+      if (pid > 0) Kill();
+    }
+  };
+
+  pid_t StartAgent(const std::string& name) {
+    Sandbox::writeFile(sandbox_.path("lsan.supp"), ToolkitLeakSuppressions());
+    return StartProgram({{(BuildDir() / "capture/korvocapture").string()},
+                         "/dev/null",
+                         "/dev/null",
+                         sandbox_.path(name),
+                         {"LSAN_OPTIONS=suppressions=" + sandbox_.path("lsan.supp").string()}});
+  }
+  // Waits for the job's n-th dialog to be under way in the agent.
+  bool DialogOpening(int job, size_t n) {
+    return WaitForFolder(sandbox_.root(), [&] {
+      const std::string trace = Trace();
+      size_t count = 0;
+      for (size_t at = trace.find("JobId=" + std::to_string(job) + ","); at != std::string::npos;
+           at = trace.find("JobId=" + std::to_string(job) + ",", at + 1))
+        ++count;
+      return count >= n && trace.rfind("KvEndDocPort(") > trace.rfind("JobId=" + std::to_string(job) + ",") &&
+             trace.rfind("KvEndDocPort(") != std::string::npos;
+    });
+  }
+};
+
+TEST_F(PrintRoadAgentProgram, AJobWhoseAgentDiedWithItsDialogOpenIsOfferedAgain) {
+  WritePdf(sandbox_.path("doc.pdf"), kA4, {"ONE"});
+  Agent first{StartAgent("agent1.txt")};
+  ASSERT_GT(first.pid, 0);
+  ASSERT_TRUE(WaitForText(sandbox_.path("agent1.txt"), "korvocapture: listening"));
+  const int job = cups_->Print(sandbox_.path("doc.pdf"));
+  ASSERT_GT(job, 0) << cups_->Output();
+  ASSERT_TRUE(DialogOpening(job, 1)) << Trace() << cups_->Log();
+  ASSERT_TRUE(cups_->WaitForJobLog(job, "Job held")) << cups_->Log();
+  EXPECT_EQ(first.Kill(), 128 + SIGKILL);
+  EXPECT_TRUE(cups_->Spooled(job));
+  ASSERT_EQ(cups_->Run({"lpstat", "-l", "-o", "Korvo_Printer"}), 0);
+  EXPECT_NE(cups_->Output().find("Handed to the Korvo capture agent"), std::string::npos) << cups_->Output();
+
+  Agent second{StartAgent("agent2.txt")};
+  ASSERT_GT(second.pid, 0);
+  EXPECT_TRUE(DialogOpening(job, 2)) << Trace() << cups_->Log();
+  EXPECT_NE(Sandbox::readFile(sandbox_.path("agent2.txt")).find("released held job " + std::to_string(job)),
+            std::string::npos);
+  EXPECT_EQ(second.Kill(), 128 + SIGKILL);
+  EXPECT_TRUE(cups_->Spooled(job));
 }
 
 }  // namespace
