@@ -852,10 +852,11 @@ TEST_F(InstallEngineRun, PrinterThatCupsWillNotDeleteFailsTheRemoval) {
   ASSERT_EQ(InstallPrintDriver(), 0u);
   ASSERT_EQ(InstallPortMonitor(Root().c_str()), 0u);
   ASSERT_EQ(AddFaxPrinter(), 0u);
-  // Deleting a printer is for another user from now on.
+  // Deleting a printer is for another user from now on (cupsd checks its
+  // default policy for that).
   cups.Restart(
-      "<Policy default>\n<Limit CUPS-Delete-Printer>\nAuthType Default\nRequire user nobody\nOrder deny,allow\n"
-      "</Limit>\n<Limit All>\nOrder deny,allow\n</Limit>\n</Policy>\n");
+      "<Policy nodelete>\n<Limit CUPS-Delete-Printer>\nAuthType Default\nRequire user nobody\nOrder deny,allow\n"
+      "</Limit>\n<Limit All>\nOrder deny,allow\n</Limit>\n</Policy>\nDefaultPolicy nodelete\n");
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_EQ(IsFaxPrinterInstalled(), 0u);
   ASSERT_TRUE(KvSetKorvoInstallPath(Root().c_str()) && KvSetKorvoWorkstation(0x11E));
