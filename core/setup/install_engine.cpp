@@ -18,6 +18,7 @@
 #include "core/setup/suite_files.h"
 #include "platform/file_io.h"
 #include "platform/lasterror.h"
+#include "platform/print_spooler.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/service.h"
@@ -215,11 +216,14 @@ desktop::Answer InstallEngine::Ask(const std::string& text, const std::string& c
 void InstallEngine::ReportError(const std::string& step) {
   if (lastError_ == 0) lastError_ = platform::GetLastError();
   std::string text = "Error in " + step + ": " + lastProgressText();
-  if (lastError_ != 0) {
+  if (!lastRefusal_.empty()) {
+    text += "\n(" + lastRefusal_ + ")";
+  } else if (lastError_ != 0) {
     std::string system = std::strerror(static_cast<int>(lastError_));
     system = system.substr(0, system.find('\r'));
     text += "\n(" + system + ")";
   }
+  lastRefusal_.clear();
   Ask(text, removing_ ? "Korvo Uninstall Error" : "Korvo Setup Error", desktop::Buttons::Ok, desktop::Icon::Error);
 }
 
@@ -503,13 +507,18 @@ bool InstallEngine::InstallPrinter() {
   if (!Progress("Installing Korvo Print Monitor ...")) return false;
   if ((code = InstallPortMonitor(root.c_str())) != 0) return Failed(code);
   if (!Progress("Installing Korvo Printer ...")) return false;
-  if ((code = AddFaxPrinter()) != 0) return Failed(code);
+  if ((code = AddFaxPrinter()) != 0) return FailedAtSpooler(code, platform::SpoolerErrorText());
   return true;
 }
 
 bool InstallEngine::Failed(uint32_t code) {
   lastError_ = code;
   return false;
+}
+
+bool InstallEngine::FailedAtSpooler(uint32_t code, std::string refusal) {
+  lastRefusal_ = std::move(refusal);
+  return Failed(code);
 }
 
 void InstallEngine::OpenPrinterSettings() {
@@ -651,7 +660,10 @@ bool InstallEngine::RemovePrinter() {
     Ask(DeletePrinterText(), "Korvo Setup Remove \"Korvo Printer\" Instructions", Buttons::Ok, Icon::None);
     asked = true;
     // A printer CUPS will not delete would be asked about for ever.
-    if (const uint32_t code = RemoveFaxPrinter(); code != 0 && IsFaxPrinterInstalled() == 0) return Failed(code);
+    const uint32_t code = RemoveFaxPrinter();
+    // Taken before the check below asks cupsd again and replaces it.
+    std::string refusal = platform::SpoolerErrorText();
+    if (code != 0 && IsFaxPrinterInstalled() == 0) return FailedAtSpooler(code, std::move(refusal));
     RemovePortMonitor();
     RemovePrintDriver();
   }

@@ -117,6 +117,8 @@ class InstallEngine {
   bool Finish(bool ok);
   // Stores a code returned by a printer function as the last error; false.
   bool Failed(uint32_t code);
+  // A step CUPS refused: its box gives cupsd's own words, not an errno's.
+  bool FailedAtSpooler(uint32_t code, std::string refusal);
 
   bool VersionCheck(bool server, bool& skip);
   bool InstallWorkstation();
@@ -151,6 +153,7 @@ class InstallEngine {
   Pause pause_;
   SetupSheet* sheet_ = nullptr;
   uint32_t lastError_ = 0;
+  std::string lastRefusal_;
   std::mutex lock_;
   mutable std::mutex textLock_;
   std::string pending_;

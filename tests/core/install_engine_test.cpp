@@ -871,6 +871,9 @@ TEST_F(InstallEngineRun, PrinterThatCupsWillNotDeleteFailsTheRemoval) {
   EXPECT_EQ(prompts_.boxes[1].caption, "Korvo Uninstall Error");
   EXPECT_EQ(prompts_.boxes[1].text.rfind("Error in Remove Workstation: Removing Korvo Print ...", 0), 0u)
       << prompts_.boxes[1].text;
+  // cupsd's own words for the refusal, not an errno's text.
+  EXPECT_EQ(prompts_.boxes[1].text.find("Input/output error"), std::string::npos) << prompts_.boxes[1].text;
+  EXPECT_EQ(prompts_.boxes[1].text.find("Permission denied"), std::string::npos) << prompts_.boxes[1].text;
   EXPECT_EQ(IsFaxPrinterInstalled(), 0u);
   EXPECT_EQ(Dword(nullptr, "SetupWorkstation"), 0x11Eu);
 }
