@@ -158,9 +158,31 @@ void PageShot(wxWindow* sheet, const std::string& name) {
   Screenshot(sheet, "setup", name);
 }
 
+// Another process's window may go between the listing and the look at it:
+// its BadWindow is dropped here instead of reaching GDK's handler, which ends
+// the test program.
+class IgnoreXErrors {
+ public:
+  explicit IgnoreXErrors(Display* dpy) : dpy_(dpy) {
+    XSync(dpy_, False);
+    old_ = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  }
+  ~IgnoreXErrors() {
+    XSync(dpy_, False);
+    XSetErrorHandler(old_);
+  }
+  IgnoreXErrors(const IgnoreXErrors&) = delete;
+  IgnoreXErrors& operator=(const IgnoreXErrors&) = delete;
+
+ private:
+  Display* dpy_;
+  XErrorHandler old_;
+};
+
 // The top-level X window of another process with this title, or 0.
 unsigned long FindXWindow(const std::string& title) {
   auto* dpy = static_cast<Display*>(wxGetDisplayInfo().dpy);
+  IgnoreXErrors ignore(dpy);
   Window root = 0, parent = 0, *children = nullptr;
   unsigned count = 0;
   unsigned long found = 0;
@@ -181,6 +203,7 @@ unsigned long FindXWindow(const std::string& title) {
 // The titles of the shown top-level windows, for a failure's message.
 std::string ShownTitles() {
   auto* dpy = static_cast<Display*>(wxGetDisplayInfo().dpy);
+  IgnoreXErrors ignore(dpy);
   Window root = 0, parent = 0, *children = nullptr;
   unsigned count = 0;
   std::string titles;
@@ -206,8 +229,10 @@ bool PressEnterIn(const std::string& title) {
     return false;
   }
   auto* dpy = static_cast<Display*>(wxGetDisplayInfo().dpy);
-  XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
-  XSync(dpy, False);
+  {
+    IgnoreXErrors ignore(dpy);
+    XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
+  }
   PressKey(WXK_RETURN);
   return true;
 }
